@@ -1,0 +1,34 @@
+# make run    installs what is missing, builds, starts Korvex beside a simulated board
+# make test   installs what is missing, builds and runs every test
+# make bench  runs the benchmarks
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test bench sanitize clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD)
+
+run: build
+	@scripts/run.sh $(BUILD)
+
+test: build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+
+bench: build
+	@bench/run.sh $(BUILD)
+
+sanitize:
+	@$(MAKE) test BUILD=build-sanitize BUILD_TYPE=Debug CMAKE_FLAGS=-DKORVEX_SANITIZE=ON
+
+clean:
+	rm -rf $(BUILD) build-sanitize
