@@ -65,3 +65,18 @@ int MsgBoxDefaultAnswer(int flags);
 // The desktop presenter: a modal QMessageBox over the application's active window. Needs a
 // QApplication.
 int QMessageBoxPresenter(int flags, const char* text);
+
+class QColor;
+class QImage;
+
+// Decodes the JPEG kept as Qt resource `name` (":/logo.jpg" or just "logo.jpg") into `bitmap`.
+// Throws TException "Resource doesn't contain JPEG image: <name>" when there is no such
+// resource, "No memory handle for a resource JPEG: <name>" when it holds no data, and
+// "Cannot decode JPEG image: <name> (<reason>)" when the data is not a readable JPEG.
+void LoadJPEGFromResourceName(QImage* bitmap, const char* name);
+
+// Draws the greyed-out, embossed look of a disabled button glyph: `target` gets the size of
+// `source`, filled with `background`; the glyph's dark pixels are drawn in `highlight` one pixel
+// down and right, then in `shadow` in place.
+void CreateDisabledBitmap(const QImage* source, QImage* target, const QColor& background,
+                          const QColor& highlight, const QColor& shadow);

@@ -1,10 +1,11 @@
 #include "Tools.h"
 
+#include "LibError.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -155,7 +156,7 @@ int RenameNoReplace(const char* from, const char* to) {
 #endif
 
 [[noreturn]] void ThrowFileError(const char* what, const char* path) {
-    throw std::runtime_error(std::string(what) + path);
+    throw TException(std::string(what) + path);
 }
 
 } // namespace

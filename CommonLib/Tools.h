@@ -15,9 +15,9 @@ bool FileExists(const char* path);
 bool DirExists(const char* path);
 
 // Deletes `path`, or every ordinary file matching it when it holds wildcards (no match is no
-// error). Throws std::runtime_error "Cannot delete file: <path>" when a deletion fails.
+// error). Throws TException "Cannot delete file: <path>" when a deletion fails.
 void DelFile(const char* path);
 
 // Renames or moves `from` to `to`, never replacing an existing `to`. Returns true; throws
-// std::runtime_error "Cannot rename file: <from>" on failure.
+// TException "Cannot rename file: <from>" on failure.
 bool RenameFile(const char* from, const char* to);

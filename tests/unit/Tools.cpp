@@ -3,8 +3,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "LibError.h"
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 
@@ -30,7 +30,7 @@ protected:
     template <typename TAction> static std::string ErrorOf(TAction action) {
         try {
             action();
-        } catch (const std::runtime_error& error) {
+        } catch (const TException& error) {
             return error.what();
         }
         return "";
