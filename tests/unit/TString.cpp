@@ -297,6 +297,20 @@ TEST(TStringIncrement, CountsUpTrailingNumber) {
     }
 }
 
+TEST(TStringEdit, NullTextCountsAsEmpty) {
+    const char* none = nullptr;
+    TString s(none);
+    EXPECT_TRUE(s.IsBlank());
+    s = "abc";
+    s += none;
+    s.Insert(none, 5, 1);
+    s.Replace(none, 2);
+    s.Remove(none);
+    EXPECT_STREQ("abc", s());
+    EXPECT_FALSE(s == none);
+    EXPECT_EQ(0, s.Find(none));
+}
+
 TEST(TStringBlank, BlankStringIsEmptyAndShared) {
     EXPECT_TRUE(BlankString.IsBlank());
     TString copy(BlankString);
