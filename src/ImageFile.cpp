@@ -1,4 +1,5 @@
 #include "ImageFile.h"
+#include "HexText.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -70,15 +71,11 @@ std::string FormatText(const char* format, ...) {
 }
 
 std::string AddressWithDecimal(int32_t value) {
-    const uint32_t bits = static_cast<uint32_t>(value);
-    return FormatText("0x%04X%04X (%d)", static_cast<unsigned>(bits >> 16),
-                      static_cast<unsigned>(bits & 0xFFFF), value);
+    return static_cast<const char*>(AddrToHexDec(static_cast<uint32_t>(value)));
 }
 
 std::string AddressText(int64_t value) {
-    const uint32_t bits = static_cast<uint32_t>(value);
-    return FormatText("0x%04X%04X", static_cast<unsigned>(bits >> 16),
-                      static_cast<unsigned>(bits & 0xFFFF));
+    return static_cast<const char*>(AddrToHex(static_cast<uint32_t>(value)));
 }
 
 // Digit values, -1 for characters that are no hexadecimal digit.
