@@ -19,7 +19,9 @@ TSettingsKey::TSettingsKey() : FSettings(OpenStore()) {
 
 TSettingsKey::~TSettingsKey() = default;
 
-bool TSettingsKey::IsOpen() const { return FOpen; }
+bool TSettingsKey::IsOpen() const {
+    return FOpen;
+}
 
 bool TSettingsKey::ValueExists(const char* name) const {
     return FOpen && FSettings->contains(QString::fromLatin1(name));
