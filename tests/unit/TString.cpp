@@ -369,6 +369,19 @@ TEST(TStringBuffer, RemovingShrinksOnceLessThanHalfUsed) {
     EXPECT_EQ(8, filtered.Allocated());
 }
 
+TEST(TStringBuffer, TextBeyondTheLengthRangeIsOutOfMemory) {
+    TString s("abc");
+    try {
+        s.Replace("x", 1, 0x7FFFFFFF - 4);
+        FAIL() << "a text longer than a length can hold was accepted";
+    } catch (const TException& error) {
+        EXPECT_STREQ("Out of memory", error.Message());
+    }
+    EXPECT_THROW(s.Insert("x", 0x7FFFFFFF, 0), TException);
+    EXPECT_STREQ("abc", s()); // the old text is kept
+    EXPECT_EQ(8, s.Allocated());
+}
+
 TEST(TStringBuffer, PreAllocateDiscardsTextForSpaces) {
     TString s("old text");
     s.PreAllocate(20);
