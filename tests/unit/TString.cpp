@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -296,9 +297,166 @@ TEST(TStringIncrement, CountsUpTrailingNumber) {
     }
 }
 
+TEST(TStringEdit, NullTextCountsAsEmpty) {
+    const char* none = nullptr;
+    TString s(none);
+    EXPECT_TRUE(s.IsBlank());
+    s = "abc";
+    s += none;
+    s.Insert(none, 5, 1);
+    s.Replace(none, 2);
+    s.Remove(none);
+    EXPECT_STREQ("abc", s());
+    EXPECT_FALSE(s == none);
+    EXPECT_EQ(0, s.Find(none));
+}
+
 TEST(TStringBlank, BlankStringIsEmptyAndShared) {
     EXPECT_TRUE(BlankString.IsBlank());
     TString copy(BlankString);
     copy += "x";
     EXPECT_TRUE(BlankString.IsBlank());
+}
+
+TEST(TStringBuffer, BlockLengthRoundsUpToNextMultipleOfEight) {
+    const int cases[][2] = {{0, 8}, {7, 8}, {8, 16}, {15, 16}, {16, 24}};
+    for (auto& c : cases)
+        EXPECT_EQ(c[1], TRealString::BlockLength(c[0])) << c[0];
+    EXPECT_EQ(8, TString().Allocated());
+    EXPECT_EQ(16, TString("12345678").Allocated());
+}
+
+TEST(TStringBuffer, AppendingGrowsAtTheBlockBoundariesByDoubling) {
+    TString s;
+    std::vector<int> growth; // lengths after which the buffer had grown
+    int allocated = s.Allocated();
+    for (int i = 1; i <= 40; i++) {
+        s += 'a';
+        if (s.Allocated() != allocated) {
+            growth.push_back(i);
+            allocated = s.Allocated();
+        }
+        ASSERT_GT(s.Allocated(), s.Length());
+    }
+    EXPECT_EQ((std::vector<int>{8, 16, 32}), growth);
+    EXPECT_EQ(64, s.Allocated());
+    EXPECT_EQ(std::string(40, 'a'), s());
+}
+
+TEST(TStringBuffer, InsertGrowsToTheLargerOfFitAndDouble) {
+    TString s("abc"); // 8 bytes
+    s.Insert(std::string(20, 'x').c_str(), 0);
+    EXPECT_EQ(24, s.Allocated()); // BlockLength(23) beats doubling
+    s.Insert("y", 23);
+    EXPECT_EQ(48, s.Allocated()); // doubling beats BlockLength(24)
+}
+
+TEST(TStringBuffer, RemovingShrinksOnceLessThanHalfUsed) {
+    TString s(std::string(40, 'a').c_str()); // 48 bytes
+    EXPECT_EQ(48, s.Allocated());
+    s.Remove(0, 20); // 20 is not below 48/2 - 4
+    EXPECT_EQ(48, s.Allocated());
+    s.Remove(0, 1); // 19 is
+    EXPECT_EQ(TRealString::BlockLength(19), s.Allocated());
+    EXPECT_EQ(std::string(19, 'a'), s());
+    TString big(std::string(63, 'b').c_str()); // 64 bytes
+    big.LimitLength(28);
+    EXPECT_EQ(64, big.Allocated());
+    big.LimitLength(27);
+    EXPECT_EQ(32, big.Allocated());
+    TString filtered(std::string(60, '-').c_str());
+    filtered.Remove('-');
+    EXPECT_EQ(8, filtered.Allocated());
+}
+
+TEST(TStringBuffer, TextBeyondTheLengthRangeIsOutOfMemory) {
+    TString s("abc");
+    try {
+        s.Replace("x", 1, 0x7FFFFFFF - 4);
+        FAIL() << "a text longer than a length can hold was accepted";
+    } catch (const TException& error) {
+        EXPECT_STREQ("Out of memory", error.Message());
+    }
+    EXPECT_THROW(s.Insert("x", 0x7FFFFFFF, 0), TException);
+    EXPECT_STREQ("abc", s()); // the old text is kept
+    EXPECT_EQ(8, s.Allocated());
+}
+
+TEST(TStringBuffer, PreAllocateDiscardsTextForSpaces) {
+    TString s("old text");
+    s.PreAllocate(20);
+    EXPECT_EQ(std::string(20, ' '), s());
+    EXPECT_EQ(24, s.Allocated());
+}
+
+TEST(TStringWords, CountsAndPicksSpaceSeparatedWords) {
+    TString s("  one  two ");
+    EXPECT_EQ(2, s.Words());
+    EXPECT_STREQ("one", s.Word(0)());
+    EXPECT_STREQ("two", s.Word(1)());
+    EXPECT_STREQ("", s.Word(2)());
+    EXPECT_EQ(2, s.WordPos(0));
+    EXPECT_EQ(7, s.WordPos(1));
+    EXPECT_EQ(-1, TString("one two").WordPos(2));
+    EXPECT_EQ(8, TString("one two ").WordPos(2));
+    EXPECT_EQ(0, TString("   ").Words());
+    EXPECT_EQ(3, TString("   ").WordPos(1));
+    EXPECT_EQ(0, TString("").WordPos(3));
+    EXPECT_STREQ("", TString("one two").Word(5)());
+    EXPECT_EQ(1, TString("a\tb").Words()); // only spaces separate
+}
+
+TEST(TStringFields, SplitsOnSeparatorWithQuoteGrouping) {
+    EXPECT_EQ(3, TString("a;b;c").AsciiWords(';', false));
+    EXPECT_EQ(2, TString("a;").AsciiWords(';', false));
+    EXPECT_EQ(2, TString(";").AsciiWords(';', false));
+    EXPECT_EQ(2, TString("\"a;b\";c").AsciiWords(';', false));
+    EXPECT_EQ(3, TString("\"a;b\";c").AsciiWords(';', true));
+    EXPECT_EQ(0, TString("   ").AsciiWords(';', false));
+    EXPECT_EQ(0, TString("").AsciiWords('|', false));
+
+    TString quoted("a; \"b;c\" ;d");
+    EXPECT_EQ(3, quoted.AsciiWords(';', false));
+    EXPECT_STREQ("a", quoted.AsciiWord(0, ';', false)());
+    EXPECT_STREQ("b;c", quoted.AsciiWord(1, ';', false)());
+    EXPECT_STREQ("d", quoted.AsciiWord(2, ';', false)());
+    EXPECT_STREQ("", quoted.AsciiWord(5, ';', false)());
+    EXPECT_STREQ("\"b", quoted.AsciiWord(1, ';', true)());
+
+    TString types("EB40A | 8x8K;2x32K | \"0;1\" | 0x01000000");
+    EXPECT_EQ(4, types.AsciiWords('|', false));
+    EXPECT_STREQ("8x8K;2x32K", types.AsciiWord(1, '|', false)());
+    EXPECT_STREQ("0;1", types.AsciiWord(2, '|', false)());
+    EXPECT_STREQ("", TString("a;;b").AsciiWord(1, ';', false)());
+}
+
+TEST(TStringWrap, BreaksAtSpacesAndCutsLongWords) {
+    auto lines = [](const TString& text, int width, bool keepSpaces) {
+        std::vector<std::string> result;
+        TString line("stale");
+        for (int part = 0; text.WordWrapPart(line, part, width, keepSpaces); part++) {
+            result.push_back(line());
+            if (part > 100)
+                break;
+        }
+        EXPECT_TRUE(line.IsBlank()) << "a line beyond the last must be empty";
+        return result;
+    };
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ((Lines{"the quick", "brown fox", "jumps"}),
+              lines("the quick brown fox jumps", 10, false));
+    EXPECT_EQ((Lines{"abcdefghij", "klmnopqrst", "uvwxy"}),
+              lines("abcdefghijklmnopqrstuvwxy", 10, false));
+    EXPECT_EQ((Lines{"aaaa", " bbbb", " cc"}), lines("aaaa bbbb cc", 5, true));
+    EXPECT_EQ((Lines{"12345", "67"}), lines("12345     67", 5, false));
+    EXPECT_EQ((Lines{}), lines("", 10, false));
+    EXPECT_EQ((Lines{"fits exactly"}), lines("fits exactly", 12, false));
+
+    TString text("one two three");
+    EXPECT_EQ(7, text.WordWrapLength(0, 8)); // a space at the width still fits
+    EXPECT_EQ(7, text.WordWrapLength(0, 7));
+    EXPECT_EQ(3, text.WordWrapLength(0, 6));
+    EXPECT_EQ(5, text.WordWrapLength(8, 10));
+    EXPECT_EQ(1, text.WordWrapNext(3));
+    EXPECT_EQ(0, text.WordWrapNext(0));
 }
