@@ -6,14 +6,6 @@
 
 #include <QTimer>
 
-// Serial ports.
-void TMainForm::ReadPortSetting(TSettingsKey&) {}
-void TMainForm::FillPortList() {}
-void TMainForm::WritePortSetting(TSettingsKey&) {}
-void TMainForm::TimerTimer() {
-    Timer->stop();
-}
-
 // Board types.
 void TMainForm::ImportTypesIfMissing(TSettingsKey&) {}
 void TMainForm::SelectType(const TString&) {
@@ -22,7 +14,6 @@ void TMainForm::SelectType(const TString&) {
 
 // Dialogs.
 void TMainForm::PrefTBClick() {}
-void TMainForm::AboutTBClick() {}
 
 // Boot-monitor commands.
 void TMainForm::SramTBClick() {}

@@ -40,8 +40,9 @@ Identity (hexadecimal values):
 Faults (repeatable):
   --fault KIND[#N][@A[-B]]=ACTION
       KIND    sync (the identity), ack (the answer to 'A'), R, E, W, D or V
-      #N      only the N-th of that kind since synchronisation, from 0 (data blocks and
-              erases count the ones accepted, so retries are further attempts); default all
+      #N      only the N-th of that kind since synchronisation, from 0; default all.
+              sync, ack, E and D count the accepted ones, so the host's retries are
+              further attempts of the same one; R, W and V count every frame
       @A-B    only attempts A to B, from 1; default all
       ACTION  silent       no answer
               byte:XX      answer XX instead (identity and read reply: XX as first byte)
@@ -221,8 +222,6 @@ int main(int argc, char** argv) {
     if (!board.Start(&error))
         return Fail(error);
 
-    std::printf("%s\n", board.PortPath().c_str());
-    std::fflush(stdout);
     const char* mode = config.Mode == TBoardMode::Flash ? "flash programming" : "SRAM uploading";
     std::fprintf(stderr, "Simulated %s board in %s mode on %s\n", config.Type.Name.c_str(), mode,
                  board.PortPath().c_str());
@@ -234,6 +233,9 @@ int main(int argc, char** argv) {
         else
             std::fprintf(stderr, "korvex-boardsim: not announced: %s\n", error.c_str());
     }
+    // The path comes last, so whoever reads it finds the board ready and announced.
+    std::printf("%s\n", board.PortPath().c_str());
+    std::fflush(stdout);
     std::fprintf(stderr, "Press Ctrl+C to stop.\n");
 
     int received = 0;
