@@ -26,7 +26,6 @@ void TMainForm::SelectType(const TString&) {
 
 // Dialogs.
 void TMainForm::PrefTBClick() {}
-void TMainForm::AboutTBClick() {}
 
 // Boot-monitor commands.
 void TMainForm::SramTBClick() {}
