@@ -29,9 +29,11 @@ enum class TFaultAction {
     Short,       // only the first Value bytes of the identity or read reply
 };
 
-// A rule for frames of one kind. Occurrence counts from 0 the frames of that kind the board
-// accepted since the link was synchronised (for data blocks: the block; for erases: the
-// sector erase), so retries of a refused frame are further attempts of the same occurrence.
+// A rule for frames of one kind. Occurrence counts frames of that kind from 0 since the link
+// was synchronised. Synchronisations, acknowledges, erases and data blocks count only when
+// accepted, so the host's retries of a refused one are further attempts of the same occurrence
+// (for data blocks the occurrence is the block); reads, write starts and verifies count every
+// frame, each a first attempt.
 struct TFaultRule {
     TFrameKind Kind = TFrameKind::Data;
     int Occurrence = -1;  // -1: every occurrence

@@ -180,7 +180,11 @@ void TBoardMonitor::Complete(int64_t, std::vector<uint8_t>& reply) {
 
     TCounter& counter = Counters[static_cast<size_t>(record.Kind)];
     const TFaultRule* fault = plan.Find(record.Kind, counter.Accepted, counter.Tries + 1);
-    if (Answer(record, fault)) {
+    // The host repeats a refused synchronisation, acknowledge, erase or data block; every
+    // other command is a new occurrence each time.
+    const bool repeated = record.Kind == TFrameKind::Sync || record.Kind == TFrameKind::Ack ||
+                          record.Kind == TFrameKind::Erase || record.Kind == TFrameKind::Data;
+    if (Answer(record, fault) || !repeated) {
         ++counter.Accepted;
         counter.Tries = 0;
     } else {

@@ -40,8 +40,9 @@ Identity (hexadecimal values):
 Faults (repeatable):
   --fault KIND[#N][@A[-B]]=ACTION
       KIND    sync (the identity), ack (the answer to 'A'), R, E, W, D or V
-      #N      only the N-th of that kind since synchronisation, from 0 (data blocks and
-              erases count the ones accepted, so retries are further attempts); default all
+      #N      only the N-th of that kind since synchronisation, from 0; default all.
+              sync, ack, E and D count the accepted ones, so the host's retries are
+              further attempts of the same one; R, W and V count every frame
       @A-B    only attempts A to B, from 1; default all
       ACTION  silent       no answer
               byte:XX      answer XX instead (identity and read reply: XX as first byte)
