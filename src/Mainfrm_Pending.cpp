@@ -18,14 +18,6 @@ void TMainForm::FormKeyDown(QKeyEvent* event) {
     event->ignore();
 }
 
-// Serial ports.
-void TMainForm::ReadPortSetting(TSettingsKey&) {}
-void TMainForm::FillPortList() {}
-void TMainForm::WritePortSetting(TSettingsKey&) {}
-void TMainForm::TimerTimer() {
-    Timer->stop();
-}
-
 // Board types.
 void TMainForm::ImportTypesIfMissing(TSettingsKey&) {}
 void TMainForm::SelectType(const TString&) {
@@ -34,7 +26,6 @@ void TMainForm::SelectType(const TString&) {
 
 // Dialogs.
 void TMainForm::PrefTBClick() {}
-void TMainForm::AboutTBClick() {}
 
 // Boot-monitor commands.
 void TMainForm::SramTBClick() {}
