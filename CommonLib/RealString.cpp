@@ -20,7 +20,7 @@ TRealString::TRealString(const char* s, int n) : FLength(0), FAllocated(0), FRef
 TRealString::TRealString(int count, int ch) : FLength(0), FAllocated(0), FRefCount(1) {
     if (count < 0)
         count = 0;
-    FAllocated = BlockLength(count);
+    FAllocated = BlockLength(CheckedLength(count));
     FString.New(FAllocated);
     std::memset(FString, ch, count);
     FLength = count;
@@ -32,7 +32,7 @@ TRealString::~TRealString() = default;
 void TRealString::Create(const char* s, int n) {
     if (n < 0)
         n = 0;
-    FAllocated = BlockLength(n);
+    FAllocated = BlockLength(CheckedLength(n));
     FString.New(FAllocated);
     if (n > 0)
         std::memcpy(FString, s, n);
@@ -52,6 +52,22 @@ void TRealString::Reallocate(int bytes) {
     FAllocated = bytes;
 }
 
+// Lengths are kept in signed 32 bits with room for the block rounding; a text that would not
+// fit cannot be allocated either.
+int TRealString::CheckedLength(long long length) {
+    if (length < 0 || length > MaxLength)
+        ThrowOutOfMemory();
+    return static_cast<int>(length);
+}
+
+// Grows the buffer for a text of `length` characters: to whole blocks, at least doubling.
+void TRealString::Grow(int length) {
+    const long long block = BlockLength(length);
+    const long long doubled = 2LL * FAllocated;
+    const long long wanted = block > doubled ? block : doubled;
+    Reallocate(static_cast<int>(wanted <= BlockLength(MaxLength) ? wanted : block));
+}
+
 // True when `s` points into this body's own buffer, which a reallocation or a move of the
 // text would pull from under it.
 bool TRealString::Overlaps(const char* s, int len) const {
@@ -64,7 +80,7 @@ void TRealString::PreAllocate(int n) {
     if (n < 0)
         n = 0;
     // The new buffer comes first, so a failed allocation leaves the old text in place.
-    char* fresh = new char[BlockLength(n)];
+    char* fresh = new char[BlockLength(CheckedLength(n))];
     FString.Delete();
     FString = fresh;
     FAllocated = BlockLength(n);
@@ -74,10 +90,8 @@ void TRealString::PreAllocate(int n) {
 }
 
 void TRealString::AppendCharacter(int c) {
-    if (FLength + 1 >= FAllocated) {
-        const int block = BlockLength(FLength + 1);
-        Reallocate(block > 2 * FAllocated ? block : 2 * FAllocated);
-    }
+    if (FLength + 1 >= FAllocated)
+        Grow(FLength + 1);
     FString[FLength] = static_cast<char>(c);
     FLength++;
     FString[FLength] = 0;
@@ -88,16 +102,16 @@ void TRealString::Insert(const char* s, int len, int pos) {
         len = 0;
     if (pos < 0)
         pos = 0;
+    const int newLength =
+        CheckedLength(static_cast<long long>(pos > FLength ? pos : FLength) + len);
+    // Text taken from this very buffer is copied aside before the buffer moves.
     if (Overlaps(s, len)) {
         const std::string copy(s, len);
         Insert(copy.data(), len, pos);
         return;
     }
-    const int newLength = (pos > FLength ? pos : FLength) + len;
-    if (newLength >= FAllocated) {
-        const int block = BlockLength(newLength);
-        Reallocate(block > 2 * FAllocated ? block : 2 * FAllocated);
-    }
+    if (newLength >= FAllocated)
+        Grow(newLength);
     if (pos < FLength)
         std::memmove(FString + pos + len, FString + pos, FLength - pos);
     else if (pos > FLength)
@@ -113,16 +127,16 @@ void TRealString::Replace(const char* s, int len, int pos) {
         len = 0;
     if (pos < 0)
         pos = 0;
+    const long long end = static_cast<long long>(pos) + len;
+    const int newLength = CheckedLength(FLength > end ? FLength : end);
+    // Text taken from this very buffer is copied aside before the buffer moves.
     if (Overlaps(s, len)) {
         const std::string copy(s, len);
         Replace(copy.data(), len, pos);
         return;
     }
-    const int newLength = FLength > pos + len ? FLength : pos + len;
-    if (newLength >= FAllocated) {
-        const int block = BlockLength(newLength);
-        Reallocate(block > 2 * FAllocated ? block : 2 * FAllocated);
-    }
+    if (newLength >= FAllocated)
+        Grow(newLength);
     if (pos > FLength)
         std::memset(FString + FLength, ' ', pos - FLength);
     if (len > 0)

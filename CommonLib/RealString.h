@@ -31,6 +31,11 @@ public:
 private:
     friend class TString;
 
+    // Longest text a body holds.
+    static constexpr int MaxLength = 0x7FFFFFFF - 16;
+
+    static int CheckedLength(long long length);
+    void Grow(int length);
     void Create(const char* s, int n);
     void Reallocate(int bytes);
     bool Overlaps(const char* s, int len) const;

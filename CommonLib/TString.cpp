@@ -1,7 +1,6 @@
 #include "TString.h"
 
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -22,8 +21,13 @@ int Lower(int c) {
     return std::tolower(static_cast<unsigned char>(c));
 }
 
+// A null text argument counts as the empty text rather than a crash.
+const char* Text(const char* s) {
+    return s ? s : "";
+}
+
 int StrLength(const char* s) {
-    return static_cast<int>(std::strlen(s));
+    return static_cast<int>(std::strlen(Text(s)));
 }
 
 // The storage of BlankString: constant-initialised, so the reference below is bound before any
@@ -38,6 +42,9 @@ TBlankStorage BlankStorage;
 int StringUnitCount = 0;
 
 } // namespace
+
+// Handles are passed by value freely: one pointer wide.
+static_assert(sizeof(TString) == sizeof(void*), "TString must stay a single pointer");
 
 TString& BlankString = BlankStorage.Value;
 
@@ -60,10 +67,10 @@ TString::TString(const TString& other) : FRealString(other.FRealString) {
     FRealString->FRefCount++;
 }
 
-TString::TString(const char* s) : FRealString(new TRealString(s, StrLength(s))) {}
+TString::TString(const char* s) : FRealString(new TRealString(Text(s), StrLength(s))) {}
 
 TString::TString(const char* s, int n)
-    : FRealString(new TRealString(s, n > 0 ? static_cast<int>(strnlen(s, n)) : 0)) {}
+    : FRealString(new TRealString(Text(s), n > 0 ? static_cast<int>(strnlen(Text(s), n)) : 0)) {}
 
 TString::TString(int count, int ch) : FRealString(new TRealString(count, ch)) {}
 
@@ -140,10 +147,10 @@ char& TString::operator()(int Position) {
 }
 
 int TString::HashValue() const {
-    int sum = 0;
+    unsigned sum = 0;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>((*this)()); *p; p++)
         sum += *p;
-    return sum;
+    return static_cast<int>(sum);
 }
 
 int TString::Find(int c) const {
@@ -160,7 +167,7 @@ int TString::FindI(int c) const {
 
 int TString::Find(const char* s) const {
     const char* text = (*this)();
-    const char* found = std::strstr(text, s);
+    const char* found = std::strstr(text, Text(s));
     return found ? static_cast<int>(found - text) : -1;
 }
 
@@ -203,7 +210,7 @@ bool TString::Equals(const TString& other, bool ignoreCase) const {
 }
 
 bool TString::operator==(const char* s) const {
-    return std::strcmp((*this)(), s) == 0;
+    return std::strcmp((*this)(), Text(s)) == 0;
 }
 
 bool TString::operator!=(const TString& other) const {
@@ -415,7 +422,7 @@ TString& TString::operator+=(int c) {
 
 void TString::Insert(const char* s, int len, int pos) {
     Cow();
-    FRealString->Insert(s, len, pos);
+    FRealString->Insert(Text(s), s ? len : 0, pos);
 }
 
 void TString::Insert(const char* s, int pos) {
@@ -430,7 +437,7 @@ void TString::Insert(const TString& s, int pos) {
 
 void TString::Replace(const char* s, int len, int pos) {
     Cow();
-    FRealString->Replace(s, len, pos);
+    FRealString->Replace(Text(s), s ? len : 0, pos);
 }
 
 void TString::Replace(const char* s, int pos) {
@@ -466,11 +473,11 @@ void TString::Remove(char c) {
 }
 
 void TString::Remove(const char* set) {
-    Filter([set](char ch) { return ch == 0 || !std::strchr(set, ch); });
+    Filter([set](char ch) { return ch == 0 || !std::strchr(Text(set), ch); });
 }
 
 void TString::Keep(const char* set) {
-    Filter([set](char ch) { return ch != 0 && std::strchr(set, ch); });
+    Filter([set](char ch) { return ch != 0 && std::strchr(Text(set), ch); });
 }
 
 void TString::IntegerOnly() {
@@ -578,7 +585,6 @@ TString& TString::operator++() {
     const int pos = Length() - digits;
     long long value = 0;
     if (digits > 0) {
-        errno = 0;
         value = std::strtoll(text + pos, 0, 10);
     }
     if (value < LLONG_MAX)

@@ -205,26 +205,60 @@ TEST_F(TContainTest, GetPtrIndexFindsTheFirstOfEqualPointers) {
     EXPECT_EQ(-1, v.GetPtrIndex(nullptr));
 }
 
+namespace {
+
+// Refuses to be destroyed (raises) for the instance numbers listed in `Refusing`.
+struct TThrowing {
+    TThrowing(int* deleted, int refusing) : Deleted(deleted), Refusing(refusing) {}
+    ~TThrowing() noexcept(false) {
+        ++*Deleted;
+        if (*Deleted == Refusing)
+            throw TException("element refused to go");
+    }
+    int* Deleted;
+    int Refusing;
+};
+
+} // namespace
+
 TEST_F(TContainTest, DestructorReportsAThrowingDeleterAndReleasesTheRest) {
-    struct TThrowing {
-        explicit TThrowing(int* deleted) : Deleted(deleted) {}
-        ~TThrowing() noexcept(false) {
-            ++*Deleted;
-            if (*Deleted == 1)
-                throw TException("element refused to go");
-        }
-        int* Deleted;
-    };
     TScriptedMsgBox boxes;
     int deleted = 0;
     {
         TVector<TThrowing*> v(true);
         for (int i = 0; i < 3; i++)
-            v.Add(new TThrowing(&deleted));
+            v.Add(new TThrowing(&deleted, 1));
     }
     EXPECT_EQ(3, deleted);
     ASSERT_EQ(1u, boxes.Boxes().size());
     EXPECT_NE(std::string::npos, boxes.Boxes()[0].Text.find("element refused to go"));
+}
+
+// An element whose deleter raised has left the vector: it is never handed to the deleter again.
+TEST_F(TContainTest, ThrowingDeleterNeverDeletesTwice) {
+    int deleted = 0;
+    {
+        TVector<TThrowing*> v(true);
+        for (int i = 0; i < 4; i++)
+            v.Add(new TThrowing(&deleted, 1));
+        EXPECT_THROW(v.Remove(0), TException);
+        EXPECT_EQ(3, v.Count());
+        v[0]->Refusing = 2;
+        EXPECT_THROW(v.RemoveAll(), TException);
+        EXPECT_EQ(2, v.Count()); // the two not yet deleted stay
+    }
+    EXPECT_EQ(4, deleted);
+
+    deleted = 0;
+    {
+        TPointerLinkList list;
+        list.FDeleter = [](void* p) { delete static_cast<TThrowing*>(p); };
+        for (int i = 0; i < 3; i++)
+            list.add_ptr(new TThrowing(&deleted, 1), i);
+        EXPECT_THROW(list.remove_ptr(1), TException);
+        EXPECT_EQ(2, list.Count());
+    }
+    EXPECT_EQ(3, deleted);
 }
 
 TEST_F(TContainTest, OwningPointersReleaseWhatTheyHold) {

@@ -297,6 +297,20 @@ TEST(TStringIncrement, CountsUpTrailingNumber) {
     }
 }
 
+TEST(TStringEdit, NullTextCountsAsEmpty) {
+    const char* none = nullptr;
+    TString s(none);
+    EXPECT_TRUE(s.IsBlank());
+    s = "abc";
+    s += none;
+    s.Insert(none, 5, 1);
+    s.Replace(none, 2);
+    s.Remove(none);
+    EXPECT_STREQ("abc", s());
+    EXPECT_FALSE(s == none);
+    EXPECT_EQ(0, s.Find(none));
+}
+
 TEST(TStringBlank, BlankStringIsEmptyAndShared) {
     EXPECT_TRUE(BlankString.IsBlank());
     TString copy(BlankString);
@@ -353,6 +367,19 @@ TEST(TStringBuffer, RemovingShrinksOnceLessThanHalfUsed) {
     TString filtered(std::string(60, '-').c_str());
     filtered.Remove('-');
     EXPECT_EQ(8, filtered.Allocated());
+}
+
+TEST(TStringBuffer, TextBeyondTheLengthRangeIsOutOfMemory) {
+    TString s("abc");
+    try {
+        s.Replace("x", 1, 0x7FFFFFFF - 4);
+        FAIL() << "a text longer than a length can hold was accepted";
+    } catch (const TException& error) {
+        EXPECT_STREQ("Out of memory", error.Message());
+    }
+    EXPECT_THROW(s.Insert("x", 0x7FFFFFFF, 0), TException);
+    EXPECT_STREQ("abc", s()); // the old text is kept
+    EXPECT_EQ(8, s.Allocated());
 }
 
 TEST(TStringBuffer, PreAllocateDiscardsTextForSpaces) {

@@ -1,0 +1,61 @@
+// korvex-cli info FILE [--output OUT.bin]: the loader's image reader on the command line.
+#include "CliCommand.h"
+#include "ImageFile.h"
+
+#include <QFile>
+#include <QString>
+
+#include <cstdio>
+
+namespace {
+
+// A failed write leaves no partial file behind.
+bool WriteImage(const TFileImage& image, const std::string& path) {
+    QFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const qint64 length = image.Length();
+    const bool written =
+        length == 0 || file.write(reinterpret_cast<const char*>(image.Data()), length) == length;
+    file.close();
+    if (written && file.error() == QFileDevice::NoError)
+        return true;
+    file.remove();
+    return false;
+}
+
+} // namespace
+
+int RunInfoCommand(const TCliCommand& command, const std::vector<std::string>& args) {
+    TCliArguments parsed;
+    std::string error;
+    if (!ParseCliArguments(args, {{"--output", 'o', true}}, parsed, error))
+        return CliUsageError(command, error);
+    if (parsed.Help) {
+        PrintCommandHelp(command);
+        return CliExitOk;
+    }
+    if (parsed.Positional.size() != 1)
+        return CliUsageError(command, parsed.Positional.empty() ? "no FILE given"
+                                                                : "more than one FILE given");
+    const std::string& path = parsed.Positional[0];
+    const auto output = parsed.Values.find("--output");
+    if (output != parsed.Values.end() && output->second.empty())
+        return CliUsageError(command, "empty file name for --output");
+
+    TFileImage image;
+    const TImageReadResult result = ReadImageFile(path, image);
+    if (!result.Ok()) {
+        PrintCliError(ImageFailureMessage(result, path).Text);
+        return CliExitFailure;
+    }
+    for (const std::string& line : ImageSummaryLines(result, path))
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+
+    if (output != parsed.Values.end() && !WriteImage(image, output->second)) {
+        PrintCliError("Unable to write file:\n" + output->second);
+        return CliExitFailure;
+    }
+    return CliExitOk;
+}

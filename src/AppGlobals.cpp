@@ -1,0 +1,4 @@
+#include "AppGlobals.h"
+
+TString StartDir;
+TString BuildDate;

@@ -1,0 +1,500 @@
+#include "Comm.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <grp.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+const char* const DefaultPortSettings = "COM1:9600,N,8,1";
+
+namespace {
+
+// How long Write waits for earlier output to leave before it gives up.
+constexpr int DrainTimeoutMs = 2000;
+// Polling step while waiting for the driver's queue: short enough to notice an empty queue
+// promptly, long enough not to keep a core busy.
+constexpr int QueuePollMs = 2;
+
+QString Trimmed(const char* begin, const char* end) {
+    while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
+        --end;
+    return QString::fromLatin1(begin, static_cast<int>(end - begin));
+}
+
+// A positive decimal number of at most maxValue; false for anything else.
+bool ParseDecimal(const QString& text, int maxValue, int& value) {
+    if (text.isEmpty())
+        return false;
+    long long result = 0;
+    for (QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+        result = result * 10 + (c.unicode() - '0');
+        if (result > maxValue)
+            return false;
+    }
+    if (result <= 0)
+        return false;
+    value = static_cast<int>(result);
+    return true;
+}
+
+QString SystemPath(const QString& device) {
+#ifdef _WIN32
+    return device;
+#else
+    return device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
+#endif
+}
+
+// The system's reason for a failed open, with what the user can do about it.
+QString DescribeOpenFailure(const QSerialPort& port) {
+    const QString path = SystemPath(port.portName());
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("%1 does not exist. Check the port name and that the adapter is "
+                              "plugged in.")
+            .arg(path);
+    case QSerialPort::PermissionError: {
+#ifndef _WIN32
+        const QByteArray local = path.toLocal8Bit();
+        if (::access(local.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+            struct stat info {};
+            QString group = QStringLiteral("that owns the device");
+            if (::stat(local.constData(), &info) == 0) {
+                struct group entry {};
+                struct group* found = nullptr;
+                char names[1024];
+                if (::getgrgid_r(info.st_gid, &entry, names, sizeof names, &found) == 0 && found)
+                    group = QString::fromLocal8Bit(found->gr_name);
+            }
+            return QStringLiteral("Permission denied for %1: your user is not in the group %2. "
+                                  "Add it (for example: sudo usermod -aG %2 $USER) and log in "
+                                  "again.")
+                .arg(path, group);
+        }
+#endif
+        return QStringLiteral("%1 is busy: another program holds the port. Close it and try "
+                              "again.")
+            .arg(path);
+    }
+    default:
+        return QStringLiteral("%1: %2").arg(path, port.errorString());
+    }
+}
+
+// USB serial adapters hold received bytes back for up to 16 ms unless told otherwise, which
+// would slow every acknowledged exchange; ports that do not support it are left as they are.
+void RequestLowLatency(qintptr handle) {
+#ifdef __linux__
+    struct serial_struct serial {};
+    if (::ioctl(static_cast<int>(handle), TIOCGSERIAL, &serial) != 0)
+        return;
+    if (serial.flags & ASYNC_LOW_LATENCY)
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    (void)::ioctl(static_cast<int>(handle), TIOCSSERIAL, &serial);
+#else
+    (void)handle;
+#endif
+}
+
+qint64 DriverOutputQueue(qintptr handle) {
+#ifdef _WIN32
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &status))
+        return 0;
+    return status.cbOutQue;
+#else
+    int queued = 0;
+    if (::ioctl(static_cast<int>(handle), TIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+#endif
+}
+
+// Orders "ttyS2" before "ttyS10".
+bool NaturalLess(const QString& a, const QString& b) {
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            int si = i, sj = j;
+            while (i < a.size() && a[i].isDigit())
+                ++i;
+            while (j < b.size() && b[j].isDigit())
+                ++j;
+            const QString na = a.mid(si, i - si), nb = b.mid(sj, j - sj);
+            const QString pa = na.rightJustified(std::max(na.size(), nb.size()), QLatin1Char('0'));
+            const QString pb = nb.rightJustified(std::max(na.size(), nb.size()), QLatin1Char('0'));
+            if (pa != pb)
+                return pa < pb;
+        } else {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+TPortCandidateSource& InstalledSource() {
+    static TPortCandidateSource source;
+    return source;
+}
+
+} // namespace
+
+bool ParsePortSettings(const char* text, TPortSettings& settings) {
+    if (!text)
+        return false;
+    const char* colon = std::strchr(text, ':');
+    if (!colon)
+        return false;
+    TPortSettings parsed;
+    parsed.Device = Trimmed(text, colon);
+    if (parsed.Device.isEmpty())
+        return false;
+
+    QStringList fields;
+    const char* start = colon + 1;
+    for (const char* p = start;; ++p) {
+        if (*p == ',' || *p == '\0') {
+            fields << Trimmed(start, p);
+            if (*p == '\0')
+                break;
+            start = p + 1;
+        }
+    }
+    if (fields.size() > 4)
+        return false;
+    for (const QString& field : fields)
+        if (field.isEmpty())
+            return false;
+
+    if (!ParseDecimal(fields[0], 4000000, parsed.BaudRate))
+        return false;
+    if (fields.size() > 1) {
+        const QString parity = fields[1].toUpper();
+        if (parity.size() != 1 || !QStringLiteral("NEOMS").contains(parity))
+            return false;
+        parsed.Parity = parity[0].toLatin1();
+    }
+    if (fields.size() > 2) {
+        if (!ParseDecimal(fields[2], 8, parsed.DataBits) || parsed.DataBits < 5)
+            return false;
+    }
+    if (fields.size() > 3) {
+        if (fields[3] == QLatin1String("1"))
+            parsed.StopBits = 10;
+        else if (fields[3] == QLatin1String("1.5"))
+            parsed.StopBits = 15;
+        else if (fields[3] == QLatin1String("2"))
+            parsed.StopBits = 20;
+        else
+            return false;
+    }
+    settings = parsed;
+    return true;
+}
+
+TComms::TComms() : Port(nullptr), BaudRate(9600) {
+    std::snprintf(Settings, sizeof Settings, "%s", "");
+}
+
+TComms::TComms(const char* settings) : TComms() {
+    Open(settings);
+}
+
+TComms::~TComms() {
+    Close();
+}
+
+bool TComms::Open(const char* settings) {
+    const char* text = settings && *settings ? settings : DefaultPortSettings;
+    std::snprintf(Settings, sizeof Settings, "%s", text);
+    Close();
+    LastErrorText.clear();
+
+    TPortSettings line;
+    if (!ParsePortSettings(Settings, line)) {
+        LastErrorText = QStringLiteral("The settings \"%1\" are not valid: expected "
+                                       "port:baud,parity,data bits,stop bits.")
+                            .arg(QString::fromLatin1(Settings));
+        return false;
+    }
+
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(line.Device);
+    if (!port->open(QIODevice::ReadWrite)) {
+        LastErrorText = DescribeOpenFailure(*port);
+        return false;
+    }
+
+    const QSerialPort::Parity parity = line.Parity == 'E'   ? QSerialPort::EvenParity
+                                       : line.Parity == 'O' ? QSerialPort::OddParity
+                                       : line.Parity == 'M' ? QSerialPort::MarkParity
+                                       : line.Parity == 'S' ? QSerialPort::SpaceParity
+                                                            : QSerialPort::NoParity;
+    const QSerialPort::StopBits stop = line.StopBits == 15   ? QSerialPort::OneAndHalfStop
+                                       : line.StopBits == 20 ? QSerialPort::TwoStop
+                                                             : QSerialPort::OneStop;
+    const bool configured = port->setBaudRate(line.BaudRate) &&
+                            port->setDataBits(static_cast<QSerialPort::DataBits>(line.DataBits)) &&
+                            port->setParity(parity) && port->setStopBits(stop) &&
+                            port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        LastErrorText = QStringLiteral("%1 does not accept these line settings: %2")
+                            .arg(SystemPath(line.Device), port->errorString());
+        port->close();
+        return false;
+    }
+    RequestLowLatency(port->handle());
+    BaudRate = line.BaudRate;
+    Port = port.release();
+    WaitTransmitted(DrainTimeoutMs);
+    return true;
+}
+
+void TComms::Close() {
+    if (!Port)
+        return;
+    Port->close();
+    delete Port;
+    Port = nullptr;
+}
+
+bool TComms::IsOpen() const {
+    return Port != nullptr;
+}
+
+bool TComms::Read(void* buffer, int count, int timeoutMs) {
+    if (count <= 0)
+        return count == 0 && Port;
+    char* bytes = static_cast<char*>(buffer);
+    std::memset(bytes, 0, static_cast<size_t>(count));
+    if (!Port)
+        return false;
+
+    QElapsedTimer clock;
+    clock.start();
+    int received = 0;
+    for (;;) {
+        const qint64 got = Port->read(bytes + received, count - received);
+        if (got > 0)
+            received += static_cast<int>(got);
+        if (received == count)
+            return true;
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0)
+            return false;
+        if (!Port->waitForReadyRead(static_cast<int>(left))) {
+            // Timed out or the line failed: keep whatever did arrive.
+            const qint64 last = Port->read(bytes + received, count - received);
+            if (last > 0)
+                received += static_cast<int>(last);
+            return received == count;
+        }
+    }
+}
+
+uint8_t TComms::ReadByte(int timeoutMs) {
+    uint8_t value = 0;
+    return Read(&value, 1, timeoutMs) ? value : 0;
+}
+
+qint64 TComms::PendingOutput() const {
+    if (!Port)
+        return 0;
+    return Port->bytesToWrite() + DriverOutputQueue(Port->handle());
+}
+
+bool TComms::Write(const void* buffer, unsigned count) {
+    if (!Port)
+        return false;
+    QDeadlineTimer deadline(DrainTimeoutMs);
+    while (PendingOutput() > 0) {
+        if (deadline.hasExpired())
+            return false;
+        const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 20));
+        if (Port->bytesToWrite() > 0)
+            Port->waitForBytesWritten(std::max(step, 1));
+        else
+            QThread::msleep(QueuePollMs);
+        Port->clearError();
+    }
+    return HandOver(static_cast<const char*>(buffer), count);
+}
+
+// Gives the bytes to the driver. A driver that keeps refusing them (a line that never drains)
+// ends the wait after the usual 2000 ms plus the time the bytes take on the line; what was not
+// taken stays queued, so the next Write finds the queue busy.
+bool TComms::HandOver(const char* data, unsigned count) {
+    if (count == 0)
+        return true;
+    if (Port->write(data, count) != static_cast<qint64>(count))
+        return false;
+    const qint64 lineMs = static_cast<qint64>(count) * 10 * 1000 / std::max(BaudRate, 1);
+    QDeadlineTimer deadline(DrainTimeoutMs + lineMs);
+    while (Port->bytesToWrite() > 0 && !deadline.hasExpired()) {
+        const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 50));
+        if (!Port->waitForBytesWritten(std::max(step, 1)) &&
+            Port->error() == QSerialPort::ResourceError)
+            return false;
+    }
+    return Port->bytesToWrite() == 0;
+}
+
+bool TComms::WriteByte(uint8_t value) {
+    return Write(&value, 1);
+}
+
+void TComms::WaitTransmitted(int timeoutMs) {
+    if (!Port)
+        return;
+    QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    while (PendingOutput() > 0 && !deadline.hasExpired()) {
+        const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 20));
+        if (Port->bytesToWrite() > 0)
+            Port->waitForBytesWritten(std::max(step, 1));
+        else
+            QThread::msleep(QueuePollMs);
+        Port->clearError();
+    }
+}
+
+bool TComms::PortExists(const char* device) {
+    if (!device || !*device)
+        return false;
+    QSerialPort port;
+    port.setPortName(QString::fromLocal8Bit(device));
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    port.close();
+    return true;
+}
+
+// ---- The list of ports ----
+
+QString AnnouncedPortsFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+           QStringLiteral("/korvex/ports");
+}
+
+std::vector<TPortCandidate> AnnouncedPorts() {
+    std::vector<TPortCandidate> ports;
+#ifndef _WIN32
+    QDir folder(AnnouncedPortsFolder());
+    const QFileInfoList links =
+        folder.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& link : links) {
+        if (!link.isSymLink())
+            continue;
+        // "<label>-<process id>": a link whose simulator has ended is stale.
+        const QString name = link.fileName();
+        const int dash = name.lastIndexOf(QLatin1Char('-'));
+        bool numeric = false;
+        const qint64 pid = dash > 0 ? name.mid(dash + 1).toLongLong(&numeric) : 0;
+        if (!numeric || pid <= 0)
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)
+            continue;
+        const QString target = link.symLinkTarget();
+        if (target.isEmpty() || !QFileInfo::exists(target))
+            continue;
+        TPortCandidate port;
+        port.Name = target;
+        port.Description =
+            QStringLiteral("Simulated board %1 (process %2)").arg(name.left(dash)).arg(pid);
+        port.Simulated = true;
+        ports.push_back(port);
+    }
+#endif
+    return ports;
+}
+
+std::vector<TPortCandidate> SystemPortCandidates() {
+    std::vector<TPortCandidate> ports;
+#ifdef _WIN32
+    for (int n = 0; n <= 11; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "COM%d", n);
+        TPortCandidate port;
+        port.Name = QString::fromLatin1(name);
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            if (info.portName() == port.Name)
+                port.Description = info.description();
+        ports.push_back(port);
+    }
+#else
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : infos) {
+        TPortCandidate port;
+        port.Name = info.portName();
+        QStringList details;
+        if (!info.description().isEmpty())
+            details << info.description();
+        if (!info.manufacturer().isEmpty())
+            details << info.manufacturer();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            details << QStringLiteral("USB %1:%2")
+                           .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                           .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        if (!info.serialNumber().isEmpty())
+            details << QStringLiteral("serial %1").arg(info.serialNumber());
+        port.Description = details.join(QStringLiteral(", "));
+        ports.push_back(port);
+    }
+    std::sort(ports.begin(), ports.end(), [](const TPortCandidate& a, const TPortCandidate& b) {
+        return NaturalLess(a.Name, b.Name);
+    });
+    for (const TPortCandidate& simulated : AnnouncedPorts())
+        ports.push_back(simulated);
+#endif
+    return ports;
+}
+
+std::vector<TPortCandidate> PortCandidates() {
+    const TPortCandidateSource& source = InstalledSource();
+    return source ? source() : SystemPortCandidates();
+}
+
+void SetPortCandidateSource(TPortCandidateSource source) {
+    InstalledSource() = std::move(source);
+}
+
+std::vector<TPortCandidate> AvailablePorts() {
+    std::vector<TPortCandidate> ports;
+    for (const TPortCandidate& candidate : PortCandidates())
+        if (TComms::PortExists(candidate.Name.toLocal8Bit().constData()))
+            ports.push_back(candidate);
+    return ports;
+}

@@ -1,0 +1,98 @@
+// The serial port: one port opened exclusively from a settings text such as
+// "COM1:9600,N,8,1", timed reads, writes that wait for the output queue, and the list of ports
+// the computer offers.
+#ifndef KORVEX_COMM_H
+#define KORVEX_COMM_H
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QSerialPort;
+
+// The line parameters of a settings text: "device:baud,parity,data,stop".
+struct TPortSettings {
+    QString Device;
+    int BaudRate = 9600;
+    char Parity = 'N'; // N, E, O, M or S
+    int DataBits = 8;  // 5 to 8
+    int StopBits = 10; // in tenths: 10, 15 or 20
+};
+
+// Parses a settings text; false when any field is missing, malformed or out of range.
+bool ParsePortSettings(const char* text, TPortSettings& settings);
+
+class TComms {
+public:
+    TComms();
+    explicit TComms(const char* settings);
+    virtual ~TComms();
+    TComms(const TComms&) = delete;
+    TComms& operator=(const TComms&) = delete;
+
+    bool Open(const char* settings = nullptr);
+    void Close();
+    bool IsOpen() const;
+
+    bool Read(void* buffer, int count, int timeoutMs);
+    uint8_t ReadByte(int timeoutMs);
+    bool Write(const void* buffer, unsigned count);
+    bool WriteByte(uint8_t value);
+    void WaitTransmitted(int timeoutMs);
+
+    static bool PortExists(const char* device);
+
+    // The settings text of the last Open, at most 31 characters.
+    const char* GetSettings() const { return Settings; }
+
+    // Why the last Open failed, with a hint where one helps; empty after a successful Open.
+    // Meant to be shown on a line after "Unable to intialize serial port:\n<settings>".
+    QString LastError() const { return LastErrorText; }
+
+    // Bytes still waiting to be sent: what the port object holds plus the driver's queue.
+    qint64 PendingOutput() const;
+
+private:
+    bool HandOver(const char* data, unsigned count);
+
+    char Settings[32];
+    QSerialPort* Port; // null while closed
+    int BaudRate;      // of the open port, for the time a write takes on the line
+    QString LastErrorText;
+};
+
+// The settings text Open uses when it is given none: "COM1:9600,N,8,1".
+extern const char* const DefaultPortSettings;
+
+// A port the port list may offer.
+struct TPortCandidate {
+    QString Name;        // what goes into the settings text: "COM1", "ttyUSB0", "/dev/pts/3"
+    QString Description; // adapter or simulator details for a tooltip; may be empty
+    bool Simulated = false;
+};
+
+using TPortCandidateSource = std::function<std::vector<TPortCandidate>()>;
+
+// Every port the computer may offer, before probing: COM0..COM11 on Windows; elsewhere the
+// ports the system reports, in name order, followed by announced simulated boards.
+std::vector<TPortCandidate> SystemPortCandidates();
+
+// The candidates the port list uses: SystemPortCandidates unless a source was installed.
+std::vector<TPortCandidate> PortCandidates();
+
+// Replaces the candidate source (tests list pseudo-terminals); an empty function restores the
+// system's list.
+void SetPortCandidateSource(TPortCandidateSource source);
+
+// The candidates that PortExists can open right now, in candidate order.
+std::vector<TPortCandidate> AvailablePorts();
+
+// The folder in which simulated boards announce their ports while they run.
+QString AnnouncedPortsFolder();
+
+// Announced simulated ports whose simulator is still running, in name order.
+std::vector<TPortCandidate> AnnouncedPorts();
+
+#endif

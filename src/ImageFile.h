@@ -1,0 +1,93 @@
+#pragma once
+// Reading a program image file (raw binary, Intel HEX or Motorola S-record) into one contiguous
+// block of bytes. GUI-free: the reader shows nothing; it returns the image, or the failure with
+// the details its message needs, and the window or the command line decides what the user sees.
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The loaded program image: byte i belongs to target address start + i; gaps are 0xFF.
+// Length 0 means that no image is loaded.
+class TFileImage {
+public:
+    void Clear();
+    // Releases the old buffer and makes a new one of n bytes. False, with the image left empty,
+    // when the memory cannot be had.
+    bool Allocate(int32_t n);
+
+    uint8_t* Data() { return FBuffer.get(); }
+    const uint8_t* Data() const { return FBuffer.get(); }
+    int32_t Length() const { return FLength; }
+    uint8_t& operator[](int32_t offset) { return FBuffer[offset]; }
+    uint8_t operator[](int32_t offset) const { return FBuffer[offset]; }
+
+private:
+    std::unique_ptr<uint8_t[]> FBuffer;
+    int32_t FLength = 0;
+};
+
+enum class TImageFormat { Binary, IntelHex, MotorolaS };
+
+// "Binary", "Intel Hex" or "Motorola S": the names the summary shows.
+const char* ImageFormatName(TImageFormat format);
+
+enum class TImageFailure {
+    None,
+    CannotOpen,
+    TooShort,          // fewer than 3 bytes
+    BadIntelRecord,    // the record at Line is not a readable Intel HEX record
+    BadMotorolaRecord, // the record at Line is not a readable S-record
+    CannotRead,        // a binary file could not be read whole
+    AddressTooHigh,    // the record at Line holds data at or above MaxImageAddress
+    TooLarge,          // the image would span more than MaxImageLength bytes
+    OutOfMemory,       // the image buffer could not be allocated
+};
+
+// Addresses are signed 32-bit throughout the program; data must lie below this address.
+constexpr int64_t MaxImageAddress = 0x80000000LL;
+// No evaluation board comes near this; a file whose records lie that far apart is refused
+// rather than filling most of the computer's memory with 0xFF.
+constexpr int64_t MaxImageLength = 256LL * 1024 * 1024;
+
+struct TImageReadResult {
+    TImageFailure Failure = TImageFailure::None;
+    TImageFormat Format = TImageFormat::Binary;
+    int32_t Start = 0; // lowest address the file defines; 0 for binary, -1 when it defines none
+    int32_t End = -1;  // Start + Length - 1
+    int32_t Length = 0;
+    std::time_t Modified = 0; // the file's last modification
+
+    // Details for the failure messages.
+    int64_t FileSize = 0;   // TooShort
+    int Line = 0;           // record failures: the line, counted as read
+    std::string LineText;   // and its text as read, line end included
+    int64_t Address = 0;    // AddressTooHigh: the address of the offending data;
+                            // TooLarge: the lowest address of the span
+    int64_t SpanLength = 0; // TooLarge, OutOfMemory: the bytes the image would need
+
+    bool Ok() const { return Failure == TImageFailure::None; }
+    // A text format that defines a start address (the programming address it proposes).
+    bool HasOwnStart() const { return Format != TImageFormat::Binary; }
+};
+
+// Reads the file at path (in the local 8-bit encoding) into image. The image is empty after
+// any failure. The format comes from the first three bytes, never from the name.
+TImageReadResult ReadImageFile(const std::string& path, TFileImage& image);
+
+struct TImageMessage {
+    std::string Text;
+    bool Warning = false; // shown with the warning icon; otherwise with none
+};
+
+// The message for a failed read of path.
+TImageMessage ImageFailureMessage(const TImageReadResult& result, const std::string& path);
+
+// The summary of a successful read: "Loaded file", "Type", "Start address", "End address" and
+// "Length" lines.
+std::vector<std::string> ImageSummaryLines(const TImageReadResult& result, const std::string& path);
+
+// The one line that a reload reports instead of the summary, with the file's local time.
+std::string ImageRefreshedLine(const TImageReadResult& result);

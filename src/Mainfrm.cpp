@@ -1,0 +1,238 @@
+// The main window itself: its controls, start-up and shut-down, command availability.
+// The console, status bar and progress display are in Mainfrm_Console.cpp.
+
+#include "Mainfrm.h"
+
+#include "Misc.h"
+#include "Settings.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+const char* const Caption = "EB40A SRAM/Flash Loader";
+const int DesignLeft = 126;
+const int DesignTop = 216;
+const int DesignWidth = 788;
+const int DesignHeight = 550;
+const int PortCheckDelayMs = 500;
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner) {
+    // The window from its design; no image is loaded yet.
+    setWindowTitle(Caption);
+    move(DesignLeft, DesignTop);
+    resize(DesignWidth, DesignHeight);
+    CreateMenus();
+    CreateToolBar();
+    CreateConsole();
+    CreateStatusBar();
+    Timer = new QTimer(this);
+    Timer->setInterval(PortCheckDelayMs);
+    connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
+
+    {
+        TSettingsKey key;
+        if (key.IsOpen()) {
+            ReadFileHistory(key);
+            ReadFormSize(key);
+            ReadPortSetting(key);
+            ImportTypesIfMissing(key);
+        }
+    }
+
+    ApplyConsoleLook();
+    ClearTBClick();
+    FillPortList();
+
+    SetStatusPanel(FilePanel, "File image not loaded");
+    CancelMenu->setVisible(false);
+    ProgressBar->hide();
+    Refreshing = false;
+
+    SelectType(TString());
+    Timer->start();
+}
+
+TMainForm::~TMainForm() = default;
+
+QToolButton* TMainForm::AddToolButton(const char* icon, const char* hint,
+                                      void (TMainForm::*click)()) {
+    auto* button = new QToolButton(ToolBar);
+    button->setIcon(QIcon(QString(":/%1.png").arg(icon)));
+    button->setToolTip(hint);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    if (click)
+        connect(button, &QToolButton::clicked, this, click);
+    ToolBar->addWidget(button);
+    return button;
+}
+
+void TMainForm::CreateToolBar() {
+    ToolBar = addToolBar("ToolBar");
+    ToolBar->setObjectName("ToolBar");
+    ToolBar->setMovable(false);
+    ToolBar->setFloatable(false);
+    ToolBar->setIconSize(QSize(24, 24));
+    ToolBar->toggleViewAction()->setVisible(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    OpenTB = AddToolButton("open", "Open file for upload", &TMainForm::OpenTBClick);
+    OpenPopup = new QMenu(OpenTB);
+    OpenTB->setMenu(OpenPopup);
+    OpenTB->setPopupMode(QToolButton::MenuButtonPopup);
+    connect(OpenPopup, &QMenu::triggered, this, &TMainForm::HistoryItemClick);
+    RefreshTB = AddToolButton("refresh", "Refresh file image", &TMainForm::RefreshTBClick);
+    ToolBar->addSeparator();
+    ClearTB = AddToolButton("clear", "Clear console window", &TMainForm::ClearTBClick);
+    PrefTB = AddToolButton("preferences", "Preferences", &TMainForm::PrefTBClick);
+    ToolBar->addSeparator();
+
+    PortL = new QLabel(" Port ", ToolBar);
+    ToolBar->addWidget(PortL);
+    PortCB = new QComboBox(ToolBar);
+    PortCB->setEditable(false);
+    PortCB->setMinimumContentsLength(8);
+    PortCB->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    PortL->setBuddy(PortCB);
+    ToolBar->addWidget(PortCB);
+    connect(PortCB, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &TMainForm::PortCBChange);
+    ToolBar->addSeparator();
+
+    SramTB = AddToolButton("sram", "SRAM upload", &TMainForm::SramTBClick);
+    ToolBar->addSeparator();
+    SynchTB = AddToolButton("synch", "Flash synchronize", &TMainForm::SynchTBClick);
+    ReadTB = AddToolButton("read", "Flash read", &TMainForm::ReadTBClick);
+    FlashTB = AddToolButton("flash", "Flash program", &TMainForm::FlashTBClick);
+    VerifyTB = AddToolButton("verify", "Flash verify", &TMainForm::VerifyTBClick);
+    EraseSectorTB =
+        AddToolButton("erasesector", "Flash erase sector", &TMainForm::EraseSectorTBClick);
+    EraseAllTB = AddToolButton("eraseall", "Flash erase all", nullptr);
+    EraseAllTBAction = ToolBar->actions().constLast();
+    EraseAllTBAction->setVisible(false);
+    ToolBar->addSeparator();
+    AboutTB = AddToolButton("about", "About", &TMainForm::AboutTBClick);
+    ExitTB = AddToolButton("exit", "Exit program", &TMainForm::ExitTBClick);
+}
+
+void TMainForm::CreateMenus() {
+    QMenuBar* bar = menuBar();
+    auto item = [this](QMenu* menu, const char* text, QKeySequence shortcut,
+                       void (TMainForm::*click)()) {
+        QAction* action = menu->addAction(text);
+        action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, click);
+        return action;
+    };
+
+    FileMenu = bar->addMenu("&File");
+    OpenMenu = item(FileMenu, "&Open", QKeySequence(Qt::CTRL | Qt::Key_O), &TMainForm::OpenTBClick);
+    RefreshMenu = item(FileMenu, "&Refresh", QKeySequence(Qt::Key_F5), &TMainForm::RefreshTBClick);
+    FileMenu->addSeparator();
+    PreferencesMenu = item(FileMenu, "&Preferences", QKeySequence(), &TMainForm::PrefTBClick);
+    ClearConsoleMenu = item(FileMenu, "Clear Console", QKeySequence(), &TMainForm::ClearTBClick);
+    FileMenu->addSeparator();
+    ExitMenu =
+        item(FileMenu, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X), &TMainForm::ExitMenuClick);
+
+    SramMenu = bar->addMenu("&SRAM");
+    SramUploadMenu = item(SramMenu, "&Upload", QKeySequence(Qt::Key_F2), &TMainForm::SramTBClick);
+
+    FlashMenu = bar->addMenu("&Flash");
+    LinkSynchronizeMenu =
+        item(FlashMenu, "&Link Synchronize", QKeySequence(Qt::Key_F3), &TMainForm::SynchTBClick);
+    FlashMenu->addSeparator();
+    ReadMenu = item(FlashMenu, "&Read", QKeySequence(Qt::Key_F4), &TMainForm::ReadTBClick);
+    FlashWriteMenu = item(FlashMenu, "&Write", QKeySequence(Qt::Key_F6), &TMainForm::FlashTBClick);
+    VerifyMenu = item(FlashMenu, "&Verify", QKeySequence(), &TMainForm::VerifyTBClick);
+    FlashMenu->addSeparator();
+    EraseSectorMenu =
+        item(FlashMenu, "&Erase Sector", QKeySequence(Qt::Key_F7), &TMainForm::EraseSectorTBClick);
+
+    CancelMenu = bar->addAction("&Cancel");
+    connect(CancelMenu, &QAction::triggered, this, &TMainForm::CancelMenuClick);
+}
+
+void TMainForm::EnableFlashCommands(bool on) {
+    for (QToolButton* button : {ReadTB, FlashTB, VerifyTB, EraseSectorTB, EraseAllTB})
+        button->setEnabled(on);
+    for (QAction* action : {ReadMenu, FlashWriteMenu, VerifyMenu, EraseSectorMenu})
+        action->setEnabled(on);
+}
+
+void TMainForm::SetBusy(bool busy) {
+    CancelMenu->setVisible(busy);
+    ToolBar->setEnabled(!busy);
+    // A disabled menu title also stops the short-cut keys of the items under it.
+    for (QMenu* menu : {FileMenu, SramMenu, FlashMenu})
+        menu->menuAction()->setEnabled(!busy);
+}
+
+void TMainForm::PortCBChange() {
+    // A newly chosen port must be synchronised again before flash commands are offered.
+    EnableFlashCommands(false);
+}
+
+void TMainForm::ExitTBClick() {
+    close();
+}
+
+void TMainForm::ExitMenuClick() {
+    if (MsgBox(MB_YESNO | MB_ICONQUESTION, "Exit SRAM/Flash loader program?") == IDYES)
+        close();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+    event->ignore();
+    FormKeyDown(event);
+    if (!event->isAccepted())
+        QMainWindow::keyPressEvent(event);
+}
+
+void TMainForm::FormClose() {
+    TSettingsKey key;
+    if (!key.IsOpen())
+        return;
+    WriteFormSize(key);
+    WritePortSetting(key);
+    WriteFileHistory(key);
+}
+
+void TMainForm::ReadFormSize(TSettingsKey& key) {
+    TString size = key.ReadString("FormSize");
+    if (size.AsciiWords(';', false) != 4)
+        return;
+    int field[4];
+    for (int i = 0; i < 4; ++i)
+        field[i] = size.AsciiWord(i, ';', false).ToInt();
+    move(field[0], field[1]);
+    resize(field[2], field[3]);
+}
+
+void TMainForm::WriteFormSize(TSettingsKey& key) {
+    // The normal geometry, so a maximised window comes back at the size it had before.
+    const QRect frame = isMaximized() ? normalGeometry() : QRect(pos(), size());
+    char text[64];
+    snprintf(text, sizeof text, "%d;%d;%d;%d", frame.x(), frame.y(), frame.width(), frame.height());
+    key.WriteString("FormSize", text);
+}

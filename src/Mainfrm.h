@@ -1,0 +1,176 @@
+#pragma once
+// TMainForm: the program's one main window. It owns everything that lives for the whole run
+// (the loaded image, the current board type, the console, the status bar) and every user
+// command is one of its handlers. Its implementation is split by concern over Mainfrm*.cpp.
+
+#include "ImageFile.h"
+#include "TString.h"
+
+#include <QFont>
+#include <QMainWindow>
+
+#include <memory>
+#include <vector>
+
+class QAction;
+class QCloseEvent;
+class QColor;
+class QComboBox;
+class QKeyEvent;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QStatusBar;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class TEBData;
+class TSettingsKey;
+
+// Console colours are kept as Windows colour values (red in the low byte) so that stored
+// settings carry over between platforms.
+QColor ColorFromValue(int value);
+int ColorToValue(const QColor& color);
+
+// The console's font with the text colour that goes with it.
+struct TConsoleFont {
+    QFont Font;
+    int Color = 0;
+};
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* owner = nullptr);
+    ~TMainForm() override;
+
+    // Status-bar panels, left to right.
+    enum { ProgressPanel = 0, TypePanel = 1, FilePanel = 2 };
+
+    // --- controls -------------------------------------------------------------------------
+    QToolBar* ToolBar = nullptr;
+    QToolButton* OpenTB = nullptr; // its drop-down arrow shows OpenPopup
+    QToolButton* RefreshTB = nullptr;
+    QToolButton* ClearTB = nullptr;
+    QToolButton* PrefTB = nullptr;
+    QLabel* PortL = nullptr;
+    QComboBox* PortCB = nullptr;
+    QToolButton* SramTB = nullptr;
+    QToolButton* SynchTB = nullptr;
+    QToolButton* ReadTB = nullptr;
+    QToolButton* FlashTB = nullptr;
+    QToolButton* VerifyTB = nullptr;
+    QToolButton* EraseSectorTB = nullptr;
+    QToolButton* EraseAllTB = nullptr; // never shown; only its enabled state is kept
+    QToolButton* AboutTB = nullptr;
+    QToolButton* ExitTB = nullptr;
+    QMenu* OpenPopup = nullptr; // file history: every item reaches HistoryItemClick
+
+    QMenu* FileMenu = nullptr;
+    QAction* OpenMenu = nullptr;
+    QAction* RefreshMenu = nullptr;
+    QAction* PreferencesMenu = nullptr;
+    QAction* ClearConsoleMenu = nullptr;
+    QAction* ExitMenu = nullptr;
+    QMenu* SramMenu = nullptr;
+    QAction* SramUploadMenu = nullptr;
+    QMenu* FlashMenu = nullptr;
+    QAction* LinkSynchronizeMenu = nullptr;
+    QAction* ReadMenu = nullptr;
+    QAction* FlashWriteMenu = nullptr;
+    QAction* VerifyMenu = nullptr;
+    QAction* EraseSectorMenu = nullptr;
+    QAction* CancelMenu = nullptr; // a command in the menu bar itself, shown only while busy
+
+    QPlainTextEdit* Memo = nullptr; // the console
+    QStatusBar* StatusBar = nullptr;
+    QProgressBar* ProgressBar = nullptr; // lies over the first status panel
+    QTimer* Timer = nullptr;             // one-shot port check, 500 ms after start
+
+    // --- state that lives for the whole run ----------------------------------------------
+    TFileImage FileImage;    // Length() == 0: no image loaded
+    int FileStart = -1;      // lowest address of a loaded hex file; -1 for none or binary
+    bool Refreshing = false; // the next load is a refresh
+    bool UserBreak = false;  // the user confirmed an abort of the running operation
+    int LinkBaud = 0;        // speed found by the last successful synchronisation
+    std::shared_ptr<TEBData> CurrentType; // the selected board type, or null
+    TString RememberedPort; // SerialPort as read at start-up, selected once the list is filled
+
+    // --- window ---------------------------------------------------------------------------
+    void EnableFlashCommands(bool on);
+    void SetBusy(bool busy);
+
+    // --- console --------------------------------------------------------------------------
+    void ConsoleAdd(const TString& line);
+    void ConsoleAdd(const char* line);
+    void ConsolePrintf(const char* fmt, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    void ConsoleAddLines(const std::vector<TString>& lines);
+    int ConsoleLineCount() const;
+    TString ConsoleLine(int index) const;
+    void ScrollConsoleToEnd();
+    void ApplyConsoleLook(); // font and colours from the settings
+    static int ReadConsoleBackground();
+    static void ReadConsoleFont(TConsoleFont& font);
+
+    // --- status bar and progress ---------------------------------------------------------
+    void SetStatusPanel(int panel, const TString& text);
+    TString StatusPanel(int panel) const;
+    void ProgressStart(int total); // range 0..total, position 0, shown
+    void ProgressSetPosition(int position);
+    void ProgressEnd(); // hidden, whatever the outcome
+
+    // --- start-up and shut-down steps of the other concerns ------------------------------
+    void ReadFileHistory(TSettingsKey& key);
+    void WriteFileHistory(TSettingsKey& key);
+    void ReadPortSetting(TSettingsKey& key);
+    void FillPortList();
+    void WritePortSetting(TSettingsKey& key);
+    void ImportTypesIfMissing(TSettingsKey& key);
+    void SelectType(const TString& name);
+    void LoadImageFile(const TString& path);
+
+    // --- handlers -------------------------------------------------------------------------
+    void OpenTBClick();
+    void RefreshTBClick();
+    void HistoryItemClick(QAction* item);
+    void ClearTBClick();
+    void PrefTBClick();
+    void PortCBChange();
+    void SramTBClick();
+    void SynchTBClick();
+    void ReadTBClick();
+    void FlashTBClick();
+    void VerifyTBClick();
+    void EraseSectorTBClick();
+    void AboutTBClick();
+    void ExitTBClick();
+    void ExitMenuClick();
+    void CancelMenuClick();
+    void TimerTimer();
+    // Sees the key presses that no control and no short-cut took. While busy the menus'
+    // short-cut keys are off, so their keys arrive here too.
+    void FormKeyDown(QKeyEvent* event);
+    void FormClose();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void CreateToolBar();
+    void CreateMenus();
+    void CreateConsole();
+    void CreateStatusBar();
+    QToolButton* AddToolButton(const char* icon, const char* hint, void (TMainForm::*click)());
+    void ReadFormSize(TSettingsKey& key);
+    void WriteFormSize(TSettingsKey& key);
+
+    QAction* EraseAllTBAction = nullptr; // the tool-bar slot of EraseAllTB, kept hidden
+    QLabel* StatusLabels[3] = {nullptr, nullptr, nullptr};
+};

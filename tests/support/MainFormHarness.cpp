@@ -1,0 +1,83 @@
+#include "MainFormHarness.h"
+
+#include "Settings.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+TMainFormHarness::TMainFormHarness(bool clearSettings) {
+    if (clearSettings)
+        TSettingsKey::ClearAll();
+    FForm = std::make_unique<TMainForm>();
+}
+
+TMainFormHarness::~TMainFormHarness() {
+    // Destroy the window while the scripted presenter is still installed.
+    FForm.reset();
+}
+
+bool TMainFormHarness::ShowForm() {
+    FForm->show();
+    FForm->activateWindow();
+    return QTest::qWaitForWindowExposed(FForm.get()) && QTest::qWaitForWindowActive(FForm.get());
+}
+
+void TMainFormHarness::CloseForm() {
+    if (!FForm)
+        return;
+    FForm->close();
+    FForm.reset();
+}
+
+void TMainFormHarness::Restart() {
+    CloseForm();
+    FForm = std::make_unique<TMainForm>();
+}
+
+namespace {
+
+// A dialog the test's action left open would block the test forever: close it after a while.
+void CloseIfStillOpen(QWidget* dialog, int timeoutMs) {
+    QPointer<QWidget> guard(dialog);
+    QTimer::singleShot(timeoutMs, qApp, [guard]() {
+        if (!guard || !guard->isVisible())
+            return;
+        ADD_FAILURE() << "the modal dialog was still open after the test's answer";
+        if (auto* box = qobject_cast<QDialog*>(guard.data()))
+            box->reject();
+        else
+            guard->close();
+    });
+}
+
+} // namespace
+
+void WhenModalShown(std::function<void(QWidget* dialog)> action, int timeoutMs) {
+    // The timer belongs to the application, so it outlives whatever window opened the dialog.
+    auto* timer = new QTimer(qApp);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, action, timeoutMs]() {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            delete clock;
+            action(dialog);
+            CloseIfStillOpen(dialog, timeoutMs);
+            return;
+        }
+        if (clock->elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            delete clock;
+            ADD_FAILURE() << "no modal dialog was shown within " << timeoutMs << " ms";
+        }
+    });
+    timer->start();
+}

@@ -1,0 +1,485 @@
+// The simulated board against the frames the host sends, spoken through the serial port.
+#include "BoardSim.h"
+#include "Comm.h"
+#include "PortAnnouncement.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+constexpr uint32_t FlashStart = 0x01000000;
+
+void PutLe(TBytes& frame, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        frame.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+TBytes ReadFrame(uint32_t address, uint8_t count) {
+    TBytes frame{'R'};
+    PutLe(frame, address);
+    frame.push_back(count);
+    return frame;
+}
+
+TBytes EraseFrame(uint32_t address) {
+    TBytes frame{'E'};
+    PutLe(frame, address);
+    return frame;
+}
+
+TBytes WriteStartFrame(uint32_t address, uint8_t length) {
+    TBytes frame{'W'};
+    PutLe(frame, address);
+    frame.push_back(length);
+    return frame;
+}
+
+TBytes DataFrame(const TBytes& data) {
+    TBytes frame{'D'};
+    frame.insert(frame.end(), data.begin(), data.end());
+    frame.push_back(static_cast<uint8_t>(std::accumulate(data.begin(), data.end(), 0u)));
+    return frame;
+}
+
+TBytes VerifyFrame(uint32_t address, const TBytes& data) {
+    TBytes frame{'V'};
+    PutLe(frame, address);
+    PutLe(frame, static_cast<uint32_t>(data.size()));
+    PutLe(frame, std::accumulate(data.begin(), data.end(), 0u));
+    return frame;
+}
+
+TBytes Pattern(size_t size, uint8_t seed) {
+    TBytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 3);
+    return bytes;
+}
+
+TBoardConfig Eb40a() {
+    TBoardConfig config;
+    EXPECT_TRUE(BuiltInBoardType("EB40A", config.Type));
+    return config;
+}
+
+// The host side: a serial port on the simulated board.
+class THost {
+public:
+    explicit THost(const TBoardConfig& config) : Board(config) {
+        std::string error;
+        Started = Board.Start(&error);
+        EXPECT_TRUE(Started) << error;
+    }
+
+    bool Open(int speed) {
+        const std::string settings = Board.PortPath() + ":" + std::to_string(speed) + ",N,8,1";
+        return Port.Open(settings.c_str());
+    }
+
+    // What the board answers within the time-out, at most size bytes.
+    TBytes Send(const TBytes& frame, int size, int timeoutMs = 1000) {
+        Port.Write(frame.data(), static_cast<unsigned>(frame.size()));
+        TBytes reply(static_cast<size_t>(size));
+        Port.Read(reply.data(), size, timeoutMs);
+        return reply;
+    }
+
+    bool Synchronise(int speed) {
+        if (!Open(speed))
+            return false;
+        const TBytes identity = Send({0x80}, 14, 500);
+        return identity[0] == 'B' && Send({'A'}, 1) == TBytes{'A'};
+    }
+
+    TBoardSim Board;
+    TComms Port;
+    bool Started = false;
+};
+
+} // namespace
+
+TEST(BoardLayout, ReadsSectorTextsAndFactoryTypes) {
+    std::vector<TBoardSector> sectors;
+    ASSERT_TRUE(ParseSectorLayout("8x32K, 2x32k,30x64K", FlashStart, sectors));
+    ASSERT_EQ(sectors.size(), 40u);
+    EXPECT_EQ(sectors[0].Start, FlashStart);
+    EXPECT_EQ(sectors[8].Start, FlashStart + 8 * 32768);
+    EXPECT_EQ(sectors[10].Start, FlashStart + 10 * 32768);
+    EXPECT_EQ(sectors[10].Length, 65536u);
+    EXPECT_EQ(sectors.back().Start + sectors.back().Length, FlashStart + 2240u * 1024);
+    ASSERT_TRUE(ParseSectorLayout("2x100B", 0, sectors));
+    EXPECT_EQ(sectors[1].Start, 100u);
+
+    for (const char* bad :
+         {"", "8x", "x8K", "8x8", "8x8M", "0x8K", "8x0K", "8x8K,", "8x8Kx2", "4096x1048576K"})
+        EXPECT_FALSE(ParseSectorLayout(bad, FlashStart, sectors)) << bad;
+
+    uint32_t value = 0;
+    EXPECT_TRUE(ParseHexValue("0003 FF00", value));
+    EXPECT_EQ(value, 0x0003FF00u);
+    EXPECT_TRUE(ParseHexValue("00-03.ff 00", value));
+    EXPECT_EQ(value, 0x0003FF00u);
+    EXPECT_FALSE(ParseHexValue("0x100", value));
+    EXPECT_FALSE(ParseHexValue(" ", value));
+    EXPECT_FALSE(ParseHexValue("123456789", value));
+
+    TBoardType type;
+    for (const char* name : {"EB40", "eb40a", "EB42", "EB55", "EB63"})
+        EXPECT_TRUE(BuiltInBoardType(name, type)) << name;
+    EXPECT_FALSE(BuiltInBoardType("EB99", type));
+    ASSERT_TRUE(BuiltInBoardType("EB40", type));
+    EXPECT_TRUE(type.Sectors.empty());
+    EXPECT_EQ(type.SramSize, 0x80000u);
+    ASSERT_TRUE(BuiltInBoardType("EB40A", type));
+    EXPECT_EQ(type.SramSize, 0x3FF00u);
+
+    std::string error;
+    EXPECT_FALSE(ParseBoardRow("Demo=8x8K;;0003 FF00", type, error));
+    EXPECT_FALSE(ParseBoardRow("Demo=8x8K;;;0100 0000", type, error));
+    ASSERT_TRUE(ParseBoardRow("Demo=8x8K;;0003 FF00;", type, error));
+    EXPECT_EQ(type.Sectors.size(), 8u);
+}
+
+TEST(BoardMemoryModel, FlashOnlyClearsBitsAndErasesWholeSectors) {
+    TBoardType type;
+    ASSERT_TRUE(BuiltInBoardType("EB40A", type));
+    TBoardMemory memory(type);
+    EXPECT_EQ(memory.Get(FlashStart), 0xFF);
+    EXPECT_EQ(memory.Get(0x00300000), 0x00) << "plain memory outside the flash";
+
+    const uint8_t high = 0xF0, low = 0x0F;
+    EXPECT_EQ(memory.Program(FlashStart + 5, &high, 1), TBoardMemory::TProgramResult::Ok);
+    EXPECT_EQ(memory.Program(FlashStart + 5, &low, 1), TBoardMemory::TProgramResult::NeedsErase);
+    EXPECT_EQ(memory.Get(FlashStart + 5), 0x00);
+
+    // Sector 8 starts at 256 KiB; erasing it inside leaves sector 7 alone.
+    const uint32_t sector8 = FlashStart + 8 * 32768;
+    const uint8_t zeros[2] = {0, 0};
+    memory.Program(sector8 - 1, zeros, 2);
+    EXPECT_TRUE(memory.EraseSectorAt(sector8 + 1000));
+    EXPECT_EQ(memory.Get(sector8 - 1), 0x00);
+    EXPECT_EQ(memory.Get(sector8), 0xFF);
+    EXPECT_FALSE(memory.EraseSectorAt(FlashStart - 1));
+    EXPECT_FALSE(memory.EraseSectorAt(FlashStart + 2240 * 1024));
+
+    const uint8_t data[3] = {1, 2, 250};
+    memory.Program(0x300000, data, 3);
+    EXPECT_EQ(memory.Read(0x300000, 3), TBytes(data, data + 3));
+    EXPECT_EQ(memory.Sum(0x300000, 3), 253u);
+}
+
+TEST(BoardFaultText, ReadsRulesAndRefusesNonsense) {
+    TFaultPlan plan;
+    std::string error;
+    ASSERT_TRUE(ParseFault("D#3@1-2=byte:4E", plan, error)) << error;
+    ASSERT_TRUE(ParseFault("sync=silent", plan, error)) << error;
+    ASSERT_TRUE(ParseFault("E@2=flash:02", plan, error)) << error;
+    ASSERT_TRUE(ParseFault("R=short:10", plan, error)) << error;
+    ASSERT_TRUE(ParseFault("hangup-after:7", plan, error)) << error;
+    ASSERT_EQ(plan.Rules.size(), 4u);
+    EXPECT_EQ(plan.HangUpAfter, 7);
+
+    const TFaultRule& data = plan.Rules[0];
+    EXPECT_EQ(data.Kind, TFrameKind::Data);
+    EXPECT_TRUE(data.Matches(TFrameKind::Data, 3, 2));
+    EXPECT_FALSE(data.Matches(TFrameKind::Data, 3, 3));
+    EXPECT_FALSE(data.Matches(TFrameKind::Data, 2, 1));
+    EXPECT_EQ(data.Value, 0x4E);
+    EXPECT_TRUE(plan.Rules[1].Matches(TFrameKind::Sync, 9, 9));
+    EXPECT_TRUE(plan.Rules[2].Matches(TFrameKind::Erase, 0, 2));
+    EXPECT_FALSE(plan.Rules[2].Matches(TFrameKind::Erase, 0, 3));
+
+    for (const char* bad :
+         {"", "D", "Q=silent", "D=loud", "D=byte:100", "D=byte:", "D#x=silent", "D@0=silent",
+          "D@3-2=silent", "silent-after:", "hangup-after:-1", "D=short", "R=silent:1"})
+        EXPECT_FALSE(ParseFault(bad, plan, error)) << bad;
+}
+
+TEST(BoardSync, AnswersTheIdentityOnlyAtAcceptedSpeeds) {
+    TBoardConfig config = Eb40a();
+    config.AcceptedSpeeds = {19200};
+    config.Identity.ChipType = 0x01;
+    config.Identity.FlashCode = 0x0020;
+    config.Identity.Version = 0x0101;
+    config.Identity.BaseAddress = 0x01100000;
+    THost host(config);
+    for (int speed : {115200, 57600, 38400}) {
+        ASSERT_TRUE(host.Open(speed));
+        EXPECT_EQ(host.Send({0x80}, 14, 300), TBytes(14, 0)) << speed;
+    }
+    ASSERT_TRUE(host.Open(19200));
+    EXPECT_EQ(host.Send({0x80}, 14, 500), (TBytes{0x42, 0x01, 0x00, 0x1F, 0x20, 0x00, 0x01, 0x01,
+                                                  156, 0x00, 0x00, 0x00, 0x10, 0x01}));
+    EXPECT_EQ(host.Board.SyncedSpeed(), 0) << "not before the acknowledge";
+    EXPECT_EQ(host.Send({'A'}, 1), TBytes{'A'});
+    EXPECT_EQ(host.Board.SyncedSpeed(), 19200);
+
+    const std::vector<TFrameRecord> frames = host.Board.Frames();
+    ASSERT_EQ(frames.size(), 5u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(frames[i].Kind, TFrameKind::Sync);
+        EXPECT_TRUE(frames[i].Ignored);
+    }
+    EXPECT_EQ(frames[3].Speed, 19200);
+    EXPECT_FALSE(frames[3].Ignored);
+    EXPECT_EQ(frames[4].Kind, TFrameKind::Ack);
+}
+
+TEST(BoardSync, TheClockDivisorFollowsTheSpeed) {
+    TBoardConfig config = Eb40a();
+    THost host(config);
+    ASSERT_TRUE(host.Open(115200));
+    EXPECT_EQ(host.Send({0x80}, 14, 500)[8], 26);
+    ASSERT_TRUE(host.Open(9600));
+    const TBytes identity = host.Send({0x80}, 14, 500);
+    EXPECT_EQ(identity[8] | identity[9] << 8, 313);
+    EXPECT_EQ(identity[10] | identity[11] << 8 | identity[12] << 16 | identity[13] << 24,
+              static_cast<int>(FlashStart));
+}
+
+TEST(BoardCommands, ReadEraseWriteAndVerifyOnTheFlashModel) {
+    THost host(Eb40a());
+    ASSERT_TRUE(host.Synchronise(115200));
+
+    // Erased flash: 80 bytes of 0xFF carry the checksum 0xB0.
+    TBytes expected{'D'};
+    expected.insert(expected.end(), 80, 0xFF);
+    expected.push_back(0xB0);
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 80), 82), expected);
+
+    const TBytes image = Pattern(200, 9);
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart + 100), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, 80), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame(TBytes(image.begin(), image.begin() + 80)), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame(TBytes(image.begin() + 80, image.begin() + 160)), 1),
+              TBytes{'A'});
+    EXPECT_EQ(host.Send(WriteStartFrame(FlashStart + 160, 40), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame(TBytes(image.begin() + 160, image.end())), 1), TBytes{'A'});
+    EXPECT_EQ(host.Board.ReadMemory(FlashStart, 200), image);
+    EXPECT_EQ(host.Send(VerifyFrame(FlashStart, image), 1), TBytes{'A'});
+
+    const TBytes readBack = host.Send(ReadFrame(FlashStart + 160, 40), 42);
+    EXPECT_EQ(TBytes(readBack.begin() + 1, readBack.end() - 1),
+              TBytes(image.begin() + 160, image.end()));
+
+    // Programming over written flash needs an erase first; a changed image no longer verifies.
+    TBytes other = image;
+    other[0] = static_cast<uint8_t>(~image[0]);
+    EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, 1), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame({other[0]}), 2), (TBytes{'F', 0x01}));
+    EXPECT_EQ(host.Send(VerifyFrame(FlashStart, other), 1), TBytes{'N'});
+
+    // A damaged block is refused and changes nothing.
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, 2), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send({'D', 1, 2, 4}, 1), TBytes{'N'});
+    EXPECT_EQ(host.Board.ReadMemory(FlashStart, 2), (TBytes{0xFF, 0xFF}));
+
+    // Outside the flash: no sector to erase, plain memory to write.
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart - 4), 1), TBytes{'N'});
+    EXPECT_EQ(host.Send(WriteStartFrame(0x300000, 3), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame({7, 8, 9}), 1), TBytes{'A'});
+    EXPECT_EQ(host.Board.ReadMemory(0x300000, 3), (TBytes{7, 8, 9}));
+
+    const std::vector<TFrameRecord> frames = host.Board.Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back().Kind, TFrameKind::Data);
+    EXPECT_EQ(frames.back().Bytes, DataFrame({7, 8, 9}));
+    EXPECT_EQ(frames.back().Speed, 115200);
+}
+
+TEST(BoardCommands, ADataBlockWithoutAWriteStartIsRefused) {
+    THost host(Eb40a());
+    ASSERT_TRUE(host.Synchronise(57600));
+    EXPECT_EQ(host.Send({'D'}, 1), TBytes{'N'});
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 1), 3), (TBytes{'D', 0xFF, 0xFF}));
+}
+
+TEST(BoardCommands, CommandsAtAnotherSpeedAreNoise) {
+    THost host(Eb40a());
+    ASSERT_TRUE(host.Synchronise(115200));
+    ASSERT_TRUE(host.Open(9600));
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 4), 6, 300), TBytes(6, 0));
+    ASSERT_TRUE(host.Open(115200));
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 1), 3), (TBytes{'D', 0xFF, 0xFF}));
+}
+
+TEST(BoardFaults, SynchronisationFaults) {
+    TBoardConfig config = Eb40a();
+    std::string error;
+    ASSERT_TRUE(ParseFault("sync#0@1=silent", config.Faults, error));
+    ASSERT_TRUE(ParseFault("sync#0@2=byte:41", config.Faults, error));
+    ASSERT_TRUE(ParseFault("sync#0@3=short:10", config.Faults, error));
+    ASSERT_TRUE(ParseFault("ack#0@1=silent", config.Faults, error));
+    ASSERT_TRUE(ParseFault("ack#0@2=byte:15", config.Faults, error));
+    THost host(config);
+    ASSERT_TRUE(host.Open(115200));
+    EXPECT_EQ(host.Send({0x80}, 14, 300), TBytes(14, 0));
+    EXPECT_EQ(host.Send({0x80}, 14, 500)[0], 0x41);
+    const TBytes cut = host.Send({0x80}, 14, 300);
+    EXPECT_EQ(cut[9], 0x00) << "only ten bytes arrive";
+    EXPECT_EQ(cut[0], 'B');
+    EXPECT_EQ(host.Send({0x80}, 14, 500)[0], 'B');
+    EXPECT_EQ(host.Send({'A'}, 1, 300), TBytes{0});
+    EXPECT_EQ(host.Send({0x80}, 14, 500)[0], 'B');
+    EXPECT_EQ(host.Send({'A'}, 1), TBytes{0x15});
+    EXPECT_EQ(host.Board.SyncedSpeed(), 0);
+    EXPECT_TRUE(host.Synchronise(115200));
+}
+
+TEST(BoardFaults, RetriedBlocksAndErasesCountAsAttempts) {
+    TBoardConfig config = Eb40a();
+    std::string error;
+    ASSERT_TRUE(ParseFault("D#1@1-2=byte:4E", config.Faults, error));
+    ASSERT_TRUE(ParseFault("D#2=flash:02", config.Faults, error));
+    ASSERT_TRUE(ParseFault("E@1-2=silent", config.Faults, error));
+    ASSERT_TRUE(ParseFault("W#1=byte:15", config.Faults, error));
+    ASSERT_TRUE(ParseFault("V=byte:4E", config.Faults, error));
+    THost host(config);
+    ASSERT_TRUE(host.Synchronise(115200));
+
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, 300), TBytes{0});
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, 300), TBytes{0});
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1), TBytes{'A'});
+
+    const TBytes block = Pattern(4, 1);
+    EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, 4), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame(block), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame(block), 1), TBytes{'N'});
+    EXPECT_EQ(host.Send(DataFrame(block), 1), TBytes{'N'});
+    EXPECT_EQ(host.Send(DataFrame(block), 1), TBytes{'A'}) << "the third attempt succeeds";
+    EXPECT_EQ(host.Send(DataFrame(block), 2), (TBytes{'F', 0x02}));
+    EXPECT_EQ(host.Send(DataFrame(block), 2), (TBytes{'F', 0x02}));
+    EXPECT_EQ(host.Board.ReadMemory(FlashStart, 12), [&] {
+        TBytes written = block;
+        written.insert(written.end(), block.begin(), block.end());
+        written.insert(written.end(), 4, 0xFF);
+        return written;
+    }()) << "refused blocks are not programmed";
+
+    EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, 4), 1), TBytes{0x15});
+    EXPECT_EQ(host.Send(VerifyFrame(FlashStart, block), 1), TBytes{'N'});
+}
+
+TEST(BoardFaults, BrokenReadReplies) {
+    TBoardConfig config = Eb40a();
+    std::string error;
+    ASSERT_TRUE(ParseFault("R#0=badsum", config.Faults, error));
+    ASSERT_TRUE(ParseFault("R#1=short:10", config.Faults, error));
+    ASSERT_TRUE(ParseFault("R#2=byte:45", config.Faults, error));
+    THost host(config);
+    ASSERT_TRUE(host.Synchronise(115200));
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 80), 82).back(), 0xB1);
+    const TBytes shortReply = host.Send(ReadFrame(FlashStart, 80), 82, 300);
+    EXPECT_EQ(shortReply[9], 0xFF);
+    EXPECT_EQ(shortReply[10], 0x00);
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 2), 4), (TBytes{0x45, 0xFF, 0xFF, 0xFE}));
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 2), 4), (TBytes{'D', 0xFF, 0xFF, 0xFE}));
+}
+
+TEST(BoardFaults, SilenceAfterSomeFrames) {
+    TBoardConfig config = Eb40a();
+    std::string error;
+    ASSERT_TRUE(ParseFault("silent-after:3", config.Faults, error));
+    THost host(config);
+    ASSERT_TRUE(host.Synchronise(115200));
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, 300), TBytes{0});
+    EXPECT_EQ(host.Send({0x80}, 14, 300), TBytes(14, 0));
+    EXPECT_EQ(host.Board.Frames().size(), 5u) << "what it no longer answers is still logged";
+}
+
+TEST(BoardFaults, HangUpClosesTheLine) {
+    TBoardConfig config = Eb40a();
+    std::string error;
+    ASSERT_TRUE(ParseFault("hangup-after:2", config.Faults, error));
+    THost host(config);
+    ASSERT_TRUE(host.Synchronise(115200));
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 1), 3, 500), TBytes(3, 0));
+    QElapsedTimer clock;
+    clock.start();
+    while (!host.Board.HungUp() && clock.elapsed() < 5000)
+        QThread::msleep(10);
+    EXPECT_TRUE(host.Board.HungUp());
+    host.Port.Close();
+    EXPECT_FALSE(TComms::PortExists(host.Board.PortPath().c_str()));
+}
+
+TEST(BoardSram, StoresWhatArrivesAtAcceptedSpeeds) {
+    TBoardConfig config = Eb40a();
+    config.Mode = TBoardMode::Sram;
+    config.AcceptedSpeeds = {115200};
+    THost host(config);
+    ASSERT_TRUE(host.Open(9600));
+    const TBytes ignored = Pattern(10, 99);
+    ASSERT_TRUE(host.Port.Write(ignored.data(), 10));
+    host.Port.WaitTransmitted(2000);
+    ASSERT_TRUE(host.Open(115200));
+    const TBytes image = Pattern(250, 5);
+    for (size_t offset = 0; offset < image.size(); offset += 80) {
+        const size_t chunk = std::min<size_t>(80, image.size() - offset);
+        ASSERT_TRUE(host.Port.Write(&image[offset], static_cast<unsigned>(chunk)));
+        host.Port.WaitTransmitted(2000);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (host.Board.SramData().size() < image.size() && clock.elapsed() < 5000)
+        QThread::msleep(10);
+    EXPECT_EQ(host.Board.SramData(), image);
+    uint8_t answer = 0;
+    EXPECT_FALSE(host.Port.Read(&answer, 1, 200)) << "the SRAM loader answers nothing";
+}
+
+TEST(BoardLineRate, AnswersTakeTheTimeOfARealLine) {
+    TBoardConfig config = Eb40a();
+    config.LineRate = true;
+    THost host(config);
+    ASSERT_TRUE(host.Synchronise(9600));
+    QElapsedTimer clock;
+    clock.start();
+    const TBytes reply = host.Send(ReadFrame(FlashStart, 80), 82, 3000);
+    // 6 bytes out and 82 back at 960 bytes a second.
+    EXPECT_GE(clock.elapsed(), 85);
+    EXPECT_EQ(reply[0], 'D');
+}
+
+TEST(BoardAnnouncement, ListsTheRunningBoardAndIgnoresStaleLinks) {
+    TPseudoTerminal line;
+    ASSERT_TRUE(line.Open());
+    {
+        TPortAnnouncement announcement;
+        std::string error;
+        ASSERT_TRUE(announcement.Announce("EB40A-boardsim", line.SlavePath(), &error)) << error;
+
+        // A link left by a simulator that has ended.
+        const pid_t ended = fork();
+        if (ended == 0)
+            _exit(0);
+        waitpid(ended, nullptr, 0);
+        const std::string stale =
+            AnnouncedPortsFolder().toStdString() + "/EB42-boardsim-" + std::to_string(ended);
+        ASSERT_EQ(symlink(line.SlavePath().c_str(), stale.c_str()), 0);
+
+        const std::vector<TPortCandidate> ports = AnnouncedPorts();
+        ASSERT_EQ(ports.size(), 1u);
+        EXPECT_EQ(ports[0].Name.toStdString(), line.SlavePath());
+        EXPECT_TRUE(ports[0].Simulated);
+        EXPECT_TRUE(ports[0].Description.contains("EB40A-boardsim"));
+        const std::vector<TPortCandidate> system = SystemPortCandidates();
+        ASSERT_FALSE(system.empty());
+        EXPECT_EQ(system.back().Name.toStdString(), line.SlavePath()) << "after the real ports";
+        unlink(stale.c_str());
+    }
+    EXPECT_TRUE(AnnouncedPorts().empty()) << "withdrawn when the announcement ends";
+}

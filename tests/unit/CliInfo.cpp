@@ -1,0 +1,145 @@
+// korvex-cli as a script sees it: what `info` prints and writes, its exit codes, and that its
+// messages are the loader's own.
+#include "ImageFileTestKit.h"
+
+using namespace imagetest;
+
+namespace {
+
+struct TRun {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+
+const QString CliPath = QStringLiteral(KORVEX_BINARY_DIR "/cli/korvex-cli");
+
+TRun RunCli(const QStringList& arguments, const QString& shellPrefix = {}) {
+    QProcess process;
+    if (shellPrefix.isEmpty()) {
+        process.start(CliPath, arguments);
+    } else {
+        QStringList quoted;
+        for (const QString& argument : arguments)
+            quoted << "'" + argument + "'";
+        process.start("/bin/sh",
+                      {"-c", shellPrefix + " exec '" + CliPath + "' " + quoted.join(' ')});
+    }
+    EXPECT_TRUE(process.waitForFinished(60000)) << "korvex-cli did not finish";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "korvex-cli crashed";
+    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+} // namespace
+
+TEST(CliInfo, PrintsTheSummaryAndWritesTheImage) {
+    ASSERT_TRUE(QFile::exists(CliPath)) << "build korvex-cli first";
+    TScratch scratch;
+    const std::string path = scratch.Write("image.s", "S1071000010203045E\n"
+                                                      "S1051008AABB00\n");
+    const std::string out = scratch.Path("out.bin");
+    const TRun run = RunCli({"info", Q(path), "--output", Q(out)});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Loaded file:   " + path +
+                           "\nType:          Motorola S\n"
+                           "Start address: 0x00001000 (4096)\n"
+                           "End address:   0x00001009 (4105)\n"
+                           "Length:        0x0000000A (10)\n");
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(TScratch::ReadBytes(out), (TBytes{1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0xBB}));
+
+    // Without --output nothing is written; -o and --output=... are the same option.
+    const std::string other = scratch.Path("other.bin");
+    EXPECT_EQ(RunCli({"info", Q(path), "-o", Q(other)}).ExitCode, 0);
+    EXPECT_EQ(TScratch::ReadBytes(other).size(), 10u);
+    EXPECT_EQ(RunCli({"info", "--output=" + Q(other), Q(path)}).ExitCode, 0);
+}
+
+TEST(CliInfo, AgreesWithSrecCatOnABinaryFileAndAnIntelFile) {
+    TScratch scratch;
+    const TBytes data = RandomBytes(100000, 11);
+    const std::string binary = scratch.Write("data.bin", data);
+    const std::string hex = scratch.Path("data.hex");
+    RunTool("srec_cat", {Q(binary), "-binary", "-offset", "0x20000", "-o", Q(hex), "-intel"});
+
+    for (const std::string& input : {binary, hex}) {
+        SCOPED_TRACE(input);
+        const std::string out = scratch.Path("out.bin");
+        const TRun run = RunCli({"info", Q(input), "--output", Q(out)});
+        EXPECT_EQ(run.ExitCode, 0) << run.Err;
+        TFileImage image;
+        EXPECT_EQ(run.Out, Joined(ImageSummaryLines(ReadImageFile(input, image), input)));
+        EXPECT_EQ(TScratch::ReadBytes(out), data);
+    }
+}
+
+TEST(CliInfo, FailuresGoToStderrWithTheLoaderMessage) {
+    TScratch scratch;
+    const std::string bad = scratch.Write("bad.hex", ":0400100001020304E2\nnot a record\n");
+    const std::string out = scratch.Path("out.bin");
+    TRun run = RunCli({"info", Q(bad), "-o", Q(out)});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(run.Err, "File doesn't appear to have valid Intel HEX record at line 2:\n"
+                       "not a record\n");
+    EXPECT_FALSE(QFile::exists(Q(out))) << "no output after a failed load";
+
+    run = RunCli({"info", Q(scratch.Path("missing"))});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Err, "Unable to open:\n" + scratch.Path("missing") + "\n");
+
+    const std::string good = scratch.Write("good.s", "S1071000010203045E\n");
+    run = RunCli({"info", Q(good), "-o", Q(scratch.Path("no/such/folder/out.bin"))});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Err, "Unable to write file:\n" + scratch.Path("no/such/folder/out.bin") + "\n");
+}
+
+TEST(CliInfo, AnImageThatCannotBeAllocatedEndsWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
+#endif
+    const QString limit = "ulimit -v 204800;"; // 200 MiB of address space
+    if (RunCli({"--version"}, limit).ExitCode != 0)
+        GTEST_SKIP() << "korvex-cli does not even start within the limit here";
+    TScratch scratch;
+    // 250 MiB between two records: under the reader's own ceiling, over the process limit.
+    const std::string path = scratch.Write("far.s", "S30900000000010203040\n"
+                                                    "S3090FA00000010203040\n");
+    const TRun run = RunCli({"info", Q(path)}, limit);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
+    EXPECT_EQ(run.Err, "Not enough memory to load:\n" + path + "\n(262144004 bytes needed)\n");
+}
+
+TEST(CliInfo, CommandLineConventions) {
+    TRun run = RunCli({"--help"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_NE(run.Out.find("Usage: korvex-cli COMMAND"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("  info "), std::string::npos) << run.Out;
+
+    run = RunCli({"info", "--help"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_NE(run.Out.find("Usage: korvex-cli info FILE [--output OUT.bin]"), std::string::npos);
+    EXPECT_EQ(RunCli({"help", "info"}).Out, run.Out);
+
+    run = RunCli({"--version"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Out.rfind("korvex-cli ", 0), 0u) << run.Out;
+
+    for (const QStringList& wrong :
+         {QStringList{}, QStringList{"nonsense"}, QStringList{"info"},
+          QStringList{"info", "a", "b"}, QStringList{"info", "a", "--bogus"},
+          QStringList{"info", "a", "--output"}}) {
+        SCOPED_TRACE(wrong.join(' ').toStdString());
+        run = RunCli(wrong);
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_NE(run.Err.size() + (wrong.isEmpty() ? run.Out.size() : 0), 0u);
+    }
+}

@@ -1,0 +1,208 @@
+// The serial port over real pseudo-terminals.
+#include "Comm.h"
+#include "PseudoTerminal.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string Settings(const TPseudoTerminal& line, int speed) {
+    return line.SlavePath() + ":" + std::to_string(speed) + ",N,8,1";
+}
+
+// Everything the pseudo-terminal has received within a short while.
+std::string Drain(TPseudoTerminal& line, int quietMs = 200) {
+    std::string received;
+    char buffer[4096];
+    int got;
+    while ((got = line.Read(buffer, sizeof buffer, quietMs)) > 0)
+        received.append(buffer, static_cast<size_t>(got));
+    return received;
+}
+
+class CommTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(Line.Open()); }
+    TPseudoTerminal Line;
+};
+
+} // namespace
+
+TEST(PortSettingsText, ReadsEveryField) {
+    TPortSettings s;
+    ASSERT_TRUE(ParsePortSettings("COM1:9600,N,8,1", s));
+    EXPECT_EQ(s.Device, "COM1");
+    EXPECT_EQ(s.BaudRate, 9600);
+    EXPECT_EQ(s.Parity, 'N');
+    EXPECT_EQ(s.DataBits, 8);
+    EXPECT_EQ(s.StopBits, 10);
+
+    ASSERT_TRUE(ParsePortSettings("/dev/ttyUSB0: 115200 , e , 7 , 1.5", s));
+    EXPECT_EQ(s.Device, "/dev/ttyUSB0");
+    EXPECT_EQ(s.BaudRate, 115200);
+    EXPECT_EQ(s.Parity, 'E');
+    EXPECT_EQ(s.DataBits, 7);
+    EXPECT_EQ(s.StopBits, 15);
+
+    ASSERT_TRUE(ParsePortSettings("ttyS0:1200,s,5,2", s));
+    EXPECT_EQ(s.Parity, 'S');
+    EXPECT_EQ(s.StopBits, 20);
+}
+
+TEST(PortSettingsText, RefusesMalformedTexts) {
+    TPortSettings s;
+    for (const char* text :
+         {"", "COM1", ":9600,N,8,1", "COM1:", "COM1:,N,8,1", "COM1:96OO,N,8,1", "COM1:0,N,8,1",
+          "COM1:9600,X,8,1", "COM1:9600,NE,8,1", "COM1:9600,N,9,1", "COM1:9600,N,4,1",
+          "COM1:9600,N,8,3", "COM1:9600,N,8,1,X", "COM1:9600,N,8,", "COM1:99999999999,N,8,1"})
+        EXPECT_FALSE(ParsePortSettings(text, s)) << text;
+    EXPECT_FALSE(ParsePortSettings(nullptr, s));
+}
+
+TEST_F(CommTest, NoTextOrAnEmptyOneMeansTheDefault) {
+    TComms port;
+    EXPECT_FALSE(port.Open());
+    EXPECT_STREQ(port.GetSettings(), "COM1:9600,N,8,1");
+    EXPECT_FALSE(port.Open(""));
+    EXPECT_STREQ(port.GetSettings(), "COM1:9600,N,8,1");
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(port.LastError().contains("does not exist")) << port.LastError().toStdString();
+}
+
+TEST_F(CommTest, KeepsOnlyTheFirst31Characters) {
+    // Valid in its first 31 characters, invalid as a whole.
+    std::string text = Line.SlavePath() + ":";
+    text += std::string(31 - text.size() - 8, '0') + "9600,N,8";
+    ASSERT_EQ(text.size(), 31u);
+    text += ",1,GARBAGE";
+    TComms port(text.c_str());
+    EXPECT_TRUE(port.IsOpen()) << port.LastError().toStdString();
+    EXPECT_EQ(std::string(port.GetSettings()), text.substr(0, 31));
+}
+
+TEST_F(CommTest, SetsTheLineSpeedAndReopensWithNewSettings) {
+    TComms port(Settings(Line, 115200).c_str());
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_EQ(Line.LineSpeed(), 115200);
+    ASSERT_TRUE(port.Open(Settings(Line, 19200).c_str()));
+    EXPECT_EQ(Line.LineSpeed(), 19200);
+    EXPECT_TRUE(port.LastError().isEmpty());
+    EXPECT_FALSE(port.Open("COM1:9600,Q,8,1"));
+    EXPECT_FALSE(port.IsOpen()) << "a failed Open leaves the port closed";
+}
+
+TEST_F(CommTest, OpensExclusively) {
+    TComms first(Settings(Line, 9600).c_str());
+    ASSERT_TRUE(first.IsOpen());
+    TComms second(Settings(Line, 9600).c_str());
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_TRUE(second.LastError().contains("busy")) << second.LastError().toStdString();
+    EXPECT_FALSE(TComms::PortExists(Line.SlavePath().c_str()));
+
+    first.Close();
+    first.Close();
+    EXPECT_FALSE(first.IsOpen());
+    EXPECT_TRUE(second.Open(Settings(Line, 9600).c_str()));
+}
+
+TEST_F(CommTest, PortExistsLeavesThePortClosed) {
+    EXPECT_TRUE(TComms::PortExists(Line.SlavePath().c_str()));
+    TComms port(Settings(Line, 9600).c_str());
+    EXPECT_TRUE(port.IsOpen()) << "the probe must not keep the port";
+    EXPECT_FALSE(TComms::PortExists("/dev/korvex-no-such-port"));
+    EXPECT_FALSE(TComms::PortExists(""));
+}
+
+TEST_F(CommTest, ExchangesBytesBothWays) {
+    TComms port(Settings(Line, 115200).c_str());
+    ASSERT_TRUE(port.IsOpen());
+    std::vector<uint8_t> frame(82);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<uint8_t>(i * 7);
+    ASSERT_TRUE(port.Write(frame.data(), static_cast<unsigned>(frame.size())));
+    port.WaitTransmitted(2000);
+    EXPECT_EQ(Drain(Line), std::string(frame.begin(), frame.end()));
+
+    ASSERT_TRUE(Line.Write("\x00\x41xyz", 5));
+    uint8_t reply[5];
+    ASSERT_TRUE(port.Read(reply, 5, 2000));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), 5), std::string("\x00\x41xyz", 5));
+
+    ASSERT_TRUE(Line.Write("A", 1));
+    EXPECT_EQ(port.ReadByte(2000), 'A');
+    EXPECT_TRUE(port.WriteByte(0x80));
+    EXPECT_EQ(Drain(Line), "\x80");
+}
+
+TEST_F(CommTest, AShortReplyFailsWithWhatArrivedAndZerosAfterIt) {
+    TComms port(Settings(Line, 115200).c_str());
+    ASSERT_TRUE(port.IsOpen());
+    ASSERT_TRUE(Line.Write("0123456789", 10));
+    uint8_t buffer[14];
+    std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(port.Read(buffer, 14, 300));
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 10), "0123456789");
+    for (int i = 10; i < 14; ++i)
+        EXPECT_EQ(buffer[i], 0) << i;
+    EXPECT_GE(elapsed, 250) << "the read waits for its time-out";
+    EXPECT_LT(elapsed, 3000);
+}
+
+TEST_F(CommTest, TheTimeOutCountsFromTheStartOfTheRead) {
+    // Bytes trickling in do not extend the wait.
+    TComms port(Settings(Line, 115200).c_str());
+    ASSERT_TRUE(port.IsOpen());
+    std::thread trickle([&] {
+        for (int i = 0; i < 12; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            Line.Write("x", 1);
+        }
+    });
+    uint8_t buffer[20];
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(port.Read(buffer, 20, 400));
+    EXPECT_LT(clock.elapsed(), 1100);
+    trickle.join();
+}
+
+TEST_F(CommTest, AClosedPortFailsAtOnce) {
+    TComms port;
+    EXPECT_FALSE(port.IsOpen());
+    uint8_t buffer[4] = {1, 2, 3, 4};
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(port.Read(buffer, 4, 2000));
+    EXPECT_EQ(port.ReadByte(2000), 0);
+    EXPECT_FALSE(port.Write(buffer, 4));
+    EXPECT_FALSE(port.WriteByte(1));
+    port.WaitTransmitted(2000);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(buffer[0] | buffer[1] | buffer[2] | buffer[3], 0) << "a failed read leaves zeros";
+}
+
+TEST_F(CommTest, AWriteThatCannotDrainSendsNothing) {
+    // Nobody reads the other end: the line fills and stays full.
+    TComms port(Settings(Line, 460800).c_str());
+    ASSERT_TRUE(port.IsOpen());
+    const std::string bulk(32768, 'x');
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(port.Write(bulk.data(), static_cast<unsigned>(bulk.size())));
+    EXPECT_GT(port.PendingOutput(), 0);
+    EXPECT_FALSE(port.WriteByte('Z'));
+    EXPECT_LT(clock.elapsed(), 15000);
+
+    const std::string received = Drain(Line);
+    EXPECT_EQ(received.find('Z'), std::string::npos);
+    EXPECT_LT(received.size(), bulk.size());
+}

@@ -1,0 +1,251 @@
+// The image reader's own rules: how the format is told, how lines are cut, which records are
+// refused and with what message, and the limits that keep a strange file from doing harm.
+#include "ImageFileTestKit.h"
+
+#include <QDateTime>
+
+using namespace imagetest;
+
+namespace {
+
+struct TLoad {
+    TImageReadResult Result;
+    TFileImage Image;
+    std::string Path;
+    TImageMessage Message() const { return ImageFailureMessage(Result, Path); }
+};
+
+std::unique_ptr<TLoad> Load(const TScratch& scratch, const std::string& text,
+                            const std::string& name = "file") {
+    auto load = std::make_unique<TLoad>();
+    load->Path = scratch.Write(name, text);
+    load->Result = ReadImageFile(load->Path, load->Image);
+    return load;
+}
+
+void ExpectRefusedAt(const TLoad& load, TImageFailure failure, int line,
+                     const std::string& lineText) {
+    EXPECT_EQ(load.Result.Failure, failure);
+    EXPECT_EQ(load.Image.Length(), 0);
+    EXPECT_EQ(load.Result.Line, line);
+    EXPECT_EQ(load.Result.LineText, lineText);
+    EXPECT_FALSE(load.Message().Warning);
+}
+
+const std::string EndOfFile = ":00000001FF\n";
+
+} // namespace
+
+TEST(ImageFileRules, FormatComesFromTheFirstThreeBytes) {
+    struct TCase {
+        std::string Text;
+        TImageFormat Format;
+        int32_t Start;
+    };
+    const std::vector<TCase> cases = {
+        {":0410000001020304E2\n" + EndOfFile, TImageFormat::IntelHex, 0x1000},
+        {":020000040001F9\n:0400100001020304E2\n", TImageFormat::IntelHex, 0x10010},
+        {"S00600004844521B\nS1071000010203045E\n", TImageFormat::MotorolaS, 0x1000},
+        {"S1071000010203045E\n", TImageFormat::MotorolaS, 0x1000},
+        // A first count that starts with a letter makes the file binary, however it goes on.
+        {":A0001000" + std::string(320, '0') + "00\n", TImageFormat::Binary, 0},
+        {"S1A31000" + std::string(320, '1') + "00\n", TImageFormat::Binary, 0},
+        {"S X\n", TImageFormat::Binary, 0},
+        {"\x7F"
+         "ELF",
+         TImageFormat::Binary, 0},
+    };
+    TScratch scratch;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Text.substr(0, 12));
+        const auto load = Load(scratch, c.Text);
+        ASSERT_TRUE(load->Result.Ok()) << load->Message().Text;
+        EXPECT_EQ(load->Result.Format, c.Format);
+        EXPECT_EQ(load->Result.Start, c.Start);
+        if (c.Format == TImageFormat::Binary)
+            EXPECT_EQ(ImageBytes(load->Image), TBytes(c.Text.begin(), c.Text.end()));
+        else
+            EXPECT_EQ(ImageBytes(load->Image), (TBytes{1, 2, 3, 4}));
+    }
+}
+
+TEST(ImageFileRules, BlankLinesAndUnknownRecordsAreRefusedAtTheirLine) {
+    TScratch scratch;
+    const std::string data = ":0400100001020304E2\r\n";
+    ExpectRefusedAt(*Load(scratch, data + "\r\n" + EndOfFile), TImageFailure::BadIntelRecord, 2,
+                    "\r\n");
+    ExpectRefusedAt(*Load(scratch, data + EndOfFile + "\n"), TImageFailure::BadIntelRecord, 3,
+                    "\n");
+    ExpectRefusedAt(*Load(scratch, data + "S1071000010203045E\n"), TImageFailure::BadIntelRecord, 2,
+                    "S1071000010203045E\n");
+
+    const std::string s1 = "S1071000010203045E\n";
+    ExpectRefusedAt(*Load(scratch, s1 + "\n"), TImageFailure::BadMotorolaRecord, 2, "\n");
+    ExpectRefusedAt(*Load(scratch, s1 + "S4050000000000\n"), TImageFailure::BadMotorolaRecord, 2,
+                    "S4050000000000\n");
+    ExpectRefusedAt(*Load(scratch, s1 + "SX\n"), TImageFailure::BadMotorolaRecord, 2, "SX\n");
+    ExpectRefusedAt(*Load(scratch, s1 + "S"), TImageFailure::BadMotorolaRecord, 2, "S");
+    ExpectRefusedAt(*Load(scratch, s1 + ":0400100001020304E2\n"), TImageFailure::BadMotorolaRecord,
+                    2, ":0400100001020304E2\n");
+
+    const auto load = Load(scratch, data + "\n");
+    EXPECT_EQ(load->Message().Text,
+              "File doesn't appear to have valid Intel HEX record at line 2:\n\n");
+    EXPECT_EQ(Load(scratch, s1 + "x\n")->Message().Text,
+              "File doesn't appear to have valid Motorola SREC record at line 2:\nx\n");
+}
+
+TEST(ImageFileRules, RecordsThatClaimMoreThanTheirLineHoldsAreRefused) {
+    TScratch scratch;
+    // The count asks for 16 bytes; the line holds 15 (and its line end must not pass for data).
+    const std::string shortData = ":10100000" + std::string(30, 'A') + "\r\n";
+    ExpectRefusedAt(*Load(scratch, ":0400100001020304E2\n" + shortData),
+                    TImageFailure::BadIntelRecord, 2, shortData);
+    ExpectRefusedAt(*Load(scratch, ":04001\n"), TImageFailure::BadIntelRecord, 1, ":04001\n");
+    ExpectRefusedAt(*Load(scratch, ":02000004\n"), TImageFailure::BadIntelRecord, 1, ":02000004\n");
+    ExpectRefusedAt(*Load(scratch, "S10710000102\n"), TImageFailure::BadMotorolaRecord, 1,
+                    "S10710000102\n");
+    ExpectRefusedAt(*Load(scratch, "S3091000\n"), TImageFailure::BadMotorolaRecord, 1,
+                    "S3091000\n");
+    // A count too small to hold the record's own address.
+    ExpectRefusedAt(*Load(scratch, "S2031000\n"), TImageFailure::BadMotorolaRecord, 1,
+                    "S2031000\n");
+    // Characters that are no hexadecimal digits are not taken for data.
+    ExpectRefusedAt(*Load(scratch, ":04001000010G0304E2\n"), TImageFailure::BadIntelRecord, 1,
+                    ":04001000010G0304E2\n");
+
+    // 128 data bytes cannot fit the 255 characters of one piece: the first piece is refused.
+    const std::string longRecord = ":80000000" + std::string(256, 'C') + "00\n";
+    ExpectRefusedAt(*Load(scratch, longRecord), TImageFailure::BadIntelRecord, 1,
+                    longRecord.substr(0, 255));
+}
+
+TEST(ImageFileRules, LongLinesComeInPiecesThatCountAsLines) {
+    TScratch scratch;
+    // A good record padded to 300 characters: its first 255 hold the record, the rest is a
+    // line of its own, which is no record.
+    std::string padded = ":0400100001020304E2";
+    padded += std::string(300 - padded.size(), ' ') + "\n";
+    ExpectRefusedAt(*Load(scratch, padded + EndOfFile), TImageFailure::BadIntelRecord, 2,
+                    padded.substr(255));
+}
+
+TEST(ImageFileRules, RecordsTheReaderSkipsOrAccepts) {
+    TScratch scratch;
+    // Wrong checksums, lower-case digits, record counts (S5, S6), headers and ends are fine;
+    // data after the end records still counts; later records overwrite earlier ones.
+    const auto srec = Load(scratch, "S0030000FC\n"
+                                    "S1071000aabbccdd00\n"
+                                    "S5030001FB\n"
+                                    "S604000001FA\n"
+                                    "S9031000EC\n"
+                                    "S1051002EEFF00\n");
+    ASSERT_TRUE(srec->Result.Ok()) << srec->Message().Text;
+    EXPECT_EQ(ImageBytes(srec->Image), (TBytes{0xAA, 0xBB, 0xEE, 0xFF}));
+
+    const auto intel = Load(scratch, ":0200000400017F\n"
+                                     ":02000000111100\n" +
+                                         EndOfFile +
+                                         ":02000400333300\n"
+                                         ":0200000500000000\n"
+                                         ":03000003000000\n");
+    ASSERT_TRUE(intel->Result.Ok()) << intel->Message().Text;
+    EXPECT_EQ(intel->Result.Start, 0x10000);
+    EXPECT_EQ(ImageBytes(intel->Image), (TBytes{0x11, 0x11, 0xFF, 0xFF, 0x33, 0x33}));
+}
+
+TEST(ImageFileRules, AFileWithoutDataRecordsGivesAnEmptyImage) {
+    TScratch scratch;
+    const auto load = Load(scratch, ":020000040001F9\n" + EndOfFile, "empty.hex");
+    ASSERT_TRUE(load->Result.Ok());
+    EXPECT_EQ(load->Image.Length(), 0);
+    EXPECT_EQ(ImageSummaryLines(load->Result, "empty.hex"),
+              (std::vector<std::string>{"Loaded file:   empty.hex", "Type:          Intel Hex",
+                                        "Start address: 0xFFFFFFFF (-1)",
+                                        "End address:   0xFFFFFFFE (-2)",
+                                        "Length:        0x00000000 (0)"}));
+}
+
+TEST(ImageFileRules, FailuresOfTheFileItselfAreWarnings) {
+    TScratch scratch;
+    const std::string missing = scratch.Path("missing.hex");
+    TFileImage image;
+    ASSERT_TRUE(image.Allocate(10));
+    TImageReadResult result = ReadImageFile(missing, image);
+    EXPECT_EQ(result.Failure, TImageFailure::CannotOpen);
+    EXPECT_EQ(image.Length(), 0) << "a failed load leaves no image behind";
+    TImageMessage message = ImageFailureMessage(result, missing);
+    EXPECT_EQ(message.Text, "Unable to open:\n" + missing);
+    EXPECT_TRUE(message.Warning);
+
+    const auto twoBytes = Load(scratch, "S1", "two");
+    EXPECT_EQ(twoBytes->Result.Failure, TImageFailure::TooShort);
+    EXPECT_EQ(twoBytes->Message().Text,
+              "Input file:\n" + twoBytes->Path + "\nhas insufficient length: 2 bytes.");
+    EXPECT_TRUE(twoBytes->Message().Warning);
+    EXPECT_EQ(Load(scratch, "", "none")->Message().Text,
+              "Input file:\n" + scratch.Path("none") + "\nhas insufficient length: 0 bytes.");
+
+    result = ReadImageFile(scratch.Path(""), image); // a folder
+    EXPECT_EQ(result.Failure, TImageFailure::CannotOpen);
+}
+
+TEST(ImageFileRules, AddressesFrom0x80000000AreRefused) {
+    TScratch scratch;
+    const std::string high = "S30980000000AABBCCDD00\n";
+    const auto atLimit = Load(scratch, "S3097FFFFFFC01020304\n" + high);
+    ExpectRefusedAt(*atLimit, TImageFailure::AddressTooHigh, 2, high);
+    EXPECT_EQ(atLimit->Message().Text,
+              "Input file:\n" + atLimit->Path +
+                  "\nholds data at address 0x80000000 or above at line 2:\n" + high +
+                  "\nAddresses from 0x80000000 upwards cannot be loaded.");
+
+    // A record that starts below the limit but runs over it, through an address record.
+    const std::string across = ":10FFF800" + std::string(32, '0') + "00\n";
+    const auto crossing = Load(scratch, ":020000047FFF7C\n" + across);
+    ExpectRefusedAt(*crossing, TImageFailure::AddressTooHigh, 2, across);
+    EXPECT_EQ(crossing->Result.Address, 0x80000000LL);
+}
+
+TEST(ImageFileRules, RecordsTooFarApartAreRefusedBeforeAllocating) {
+    TScratch scratch;
+    const auto load = Load(scratch, "S30900000010010203040\nS30930000000010203040\n");
+    EXPECT_EQ(load->Result.Failure, TImageFailure::TooLarge);
+    EXPECT_EQ(load->Image.Length(), 0);
+    EXPECT_TRUE(load->Message().Warning);
+    EXPECT_EQ(load->Message().Text, "Input file:\n" + load->Path +
+                                        "\nspans 805306356 bytes from 0x00000010, more than the "
+                                        "256 MiB an image can hold.");
+}
+
+TEST(ImageFileRules, AFailedLoadEmptiesAnEarlierImage) {
+    TScratch scratch;
+    TFileImage image;
+    const std::string good = scratch.Write("good.s", "S1071000010203045E\n");
+    const std::string bad = scratch.Write("bad.s", "S1071000010203045E\nS4\n");
+    ASSERT_TRUE(ReadImageFile(good, image).Ok());
+    ASSERT_EQ(image.Length(), 4);
+    EXPECT_FALSE(ReadImageFile(bad, image).Ok());
+    EXPECT_EQ(image.Length(), 0);
+    EXPECT_EQ(image.Data(), nullptr);
+}
+
+TEST(ImageFileRules, RefreshedLineShowsTheFileTimeOfDay) {
+    TScratch scratch;
+    const std::string path = scratch.Write("time.hex", ":0400100001020304E2\n");
+    const struct {
+        QTime Time;
+        const char* Text;
+    } cases[] = {
+        {QTime(14, 5, 9), "14:05:09"}, {QTime(9, 0, 0), "9:00:00"}, {QTime(0, 59, 1), "0:59:01"}};
+    for (const auto& c : cases) {
+        QFile file(Q(path));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2024, 3, 1), c.Time),
+                                     QFileDevice::FileModificationTime));
+        file.close();
+        TFileImage image;
+        EXPECT_EQ(ImageRefreshedLine(ReadImageFile(path, image)),
+                  std::string("File content refreshed. (file time stamp: ") + c.Text + ")");
+    }
+}

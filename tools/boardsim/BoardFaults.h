@@ -1,0 +1,61 @@
+// Faults the simulated board can be told to show: answers withheld or replaced for chosen
+// commands and attempts, broken read replies, silence and hang-up after a number of frames.
+#ifndef KORVEX_BOARDFAULTS_H
+#define KORVEX_BOARDFAULTS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TFrameKind {
+    Sync,       // 0x80, answered with the identity
+    Ack,        // the 'A' after the identity
+    Read,       // 'R'
+    Erase,      // 'E'
+    WriteStart, // 'W'
+    Data,       // 'D'
+    Verify,     // 'V'
+    Sram,       // raw bytes in SRAM uploading mode
+    Unknown,    // anything the monitor does not understand, or a frame cut short
+};
+
+const char* FrameKindName(TFrameKind kind);
+
+enum class TFaultAction {
+    Silent,      // no answer at all
+    Byte,        // answer Value instead (the identity and read reply: Value as their first byte)
+    FlashError,  // answer 'F' and the error code Value
+    BadChecksum, // read reply with a wrong checksum
+    Short,       // only the first Value bytes of the identity or read reply
+};
+
+// A rule for frames of one kind. Occurrence counts frames of that kind from 0 since the link
+// was synchronised. Synchronisations, acknowledges, erases and data blocks count only when
+// accepted, so the host's retries of a refused one are further attempts of the same occurrence
+// (for data blocks the occurrence is the block); reads, write starts and verifies count every
+// frame, each a first attempt.
+struct TFaultRule {
+    TFrameKind Kind = TFrameKind::Data;
+    int Occurrence = -1;  // -1: every occurrence
+    int FirstAttempt = 1; // 1-based
+    int LastAttempt = 0;  // 0: no upper bound
+    TFaultAction Action = TFaultAction::Silent;
+    uint8_t Value = 0;
+
+    bool Matches(TFrameKind kind, int occurrence, int attempt) const;
+};
+
+struct TFaultPlan {
+    std::vector<TFaultRule> Rules;
+    int SilentAfter = -1; // frames answered before the board goes silent; -1: never
+    int HangUpAfter = -1; // frames answered before the board hangs up the line; -1: never
+
+    const TFaultRule* Find(TFrameKind kind, int occurrence, int attempt) const;
+};
+
+// Adds one fault written as "KIND[#OCCURRENCE][@ATTEMPT[-ATTEMPT]]=ACTION", where KIND is
+// sync, ack, R, E, W, D or V and ACTION is silent, byte:XX, flash:XX, badsum or short:N; or
+// "silent-after:N" or "hangup-after:N". False with a reason when the text is malformed.
+bool ParseFault(const std::string& text, TFaultPlan& plan, std::string& error);
+
+#endif

@@ -1,0 +1,105 @@
+// The boot monitor of the simulated board as a state machine: bytes in at a line speed,
+// answers out. It knows nothing of ports or threads.
+#ifndef KORVEX_BOARDMONITOR_H
+#define KORVEX_BOARDMONITOR_H
+
+#include "BoardFaults.h"
+#include "BoardModel.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TBoardMode { Flash, Sram };
+
+// The 14-byte identity, apart from the clock divisor, which follows from the master clock.
+struct TBoardIdentity {
+    uint8_t ChipType = 0x01;
+    uint16_t Reserved = 0x1F00; // offsets 2 and 3; the host does not use them
+    uint16_t FlashCode = 0x0020;
+    uint16_t Version = 0x0101;
+    uint32_t BaseAddress = 0x01000000;
+};
+
+struct TBoardConfig {
+    TBoardType Type;
+    TBoardMode Mode = TBoardMode::Flash;
+    std::vector<int> AcceptedSpeeds; // empty: every speed
+    uint32_t MasterClock = 48000000; // Hz; the clock divisor is MasterClock / (16 x speed)
+    TBoardIdentity Identity;
+    TFaultPlan Faults;
+    bool LineRate = false; // answers take as long as they would on a real line
+};
+
+struct TFrameRecord {
+    TFrameKind Kind = TFrameKind::Unknown;
+    int Speed = 0;              // line speed while it arrived
+    std::vector<uint8_t> Bytes; // the frame as received
+    std::vector<uint8_t> Reply; // what the board answered
+    bool Complete = true;       // false: the frame stopped arriving before its end
+    bool Ignored = false;       // received at a speed the board does not accept
+};
+
+class TBoardMonitor {
+public:
+    explicit TBoardMonitor(const TBoardConfig& config);
+
+    // One received byte; answers are appended to reply. nowMs is a monotonic clock.
+    void Receive(uint8_t byte, int lineSpeed, int64_t nowMs, std::vector<uint8_t>& reply);
+    // Drops a frame that has stopped arriving, so the board does not wait for it forever.
+    void Tick(int64_t nowMs);
+
+    bool HungUp() const { return HangUp; }
+    int SyncedSpeed() const { return State == TState::Command ? Speed : 0; }
+    // Bytes of the frame being received; 0 between frames.
+    size_t PendingFrameBytes() const { return Frame.size(); }
+
+    // The identity the board sends at a speed.
+    std::array<uint8_t, 14> IdentityAt(int speed) const;
+
+    const std::vector<TFrameRecord>& Frames() const { return Log; }
+    void ClearFrames() { Log.clear(); }
+    TBoardMemory& Memory() { return Mem; }
+    const TBoardMemory& Memory() const { return Mem; }
+    const std::vector<uint8_t>& SramData() const { return Sram; }
+    TFaultPlan& Faults() { return Config.Faults; }
+
+private:
+    enum class TState { Unsynced, AwaitAck, Command };
+    struct TCounter {
+        int Accepted = 0;
+        int Tries = 0;
+    };
+
+    bool Accepts(int speed) const;
+    size_t FrameLength(uint8_t first) const;
+    void Complete(int64_t nowMs, std::vector<uint8_t>& reply);
+    // Answers one whole frame; true when the board accepted it.
+    bool Answer(TFrameRecord& record, const TFaultRule* fault);
+    bool AnswerSync(TFrameRecord& record, const TFaultRule* fault);
+    bool AnswerAck(TFrameRecord& record, const TFaultRule* fault);
+    bool AnswerRead(TFrameRecord& record, const TFaultRule* fault);
+    bool AnswerCommand(TFrameRecord& record, const TFaultRule* fault);
+    TFrameKind KindOf(uint8_t first) const;
+    void ResetCounters();
+
+    TBoardConfig Config;
+    TBoardMemory Mem;
+    std::vector<uint8_t> Sram;
+    std::vector<TFrameRecord> Log;
+
+    TState State = TState::Unsynced;
+    int Speed = 0;              // the speed the link was synchronised at
+    std::vector<uint8_t> Frame; // the frame being received
+    int FrameSpeed = 0;
+    int64_t LastByteMs = 0;
+    uint32_t WriteAddress = 0; // where the next data block goes
+    uint32_t BlockLength = 0;  // data bytes in a block, from the last write start; 0: none
+    std::array<TCounter, 9> Counters{};
+    int FramesAnswered = 0;
+    bool Silent = false;
+    bool HangUp = false;
+};
+
+#endif

@@ -1,0 +1,154 @@
+#include "BoardSim.h"
+
+#include <chrono>
+
+namespace {
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Time the bytes take on a line: a start bit, eight data bits and a stop bit each.
+int64_t LineMs(size_t bytes, int speed) {
+    return speed > 0 ? static_cast<int64_t>(bytes) * 10 * 1000 / speed : 0;
+}
+
+} // namespace
+
+TBoardSim::TBoardSim(const TBoardConfig& config) : Config(config), Monitor(config) {}
+
+TBoardSim::~TBoardSim() {
+    Stop();
+}
+
+bool TBoardSim::Start(std::string* error) {
+    Stop();
+    if (!Line.Open()) {
+        if (error)
+            *error = "cannot create a pseudo-terminal";
+        return false;
+    }
+    Path = Line.SlavePath();
+    Stopping = false;
+    LineClosed = false;
+    Worker = std::thread([this] { Run(); });
+    return true;
+}
+
+void TBoardSim::Stop() {
+    Stopping = true;
+    if (Worker.joinable())
+        Worker.join();
+    Line.Close();
+}
+
+std::string TBoardSim::PortPath() const {
+    return Path;
+}
+
+int TBoardSim::SyncedSpeed() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Monitor.SyncedSpeed();
+}
+
+bool TBoardSim::HungUp() const {
+    return LineClosed;
+}
+
+std::vector<TFrameRecord> TBoardSim::Frames() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Monitor.Frames();
+}
+
+void TBoardSim::ClearFrames() {
+    std::lock_guard<std::mutex> guard(Lock);
+    Monitor.ClearFrames();
+}
+
+bool TBoardSim::WaitForFrames(size_t count, int timeoutMs) const {
+    std::unique_lock<std::mutex> guard(Lock);
+    return Logged.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [&] { return Monitor.Frames().size() >= count; });
+}
+
+std::vector<uint8_t> TBoardSim::ReadMemory(uint32_t address, uint32_t count) const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Monitor.Memory().Read(address, count);
+}
+
+void TBoardSim::LoadMemory(uint32_t address, const std::vector<uint8_t>& bytes) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Monitor.Memory().Load(address, bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+std::vector<uint8_t> TBoardSim::SramData() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Monitor.SramData();
+}
+
+void TBoardSim::SetFaults(const TFaultPlan& faults) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Monitor.Faults() = faults;
+}
+
+void TBoardSim::SetFrameObserver(std::function<void(const TFrameRecord&)> observer) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Observer = std::move(observer);
+}
+
+void TBoardSim::Run() {
+    uint8_t buffer[512];
+    int64_t frameStartMs = 0;
+    while (!Stopping) {
+        const int got = Line.Read(buffer, sizeof buffer, 20);
+        if (got < 0)
+            break;
+        // The speed the host set before it wrote these bytes.
+        const int speed = got > 0 ? Line.LineSpeed() : 0;
+        std::unique_lock<std::mutex> guard(Lock);
+        const size_t logged = Monitor.Frames().size();
+        Monitor.Tick(NowMs());
+        for (int i = 0; i < got; ++i) {
+            if (Monitor.PendingFrameBytes() == 0)
+                frameStartMs = NowMs();
+            std::vector<uint8_t> reply;
+            Monitor.Receive(buffer[i], speed, NowMs(), reply);
+            if (Monitor.HungUp())
+                break;
+            if (!reply.empty()) {
+                const size_t frameBytes = Monitor.Frames().back().Bytes.size();
+                guard.unlock();
+                Deliver(reply, frameStartMs, frameBytes, speed);
+                guard.lock();
+            }
+        }
+        const std::vector<TFrameRecord>& frames = Monitor.Frames();
+        if (Observer)
+            for (size_t i = logged; i < frames.size(); ++i)
+                Observer(frames[i]);
+        const bool hangUp = Monitor.HungUp();
+        guard.unlock();
+        Logged.notify_all();
+        if (hangUp) {
+            // Both ends go: the host's port reports the line as gone.
+            Line.Close();
+            LineClosed = true;
+            break;
+        }
+    }
+}
+
+// With the line-rate model an answer leaves no earlier than a real line would allow: after
+// the frame's bytes have arrived and while its own bytes are sent.
+void TBoardSim::Deliver(const std::vector<uint8_t>& reply, int64_t frameStartMs, size_t frameBytes,
+                        int speed) {
+    if (Config.LineRate) {
+        const int64_t ready = frameStartMs + LineMs(frameBytes + reply.size(), speed);
+        const int64_t wait = ready - NowMs();
+        if (wait > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    }
+    Line.Write(reply.data(), static_cast<int>(reply.size()));
+}

@@ -1,0 +1,72 @@
+#include "PortAnnouncement.h"
+
+#include "Comm.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// A label the file system and a person can both read: letters, digits, '.', '_' and '-'.
+std::string Clean(const std::string& label) {
+    std::string result;
+    for (char c : label)
+        result += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-'
+                      ? c
+                      : '_';
+    return result.empty() ? "board" : result;
+}
+
+bool ProcessRuns(const QString& linkName) {
+    const int dash = linkName.lastIndexOf(QLatin1Char('-'));
+    bool numeric = false;
+    const long long pid = dash > 0 ? linkName.mid(dash + 1).toLongLong(&numeric) : 0;
+    return numeric && pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+} // namespace
+
+TPortAnnouncement::~TPortAnnouncement() {
+    Withdraw();
+}
+
+bool TPortAnnouncement::Announce(const std::string& label, const std::string& device,
+                                 std::string* error) {
+    Withdraw();
+    const QString folder = AnnouncedPortsFolder();
+    if (!QDir().mkpath(folder)) {
+        if (error)
+            *error = "cannot create " + folder.toStdString();
+        return false;
+    }
+    QDir dir(folder);
+    for (const QFileInfo& old :
+         dir.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+        if (old.isSymLink() && !ProcessRuns(old.fileName()))
+            QFile::remove(old.absoluteFilePath());
+
+    const std::string link =
+        folder.toStdString() + "/" + Clean(label) + "-" + std::to_string(::getpid());
+    ::unlink(link.c_str());
+    if (::symlink(device.c_str(), link.c_str()) != 0) {
+        if (error)
+            *error = "cannot link " + link + ": " + std::strerror(errno);
+        return false;
+    }
+    Link = link;
+    return true;
+}
+
+void TPortAnnouncement::Withdraw() {
+    if (Link.empty())
+        return;
+    ::unlink(Link.c_str());
+    Link.clear();
+}
