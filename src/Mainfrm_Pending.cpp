@@ -26,12 +26,6 @@ void TMainForm::TimerTimer() {
     Timer->stop();
 }
 
-// Board types.
-void TMainForm::ImportTypesIfMissing(TSettingsKey&) {}
-void TMainForm::SelectType(const TString&) {
-    EnableFlashCommands(false);
-}
-
 // Dialogs.
 void TMainForm::PrefTBClick() {}
 void TMainForm::AboutTBClick() {}
