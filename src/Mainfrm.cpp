@@ -102,7 +102,8 @@ void TMainForm::CreateToolBar() {
     PrefTB = AddToolButton("preferences", "Preferences", &TMainForm::PrefTBClick);
     ToolBar->addSeparator();
 
-    PortL = new QLabel(" Port ", ToolBar);
+    PortL = new QLabel("Port", ToolBar);
+    PortL->setContentsMargins(4, 0, 4, 0);
     ToolBar->addWidget(PortL);
     PortCB = new QComboBox(ToolBar);
     PortCB->setEditable(false);

@@ -174,3 +174,28 @@ private:
     QAction* EraseAllTBAction = nullptr; // the tool-bar slot of EraseAllTB, kept hidden
     QLabel* StatusLabels[3] = {nullptr, nullptr, nullptr};
 };
+
+// Shows the progress bar for one transfer and hides it again on every way out of the operation.
+class TProgressScope {
+public:
+    TProgressScope(TMainForm& form, int total) : FForm(form) { FForm.ProgressStart(total); }
+    ~TProgressScope() { FForm.ProgressEnd(); }
+    TProgressScope(const TProgressScope&) = delete;
+    TProgressScope& operator=(const TProgressScope&) = delete;
+    void SetPosition(int position) { FForm.ProgressSetPosition(position); }
+
+private:
+    TMainForm& FForm;
+};
+
+// Holds the window busy (only Cancel available) for one operation, on every way out of it.
+class TBusyScope {
+public:
+    explicit TBusyScope(TMainForm& form) : FForm(form) { FForm.SetBusy(true); }
+    ~TBusyScope() { FForm.SetBusy(false); }
+    TBusyScope(const TBusyScope&) = delete;
+    TBusyScope& operator=(const TBusyScope&) = delete;
+
+private:
+    TMainForm& FForm;
+};

@@ -18,14 +18,6 @@ void TMainForm::FormKeyDown(QKeyEvent* event) {
     event->ignore();
 }
 
-// Serial ports.
-void TMainForm::ReadPortSetting(TSettingsKey&) {}
-void TMainForm::FillPortList() {}
-void TMainForm::WritePortSetting(TSettingsKey&) {}
-void TMainForm::TimerTimer() {
-    Timer->stop();
-}
-
 // Dialogs.
 void TMainForm::PrefTBClick() {}
 void TMainForm::AboutTBClick() {}

@@ -19,6 +19,8 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 namespace {
 
 void StoreText(const char* name, const char* value) {
@@ -200,8 +202,11 @@ TEST(MainFormShutDown, ExitAsksAndSavesOnlyAfterYes) {
     EXPECT_TRUE(harness->isVisible());
     EXPECT_STREQ(StoredText("FormSize")(), "<missing>");
 
+    // The short-cut key reaches the command even from the console, where Ctrl+X means cut.
+    harness->Memo->setFocus();
     harness.Boxes().QueueAnswer(IDYES);
-    harness->ExitMenuClick();
+    QTest::keyClick(harness->Memo, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(harness.Boxes().Count(), 2);
     EXPECT_FALSE(harness->isVisible());
     EXPECT_STRNE(StoredText("FormSize")(), "<missing>");
 }
@@ -326,8 +331,18 @@ TEST(MainFormProgress, BarShowsTheTransferAndHidesAfterIt) {
     form.ProgressEnd();
     EXPECT_FALSE(form.ProgressBar->isVisible());
 
-    // A second transfer starts from zero again.
-    form.ProgressStart(80);
-    EXPECT_EQ(form.ProgressBar->value(), 0);
-    EXPECT_EQ(form.ProgressBar->maximum(), 80);
+    // A second transfer starts from zero again, and an operation that fails half-way still
+    // hides the bar and leaves the busy state.
+    try {
+        TBusyScope busy(form);
+        TProgressScope progress(form, 80);
+        EXPECT_EQ(form.ProgressBar->value(), 0);
+        EXPECT_EQ(form.ProgressBar->maximum(), 80);
+        progress.SetPosition(40);
+        throw std::runtime_error("Out of memory");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_FALSE(form.ProgressBar->isVisible());
+    EXPECT_FALSE(form.CancelMenu->isVisible());
+    EXPECT_TRUE(form.ToolBar->isEnabled());
 }

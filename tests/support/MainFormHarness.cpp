@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 TMainFormHarness::TMainFormHarness(bool clearSettings) {
     if (clearSettings)
         TSettingsKey::ClearAll();
@@ -58,16 +60,18 @@ void CloseIfStillOpen(QWidget* dialog, int timeoutMs) {
 } // namespace
 
 void WhenModalShown(std::function<void(QWidget* dialog)> action, int timeoutMs) {
+    // A dialog already open (the one a nested dialog is opened from) is not the one awaited.
+    QPointer<QWidget> before = QApplication::activeModalWidget();
     // The timer belongs to the application, so it outlives whatever window opened the dialog.
     auto* timer = new QTimer(qApp);
-    auto* clock = new QElapsedTimer;
+    auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, action, timeoutMs]() {
-        if (QWidget* dialog = QApplication::activeModalWidget()) {
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, before, action, timeoutMs]() {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog && dialog != before) {
             timer->stop();
             timer->deleteLater();
-            delete clock;
             action(dialog);
             CloseIfStillOpen(dialog, timeoutMs);
             return;
@@ -75,7 +79,6 @@ void WhenModalShown(std::function<void(QWidget* dialog)> action, int timeoutMs) 
         if (clock->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
-            delete clock;
             ADD_FAILURE() << "no modal dialog was shown within " << timeoutMs << " ms";
         }
     });

@@ -1,0 +1,136 @@
+// The main window's port list with pseudo-terminals standing in for the computer's ports.
+#include "Comm.h"
+#include "MainFormHarness.h"
+#include "PseudoTerminal.h"
+#include "Settings.h"
+
+#include <QComboBox>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+QString Name(const TPseudoTerminal& line) {
+    return QString::fromStdString(line.SlavePath());
+}
+
+class MainfrmPorts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TSettingsKey::ClearAll();
+        for (auto& line : Lines)
+            ASSERT_TRUE(line.Open());
+    }
+    void TearDown() override { SetPortCandidateSource({}); }
+
+    // The computer's ports as the window will find them.
+    void Offer(std::vector<TPortCandidate> candidates) {
+        SetPortCandidateSource([candidates] { return candidates; });
+    }
+
+    static void Remember(const char* port) {
+        TSettingsKey key;
+        ASSERT_TRUE(key.WriteString("SerialPort", port));
+    }
+
+    static TString Stored() { return TSettingsKey().ReadString("SerialPort", "<none>"); }
+
+    static QStringList Listed(TMainForm& form) {
+        QStringList names;
+        for (int i = 0; i < form.PortCB->count(); ++i)
+            names << form.PortCB->itemText(i);
+        return names;
+    }
+
+    // Lets the one-shot port check run.
+    static void PassStartUp(TMainForm& form) {
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Timer->isActive(), 5000);
+    }
+
+    TPseudoTerminal Lines[3];
+};
+
+} // namespace
+
+TEST_F(MainfrmPorts, ListsThePortsThatOpenAndSelectsTheRememberedOne) {
+    TComms holder((Lines[2].SlavePath() + ":9600,N,8,1").c_str());
+    ASSERT_TRUE(holder.IsOpen()) << "another program holds the third port";
+    Offer({{Name(Lines[0]), "USB serial adapter, FTDI, USB 0403:6001", false},
+           {"/dev/korvex-missing-port", "", false},
+           {Name(Lines[1]), "Simulated board EB40A-boardsim (process 1)", true},
+           {Name(Lines[2]), "", false}});
+    Remember(Lines[1].SlavePath().c_str());
+
+    TMainFormHarness window(false);
+    EXPECT_EQ(Listed(window.Form()), (QStringList{Name(Lines[0]), Name(Lines[1])}));
+    EXPECT_EQ(window->PortCB->currentIndex(), 1);
+    EXPECT_EQ(window->PortCB->itemData(0, Qt::ToolTipRole).toString(),
+              "USB serial adapter, FTDI, USB 0403:6001");
+    EXPECT_EQ(window->PortCB->toolTip(), "Simulated board EB40A-boardsim (process 1)");
+    window->PortCB->setCurrentIndex(0);
+    EXPECT_EQ(window->PortCB->toolTip(), "USB serial adapter, FTDI, USB 0403:6001");
+
+    PassStartUp(window.Form());
+    EXPECT_EQ(window.Boxes().Count(), 0) << window.Boxes().AllTexts();
+
+    // The probe left every listed port free for the commands.
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(TComms((Lines[i].SlavePath() + ":9600,N,8,1").c_str()).IsOpen()) << i;
+
+    window.CloseForm();
+    EXPECT_EQ(std::string(Stored()), Lines[0].SlavePath()) << "the port chosen last is stored";
+}
+
+TEST_F(MainfrmPorts, ARememberedPortThatIsGoneSelectsTheFirst) {
+    Offer({{Name(Lines[0]), "", false}, {Name(Lines[1]), "", false}});
+    Remember("/dev/ttyUSB7");
+    TMainFormHarness window(false);
+    EXPECT_EQ(window->PortCB->count(), 2);
+    EXPECT_EQ(window->PortCB->currentIndex(), 0);
+
+    // Names compare exactly, letter case included.
+    window.CloseForm();
+    Remember(Lines[1].SlavePath().c_str());
+    Offer({{Name(Lines[0]), "", false}, {Name(Lines[1]).toUpper(), "", false}});
+    TMainFormHarness again(false);
+    EXPECT_EQ(again->PortCB->count(), 1);
+    EXPECT_EQ(again->PortCB->currentIndex(), 0);
+}
+
+TEST_F(MainfrmPorts, WithoutPortsWarnsOnceAndDisablesTheBoardCommands) {
+    Offer({{"/dev/korvex-missing-port", "", false}});
+    Remember("COM3");
+    TMainFormHarness window(false);
+    EXPECT_EQ(window->PortCB->count(), 0);
+    EXPECT_EQ(window.Boxes().Count(), 0) << "the warning waits until the window is up";
+
+    PassStartUp(window.Form());
+    ASSERT_EQ(window.Boxes().Count(), 1);
+    EXPECT_EQ(window.Boxes().Last().Text, "No serial ports found on this computer.");
+    EXPECT_EQ(window.Boxes().Last().Flags, MB_ICONWARNING);
+    EXPECT_FALSE(window->SynchTB->isEnabled());
+    EXPECT_FALSE(window->SramTB->isEnabled());
+
+    QTest::qWait(700);
+    EXPECT_EQ(window.Boxes().Count(), 1) << "the check runs once";
+
+    window.CloseForm();
+    EXPECT_EQ(Stored(), "COM3") << "an empty list stores nothing";
+}
+
+TEST_F(MainfrmPorts, WithPortsTheCheckLeavesTheButtonsAlone) {
+    Offer({{Name(Lines[0]), "", false}});
+    TMainFormHarness window(false);
+    window->SynchTB->setEnabled(true);
+    window->SramTB->setEnabled(true);
+    PassStartUp(window.Form());
+    EXPECT_TRUE(window->SynchTB->isEnabled());
+    EXPECT_TRUE(window->SramTB->isEnabled());
+    EXPECT_EQ(window.Boxes().Count(), 0);
+}
