@@ -56,3 +56,4 @@ extern const char* const CliProgramName;
 
 // Commands
 int RunInfoCommand(const TCliCommand& command, const std::vector<std::string>& args);
+int RunPortsCommand(const TCliCommand& command, const std::vector<std::string>& args);

@@ -13,6 +13,13 @@ const std::vector<TCliCommand>& CliCommands() {
          "  -o, --output OUT.bin  also write the loaded image bytes to OUT.bin: one block from\n"
          "                        the lowest address the file defines, gaps filled with 0xFF\n",
          RunInfoCommand},
+        {"ports", "[--all]", "list the serial ports a board can be reached on",
+         "Lists the serial ports that can be opened now, one a line: the name to give as the\n"
+         "port, then what is known of the adapter. Simulated boards started with\n"
+         "korvex-boardsim are listed after the real ports. Fails when there is none.\n"
+         "\n"
+         "  -a, --all  also list the ports that cannot be opened now (busy or missing)\n",
+         RunPortsCommand},
     };
     return commands;
 }

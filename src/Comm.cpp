@@ -405,14 +405,22 @@ bool TComms::PortExists(const char* device) {
 // ---- The list of ports ----
 
 QString AnnouncedPortsFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
-           QStringLiteral("/korvex/ports");
+    // Without XDG_RUNTIME_DIR Qt picks a private folder of its own and says so on every run;
+    // that note means nothing to the user of a port list.
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    qInstallMessageHandler(previous);
+    return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/korvex/ports");
 }
 
 std::vector<TPortCandidate> AnnouncedPorts() {
     std::vector<TPortCandidate> ports;
 #ifndef _WIN32
-    QDir folder(AnnouncedPortsFolder());
+    const QString path = AnnouncedPortsFolder();
+    if (path.isEmpty())
+        return ports;
+    QDir folder(path);
     const QFileInfoList links =
         folder.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& link : links) {

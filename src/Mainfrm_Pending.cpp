@@ -20,7 +20,6 @@ void TMainForm::FormKeyDown(QKeyEvent* event) {
 
 // Dialogs.
 void TMainForm::PrefTBClick() {}
-void TMainForm::AboutTBClick() {}
 
 // Boot-monitor commands.
 void TMainForm::SramTBClick() {}

@@ -41,9 +41,10 @@ bool TPortAnnouncement::Announce(const std::string& label, const std::string& de
                                  std::string* error) {
     Withdraw();
     const QString folder = AnnouncedPortsFolder();
-    if (!QDir().mkpath(folder)) {
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
         if (error)
-            *error = "cannot create " + folder.toStdString();
+            *error = folder.isEmpty() ? std::string("the user has no private runtime folder")
+                                      : "cannot create " + folder.toStdString();
         return false;
     }
     QDir dir(folder);

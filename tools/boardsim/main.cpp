@@ -222,8 +222,6 @@ int main(int argc, char** argv) {
     if (!board.Start(&error))
         return Fail(error);
 
-    std::printf("%s\n", board.PortPath().c_str());
-    std::fflush(stdout);
     const char* mode = config.Mode == TBoardMode::Flash ? "flash programming" : "SRAM uploading";
     std::fprintf(stderr, "Simulated %s board in %s mode on %s\n", config.Type.Name.c_str(), mode,
                  board.PortPath().c_str());
@@ -235,6 +233,9 @@ int main(int argc, char** argv) {
         else
             std::fprintf(stderr, "korvex-boardsim: not announced: %s\n", error.c_str());
     }
+    // The path comes last, so whoever reads it finds the board ready and announced.
+    std::printf("%s\n", board.PortPath().c_str());
+    std::fflush(stdout);
     std::fprintf(stderr, "Press Ctrl+C to stop.\n");
 
     int received = 0;

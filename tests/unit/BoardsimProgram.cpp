@@ -1,0 +1,102 @@
+// korvex-boardsim as a person runs it, and korvex-cli finding it.
+#include "Comm.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <string>
+
+namespace {
+
+const QString SimPath = QStringLiteral(KORVEX_BINARY_DIR "/tools/boardsim/korvex-boardsim");
+const QString CliPath = QStringLiteral(KORVEX_BINARY_DIR "/cli/korvex-cli");
+
+// A running korvex-boardsim; stopped with SIGTERM as a service manager would.
+class TSimProcess {
+public:
+    explicit TSimProcess(const QStringList& arguments) {
+        Process.start(SimPath, arguments);
+        if (Process.waitForStarted(10000) && Process.waitForReadyRead(10000))
+            Port = Process.readLine().trimmed().toStdString();
+    }
+    ~TSimProcess() { Stop(); }
+
+    void Stop() {
+        if (Process.state() == QProcess::NotRunning)
+            return;
+        ::kill(static_cast<pid_t>(Process.processId()), SIGTERM);
+        Process.waitForFinished(10000);
+    }
+
+    bool Answers(int speed) {
+        TComms port((Port + ":" + std::to_string(speed) + ",N,8,1").c_str());
+        uint8_t identity[14];
+        if (!port.WriteByte(0x80) || !port.Read(identity, 14, 500) || identity[0] != 'B')
+            return false;
+        return port.WriteByte('A') && port.ReadByte(2000) == 'A';
+    }
+
+    QProcess Process;
+    std::string Port;
+};
+
+QString RunCli(const QStringList& arguments, int* exitCode = nullptr) {
+    QProcess process;
+    process.start(CliPath, arguments);
+    EXPECT_TRUE(process.waitForFinished(30000));
+    if (exitCode)
+        *exitCode = process.exitCode();
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+} // namespace
+
+TEST(BoardsimProgram, SynchronisesAtTheSpeedsItIsToldToAccept) {
+    TSimProcess all({"--type", "EB40A", "--quiet"});
+    ASSERT_FALSE(all.Port.empty()) << "the first line is the port";
+    EXPECT_TRUE(all.Answers(115200));
+
+    TSimProcess only19200({"--speeds", "19200", "--quiet"});
+    ASSERT_FALSE(only19200.Port.empty());
+    EXPECT_FALSE(only19200.Answers(115200));
+    EXPECT_FALSE(only19200.Answers(9600));
+    EXPECT_TRUE(only19200.Answers(19200));
+}
+
+TEST(BoardsimProgram, AnnouncesItsPortWhileItRuns) {
+    TSimProcess board({"--type", "EB42", "--quiet"});
+    ASSERT_FALSE(board.Port.empty());
+    std::vector<TPortCandidate> announced = AnnouncedPorts();
+    ASSERT_EQ(announced.size(), 1u);
+    EXPECT_EQ(announced[0].Name.toStdString(), board.Port);
+    EXPECT_TRUE(announced[0].Description.contains("EB42"));
+
+    int exitCode = -1;
+    const QString listed = RunCli({"ports"}, &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(listed.contains(QString::fromStdString(board.Port))) << listed.toStdString();
+
+    board.Stop();
+    EXPECT_EQ(board.Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_TRUE(AnnouncedPorts().empty()) << "the link goes when the board stops";
+}
+
+TEST(BoardsimProgram, RefusesWrongOptionsAndDocumentsTheRightOnes) {
+    QProcess help;
+    help.start(SimPath, {"--help"});
+    ASSERT_TRUE(help.waitForFinished(10000));
+    EXPECT_EQ(help.exitCode(), 0);
+    const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
+    for (const char* option : {"--type", "--mode", "--speeds", "--clock", "--fault", "--line-rate"})
+        EXPECT_TRUE(text.contains(option)) << option;
+
+    for (const QStringList& wrong : {QStringList{"--type", "EB99"}, QStringList{"--speeds", "fast"},
+                                     QStringList{"--fault", "D=loud"}, QStringList{"--bogus"}}) {
+        QProcess process;
+        process.start(SimPath, wrong);
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitCode(), 2) << wrong.join(' ').toStdString();
+    }
+}
