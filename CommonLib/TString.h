@@ -6,6 +6,8 @@
 #include "LibError.h"
 #include "RealString.h"
 
+class TFile;
+
 class TString {
 public:
     TString();
@@ -94,6 +96,16 @@ public:
 #endif
         ;
     TString& operator++();
+
+    // Records of a file (implemented with the file classes).
+    // The text and its terminating NUL, in one write.
+    void Write(TFile* file) const;
+    // The text (unless empty), then the `endLength` bytes of `end`.
+    void Write(TFile* file, const char* end, int endLength) const;
+    // Replaces the text with the next record up to `delimiter` (not included). In `textMode`
+    // CR and LF are dropped (so CR LF and LF line ends both work); a NUL byte, or a Ctrl-Z when
+    // `ctrlZEnds`, ends the record and marks the file at its end.
+    void Read(TFile* file, char delimiter, bool textMode, bool ctrlZEnds);
 
     // The body's buffer size in bytes (growth and shrinking are observable through it).
     int Allocated() const {
