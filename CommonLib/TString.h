@@ -113,8 +113,6 @@ public:
     }
 
 private:
-    friend struct TStringUnit;
-
     void Cow();
     void DestroyRealString();
     // Keeps only the characters for which `keep` is true.
