@@ -30,6 +30,8 @@
 
 #define FILE_UNIT "CommonLib/File"
 
+// (std::min) and (std::max) stay clear of the min/max macros of the Windows headers.
+
 const char* const MemoryFileName = "(memory)";
 
 namespace {
@@ -614,7 +616,7 @@ void TBufFile::Read(void* buffer, int length) {
         return;
     }
     if (FBufFill - FBufIndex < length) {
-        const int available = std::min(FBufSize, Size() - FPosition);
+        const int available = (std::min)(FBufSize, Size() - FPosition);
         if (available < length)
             RaiseError("Cannot read: %s", FPath);
         // A refill that fails half way must not leave stale bytes that look valid.
@@ -693,7 +695,7 @@ void TBufFile::Close() {
 int TBufFile::Size() const {
     if (!IsOpen())
         return SizeOfFile(FPath);
-    return std::max(TBasicDiskFile::Size(), FPosition);
+    return (std::max)(TBasicDiskFile::Size(), FPosition);
 }
 
 void TBufFile::Lock(int, int) {
@@ -766,7 +768,7 @@ void TVectorFile::Read(void* buffer, int length) {
     for (int done = 0; done < length;) {
         const int at = FPosition + done;
         const int offset = at % TVectorBlocks::Size;
-        const int count = std::min(length - done, TVectorBlocks::Size - offset);
+        const int count = (std::min)(length - done, TVectorBlocks::Size - offset);
         memcpy(to + done, FBlocks[at / TVectorBlocks::Size]->Data + offset,
                static_cast<size_t>(count));
         done += count;
@@ -790,13 +792,13 @@ void TVectorFile::Write(const void* data, int length) {
     for (int done = 0; done < length;) {
         const int at = FPosition + done;
         const int offset = at % TVectorBlocks::Size;
-        const int count = std::min(length - done, TVectorBlocks::Size - offset);
+        const int count = (std::min)(length - done, TVectorBlocks::Size - offset);
         memcpy(FBlocks[at / TVectorBlocks::Size]->Data + offset, from + done,
                static_cast<size_t>(count));
         done += count;
     }
     FPosition += length;
-    FSize = std::max(FSize, FPosition);
+    FSize = (std::max)(FSize, FPosition);
     TestEof();
 }
 

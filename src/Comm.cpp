@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -33,6 +34,8 @@
 const char* const DefaultPortSettings = "COM1:9600,N,8,1";
 
 namespace {
+
+using TPortHandle = decltype(std::declval<QSerialPort&>().handle());
 
 // How long Write waits for earlier output to leave before it gives up.
 constexpr int DrainTimeoutMs = 2000;
@@ -86,19 +89,22 @@ QString DescribeOpenFailure(const QSerialPort& port) {
 #ifndef _WIN32
         const QByteArray local = path.toLocal8Bit();
         if (::access(local.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+            // Serial devices are usually open to one group (dialout, uucp): name it when
+            // joining it would help.
             struct stat info {};
-            QString group = QStringLiteral("that owns the device");
-            if (::stat(local.constData(), &info) == 0) {
-                struct group entry {};
-                struct group* found = nullptr;
-                char names[1024];
-                if (::getgrgid_r(info.st_gid, &entry, names, sizeof names, &found) == 0 && found)
-                    group = QString::fromLocal8Bit(found->gr_name);
-            }
-            return QStringLiteral("Permission denied for %1: your user is not in the group %2. "
-                                  "Add it (for example: sudo usermod -aG %2 $USER) and log in "
-                                  "again.")
-                .arg(path, group);
+            struct group entry {};
+            struct group* found = nullptr;
+            char names[1024];
+            const bool groupMayUse = ::stat(local.constData(), &info) == 0 &&
+                                     (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) &&
+                                     info.st_gid != 0;
+            if (groupMayUse &&
+                ::getgrgid_r(info.st_gid, &entry, names, sizeof names, &found) == 0 && found)
+                return QStringLiteral("Permission denied for %1: your user is not in the group "
+                                      "%2. Add it (for example: sudo usermod -aG %2 $USER) and "
+                                      "log in again.")
+                    .arg(path, QString::fromLocal8Bit(found->gr_name));
+            return QStringLiteral("Permission denied for %1: your user may not open it.").arg(path);
         }
 #endif
         return QStringLiteral("%1 is busy: another program holds the port. Close it and try "
@@ -112,7 +118,7 @@ QString DescribeOpenFailure(const QSerialPort& port) {
 
 // USB serial adapters hold received bytes back for up to 16 ms unless told otherwise, which
 // would slow every acknowledged exchange; ports that do not support it are left as they are.
-void RequestLowLatency(qintptr handle) {
+void RequestLowLatency(TPortHandle handle) {
 #ifdef __linux__
     struct serial_struct serial {};
     if (::ioctl(static_cast<int>(handle), TIOCGSERIAL, &serial) != 0)
@@ -126,11 +132,11 @@ void RequestLowLatency(qintptr handle) {
 #endif
 }
 
-qint64 DriverOutputQueue(qintptr handle) {
+qint64 DriverOutputQueue(TPortHandle handle) {
 #ifdef _WIN32
     COMSTAT status{};
     DWORD errors = 0;
-    if (!ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &status))
+    if (!ClearCommError(handle, &errors, &status))
         return 0;
     return status.cbOutQue;
 #else
@@ -252,6 +258,14 @@ bool TComms::Open(const char* settings) {
         return false;
     }
 
+#ifndef _WIN32
+    // The line discipline has no 1.5 stop bits; the port would quietly send one.
+    if (line.StopBits == 15) {
+        LastErrorText = QStringLiteral("1.5 stop bits are not supported by this system's serial "
+                                       "ports.");
+        return false;
+    }
+#endif
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(line.Device);
     if (!port->open(QIODevice::ReadWrite)) {

@@ -93,6 +93,24 @@ TEST_F(CommTest, SetsTheLineSpeedAndReopensWithNewSettings) {
     ASSERT_TRUE(port.Open(Settings(Line, 19200).c_str()));
     EXPECT_EQ(Line.LineSpeed(), 19200);
     EXPECT_TRUE(port.LastError().isEmpty());
+    int dataBits = 0, stopBits = 0;
+    char parity = '?';
+    ASSERT_TRUE(Line.LineFormat(dataBits, parity, stopBits));
+    EXPECT_EQ(dataBits, 8);
+    EXPECT_EQ(parity, 'N');
+    EXPECT_EQ(stopBits, 1);
+
+    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told; speed and stop
+    // bits show.
+    ASSERT_TRUE(port.Open((Line.SlavePath() + ":4800,N,8,2").c_str()))
+        << port.LastError().toStdString();
+    ASSERT_TRUE(Line.LineFormat(dataBits, parity, stopBits));
+    EXPECT_EQ(Line.LineSpeed(), 4800);
+    EXPECT_EQ(stopBits, 2);
+
+    // Serial ports here have no 1.5 stop bits; refusing beats sending one.
+    EXPECT_FALSE(port.Open((Line.SlavePath() + ":4800,N,5,1.5").c_str()));
+    EXPECT_TRUE(port.LastError().contains("1.5"));
     EXPECT_FALSE(port.Open("COM1:9600,Q,8,1"));
     EXPECT_FALSE(port.IsOpen()) << "a failed Open leaves the port closed";
 }

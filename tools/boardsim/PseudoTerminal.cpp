@@ -111,6 +111,29 @@ int TPseudoTerminal::LineSpeed() const {
     return SpeedOf(::cfgetospeed(&line));
 }
 
+bool TPseudoTerminal::LineFormat(int& dataBits, char& parity, int& stopBits) const {
+    struct termios line {};
+    if (Slave < 0 || ::tcgetattr(Slave, &line) != 0)
+        return false;
+    switch (line.c_cflag & CSIZE) {
+    case CS5:
+        dataBits = 5;
+        break;
+    case CS6:
+        dataBits = 6;
+        break;
+    case CS7:
+        dataBits = 7;
+        break;
+    default:
+        dataBits = 8;
+        break;
+    }
+    parity = !(line.c_cflag & PARENB) ? 'N' : (line.c_cflag & PARODD) ? 'O' : 'E';
+    stopBits = line.c_cflag & CSTOPB ? 2 : 1;
+    return true;
+}
+
 int TPseudoTerminal::Read(void* buffer, int size, int timeoutMs) {
     if (Master < 0)
         return -1;

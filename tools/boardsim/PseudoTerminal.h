@@ -24,6 +24,9 @@ public:
 
     // The line speed the other side set, in bits per second; 0 when unknown.
     int LineSpeed() const;
+    // The character format the other side set: data bits, parity letter (N, E, O) and stop
+    // bits; false when unknown.
+    bool LineFormat(int& dataBits, char& parity, int& stopBits) const;
 
     // Reads what is there, waiting at most timeoutMs for the first byte; -1 on a failure.
     int Read(void* buffer, int size, int timeoutMs);
