@@ -6,12 +6,6 @@
 
 #include <QTimer>
 
-// Board types.
-void TMainForm::ImportTypesIfMissing(TSettingsKey&) {}
-void TMainForm::SelectType(const TString&) {
-    EnableFlashCommands(false);
-}
-
 // Dialogs.
 void TMainForm::PrefTBClick() {}
 
