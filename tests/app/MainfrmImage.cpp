@@ -79,6 +79,7 @@ void SetModified(const std::string& path, QTime time) {
 TEST(MainFormImage, ALoadShowsItsSummaryAndThePath) {
     TMainFormHarness harness;
     TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     TScratch scratch;
     const std::string hex = scratch.Write("prog.hex", HexText);
     const std::string binary = scratch.Write("prog.bin", std::string("\x01\x02\x03\x04\x05", 5));
@@ -104,6 +105,7 @@ TEST(MainFormImage, ALoadShowsItsSummaryAndThePath) {
 TEST(MainFormImage, AFailedLoadShowsItsMessageAndLeavesNoImage) {
     TMainFormHarness harness;
     TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     TScratch scratch;
     const std::string good = scratch.Write("good.hex", HexText);
     struct TCase {
@@ -147,6 +149,7 @@ TEST(MainFormImage, AFailedLoadShowsItsMessageAndLeavesNoImage) {
 TEST(MainFormImage, AHexFileWithoutDataShowsItsPathButCountsAsNotLoaded) {
     TMainFormHarness harness;
     TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     TScratch scratch;
     const std::string empty = scratch.Write("empty.hex", ":00000001FF\n");
     form.LoadImageFile(empty.c_str());
@@ -169,6 +172,7 @@ TEST(MainFormImage, AHexFileWithoutDataShowsItsPathButCountsAsNotLoaded) {
 TEST(MainFormImage, RefreshReloadsTheFileWithOneLine) {
     TMainFormHarness harness;
     TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     TScratch scratch;
     const std::string path = scratch.Write("prog.hex", HexText);
     form.LoadImageFile(path.c_str());
@@ -205,6 +209,7 @@ TEST(MainFormImage, RefreshReloadsTheFileWithOneLine) {
 TEST(MainFormImage, F5RefreshesOnceAndNotWhileBusy) {
     TMainFormHarness harness;
     TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     ASSERT_TRUE(harness.ShowForm());
     TScratch scratch;
     const std::string path = scratch.Write("prog.hex", HexText);
@@ -228,6 +233,7 @@ TEST(MainFormImage, F5RefreshesOnceAndNotWhileBusy) {
 TEST(MainFormImage, OpenDialogStartsAtTheLastFileAndRemembersTheChoice) {
     TMainFormHarness harness;
     TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     TScratch scratch;
     const std::string last = scratch.Write("last.hex", HexText);
     const std::string chosen = scratch.Write("chosen.s19", "S1071000010203045E\n");
@@ -270,6 +276,7 @@ TEST(MainFormImage, OpenDialogStartsAtTheLastFileAndRemembersTheChoice) {
 TEST(MainFormImage, HistoryKeepsTheEightNewestWithoutReordering) {
     TMainFormHarness harness;
     TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     TScratch scratch;
     std::vector<std::string> files;
     for (int i = 1; i <= 9; ++i)
