@@ -559,7 +559,7 @@ void TDiskFile::Truncate(int size) {
 
 TBufFile::TBufFile(int bufferSize)
     : FBufSize(bufferSize > 0 ? bufferSize : 0), FBufIndex(0), FBufFill(0), FPosition(0),
-      FWriting(false) {
+      FWriting(false), FHandleEof(false) {
     FBuffer.New(FBufSize);
 }
 
@@ -571,8 +571,14 @@ TBufFile::~TBufFile() {
     }
 }
 
+// The flag follows the logical position: set once the handle has reached the file's end and
+// the buffer is used up, or when a reader marks the end (a Ctrl-Z in a text file).
 bool TBufFile::AtEof() const {
-    return FEof && FBufIndex >= FBufFill;
+    return FEof;
+}
+
+void TBufFile::SyncEof() {
+    FEof = FHandleEof && FBufIndex >= FBufFill;
 }
 
 void TBufFile::InitBuffer() {
@@ -582,6 +588,7 @@ void TBufFile::InitBuffer() {
 
 void TBufFile::Open(const char* path, int mode) {
     TDiskFile::Open(path, mode);
+    FHandleEof = FEof;
     FPosition = 0;
     FWriting = false;
     InitBuffer();
@@ -589,6 +596,7 @@ void TBufFile::Open(const char* path, int mode) {
 
 void TBufFile::Open(int mode) {
     TDiskFile::Open(mode);
+    FHandleEof = FEof;
     FPosition = 0;
     FWriting = false;
     InitBuffer();
@@ -598,6 +606,7 @@ void TBufFile::Flush() {
     if (FWriting && FBufFill > 0) {
         TBasicDiskFile::Seek(FPosition - FBufFill);
         TDiskFile::Write(FBuffer, FBufFill);
+        FHandleEof = FEof;
     }
     InitBuffer();
 }
@@ -612,6 +621,7 @@ void TBufFile::Read(void* buffer, int length) {
         InitBuffer();
         TBasicDiskFile::Seek(FPosition);
         TDiskFile::Read(buffer, length);
+        FHandleEof = FEof;
         FPosition += length;
         return;
     }
@@ -623,11 +633,13 @@ void TBufFile::Read(void* buffer, int length) {
         InitBuffer();
         TBasicDiskFile::Seek(FPosition);
         TDiskFile::Read(FBuffer, available);
+        FHandleEof = FEof;
         FBufFill = available;
     }
     memcpy(buffer, FBuffer + FBufIndex, static_cast<size_t>(length));
     FBufIndex += length;
     FPosition += length;
+    SyncEof();
 }
 
 int TBufFile::ReadByte() {
@@ -650,6 +662,7 @@ void TBufFile::Write(const void* data, int length) {
         Flush();
         TBasicDiskFile::Seek(FPosition);
         TDiskFile::Write(data, length);
+        FHandleEof = FEof;
         FPosition += length;
         return;
     }
@@ -669,8 +682,10 @@ void TBufFile::Seek(int position) {
     if (FWriting || outsideBuffer) {
         Flush();
         TBasicDiskFile::Seek(position);
+        FHandleEof = false;
     } else {
         FBufIndex += position - FPosition;
+        SyncEof();
     }
     FPosition = position;
 }
@@ -713,6 +728,7 @@ bool TBufFile::CanLock(int, int) {
 void TBufFile::Truncate(int size) {
     Flush();
     TDiskFile::Truncate(size);
+    FHandleEof = FEof;
     FPosition = size;
     FWriting = true;
 }

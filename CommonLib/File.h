@@ -181,6 +181,7 @@ public:
 
 private:
     void EnterWritingMode();
+    void SyncEof();
 
     int FBufSize;
     int FBufIndex;
@@ -188,6 +189,8 @@ private:
     int FPosition;
     bool FWriting;
     TArrayPtr<char> FBuffer;
+    // The handle reached the file's end with the last transfer.
+    bool FHandleEof;
 };
 
 // Holds a region lock for its lifetime.

@@ -29,7 +29,7 @@ public:
 
     const std::vector<TBox>& Boxes() const { return FBoxes; }
     int Count() const { return static_cast<int>(FBoxes.size()); }
-    // The most recent box; a test must check Count() first.
+    // The most recent box; with none shown, a box with flags -1 and a text saying so.
     const TBox& Last() const;
     // All texts joined by newlines, handy for failure messages.
     std::string AllTexts() const;

@@ -85,6 +85,14 @@ TEST_F(AsciiDocTest, SavesAndLoadsDiskFiles) {
     back.Load(path.c_str());
     EXPECT_TRUE(back == doc);
 
+    // A Ctrl-Z or NUL ends the text even with more bytes already in the file buffer.
+    back.Load(Put("ctrlz.txt", "a\r\n\x1A"
+                               "junk\r\n")
+                  .c_str());
+    EXPECT_EQ(Lines(back), (TLines{"a", ""}));
+    back.Load(Put("nul.txt", std::string("a\nb\0junk\n", 10)).c_str());
+    EXPECT_EQ(Lines(back), (TLines{"a", "b"}));
+
     const std::string missing = Path("missing.txt");
     try {
         back.Load(missing.c_str());
