@@ -327,9 +327,8 @@ bool TComms::Read(void* buffer, int count, int timeoutMs) {
             received += static_cast<int>(got);
         if (received == count)
             return true;
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0)
-            return false;
+        // Once the time is up the driver is still asked once more, without waiting.
+        const qint64 left = std::max<qint64>(timeoutMs - clock.elapsed(), 0);
         if (!Port->waitForReadyRead(static_cast<int>(left))) {
             // Timed out or the line failed: keep whatever did arrive.
             const qint64 last = Port->read(bytes + received, count - received);

@@ -18,12 +18,6 @@ void TMainForm::FormKeyDown(QKeyEvent* event) {
     event->ignore();
 }
 
-// Board types.
-void TMainForm::ImportTypesIfMissing(TSettingsKey&) {}
-void TMainForm::SelectType(const TString&) {
-    EnableFlashCommands(false);
-}
-
 // Dialogs.
 void TMainForm::PrefTBClick() {}
 

@@ -24,6 +24,10 @@ class MainfrmPorts : public ::testing::Test {
 protected:
     void SetUp() override {
         TSettingsKey::ClearAll();
+        // One stored type: no factory import report at start, and a type that offers both
+        // synchronisation and SRAM upload.
+        ASSERT_TRUE(TSettingsKey().WriteString("TypeDefs",
+                                               "EB40A;8x32K,2x32K,30x64K;0-8;0003 FF00;0100 0000"));
         for (auto& line : Lines)
             ASSERT_TRUE(line.Open());
     }

@@ -3,11 +3,13 @@
 #include "BoardSim.h"
 #include "PortAnnouncement.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <pthread.h>
 #include <string>
 #include <vector>
 
