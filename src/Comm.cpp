@@ -294,7 +294,7 @@ bool TComms::Open(const char* settings) {
     RequestLowLatency(port->handle());
     BaudRate = line.BaudRate;
     Port = port.release();
-    WaitTransmitted(DrainTimeoutMs);
+    DrainOutput(DrainTimeoutMs);
     return true;
 }
 
@@ -353,7 +353,16 @@ qint64 TComms::PendingOutput() const {
 bool TComms::Write(const void* buffer, unsigned count) {
     if (!Port)
         return false;
-    QDeadlineTimer deadline(DrainTimeoutMs);
+    if (!DrainOutput(DrainTimeoutMs))
+        return false;
+    return HandOver(static_cast<const char*>(buffer), count);
+}
+
+// Waits until nothing is left to send: what the port object still holds is handed to the
+// driver meanwhile, the driver's queue is polled with short sleeps. Line errors the driver
+// reports are cleared on the way. False when the time ran out first.
+bool TComms::DrainOutput(int timeoutMs) {
+    QDeadlineTimer deadline(std::max(timeoutMs, 0));
     while (PendingOutput() > 0) {
         if (deadline.hasExpired())
             return false;
@@ -364,7 +373,7 @@ bool TComms::Write(const void* buffer, unsigned count) {
             QThread::msleep(QueuePollMs);
         Port->clearError();
     }
-    return HandOver(static_cast<const char*>(buffer), count);
+    return true;
 }
 
 // Gives the bytes to the driver. A driver that keeps refusing them (a line that never drains)
@@ -391,17 +400,8 @@ bool TComms::WriteByte(uint8_t value) {
 }
 
 void TComms::WaitTransmitted(int timeoutMs) {
-    if (!Port)
-        return;
-    QDeadlineTimer deadline(std::max(timeoutMs, 0));
-    while (PendingOutput() > 0 && !deadline.hasExpired()) {
-        const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 20));
-        if (Port->bytesToWrite() > 0)
-            Port->waitForBytesWritten(std::max(step, 1));
-        else
-            QThread::msleep(QueuePollMs);
-        Port->clearError();
-    }
+    if (Port)
+        DrainOutput(timeoutMs);
 }
 
 bool TComms::PortExists(const char* device) {

@@ -55,6 +55,7 @@ public:
     qint64 PendingOutput() const;
 
 private:
+    bool DrainOutput(int timeoutMs);
     bool HandOver(const char* data, unsigned count);
 
     char Settings[32];
