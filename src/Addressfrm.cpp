@@ -22,7 +22,7 @@ const char* const StartAddrValue = "ProgReadStartAddr";
 const char* const EndAddrValue = "ProgReadEndAddr";
 const char* const LengthValue = "ProgReadLength";
 
-constexpr int FormWidth = 316;
+constexpr int FormWidth = 400;
 constexpr int FullHeight = 250;
 constexpr int AddressOnlyHeight = 188;
 
@@ -105,13 +105,13 @@ void TAddressForm::CreateControls() {
     CancelButton->setAutoDefault(false);
 
     AdrLabel->setGeometry(12, 22, 100, 20);
-    StartE->setGeometry(120, 18, 176, 26);
+    StartE->setGeometry(130, 18, 230, 26);
     Label2->setGeometry(12, 54, 100, 20);
-    EndE->setGeometry(120, 50, 176, 26);
-    Label3->setGeometry(120, 78, 176, 16);
+    EndE->setGeometry(130, 50, 230, 26);
+    Label3->setGeometry(130, 78, 230, 16);
     Label3->setAlignment(Qt::AlignHCenter);
     Label4->setGeometry(12, 100, 100, 20);
-    LenE->setGeometry(120, 96, 176, 26);
+    LenE->setGeometry(130, 96, 230, 26);
 
     connect(EndE, &QLineEdit::textChanged, this, &TAddressForm::EndEChange);
     connect(LenE, &QLineEdit::textChanged, this, &TAddressForm::LenEChange);
