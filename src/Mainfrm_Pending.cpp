@@ -18,9 +18,6 @@ void TMainForm::FormKeyDown(QKeyEvent* event) {
     event->ignore();
 }
 
-// Dialogs.
-void TMainForm::PrefTBClick() {}
-
 // Boot-monitor commands.
 void TMainForm::SramTBClick() {}
 void TMainForm::SynchTBClick() {}
