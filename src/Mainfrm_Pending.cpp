@@ -4,19 +4,7 @@
 
 #include "Mainfrm.h"
 
-#include <QKeyEvent>
 #include <QTimer>
-
-// File image and history.
-void TMainForm::ReadFileHistory(TSettingsKey&) {}
-void TMainForm::WriteFileHistory(TSettingsKey&) {}
-void TMainForm::LoadImageFile(const TString&) {}
-void TMainForm::OpenTBClick() {}
-void TMainForm::RefreshTBClick() {}
-void TMainForm::HistoryItemClick(QAction*) {}
-void TMainForm::FormKeyDown(QKeyEvent* event) {
-    event->ignore();
-}
 
 // Boot-monitor commands.
 void TMainForm::SramTBClick() {}

@@ -123,14 +123,14 @@ TEST(TypeDefsList, SettingsOperationsReadAndWriteTheStore) {
     TSettingsKey::ClearAll();
     TSettingsKey key;
     ASSERT_TRUE(key.IsOpen());
-    ASSERT_TRUE(key.WriteString("TypeDefs", "A;1x8K;;1;0100|bad|B;2x8K;0;2;0200"));
+    ASSERT_TRUE(key.WriteString("TypeDefs", "A;1x8K;;1;0100|bad|B;2x8K;0;2;0200|b;9x8K;;9;0"));
     ASSERT_TRUE(key.WriteString("LastType", "b"));
 
     std::vector<TString> names;
-    EXPECT_EQ(ListTypeNames(key, &names), 1);
-    EXPECT_EQ(Strings(names), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(ListTypeNames(key, &names), 2);
+    EXPECT_EQ(Strings(names), (std::vector<std::string>{"A", "B", "b"}));
 
-    const TTypeDef sections = ReadTypeSections(key, "b");
+    const TTypeDef sections = ReadTypeSections(key, "b"); // the first of two
     EXPECT_EQ(std::string(sections.Sectors()), "2x8K");
     EXPECT_EQ(std::string(sections.Protect()), "0");
     EXPECT_EQ(std::string(sections.SramSize()), "2");

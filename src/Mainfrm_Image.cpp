@@ -1,0 +1,166 @@
+// The main window's image commands: loading a file into FileImage, the Open command with its
+// file history, and Refresh.
+
+#include "ImageFile.h"
+#include "Mainfrm.h"
+#include "Misc.h"
+#include "Settings.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMenu>
+
+namespace {
+
+// The Open command trims the history to this many entries when it adds one.
+constexpr int MaxHistoryItems = 8;
+
+const char* const OpenDialogFilters[] = {
+    "Binary files (*.bin)",
+    "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
+    "All files (*.*)",
+};
+
+QString ToQString(const TString& text) {
+    return QString::fromLocal8Bit(text());
+}
+TString FromQString(const QString& text) {
+    return TString(text.toLocal8Bit().constData());
+}
+
+// A history item keeps its path as data; the caption shows it with '&' doubled so that the
+// menu neither hides it nor takes the next character for an accelerator.
+QAction* MakeHistoryItem(QMenu* popup, const QString& path) {
+    QString caption = path;
+    caption.replace('&', "&&");
+    QAction* item = new QAction(caption, popup);
+    item->setData(path);
+    return item;
+}
+
+QString HistoryPath(const QAction* item) {
+    return item->data().toString();
+}
+
+// Adds a path at the top unless the very same text is there already; drops the oldest entry
+// when that makes more than MaxHistoryItems.
+void AddToHistory(QMenu* popup, const QString& path) {
+    const QList<QAction*> items = popup->actions();
+    for (const QAction* item : items)
+        if (HistoryPath(item) == path)
+            return;
+    popup->insertAction(items.isEmpty() ? nullptr : items.first(), MakeHistoryItem(popup, path));
+    const QList<QAction*> grown = popup->actions();
+    if (grown.size() > MaxHistoryItems) {
+        popup->removeAction(grown.last());
+        delete grown.last();
+    }
+}
+
+} // namespace
+
+void TMainForm::LoadImageFile(const TString& path) {
+    FileImage.Clear();
+    ConsoleAdd(" ");
+    SetStatusPanel(FilePanel, "File image not loaded");
+    const bool refreshing = Refreshing;
+    Refreshing = false;
+    FileStart = -1;
+
+    const std::string file = path();
+    const TImageReadResult result = ReadImageFile(file, FileImage);
+    if (!result.Ok()) {
+        const TImageMessage message = ImageFailureMessage(result, file);
+        MsgBox(message.Warning ? MB_ICONWARNING : MB_OK, "%s", message.Text.c_str());
+        return;
+    }
+    if (result.HasOwnStart())
+        FileStart = result.Start;
+    SetStatusPanel(FilePanel, path);
+
+    if (refreshing) {
+        ConsoleAdd(ImageRefreshedLine(result).c_str());
+        return;
+    }
+    std::vector<TString> lines{" "};
+    for (const std::string& line : ImageSummaryLines(result, file))
+        lines.emplace_back(line.c_str());
+    ConsoleAddLines(lines);
+}
+
+void TMainForm::OpenTBClick() {
+    TSettingsKey key;
+    QFileDialog dialog(this, "Open");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    QStringList filters;
+    for (const char* filter : OpenDialogFilters)
+        filters << filter;
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.first());
+    dialog.setSizeGripEnabled(true);
+    if (key.IsOpen()) {
+        const QString last = ToQString(key.ReadString("LastFileLocation"));
+        if (!last.isEmpty())
+            dialog.selectFile(last); // its folder, with the name proposed
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+
+    const QString chosen = QDir::toNativeSeparators(dialog.selectedFiles().first());
+    const TString path = FromQString(chosen);
+    if (key.IsOpen())
+        key.WriteString("LastFileLocation", path);
+    LoadImageFile(path);
+    AddToHistory(OpenPopup, chosen); // a failed load is remembered too
+}
+
+void TMainForm::HistoryItemClick(QAction* item) {
+    if (item)
+        LoadImageFile(FromQString(HistoryPath(item)));
+}
+
+void TMainForm::RefreshTBClick() {
+    if (FileImage.Length() == 0) {
+        OpenTBClick();
+        return;
+    }
+    Refreshing = true;
+    LoadImageFile(StatusPanel(FilePanel));
+}
+
+void TMainForm::FormKeyDown(QKeyEvent* event) {
+    if (event->key() != Qt::Key_F5 || event->modifiers() != Qt::NoModifier) {
+        event->ignore();
+        return;
+    }
+    // F5 is also Refresh's short-cut, which takes the key while the menu is available; it
+    // arrives here only when the short-cut is off, and while busy it must do nothing.
+    event->accept();
+    if (FileMenu->menuAction()->isEnabled())
+        RefreshTBClick();
+}
+
+void TMainForm::ReadFileHistory(TSettingsKey& key) {
+    const TString history = key.ReadString("FileOpenHistory");
+    const int count = history.AsciiWords(';', false);
+    for (int i = 0; i < count; ++i) {
+        const TString path = history.AsciiWord(i, ';', false);
+        if (!path.IsBlank())
+            OpenPopup->addAction(MakeHistoryItem(OpenPopup, ToQString(path)));
+    }
+}
+
+void TMainForm::WriteFileHistory(TSettingsKey& key) {
+    QString history;
+    const QList<QAction*> items = OpenPopup->actions();
+    for (int i = 0; i < items.size(); ++i) {
+        if (i > 0)
+            history += ';';
+        const QString path = HistoryPath(items[i]);
+        // Quoted, a path with ';' comes back as one entry rather than two.
+        history += path.contains(';') ? '"' + path + '"' : path;
+    }
+    key.WriteString("FileOpenHistory", FromQString(history));
+}

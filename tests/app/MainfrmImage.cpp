@@ -1,0 +1,341 @@
+// The window's image commands: what a load shows (console, status panel, message boxes), the
+// Open dialog and its history, Refresh and its key.
+#include "../unit/ImageFileTestKit.h"
+
+#include "MainFormHarness.h"
+#include "Settings.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace imagetest;
+
+namespace {
+
+const std::string HexText = ":10100000000102030405060708090A0B0C0D0E0F68\n"
+                            ":00000001FF\n";
+
+std::vector<std::string> ConsoleTail(TMainForm& form, int count) {
+    std::vector<std::string> lines;
+    const int total = form.ConsoleLineCount();
+    for (int i = std::max(0, total - count); i < total; ++i)
+        lines.push_back(form.ConsoleLine(i)());
+    return lines;
+}
+
+std::vector<std::string> History(TMainForm& form) {
+    std::vector<std::string> paths;
+    for (const QAction* item : form.OpenPopup->actions())
+        paths.push_back(item->data().toString().toStdString());
+    return paths;
+}
+
+std::string Stored(const char* name) {
+    TSettingsKey key;
+    return key.ValueExists(name) ? std::string(key.ReadString(name)()) : "<missing>";
+}
+
+void Store(const char* name, const std::string& value) {
+    TSettingsKey key;
+    ASSERT_TRUE(key.WriteString(name, value.c_str()));
+}
+
+// Types path into the dialog's file name box and presses Open.
+void ChooseFile(QWidget* dialog, const std::string& path) {
+    auto* files = qobject_cast<QFileDialog*>(dialog);
+    ASSERT_NE(files, nullptr);
+    auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    // The proposed file may still be selected in the list, which would win over typed text.
+    for (QAbstractItemView* view : files->findChildren<QAbstractItemView*>())
+        if (view->selectionModel())
+            view->selectionModel()->clearSelection();
+    name->setText(Q(path));
+    static_cast<QDialog*>(files)->accept();
+}
+
+// Chooses path in the Open dialog that the next OpenTBClick shows.
+void OpenThroughDialog(TMainForm& form, const std::string& path) {
+    WhenModalShown([path](QWidget* dialog) { ChooseFile(dialog, path); });
+    form.OpenTBClick();
+}
+
+void SetModified(const std::string& path, QTime time) {
+    QFile file(Q(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(
+        file.setFileTime(QDateTime(QDate(2024, 5, 14), time), QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
+TEST(MainFormImage, ALoadShowsItsSummaryAndThePath) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    TScratch scratch;
+    const std::string hex = scratch.Write("prog.hex", HexText);
+    const std::string binary = scratch.Write("prog.bin", std::string("\x01\x02\x03\x04\x05", 5));
+
+    form.LoadImageFile(hex.c_str());
+    EXPECT_EQ(ConsoleTail(form, 7), (std::vector<std::string>{" ", " ", "Loaded file:   " + hex,
+                                                              "Type:          Intel Hex",
+                                                              "Start address: 0x00001000 (4096)",
+                                                              "End address:   0x0000100F (4111)",
+                                                              "Length:        0x00000010 (16)"}));
+    EXPECT_STREQ(form.StatusPanel(TMainForm::FilePanel)(), hex.c_str());
+    EXPECT_EQ(form.FileStart, 0x1000);
+    ASSERT_EQ(form.FileImage.Length(), 16);
+    EXPECT_EQ(form.FileImage[15], 0x0F);
+
+    form.LoadImageFile(binary.c_str());
+    EXPECT_EQ(ConsoleTail(form, 4)[0], "Type:          Binary");
+    EXPECT_EQ(form.FileStart, -1) << "a binary file proposes no address of its own";
+    EXPECT_EQ(form.FileImage.Length(), 5);
+    EXPECT_EQ(harness.Boxes().Count(), 0) << harness.Boxes().AllTexts();
+}
+
+TEST(MainFormImage, AFailedLoadShowsItsMessageAndLeavesNoImage) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    TScratch scratch;
+    const std::string good = scratch.Write("good.hex", HexText);
+    struct TCase {
+        std::string Path;
+        std::string Text;
+        int Icon;
+    };
+    const std::string shortFile = scratch.Write("short.bin", "ab");
+    const std::string badHex = scratch.Write("bad.hex", HexText + "\n");
+    const std::string badSrec = scratch.Write("bad.s19", "S1071000010203045E\nS4\n");
+    const std::string high = scratch.Write("high.s37", "S30980000000AABBCCDD00\n");
+    const std::vector<TCase> cases = {
+        {scratch.Path("missing.hex"), "Unable to open:\n" + scratch.Path("missing.hex"),
+         MB_ICONWARNING},
+        {shortFile, "Input file:\n" + shortFile + "\nhas insufficient length: 2 bytes.",
+         MB_ICONWARNING},
+        {badHex, "File doesn't appear to have valid Intel HEX record at line 3:\n\n", 0},
+        {badSrec, "File doesn't appear to have valid Motorola SREC record at line 2:\nS4\n", 0},
+        {high, "Input file:\n" + high + "\nholds data at address 0x80000000 or above", 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Path);
+        form.LoadImageFile(good.c_str());
+        ASSERT_GT(form.FileImage.Length(), 0);
+        const int lines = form.ConsoleLineCount();
+        harness.Boxes().Clear();
+
+        form.LoadImageFile(c.Path.c_str());
+        ASSERT_EQ(harness.Boxes().Count(), 1);
+        EXPECT_EQ(harness.Boxes().Last().Text.substr(0, c.Text.size()), c.Text);
+        EXPECT_EQ(harness.Boxes().Last().Flags & MB_ICONMASK, c.Icon);
+        EXPECT_EQ(harness.Boxes().Last().Flags & MB_TYPEMASK, MB_OK);
+        EXPECT_EQ(form.ConsoleLineCount(), lines + 1);
+        EXPECT_EQ(ConsoleTail(form, 1)[0], " ");
+        EXPECT_EQ(form.FileImage.Length(), 0);
+        EXPECT_EQ(form.FileStart, -1);
+        EXPECT_STREQ(form.StatusPanel(TMainForm::FilePanel)(), "File image not loaded");
+    }
+}
+
+TEST(MainFormImage, AHexFileWithoutDataShowsItsPathButCountsAsNotLoaded) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    TScratch scratch;
+    const std::string empty = scratch.Write("empty.hex", ":00000001FF\n");
+    form.LoadImageFile(empty.c_str());
+    EXPECT_EQ(ConsoleTail(form, 3), (std::vector<std::string>{"Start address: 0xFFFFFFFF (-1)",
+                                                              "End address:   0xFFFFFFFE (-2)",
+                                                              "Length:        0x00000000 (0)"}));
+    EXPECT_STREQ(form.StatusPanel(TMainForm::FilePanel)(), empty.c_str());
+    EXPECT_EQ(form.FileImage.Length(), 0);
+
+    // Refresh then has nothing to reload and asks for a file instead.
+    bool dialogShown = false;
+    WhenModalShown([&](QWidget* dialog) {
+        dialogShown = qobject_cast<QFileDialog*>(dialog) != nullptr;
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    form.RefreshTBClick();
+    EXPECT_TRUE(dialogShown);
+}
+
+TEST(MainFormImage, RefreshReloadsTheFileWithOneLine) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    TScratch scratch;
+    const std::string path = scratch.Write("prog.hex", HexText);
+    form.LoadImageFile(path.c_str());
+
+    scratch.Write("prog.hex", ":02100000AA5500\n"); // the file changed on disk
+    SetModified(path, QTime(14, 5, 9));
+    const int lines = form.ConsoleLineCount();
+    form.RefreshTBClick();
+    EXPECT_EQ(form.ConsoleLineCount(), lines + 2);
+    EXPECT_EQ(
+        ConsoleTail(form, 2),
+        (std::vector<std::string>{" ", "File content refreshed. (file time stamp: 14:05:09)"}));
+    ASSERT_EQ(form.FileImage.Length(), 2);
+    EXPECT_EQ(form.FileImage[0], 0xAA);
+    EXPECT_FALSE(form.Refreshing);
+
+    // The next ordinary load reports in full again.
+    form.LoadImageFile(path.c_str());
+    EXPECT_EQ(ConsoleTail(form, 1)[0], "Length:        0x00000002 (2)");
+
+    // After a failed refresh nothing is loaded, and Refresh asks for a file.
+    QFile::remove(Q(path));
+    form.RefreshTBClick();
+    EXPECT_EQ(harness.Boxes().Last().Text, "Unable to open:\n" + path);
+    int dialogs = 0;
+    WhenModalShown([&](QWidget* dialog) {
+        ++dialogs;
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    form.RefreshTBClick();
+    EXPECT_EQ(dialogs, 1);
+}
+
+TEST(MainFormImage, F5RefreshesOnceAndNotWhileBusy) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    ASSERT_TRUE(harness.ShowForm());
+    TScratch scratch;
+    const std::string path = scratch.Write("prog.hex", HexText);
+    form.LoadImageFile(path.c_str());
+
+    int lines = form.ConsoleLineCount();
+    QTest::keyClick(&form, Qt::Key_F5);
+    EXPECT_EQ(form.ConsoleLineCount(), lines + 2);
+    EXPECT_EQ(ConsoleTail(form, 1)[0].rfind("File content refreshed.", 0), 0u);
+
+    form.SetBusy(true);
+    lines = form.ConsoleLineCount();
+    QTest::keyClick(&form, Qt::Key_F5);
+    QTest::keyClick(form.Memo, Qt::Key_F5);
+    EXPECT_EQ(form.ConsoleLineCount(), lines);
+    form.SetBusy(false);
+    QTest::keyClick(form.Memo, Qt::Key_F5);
+    EXPECT_EQ(form.ConsoleLineCount(), lines + 2);
+}
+
+TEST(MainFormImage, OpenDialogStartsAtTheLastFileAndRemembersTheChoice) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    TScratch scratch;
+    const std::string last = scratch.Write("last.hex", HexText);
+    const std::string chosen = scratch.Write("chosen.s19", "S1071000010203045E\n");
+    Store("LastFileLocation", last);
+    const QString workingDir = QDir::currentPath();
+
+    QStringList filters;
+    QString selectedFilter, folder;
+    bool resizable = false;
+    WhenModalShown([&](QWidget* dialog) {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        ASSERT_NE(files, nullptr);
+        filters = files->nameFilters();
+        selectedFilter = files->selectedNameFilter();
+        folder = files->directory().absolutePath();
+        resizable = files->isSizeGripEnabled();
+        ChooseFile(files, chosen);
+    });
+    form.OpenTBClick();
+    EXPECT_EQ(filters,
+              (QStringList{"Binary files (*.bin)", "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
+                           "All files (*.*)"}));
+    EXPECT_EQ(selectedFilter, "Binary files (*.bin)");
+    EXPECT_EQ(folder, QFileInfo(Q(last)).absolutePath());
+    EXPECT_TRUE(resizable);
+    EXPECT_EQ(QDir::currentPath(), workingDir);
+    EXPECT_EQ(Stored("LastFileLocation"), chosen);
+    EXPECT_EQ(History(form), std::vector<std::string>{chosen});
+    EXPECT_EQ(form.FileImage.Length(), 4);
+
+    // Cancel changes nothing.
+    const int lines = form.ConsoleLineCount();
+    WhenModalShown([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    form.OpenTBClick();
+    EXPECT_EQ(form.ConsoleLineCount(), lines);
+    EXPECT_EQ(History(form).size(), 1u);
+    EXPECT_EQ(form.FileImage.Length(), 4);
+}
+
+TEST(MainFormImage, HistoryKeepsTheEightNewestWithoutReordering) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    TScratch scratch;
+    std::vector<std::string> files;
+    for (int i = 1; i <= 9; ++i)
+        files.push_back(scratch.Write("f" + std::to_string(i) + ".hex", HexText));
+    for (const std::string& file : files)
+        OpenThroughDialog(form, file);
+    const std::vector<std::string> newestFirst(files.rbegin(), files.rbegin() + 8);
+    EXPECT_EQ(History(form), newestFirst);
+    for (const QAction* item : form.OpenPopup->actions())
+        EXPECT_EQ(item->text(), item->data().toString()) << "captions are the paths";
+
+    OpenThroughDialog(form, files[4]); // already there: stays in its place
+    EXPECT_EQ(History(form), newestFirst);
+
+    // The same name in other letter case is another entry; a failed load is remembered too.
+    const std::string upper = scratch.Write("F5.HEX", "ab");
+    OpenThroughDialog(form, upper);
+    EXPECT_EQ(harness.Boxes().Count(), 1);
+    EXPECT_EQ(form.FileImage.Length(), 0);
+    ASSERT_EQ(History(form).size(), 8u);
+    EXPECT_EQ(History(form)[0], upper);
+    EXPECT_EQ(History(form)[7], files[2]);
+
+    // A history click loads the entry without moving it or touching LastFileLocation.
+    const std::vector<std::string> before = History(form);
+    const std::string lastLocation = Stored("LastFileLocation");
+    form.OpenPopup->actions()[3]->trigger();
+    EXPECT_STREQ(form.StatusPanel(TMainForm::FilePanel)(), before[3].c_str());
+    EXPECT_EQ(form.FileImage.Length(), 16);
+    EXPECT_EQ(History(form), before);
+    EXPECT_EQ(Stored("LastFileLocation"), lastLocation);
+}
+
+TEST(MainFormImage, HistoryIsReadAtStartAndWrittenAtClose) {
+    TSettingsKey::ClearAll();
+    std::string ten;
+    for (char c = 'a'; c <= 'j'; ++c)
+        ten += std::string(ten.empty() ? "" : ";") + "/nowhere/" + c + ".hex";
+    Store("FileOpenHistory", ten + " ;; ");
+    TMainFormHarness harness(false);
+    ASSERT_EQ(History(harness.Form()).size(), 10u) << "a stored history is shown whole";
+    EXPECT_EQ(History(harness.Form())[9], "/nowhere/j.hex");
+
+    TScratch scratch;
+    const std::string odd = scratch.Write("a;b & c.hex", HexText);
+    OpenThroughDialog(harness.Form(), odd);
+    ASSERT_EQ(History(harness.Form()).size(), 10u);
+    EXPECT_EQ(History(harness.Form())[0], odd);
+    EXPECT_EQ(History(harness.Form())[9], "/nowhere/i.hex");
+
+    harness.CloseForm();
+    EXPECT_EQ(Stored("FileOpenHistory"), "\"" + odd + "\";" + ten.substr(0, ten.rfind(';')));
+    harness.Restart();
+    EXPECT_EQ(History(harness.Form())[0], odd) << "a path with ';' comes back whole";
+    harness.Form().OpenPopup->actions()[0]->trigger();
+    EXPECT_EQ(harness.Form().FileImage.Length(), 16);
+
+    // An empty history is written as the empty text.
+    harness.Form().OpenPopup->clear();
+    harness.CloseForm();
+    EXPECT_EQ(Stored("FileOpenHistory"), "");
+}
