@@ -43,9 +43,18 @@ void DropPartialUtf8Tail(char* text) {
         text[start - 1] = '\0';
 }
 
+// Without windows nobody can mend what a Retry box reports, so retrying would repeat the
+// failure forever: such boxes are answered Cancel (Abort), every other box its default button.
 int ConsolePresenter(int flags, const char* text) {
     std::fprintf(stderr, "%s: %s\n", MsgBoxCaption, text);
-    return MsgBoxDefaultAnswer(flags);
+    switch (flags & MB_TYPEMASK) {
+    case MB_RETRYCANCEL:
+        return IDCANCEL;
+    case MB_ABORTRETRYIGNORE:
+        return IDABORT;
+    default:
+        return MsgBoxDefaultAnswer(flags);
+    }
 }
 
 TMsgBoxPresenter& InstalledPresenter() {

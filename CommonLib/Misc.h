@@ -56,7 +56,8 @@ int MsgBox(int flags, const char* fmt, ...)
 
 // Installs the presenter MsgBox hands its boxes to and returns the one it replaces. An empty
 // presenter restores the built-in one, which writes the text to stderr and answers with the
-// box's default button (for programs without windows).
+// box's default button, Cancel or Abort for boxes that offer Retry (for programs without
+// windows).
 TMsgBoxPresenter SetMsgBoxPresenter(TMsgBoxPresenter presenter);
 
 // The answer of the button a box of `flags` preselects (what Enter would press).

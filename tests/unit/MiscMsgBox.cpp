@@ -78,6 +78,9 @@ TEST(MsgBox, WithoutAPresenterAnswersTheDefaultButton) {
     TMsgBoxPresenter previous = SetMsgBoxPresenter(nullptr);
     EXPECT_EQ(MsgBox(0x124, "Erase the flash?"), IDNO);
     EXPECT_EQ(MsgBox(0x24, "Go on?"), IDYES);
+    // A retry loop must end when nobody is there to answer.
+    EXPECT_EQ(MsgBox(MB_RETRYCANCEL | MB_ICONEXCLAMATION, "File locked"), IDCANCEL);
+    EXPECT_EQ(MsgBox(MB_ABORTRETRYIGNORE, "Drive not ready"), IDABORT);
     SetMsgBoxPresenter(previous);
 }
 
