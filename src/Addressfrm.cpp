@@ -190,13 +190,15 @@ void TAddressForm::OkButtonClick() {
             int end = 0;
             if (!ReadHexField(EndE, &end))
                 return;
-            if (StartAddress >= end) {
+            // A start at or above 0x80000000 with a low end passes the signed comparison but
+            // spans more than a length can hold; it is as wrong as an end below the start.
+            const int64_t span = int64_t(end) - int64_t(StartAddress);
+            if (StartAddress >= end || span > INT32_MAX) {
                 MsgBox(MB_OK, "End address must be greater than start address.");
                 EndE->setFocus();
                 return;
             }
-            DataLength =
-                static_cast<int>(static_cast<uint32_t>(end) - static_cast<uint32_t>(StartAddress));
+            DataLength = static_cast<int>(span);
         } else {
             int length = 0;
             if (!ReadHexField(LenE, &length))

@@ -112,11 +112,17 @@ TEST_F(AddressFormTest, InvalidInputKeepsTheDialogOpenOnTheOffendingField) {
         int Field; // 0 start, 1 end, 2 length
     };
     const TCase cases[] = {
-        {"0x100", "", "10", HexRequired, 0},     {"01.00", "", "10", HexRequired, 0},
-        {"", "200", "", HexRequired, 0},         {"   ", "200", "", HexRequired, 0},
+        {"0x100", "", "10", HexRequired, 0},
+        {"01.00", "", "10", HexRequired, 0},
+        {"", "200", "", HexRequired, 0},
+        {"   ", "200", "", HexRequired, 0},
         {"100", "", "", HexRequired, 1}, // neither end nor length: the end field is in use
-        {"100", "2-00", "", HexRequired, 1},     {"100", "100", "", EndNotAfterStart, 1},
-        {"200", "1FF", "", EndNotAfterStart, 1}, {"100", "", "G", HexRequired, 2},
+        {"100", "2-00", "", HexRequired, 1},
+        {"100", "100", "", EndNotAfterStart, 1},
+        {"200", "1FF", "", EndNotAfterStart, 1},
+        {"100", "", "G", HexRequired, 2},
+        // below the start once the addresses are read as the unsigned ones the user typed
+        {"8000 0000", "10", "", EndNotAfterStart, 1},
     };
     for (const TCase& c : cases) {
         Store("stored", "", "");

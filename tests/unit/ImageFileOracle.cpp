@@ -51,7 +51,7 @@ void ExpectLoadsAs(const std::string& path, TImageFormat format, int32_t start,
     EXPECT_EQ(result.Format, format);
     EXPECT_EQ(result.Start, start);
     EXPECT_EQ(result.Length, static_cast<int32_t>(expected.size()));
-    EXPECT_EQ(result.End, start + result.Length - 1);
+    EXPECT_EQ(int64_t{result.End}, int64_t{start} + result.Length - 1);
     ASSERT_EQ(image.Length(), static_cast<int32_t>(expected.size()));
     const TBytes loaded = ImageBytes(image);
     const auto mismatch = std::mismatch(loaded.begin(), loaded.end(), expected.begin());
