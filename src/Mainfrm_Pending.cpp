@@ -6,9 +6,6 @@
 
 #include <QTimer>
 
-// Dialogs.
-void TMainForm::PrefTBClick() {}
-
 // Boot-monitor commands.
 void TMainForm::SramTBClick() {}
 void TMainForm::SynchTBClick() {}

@@ -1,0 +1,138 @@
+// The preferences dialog: link speeds, console look and the board type definitions.
+#pragma once
+
+#include <QColor>
+#include <QDialog>
+#include <QFont>
+
+#include "TString.h"
+
+class QCheckBox;
+class QColorDialog;
+class QComboBox;
+class QFontDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+// The font picker of the console settings: the toolkit's font chooser limited to fixed-pitch
+// fonts, with the text colour beside the effects.
+class TFontPicker : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFontPicker(QWidget* owner);
+
+    static constexpr int MinPointSize = 6;
+    static constexpr int MaxPointSize = 24;
+
+    void SetFont(const QFont& font, const QColor& color);
+    // The chosen font with its size held within MinPointSize to MaxPointSize.
+    QFont GetFont() const;
+    QColor GetColor() const;
+
+    QFontDialog* Chooser;
+    QComboBox* ColorCB;
+};
+
+class TSetupForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TSetupForm(QWidget* owner);
+
+    enum class TEditMode { Browse, New, Edit };
+    TEditMode Mode() const { return FMode; }
+
+    // The console look as the panel shows it.
+    QColor PanelBackground() const;
+    QFont PanelFont() const;
+    QColor PanelTextColor() const;
+
+    QGroupBox* FlashLoaderGB;
+    QCheckBox* AutoSpeedCB;
+    QLabel* SpeedL1;
+    QComboBox* FlashSpeedCB;
+    QLabel* SpeedL2;
+
+    QGroupBox* SramLoaderGB;
+    QLabel* Label6;
+    QComboBox* SramSpeedCB;
+    QLabel* Label2;
+
+    QGroupBox* PropertiesGB;
+    QLabel* Label4;
+    QComboBox* DescCB;
+    QLabel* Label5;
+    QLineEdit* SectorsE;
+    QLabel* SizeL;
+    QLabel* Label8;
+    QLineEdit* ProtectE;
+    QLabel* Label9;
+    QLineEdit* FlashStartE;
+    QLabel* Label1;
+    QLineEdit* SramSizeE;
+    QToolButton* NewSB;
+    QToolButton* EditSB;
+    QToolButton* SaveSB;
+    QToolButton* DeleteSB;
+    QToolButton* LoadDefSB;
+
+    QGroupBox* ConsoleGB;
+    QToolButton* BkgColSB;
+    QToolButton* FontSB;
+    QLabel* FontPanel;
+
+    QPushButton* OkButton;
+    QPushButton* CancelButton;
+
+    QColorDialog* ColorDialog;
+    TFontPicker* FontDialog;
+
+public slots:
+    void AutoSpeedCBClick();
+    void BkgColSBClick();
+    void FontSBClick();
+    void NewSBClick();
+    void EditSBClick();
+    void SaveSBClick();
+    void DeleteSBClick();
+    void LoadDefSBClick();
+    void DescCBChange();
+    void SectorsEChange();
+    void OkButtonClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void BuildControls();
+    void BuildSpeedGroups();
+    void BuildPropertiesGroup();
+    void BuildConsoleGroup();
+    void ConnectHandlers();
+    QLabel* MakeLabel(const char* name, const char* caption);
+    QLineEdit* MakeEdit(const char* name);
+    void ReadSpeedSettings();
+    void WriteSettings();
+    void SetPanelLook(const QFont& font, const QColor& textColor, const QColor& background);
+
+    void LoadTypeList();
+    void ShowSections(const TString& name);
+    void ClearSections();
+    void SetSectionsEditable(bool editable);
+    void EnterEditor(TEditMode mode);
+    void ReturnToBrowse();
+    bool ConfirmDiscard();
+    bool CheckEntry(const TString& name, const TString& sectors, const TString& protect,
+                    const TString& sramSize, const TString& flashStart);
+    void Refuse(QWidget* focus, const char* message);
+
+    TEditMode FMode = TEditMode::Browse;
+    TString FEditedName;   // the name the type had when editing began
+    int FBrowseIndex = -1; // the selection to return to when an edit is cancelled
+    QColor FPanelBackground;
+    QColor FPanelTextColor;
+    QFont FPanelFont;
+};
