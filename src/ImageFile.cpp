@@ -129,8 +129,25 @@ public:
     TLineReader(const char* text, size_t size) : FNext(text), FEnd(text + size) {}
 
     bool Next() {
-        if (FNext == FEnd)
-            return false;
+        do {
+            if (FNext == FEnd)
+                return false;
+            const bool previousCut = Size == MaxPieceLength && Text[Size - 1] != '\n';
+            Cut();
+            // A line of exactly 255 characters leaves only its line end for the next piece:
+            // that is no blank line, and no record to check.
+            if (!(previousCut && Fields == 0))
+                return true;
+        } while (true);
+    }
+
+    const char* Text = nullptr;
+    size_t Size = 0;   // characters as read
+    size_t Fields = 0; // characters before the line end: all that a record may use
+    int Number = 0;
+
+private:
+    void Cut() {
         const size_t limit = std::min(static_cast<size_t>(FEnd - FNext), MaxPieceLength);
         const void* feed = std::memchr(FNext, '\n', limit);
         Text = FNext;
@@ -142,15 +159,8 @@ public:
         if (Fields > 0 && Text[Fields - 1] == '\r')
             --Fields;
         ++Number;
-        return true;
     }
 
-    const char* Text = nullptr;
-    size_t Size = 0;   // characters as read
-    size_t Fields = 0; // characters before the line end: all that a record may use
-    int Number = 0;
-
-private:
     const char* FNext;
     const char* FEnd;
 };

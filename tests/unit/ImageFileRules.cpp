@@ -128,6 +128,22 @@ TEST(ImageFileRules, LongLinesComeInPiecesThatCountAsLines) {
     padded += std::string(300 - padded.size(), ' ') + "\n";
     ExpectRefusedAt(*Load(scratch, padded + EndOfFile), TImageFailure::BadIntelRecord, 2,
                     padded.substr(255));
+
+    // Records of exactly 255 characters leave only their line end for the next piece: the
+    // file is good, though that piece still counts.
+    const std::string intel255 = ":7A000000" + std::string(244, '5') + "00";
+    const std::string s3WithCrLf = "S37D00000100" + std::string(240, '6') + "00";
+    ASSERT_EQ(intel255.size(), 255u);
+    ASSERT_EQ(s3WithCrLf.size() + 1, 255u);
+    const std::string base = ":020000040000FA\n"; // the first count must start with a digit
+    const auto intel = Load(scratch, base + intel255 + "\n" + EndOfFile);
+    ASSERT_TRUE(intel->Result.Ok()) << intel->Message().Text;
+    EXPECT_EQ(ImageBytes(intel->Image), TBytes(122, 0x55));
+    const auto srec = Load(scratch, s3WithCrLf + "\r\n" + s3WithCrLf + "\r\n");
+    ASSERT_TRUE(srec->Result.Ok()) << srec->Message().Text;
+    EXPECT_EQ(ImageBytes(srec->Image), TBytes(120, 0x66));
+    ExpectRefusedAt(*Load(scratch, base + intel255 + "\n" + EndOfFile + "\n"),
+                    TImageFailure::BadIntelRecord, 5, "\n");
 }
 
 TEST(ImageFileRules, RecordsTheReaderSkipsOrAccepts) {
