@@ -3,24 +3,35 @@
 #include "ImageFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <cstdio>
 
 namespace {
 
-// A failed write leaves no partial file behind.
+bool IsPlainFile(const QFile& file) {
+    const QFileInfo info(file);
+    return info.isFile() && !info.isSymLink();
+}
+
+// An existing file is overwritten in place and then cut to length: truncating it to nothing
+// first makes some file systems (ext4) flush it to disk on close, which costs more than the
+// whole conversion. A failed write leaves no partial file behind; devices are never removed.
 bool WriteImage(const TFileImage& image, const std::string& path) {
     QFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(QIODevice::ReadWrite) && !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     const qint64 length = image.Length();
-    const bool written =
+    bool written =
         length == 0 || file.write(reinterpret_cast<const char*>(image.Data()), length) == length;
+    if (written && !file.isSequential() && IsPlainFile(file))
+        written = file.resize(length);
     file.close();
     if (written && file.error() == QFileDevice::NoError)
         return true;
-    file.remove();
+    if (IsPlainFile(file))
+        file.remove();
     return false;
 }
 

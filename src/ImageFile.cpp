@@ -220,7 +220,7 @@ TRecord Invalid() {
 }
 
 // ':' count(2) address(4) type(2) data(2 * count) checksum; the checksum is not read.
-TRecord DecodeIntel(const TLineReader& line, int64_t base) {
+TRecord DecodeIntel(const TLineReader& line, int64_t base, bool checkData) {
     const char* text = line.Text;
     if (text[0] != ':')
         return Invalid();
@@ -234,7 +234,7 @@ TRecord DecodeIntel(const TLineReader& line, int64_t base) {
     TRecord record;
     if (type == 0x00) {
         if (line.Fields < DataColumn + 2 * static_cast<size_t>(count) ||
-            !AllHex(data, 2 * static_cast<size_t>(count)))
+            (checkData && !AllHex(data, 2 * static_cast<size_t>(count))))
             return Invalid();
         record.Kind = TRecordKind::Data;
         record.Address = base + address;
@@ -254,7 +254,7 @@ TRecord DecodeIntel(const TLineReader& line, int64_t base) {
 // 'S' type count(2) address(4, 6 or 8) data checksum; the count covers address, data and
 // checksum; the checksum is not read. S0 headers, S5/S6 record counts and S7/S8/S9 ends are
 // skipped.
-TRecord DecodeMotorola(const TLineReader& line, int64_t) {
+TRecord DecodeMotorola(const TLineReader& line, int64_t, bool checkData) {
     const char* text = line.Text;
     if (text[0] != 'S' || line.Size < 2)
         return Invalid();
@@ -287,7 +287,7 @@ TRecord DecodeMotorola(const TLineReader& line, int64_t) {
         return Invalid();
     const char* data = text + dataColumn;
     if (line.Fields < dataColumn + 2 * static_cast<size_t>(count) ||
-        !AllHex(data, 2 * static_cast<size_t>(count)))
+        (checkData && !AllHex(data, 2 * static_cast<size_t>(count))))
         return Invalid();
     TRecord record;
     record.Kind = TRecordKind::Data;
@@ -296,8 +296,6 @@ TRecord DecodeMotorola(const TLineReader& line, int64_t) {
     record.Data = data;
     return record;
 }
-
-using TDecoder = TRecord (*)(const TLineReader&, int64_t);
 
 void FailAtLine(TImageReadResult& result, TImageFailure failure, const TLineReader& line) {
     result.Failure = failure;
@@ -309,6 +307,8 @@ void FailAtLine(TImageReadResult& result, TImageFailure failure, const TLineRead
 // Two passes over the lines: measure the span of all data records, then allocate the image
 // once at its final size and fill it in file order, so a later record overwrites an earlier
 // one at the same address.
+// The data digits are checked in the first pass only; the second reads lines known to be good.
+template <class TDecoder>
 void ReadRecords(const TFileText& text, TDecoder decode, TImageFailure badRecord,
                  TImageReadResult& result, TFileImage& image) {
     int64_t lowest = -1;
@@ -316,7 +316,7 @@ void ReadRecords(const TFileText& text, TDecoder decode, TImageFailure badRecord
     int64_t base = 0;
     TLineReader measure(text.Text(), text.Size());
     while (measure.Next()) {
-        const TRecord record = decode(measure, base);
+        const TRecord record = decode(measure, base, true);
         if (record.Kind == TRecordKind::Invalid)
             return FailAtLine(result, badRecord, measure);
         if (record.Kind == TRecordKind::Base)
@@ -355,7 +355,7 @@ void ReadRecords(const TFileText& text, TDecoder decode, TImageFailure badRecord
     base = 0;
     TLineReader fill(text.Text(), text.Size());
     while (fill.Next()) {
-        const TRecord record = decode(fill, base);
+        const TRecord record = decode(fill, base, false);
         if (record.Kind == TRecordKind::Base)
             base = record.Base;
         else if (record.Kind == TRecordKind::Data)

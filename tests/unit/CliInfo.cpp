@@ -45,7 +45,8 @@ TEST(CliInfo, PrintsTheSummaryAndWritesTheImage) {
     TScratch scratch;
     const std::string path = scratch.Write("image.s", "S1071000010203045E\n"
                                                       "S1051008AABB00\n");
-    const std::string out = scratch.Path("out.bin");
+    // An older, longer file of that name is replaced whole, without a stale tail.
+    const std::string out = scratch.Write("out.bin", RandomBytes(100, 1));
     const TRun run = RunCli({"info", Q(path), "--output", Q(out)});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out, "Loaded file:   " + path +
