@@ -5,9 +5,8 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFontComboBox>
 #include <QFontDatabase>
-#include <QFontDialog>
-#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -169,80 +168,130 @@ TString FontSettingText(const QFont& font, const QColor& color) {
 TFontPicker::TFontPicker(QWidget* owner) : QDialog(owner) {
     setObjectName("FontDialog");
     setWindowTitle("Font");
-    Chooser = new QFontDialog(this);
-    Chooser->setObjectName("FontChooser");
-    Chooser->setWindowFlags(Qt::Widget);
-    Chooser->setOptions(QFontDialog::DontUseNativeDialog | QFontDialog::NoButtons |
-                        QFontDialog::MonospacedFonts);
 
+    FamilyCB = new QFontComboBox(this);
+    FamilyCB->setObjectName("FamilyCB");
+    FamilyCB->setFontFilters(QFontComboBox::MonospacedFonts);
+    FamilyCB->setEditable(false);
+    StyleCB = new QComboBox(this);
+    StyleCB->setObjectName("StyleCB");
+    StyleCB->addItems({"Regular", "Italic", "Bold", "Bold Italic"});
+    SizeCB = new QComboBox(this);
+    SizeCB->setObjectName("SizeCB");
+    for (int size : QFontDatabase::standardSizes())
+        if (size >= MinPointSize && size <= MaxPointSize)
+            SizeCB->addItem(QString::number(size), size);
+
+    StrikeOutCB = new QCheckBox("Stri&keout", this);
+    StrikeOutCB->setObjectName("StrikeOutCB");
+    UnderlineCB = new QCheckBox("&Underline", this);
+    UnderlineCB->setObjectName("UnderlineCB");
     ColorCB = new QComboBox(this);
     ColorCB->setObjectName("ColorCB");
     for (const TNamedColor& named : BasicColors) {
         const QColor color(named.Value);
         ColorCB->addItem(ColorSwatch(color), named.Name, color);
     }
-    auto* colorLabel = new QLabel("&Color:", this);
-    colorLabel->setBuddy(ColorCB);
+    auto* effects = new QGroupBox("Effects", this);
+    auto* effectsGrid = new QGridLayout(effects);
+    effectsGrid->addWidget(StrikeOutCB, 0, 0, 1, 2);
+    effectsGrid->addWidget(UnderlineCB, 1, 0, 1, 2);
+    auto* colorL = new QLabel("&Color:", this);
+    colorL->setBuddy(ColorCB);
+    effectsGrid->addWidget(colorL, 2, 0);
+    effectsGrid->addWidget(ColorCB, 2, 1);
+
+    SampleL = new QLabel("AaBbYyZz", this);
+    SampleL->setObjectName("SampleL");
+    SampleL->setAlignment(Qt::AlignCenter);
+    SampleL->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    SampleL->setFixedSize(200, 60);
+    SampleL->setAutoFillBackground(true);
+    auto* sample = new QGroupBox("Sample", this);
+    auto* sampleLayout = new QVBoxLayout(sample);
+    sampleLayout->addWidget(SampleL);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    auto* colorRow = new QHBoxLayout;
-    colorRow->addWidget(colorLabel);
-    colorRow->addWidget(ColorCB);
-    colorRow->addStretch();
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(Chooser);
-    layout->addLayout(colorRow);
-    layout->addWidget(buttons);
-}
-
-// The chooser picks its style by name and falls back to the first style of the family (often an
-// oblique one) when the name is not listed, so name a listed style of the family shown.
-static QFont InListedStyle(const QFont& font, const QString& family) {
-    QFont shown = font;
-    shown.setFamily(family);
-    const int size = font.pointSize() > 0 ? font.pointSize() : 11;
-    for (const QString& style : QFontDatabase::styles(family)) {
-        const QFont candidate = QFontDatabase::font(family, style, size);
-        if (candidate.bold() == font.bold() && candidate.italic() == font.italic()) {
-            shown.setStyleName(style);
-            break;
-        }
+    auto* grid = new QGridLayout(this);
+    const struct {
+        const char* Caption;
+        QWidget* Buddy;
+    } headings[] = {{"&Font:", FamilyCB}, {"Font st&yle:", StyleCB}, {"&Size:", SizeCB}};
+    for (int column = 0; column < 3; ++column) {
+        auto* heading = new QLabel(headings[column].Caption, this);
+        heading->setBuddy(headings[column].Buddy);
+        grid->addWidget(heading, 0, column);
     }
-    return shown;
+    grid->addWidget(FamilyCB, 1, 0);
+    grid->addWidget(StyleCB, 1, 1);
+    grid->addWidget(SizeCB, 1, 2);
+    grid->addWidget(effects, 2, 0);
+    grid->addWidget(sample, 2, 1, 1, 2);
+    grid->addWidget(buttons, 3, 0, 1, 3);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(FamilyCB, &QFontComboBox::currentFontChanged, this, &TFontPicker::UpdateSample);
+    for (QComboBox* box : {StyleCB, SizeCB, ColorCB})
+        connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                &TFontPicker::UpdateSample);
+    for (QCheckBox* box : {StrikeOutCB, UnderlineCB})
+        connect(box, &QCheckBox::toggled, this, &TFontPicker::UpdateSample);
 }
 
-void TFontPicker::SetFont(const QFont& font, const QColor& color) {
-    const QString family = QFontInfo(font).family();
-    Chooser->setCurrentFont(InListedStyle(font, family));
-    // A family the chooser does not offer is replaced by the first one it lists; the style
-    // must then be named again for that family.
-    const QString offered = Chooser->currentFont().family();
-    if (offered != family)
-        Chooser->setCurrentFont(InListedStyle(font, offered));
-    int index = ColorCB->findData(color);
-    if (index < 0) {
+void TFontPicker::SetFont(const QFont& font, const QColor& color, const QColor& background) {
+    QPalette palette = SampleL->palette();
+    palette.setColor(QPalette::Window, background);
+    SampleL->setPalette(palette);
+    FamilyCB->setCurrentFont(font);
+    if (FamilyCB->currentIndex() < 0 && FamilyCB->count() > 0)
+        FamilyCB->setCurrentIndex(0); // the font is not installed or not fixed-pitch
+    StyleCB->setCurrentIndex((font.italic() ? 1 : 0) + (font.bold() ? 2 : 0));
+
+    const int size = qBound(MinPointSize, font.pointSize(), MaxPointSize);
+    int sizeIndex = SizeCB->findData(size);
+    if (sizeIndex < 0) {
+        // Offer an unlisted size within the limits where it belongs in the list.
+        sizeIndex = 0;
+        while (sizeIndex < SizeCB->count() && SizeCB->itemData(sizeIndex).toInt() < size)
+            ++sizeIndex;
+        SizeCB->insertItem(sizeIndex, QString::number(size), size);
+    }
+    SizeCB->setCurrentIndex(sizeIndex);
+
+    StrikeOutCB->setChecked(font.strikeOut());
+    UnderlineCB->setChecked(font.underline());
+    int colorIndex = ColorCB->findData(color);
+    if (colorIndex < 0) {
         // Keep a colour that is not among the basic ones selectable, so OK does not change it.
         ColorCB->addItem(ColorSwatch(color), "Custom", color);
-        index = ColorCB->count() - 1;
+        colorIndex = ColorCB->count() - 1;
     }
-    ColorCB->setCurrentIndex(index);
+    ColorCB->setCurrentIndex(colorIndex);
+    UpdateSample();
 }
 
 QFont TFontPicker::GetFont() const {
-    QFont font = Chooser->currentFont();
-    const int size = font.pointSize();
-    if (size < MinPointSize)
-        font.setPointSize(MinPointSize);
-    else if (size > MaxPointSize)
-        font.setPointSize(MaxPointSize);
+    QFont font(FamilyCB->currentFont().family(), SizeCB->currentData().toInt());
+    font.setStyleHint(QFont::TypeWriter);
+    font.setItalic(StyleCB->currentIndex() & 1);
+    font.setBold(StyleCB->currentIndex() & 2);
+    font.setStrikeOut(StrikeOutCB->isChecked());
+    font.setUnderline(UnderlineCB->isChecked());
     return font;
 }
 
 QColor TFontPicker::GetColor() const {
     return ColorCB->currentData().value<QColor>();
+}
+
+void TFontPicker::UpdateSample() {
+    SampleL->setFont(GetFont());
+    QPalette palette = SampleL->palette();
+    palette.setColor(QPalette::WindowText, GetColor());
+    SampleL->setPalette(palette);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -498,7 +547,7 @@ void TSetupForm::BkgColSBClick() {
 }
 
 void TSetupForm::FontSBClick() {
-    FontDialog->SetFont(FPanelFont, FPanelTextColor);
+    FontDialog->SetFont(FPanelFont, FPanelTextColor, FPanelBackground);
     if (FontDialog->exec() == QDialog::Accepted)
         SetPanelLook(FontDialog->GetFont(), FontDialog->GetColor(), FPanelBackground);
 }

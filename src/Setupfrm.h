@@ -10,15 +10,15 @@
 class QCheckBox;
 class QColorDialog;
 class QComboBox;
-class QFontDialog;
+class QFontComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
 
-// The font picker of the console settings: the toolkit's font chooser limited to fixed-pitch
-// fonts, with the text colour beside the effects.
+// The font picker of the console settings: installed fixed-pitch fonts only, sizes 6 to 24
+// points, the effects and the text colour, with a sample.
 class TFontPicker : public QDialog {
     Q_OBJECT
 public:
@@ -27,13 +27,22 @@ public:
     static constexpr int MinPointSize = 6;
     static constexpr int MaxPointSize = 24;
 
-    void SetFont(const QFont& font, const QColor& color);
-    // The chosen font with its size held within MinPointSize to MaxPointSize.
+    // Shows a font; a size outside the limits is brought to the nearest one. The sample is
+    // drawn on `background`, so that it looks as it will in the console.
+    void SetFont(const QFont& font, const QColor& color, const QColor& background);
     QFont GetFont() const;
     QColor GetColor() const;
 
-    QFontDialog* Chooser;
+    QFontComboBox* FamilyCB;
+    QComboBox* StyleCB; // Regular, Italic, Bold, Bold Italic
+    QComboBox* SizeCB;
+    QCheckBox* StrikeOutCB;
+    QCheckBox* UnderlineCB;
     QComboBox* ColorCB;
+    QLabel* SampleL;
+
+private:
+    void UpdateSample();
 };
 
 class TSetupForm : public QDialog {

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
-#include <QFontDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -354,6 +353,7 @@ TEST_F(SetupfrmTest, OkStoresSpeedsLookAndTypeWhileCancelStoresNothing) {
 }
 
 TEST_F(SetupfrmTest, PickedColourAndFontArePreviewedAndStoredOnOk) {
+    Store("Font", "Courier New;30;16777215;;Italic;;;");
     TSetupForm& form = Open();
     WhenModalShown([](QWidget* modal) {
         auto* picker = qobject_cast<QColorDialog*>(modal);
@@ -365,28 +365,32 @@ TEST_F(SetupfrmTest, PickedColourAndFontArePreviewedAndStoredOnOk) {
     EXPECT_EQ(form.PanelBackground(), QColor(0x12, 0x34, 0x56));
     EXPECT_EQ(form.FontPanel->palette().color(QPalette::Window), QColor(0x12, 0x34, 0x56));
 
-    // Confirming the picker unchanged keeps the plain style and the size.
-    WhenModalShown([](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); });
+    // The picker offers sizes 6 to 24 only; confirming it unchanged keeps the style and colour
+    // and brings the size within the limits.
+    WhenModalShown([](QWidget* modal) {
+        auto* picker = qobject_cast<TFontPicker*>(modal);
+        ASSERT_NE(picker, nullptr);
+        EXPECT_EQ(Text(picker->SizeCB->itemText(0)), "6");
+        EXPECT_EQ(Text(picker->SizeCB->itemText(picker->SizeCB->count() - 1)), "24");
+        picker->accept();
+    });
     Click(form.FontSB);
-    EXPECT_FALSE(form.PanelFont().italic());
+    EXPECT_TRUE(form.PanelFont().italic());
     EXPECT_FALSE(form.PanelFont().bold());
-    EXPECT_EQ(form.PanelFont().pointSize(), 11);
+    EXPECT_EQ(form.PanelFont().pointSize(), 24);
     EXPECT_EQ(form.PanelTextColor(), QColor(Qt::white));
 
     WhenModalShown([](QWidget* modal) {
         auto* picker = qobject_cast<TFontPicker*>(modal);
         ASSERT_NE(picker, nullptr);
-        QFont font = picker->Chooser->currentFont();
-        font.setPointSize(40);
-        font.setStyleName(QString());
-        font.setBold(true);
-        font.setStrikeOut(true);
-        picker->Chooser->setCurrentFont(font);
+        picker->StyleCB->setCurrentIndex(picker->StyleCB->findText("Bold"));
+        picker->SizeCB->setCurrentIndex(picker->SizeCB->findText("9"));
+        picker->StrikeOutCB->setChecked(true);
         picker->ColorCB->setCurrentIndex(picker->ColorCB->findText("Yellow"));
         picker->accept();
     });
     Click(form.FontSB);
-    EXPECT_EQ(form.PanelFont().pointSize(), 24);
+    EXPECT_EQ(form.PanelFont().pointSize(), 9);
     EXPECT_EQ(form.PanelTextColor(), QColor(0xFF, 0xFF, 0x00));
     EXPECT_FALSE(TSettingsKey().ValueExists("Background"));
 
@@ -394,7 +398,7 @@ TEST_F(SetupfrmTest, PickedColourAndFontArePreviewedAndStoredOnOk) {
     TSettingsKey key;
     EXPECT_EQ(key.ReadInteger("Background", -1), 0x563412);
     const std::string font = Stored("Font");
-    EXPECT_NE(font.find(";24;65535;Bold;;;StrikeOut;"), std::string::npos) << font;
+    EXPECT_NE(font.find(";9;65535;Bold;;;StrikeOut;"), std::string::npos) << font;
 }
 
 } // namespace
