@@ -425,6 +425,19 @@ TEST(BoardSram, StoresWhatArrivesAtAcceptedSpeeds) {
     const TBytes ignored = Pattern(10, 99);
     ASSERT_TRUE(host.Port.Write(ignored.data(), 10));
     host.Port.WaitTransmitted(2000);
+    // The board learns the speed when it reads the bytes, so let it read them before the
+    // host changes speed.
+    const auto ignoredBytes = [&host] {
+        size_t count = 0;
+        for (const TFrameRecord& frame : host.Board.Frames())
+            count += frame.Ignored ? frame.Bytes.size() : 0;
+        return count;
+    };
+    QElapsedTimer settle;
+    settle.start();
+    while (ignoredBytes() < ignored.size() && settle.elapsed() < 5000)
+        QThread::msleep(10);
+    ASSERT_EQ(ignoredBytes(), ignored.size());
     ASSERT_TRUE(host.Open(115200));
     const TBytes image = Pattern(250, 5);
     for (size_t offset = 0; offset < image.size(); offset += 80) {

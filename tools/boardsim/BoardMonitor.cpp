@@ -111,13 +111,24 @@ size_t TBoardMonitor::FrameLength(uint8_t first) const {
     }
 }
 
+// Consecutive noise bytes at one speed share one record; each sync byte gets its own.
+void TBoardMonitor::LogNoise(TFrameKind kind, uint8_t byte, int lineSpeed) {
+    if (kind == TFrameKind::Unknown && !Log.empty() && Log.back().Ignored &&
+        Log.back().Kind == kind && Log.back().Speed == lineSpeed)
+        Log.back().Bytes.push_back(byte);
+    else
+        Log.push_back({kind, lineSpeed, {byte}, {}, true, true});
+}
+
 void TBoardMonitor::Receive(uint8_t byte, int lineSpeed, int64_t nowMs,
                             std::vector<uint8_t>& reply) {
     if (HangUp)
         return;
     if (Config.Mode == TBoardMode::Sram) {
-        if (!Accepts(lineSpeed))
+        if (!Accepts(lineSpeed)) {
+            LogNoise(TFrameKind::Unknown, byte, lineSpeed);
             return;
+        }
         Sram.push_back(byte);
         if (Log.empty() || Log.back().Kind != TFrameKind::Sram || Log.back().Speed != lineSpeed)
             Log.push_back({TFrameKind::Sram, lineSpeed, {}, {}, true, false});
@@ -131,12 +142,7 @@ void TBoardMonitor::Receive(uint8_t byte, int lineSpeed, int64_t nowMs,
         const bool noise = !Accepts(lineSpeed) || (byte != SyncByte && State == TState::Unsynced) ||
                            (byte != SyncByte && State != TState::Unsynced && lineSpeed != Speed);
         if (noise) {
-            const TFrameKind kind = byte == SyncByte ? TFrameKind::Sync : TFrameKind::Unknown;
-            if (kind == TFrameKind::Unknown && !Log.empty() && Log.back().Ignored &&
-                Log.back().Kind == kind && Log.back().Speed == lineSpeed)
-                Log.back().Bytes.push_back(byte);
-            else
-                Log.push_back({kind, lineSpeed, {byte}, {}, true, true});
+            LogNoise(byte == SyncByte ? TFrameKind::Sync : TFrameKind::Unknown, byte, lineSpeed);
             return;
         }
         if (byte == SyncByte)

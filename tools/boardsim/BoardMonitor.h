@@ -73,6 +73,7 @@ private:
     };
 
     bool Accepts(int speed) const;
+    void LogNoise(TFrameKind kind, uint8_t byte, int lineSpeed);
     size_t FrameLength(uint8_t first) const;
     void Complete(int64_t nowMs, std::vector<uint8_t>& reply);
     // Answers one whole frame; true when the board accepted it.
