@@ -19,7 +19,6 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QValidator>
 
 #include <exception>
 #include <vector>
@@ -29,6 +28,7 @@
 #include "Mainfrm.h"
 #include "Misc.h"
 #include "Settings.h"
+#include "UpperCaseEditfrm.h"
 
 namespace {
 
@@ -69,16 +69,6 @@ TString CleanField(const QString& text) {
     field.Remove(" ;|");
     return field;
 }
-
-// Turns whatever is typed into upper case, for the hexadecimal fields.
-class TUpperCaseValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
 
 // A flat tool button with a glyph from the style and a hint.
 QToolButton* MakeGlyphButton(QWidget* parent, const char* name, const QIcon& glyph,
