@@ -206,6 +206,8 @@ TEBData::TEBData(const TString& name) : Name(name), SramSize(0), FlashStart(0), 
 
 bool TEBData::SetSectors(const TString& text) {
     Sectors.RemoveAll();
+    // Built from the groups exactly as the check reads them, so that a size such as "1B2K"
+    // gives the sectors the size label promised.
     std::vector<TSectorGroup> groups;
     if (!ParseSectorGroups(text, &groups, nullptr))
         return false;

@@ -110,6 +110,10 @@ TEST(EbdataLayout, SpacesAndLowerCaseUnitsAreAccepted) {
     ASSERT_EQ(type.GetSectorCount(), 3);
     EXPECT_EQ(type.GetSector(1).Length, 4096);
     EXPECT_EQ(type.GetSector(2).Length, 100);
+    // Digits behind a unit letter are not part of the size: the sectors match the label.
+    EXPECT_EQ(Label("1x1B2K"), "1K");
+    ASSERT_TRUE(type.SetSectors("1x1B2K"));
+    EXPECT_EQ(type.FlashEnd(), 1023);
 }
 
 TEST(EbdataLayout, InvalidSectorTextsGiveNoSectorsAndTheZeroLabel) {
