@@ -108,12 +108,14 @@ std::vector<TFoundFile> FindOrdinaryFiles(const char* path, size_t limit) {
     if (!IsOrdinaryName(name))
         return found;
 
+    // A name may itself hold '*' or '?' here: the file of exactly that name comes first, so the
+    // size asked for is its own and not that of some other file the pattern also matches.
     int64_t size = 0;
-    if (!HasWildcards(name.c_str())) {
-        if (StatRegularFile(path, size))
-            found.push_back({name, size});
+    const bool exact = StatRegularFile(path, size);
+    if (exact)
+        found.push_back({name, size});
+    if (!HasWildcards(name.c_str()) || (limit != 0 && found.size() >= limit))
         return found;
-    }
 
     // "*.*" is the customary way to say every file, also those without an extension.
     if (name == "*.*")
@@ -124,6 +126,8 @@ std::vector<TFoundFile> FindOrdinaryFiles(const char* path, size_t limit) {
     while (const dirent* entry = readdir(dir)) {
         const std::string entryName = entry->d_name;
         if (!IsOrdinaryName(entryName) || !MatchesPattern(name.c_str(), entryName.c_str()))
+            continue;
+        if (exact && folder + entryName == path)
             continue;
         if (!StatRegularFile(folder + entryName, size))
             continue;
@@ -195,15 +199,9 @@ bool DirExists(const char* path) {
 #endif
 }
 
-void DelFile(const char* path) {
-    if (HasWildcards(path)) {
-        std::string folder, name;
-        SplitFolder(path, folder, name);
-        // Collected first: deleting while the directory is being read may skip entries.
-        for (const TFoundFile& file : FindOrdinaryFiles(path, 0))
-            DelFile((folder + file.Name).c_str());
-        return;
-    }
+namespace {
+
+void DeleteOneFile(const char* path) {
 #ifdef _WIN32
     const int result = std::remove(path);
 #else
@@ -211,6 +209,22 @@ void DelFile(const char* path) {
 #endif
     if (result != 0)
         ThrowFileError("Cannot delete file: ", path);
+}
+
+} // namespace
+
+void DelFile(const char* path) {
+    if (!HasWildcards(path)) {
+        DeleteOneFile(path);
+        return;
+    }
+    std::string folder, name;
+    SplitFolder(path, folder, name);
+    // Collected first: deleting while the directory is being read may skip entries. Each match
+    // is deleted as it is named, never searched again: a name or folder holding '*' or '?'
+    // would otherwise match itself over and over.
+    for (const TFoundFile& file : FindOrdinaryFiles(path, 0))
+        DeleteOneFile((folder + file.Name).c_str());
 }
 
 bool RenameFile(const char* from, const char* to) {

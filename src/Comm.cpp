@@ -292,6 +292,10 @@ bool TComms::Open(const char* settings) {
         return false;
     }
     RequestLowLatency(port->handle());
+    // A real port starts empty when it is opened; a line whose other end stays open (a
+    // pseudo-terminal, a driver that keeps its queue) may still hold a late answer to an
+    // earlier operation, which must not pass for the answer to this one.
+    port->clear(QSerialPort::Input);
     BaudRate = line.BaudRate;
     Port = port.release();
     DrainOutput(DrainTimeoutMs);

@@ -1,5 +1,6 @@
 #include "Setupfrm.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColorDialog>
@@ -63,11 +64,19 @@ QString ToQString(const TString& text) {
 }
 
 // The field text as the store keeps it: separators of the stored list and spaces removed.
+// Double quotes go too: the list reader takes them as grouping, so one quote would hide this
+// entry and every entry stored after it.
 TString CleanField(const QString& text) {
     TString field = ToTString(text);
     field.RLTrim();
-    field.Remove(" ;|");
+    field.Remove(" ;|\"");
     return field;
+}
+
+// A colour of the application's palette for this kind of control; the control's own palette
+// may already carry a colour set earlier, so it is no guide.
+QColor StandardColor(const QWidget* control, QPalette::ColorRole role) {
+    return QApplication::palette(control).color(QPalette::Active, role);
 }
 
 // Turns whatever is typed into upper case, for the hexadecimal fields.
@@ -513,8 +522,8 @@ void TSetupForm::AutoSpeedCBClick() {
     SpeedL2->setEnabled(manual);
     FlashSpeedCB->setEnabled(manual);
     QPalette palette = FlashSpeedCB->palette();
-    palette.setColor(QPalette::Base, manual ? palette.color(QPalette::Active, QPalette::Window)
-                                            : palette.color(QPalette::Active, QPalette::Button));
+    palette.setColor(QPalette::Base,
+                     StandardColor(FlashSpeedCB, manual ? QPalette::Base : QPalette::Button));
     FlashSpeedCB->setPalette(palette);
 }
 
@@ -566,9 +575,8 @@ void TSetupForm::SetSectionsEditable(bool editable) {
     for (const auto& section : sections) {
         section.Field->setEnabled(editable);
         QPalette palette = section.Field->palette();
-        palette.setColor(
-            QPalette::Base,
-            palette.color(QPalette::Active, editable ? QPalette::Base : QPalette::Button));
+        palette.setColor(QPalette::Base, StandardColor(section.Field, editable ? QPalette::Base
+                                                                               : QPalette::Button));
         section.Field->setPalette(palette);
         section.Field->setToolTip(editable ? section.Hint : "");
     }

@@ -12,7 +12,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "Ebdata.h"
 #include "MainFormHarness.h"
 #include "ScriptedMsgBox.h"
 #include "Settings.h"
@@ -35,6 +37,14 @@ void Store(const char* name, const char* value) {
 
 std::string Text(const QString& text) {
     return text.toStdString();
+}
+
+// Whether a field has the colour of an editable field rather than the button face.
+bool LooksEditable(const QWidget* field) {
+    const QColor base = field->palette().color(QPalette::Active, QPalette::Base);
+    const QPalette standard = QApplication::palette(field);
+    EXPECT_NE(standard.color(QPalette::Base), standard.color(QPalette::Button));
+    return base == standard.color(QPalette::Active, QPalette::Base);
 }
 
 class SetupfrmTest : public ::testing::Test {
@@ -116,6 +126,8 @@ TEST_F(SetupfrmTest, NewTypeIsStoredCleanedUpperCasedWithABlankSramSizeAndSelect
     EXPECT_TRUE(form.DescCB->currentText().isEmpty());
     EXPECT_EQ(Text(form.SectorsE->toolTip()),
               "Valid format: <number>x<size><B|K>\nExample: 8x8K,2x32K,30x64K");
+    for (const QWidget* field : {form.SectorsE, form.ProtectE, form.FlashStartE, form.SramSizeE})
+        EXPECT_TRUE(LooksEditable(field)) << Text(field->objectName());
 
     FillEntry(" My Board ", "8 x 8K", "0;", "0100 0a00", "");
     Click(form.SaveSB);
@@ -131,6 +143,29 @@ TEST_F(SetupfrmTest, NewTypeIsStoredCleanedUpperCasedWithABlankSramSizeAndSelect
     EXPECT_EQ(Text(form.SramSizeE->text()), "");
     EXPECT_FALSE(form.SaveSB->isEnabled());
     EXPECT_TRUE(form.OkButton->isEnabled());
+    EXPECT_FALSE(LooksEditable(form.SectorsE));
+    EXPECT_TRUE(form.SectorsE->toolTip().isEmpty());
+}
+
+TEST_F(SetupfrmTest, QuotesInTypedTextCannotHideStoredTypes) {
+    TSetupForm& form = Open();
+    Click(form.NewSB);
+    FillEntry("Rev \"B", "8x8K", "0", "0100 0000", "8000");
+    Click(form.SaveSB);
+    Click(form.NewSB);
+    FillEntry("Next", "1x8K", "", "0200 0000", "");
+    Click(form.SaveSB);
+    EXPECT_EQ(Boxes.Count(), 0) << Boxes.AllTexts();
+
+    // Every type saved is there for the next reader of the list, with its sections.
+    TSettingsKey key;
+    std::vector<TString> names;
+    ListTypeNames(key, &names);
+    std::string listed;
+    for (const TString& name : names)
+        listed += std::string(name()) + ",";
+    EXPECT_EQ(listed, "EB42,EB63,RevB,Next,");
+    EXPECT_EQ(std::string(ReadTypeSections(key, "RevB").SramSize()), "8000");
 }
 
 TEST_F(SetupfrmTest, EachRefusalNamesTheProblemAndFocusesItsField) {
@@ -309,7 +344,9 @@ TEST_F(SetupfrmTest, StoredSpeedsOutOfRangeShowTheFastestSpeed) {
     ASSERT_EQ(form.FlashSpeedCB->count(), 8);
     EXPECT_EQ(Text(form.FlashSpeedCB->itemText(7)), "1200");
 
+    EXPECT_TRUE(LooksEditable(form.FlashSpeedCB));
     Click(form.AutoSpeedCB);
+    EXPECT_FALSE(LooksEditable(form.FlashSpeedCB));
     EXPECT_FALSE(form.FlashSpeedCB->isEnabled());
     EXPECT_FALSE(form.SpeedL1->isEnabled());
     EXPECT_TRUE(form.SramSpeedCB->isEnabled());

@@ -30,12 +30,15 @@ public:
         Process.waitForFinished(10000);
     }
 
+    // Whether the board completes a synchronisation at the speed. The identity is awaited
+    // long enough for a loaded machine, and for the board to have read the byte before the
+    // port is reopened at another speed: the board takes the speed from the port as it reads.
     bool Answers(int speed) {
         TComms port((Port + ":" + std::to_string(speed) + ",N,8,1").c_str());
         uint8_t identity[14];
-        if (!port.WriteByte(0x80) || !port.Read(identity, 14, 500) || identity[0] != 'B')
+        if (!port.WriteByte(0x80) || !port.Read(identity, 14, 2000) || identity[0] != 'B')
             return false;
-        return port.WriteByte('A') && port.ReadByte(2000) == 'A';
+        return port.WriteByte('A') && port.ReadByte(5000) == 'A';
     }
 
     QProcess Process;

@@ -19,6 +19,13 @@ namespace {
 using TBytes = std::vector<uint8_t>;
 
 constexpr uint32_t FlashStart = 0x01000000;
+// How long to wait for an answer that must come: generous, for a loaded machine; reads end as
+// soon as the bytes are there.
+constexpr int AnswerMs = 5000;
+// How long to listen for an answer that must not come.
+constexpr int QuietMs = 300;
+// How long to wait for a reply cut short: all of its time-out, as long as a complete one may take.
+constexpr int CutShortMs = 1500;
 
 void PutLe(TBytes& frame, uint32_t value) {
     for (int i = 0; i < 4; ++i)
@@ -88,7 +95,7 @@ public:
     }
 
     // What the board answers within the time-out, at most size bytes.
-    TBytes Send(const TBytes& frame, int size, int timeoutMs = 1000) {
+    TBytes Send(const TBytes& frame, int size, int timeoutMs = AnswerMs) {
         Port.Write(frame.data(), static_cast<unsigned>(frame.size()));
         TBytes reply(static_cast<size_t>(size));
         Port.Read(reply.data(), size, timeoutMs);
@@ -98,8 +105,24 @@ public:
     bool Synchronise(int speed) {
         if (!Open(speed))
             return false;
-        const TBytes identity = Send({0x80}, 14, 500);
+        const TBytes identity = Send({0x80}, 14);
         return identity[0] == 'B' && Send({'A'}, 1) == TBytes{'A'};
+    }
+
+    // The board takes the line speed from the port when it reads the bytes: before the host
+    // changes speed, the board must have read everything sent at the old one.
+    bool WaitUntilIgnored(size_t bytes) const {
+        const auto ignored = [this] {
+            size_t count = 0;
+            for (const TFrameRecord& frame : Board.Frames())
+                count += frame.Ignored ? frame.Bytes.size() : 0;
+            return count;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        while (ignored() < bytes && clock.elapsed() < AnswerMs)
+            QThread::msleep(10);
+        return ignored() >= bytes;
     }
 
     TBoardSim Board;
@@ -214,13 +237,15 @@ TEST(BoardSync, AnswersTheIdentityOnlyAtAcceptedSpeeds) {
     config.Identity.Version = 0x0101;
     config.Identity.BaseAddress = 0x01100000;
     THost host(config);
+    size_t ignored = 0;
     for (int speed : {115200, 57600, 38400}) {
         ASSERT_TRUE(host.Open(speed));
-        EXPECT_EQ(host.Send({0x80}, 14, 300), TBytes(14, 0)) << speed;
+        EXPECT_EQ(host.Send({0x80}, 14, QuietMs), TBytes(14, 0)) << speed;
+        ASSERT_TRUE(host.WaitUntilIgnored(++ignored));
     }
     ASSERT_TRUE(host.Open(19200));
-    EXPECT_EQ(host.Send({0x80}, 14, 500), (TBytes{0x42, 0x01, 0x00, 0x1F, 0x20, 0x00, 0x01, 0x01,
-                                                  156, 0x00, 0x00, 0x00, 0x10, 0x01}));
+    EXPECT_EQ(host.Send({0x80}, 14), (TBytes{0x42, 0x01, 0x00, 0x1F, 0x20, 0x00, 0x01, 0x01, 156,
+                                             0x00, 0x00, 0x00, 0x10, 0x01}));
     EXPECT_EQ(host.Board.SyncedSpeed(), 0) << "not before the acknowledge";
     EXPECT_EQ(host.Send({'A'}, 1), TBytes{'A'});
     EXPECT_EQ(host.Board.SyncedSpeed(), 19200);
@@ -240,9 +265,9 @@ TEST(BoardSync, TheClockDivisorFollowsTheSpeed) {
     TBoardConfig config = Eb40a();
     THost host(config);
     ASSERT_TRUE(host.Open(115200));
-    EXPECT_EQ(host.Send({0x80}, 14, 500)[8], 26);
+    EXPECT_EQ(host.Send({0x80}, 14)[8], 26);
     ASSERT_TRUE(host.Open(9600));
-    const TBytes identity = host.Send({0x80}, 14, 500);
+    const TBytes identity = host.Send({0x80}, 14);
     EXPECT_EQ(identity[8] | identity[9] << 8, 313);
     EXPECT_EQ(identity[10] | identity[11] << 8 | identity[12] << 16 | identity[13] << 24,
               static_cast<int>(FlashStart));
@@ -310,7 +335,8 @@ TEST(BoardCommands, CommandsAtAnotherSpeedAreNoise) {
     THost host(Eb40a());
     ASSERT_TRUE(host.Synchronise(115200));
     ASSERT_TRUE(host.Open(9600));
-    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 4), 6, 300), TBytes(6, 0));
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 4), 6, QuietMs), TBytes(6, 0));
+    ASSERT_TRUE(host.WaitUntilIgnored(6));
     ASSERT_TRUE(host.Open(115200));
     EXPECT_EQ(host.Send(ReadFrame(FlashStart, 1), 3), (TBytes{'D', 0xFF, 0xFF}));
 }
@@ -325,14 +351,14 @@ TEST(BoardFaults, SynchronisationFaults) {
     ASSERT_TRUE(ParseFault("ack#0@2=byte:15", config.Faults, error));
     THost host(config);
     ASSERT_TRUE(host.Open(115200));
-    EXPECT_EQ(host.Send({0x80}, 14, 300), TBytes(14, 0));
-    EXPECT_EQ(host.Send({0x80}, 14, 500)[0], 0x41);
-    const TBytes cut = host.Send({0x80}, 14, 300);
+    EXPECT_EQ(host.Send({0x80}, 14, QuietMs), TBytes(14, 0));
+    EXPECT_EQ(host.Send({0x80}, 14)[0], 0x41);
+    const TBytes cut = host.Send({0x80}, 14, CutShortMs);
     EXPECT_EQ(cut[9], 0x00) << "only ten bytes arrive";
     EXPECT_EQ(cut[0], 'B');
-    EXPECT_EQ(host.Send({0x80}, 14, 500)[0], 'B');
-    EXPECT_EQ(host.Send({'A'}, 1, 300), TBytes{0});
-    EXPECT_EQ(host.Send({0x80}, 14, 500)[0], 'B');
+    EXPECT_EQ(host.Send({0x80}, 14)[0], 'B');
+    EXPECT_EQ(host.Send({'A'}, 1, QuietMs), TBytes{0});
+    EXPECT_EQ(host.Send({0x80}, 14)[0], 'B');
     EXPECT_EQ(host.Send({'A'}, 1), TBytes{0x15});
     EXPECT_EQ(host.Board.SyncedSpeed(), 0);
     EXPECT_TRUE(host.Synchronise(115200));
@@ -349,8 +375,8 @@ TEST(BoardFaults, RetriedBlocksAndErasesCountAsAttempts) {
     THost host(config);
     ASSERT_TRUE(host.Synchronise(115200));
 
-    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, 300), TBytes{0});
-    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, 300), TBytes{0});
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, QuietMs), TBytes{0});
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, QuietMs), TBytes{0});
     EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1), TBytes{'A'});
 
     const TBytes block = Pattern(4, 1);
@@ -381,7 +407,7 @@ TEST(BoardFaults, BrokenReadReplies) {
     THost host(config);
     ASSERT_TRUE(host.Synchronise(115200));
     EXPECT_EQ(host.Send(ReadFrame(FlashStart, 80), 82).back(), 0xB1);
-    const TBytes shortReply = host.Send(ReadFrame(FlashStart, 80), 82, 300);
+    const TBytes shortReply = host.Send(ReadFrame(FlashStart, 80), 82, CutShortMs);
     EXPECT_EQ(shortReply[9], 0xFF);
     EXPECT_EQ(shortReply[10], 0x00);
     EXPECT_EQ(host.Send(ReadFrame(FlashStart, 2), 4), (TBytes{0x45, 0xFF, 0xFF, 0xFE}));
@@ -395,9 +421,11 @@ TEST(BoardFaults, SilenceAfterSomeFrames) {
     THost host(config);
     ASSERT_TRUE(host.Synchronise(115200));
     EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1), TBytes{'A'});
-    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, 300), TBytes{0});
-    EXPECT_EQ(host.Send({0x80}, 14, 300), TBytes(14, 0));
-    EXPECT_EQ(host.Board.Frames().size(), 5u) << "what it no longer answers is still logged";
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, QuietMs), TBytes{0});
+    EXPECT_EQ(host.Send({0x80}, 14, QuietMs), TBytes(14, 0));
+    EXPECT_TRUE(host.Board.WaitForFrames(5, AnswerMs))
+        << "what it no longer answers is still logged";
+    EXPECT_EQ(host.Board.Frames().size(), 5u);
 }
 
 TEST(BoardFaults, HangUpClosesTheLine) {
@@ -406,7 +434,7 @@ TEST(BoardFaults, HangUpClosesTheLine) {
     ASSERT_TRUE(ParseFault("hangup-after:2", config.Faults, error));
     THost host(config);
     ASSERT_TRUE(host.Synchronise(115200));
-    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 1), 3, 500), TBytes(3, 0));
+    EXPECT_EQ(host.Send(ReadFrame(FlashStart, 1), 3, QuietMs), TBytes(3, 0));
     QElapsedTimer clock;
     clock.start();
     while (!host.Board.HungUp() && clock.elapsed() < 5000)
@@ -425,19 +453,7 @@ TEST(BoardSram, StoresWhatArrivesAtAcceptedSpeeds) {
     const TBytes ignored = Pattern(10, 99);
     ASSERT_TRUE(host.Port.Write(ignored.data(), 10));
     host.Port.WaitTransmitted(2000);
-    // The board learns the speed when it reads the bytes, so let it read them before the
-    // host changes speed.
-    const auto ignoredBytes = [&host] {
-        size_t count = 0;
-        for (const TFrameRecord& frame : host.Board.Frames())
-            count += frame.Ignored ? frame.Bytes.size() : 0;
-        return count;
-    };
-    QElapsedTimer settle;
-    settle.start();
-    while (ignoredBytes() < ignored.size() && settle.elapsed() < 5000)
-        QThread::msleep(10);
-    ASSERT_EQ(ignoredBytes(), ignored.size());
+    ASSERT_TRUE(host.WaitUntilIgnored(ignored.size()));
     ASSERT_TRUE(host.Open(115200));
     const TBytes image = Pattern(250, 5);
     for (size_t offset = 0; offset < image.size(); offset += 80) {
@@ -451,7 +467,41 @@ TEST(BoardSram, StoresWhatArrivesAtAcceptedSpeeds) {
         QThread::msleep(10);
     EXPECT_EQ(host.Board.SramData(), image);
     uint8_t answer = 0;
-    EXPECT_FALSE(host.Port.Read(&answer, 1, 200)) << "the SRAM loader answers nothing";
+    EXPECT_FALSE(host.Port.Read(&answer, 1, QuietMs)) << "the SRAM loader answers nothing";
+}
+
+TEST(BoardLog, StaysBoundedWhileTheBoardRunsOn) {
+    // Hours of a host knocking at a speed the board does not accept.
+    TBoardConfig config = Eb40a();
+    config.AcceptedSpeeds = {19200};
+    TBoardMonitor monitor(config);
+    std::vector<uint8_t> reply;
+    const size_t knocks = 3 * TBoardMonitor::MaxLoggedFrames + 7;
+    for (size_t i = 0; i < knocks; ++i)
+        monitor.Receive(0x80, 115200, 0, reply);
+    EXPECT_TRUE(reply.empty());
+    EXPECT_LE(monitor.Frames().size(), TBoardMonitor::MaxLoggedFrames);
+    EXPECT_EQ(monitor.LoggedSinceClear(), knocks);
+    monitor.Receive(0x80, 19200, 0, reply);
+    EXPECT_EQ(reply.size(), 14u);
+    EXPECT_EQ(monitor.Frames().back().Speed, 19200) << "the newest frames stay";
+    monitor.ClearFrames();
+    EXPECT_EQ(monitor.LoggedSinceClear(), 0u);
+
+    // A long upload is stored whole; its log comes in records of bounded size.
+    config.Mode = TBoardMode::Sram;
+    config.AcceptedSpeeds.clear();
+    TBoardMonitor sram(config);
+    const TBytes image = Pattern(5 * TBoardMonitor::MaxRecordBytes + 11, 3);
+    for (uint8_t byte : image)
+        sram.Receive(byte, 115200, 0, reply);
+    EXPECT_EQ(sram.SramData(), image);
+    TBytes logged;
+    for (const TFrameRecord& frame : sram.Frames()) {
+        EXPECT_LE(frame.Bytes.size(), TBoardMonitor::MaxRecordBytes);
+        logged.insert(logged.end(), frame.Bytes.begin(), frame.Bytes.end());
+    }
+    EXPECT_EQ(logged, image);
 }
 
 TEST(BoardLineRate, AnswersTakeTheTimeOfARealLine) {
@@ -461,7 +511,7 @@ TEST(BoardLineRate, AnswersTakeTheTimeOfARealLine) {
     ASSERT_TRUE(host.Synchronise(9600));
     QElapsedTimer clock;
     clock.start();
-    const TBytes reply = host.Send(ReadFrame(FlashStart, 80), 82, 3000);
+    const TBytes reply = host.Send(ReadFrame(FlashStart, 80), 82);
     // 6 bytes out and 82 back at 960 bytes a second.
     EXPECT_GE(clock.elapsed(), 85);
     EXPECT_EQ(reply[0], 'D');

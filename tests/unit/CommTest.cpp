@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -137,6 +138,21 @@ TEST_F(CommTest, PortExistsLeavesThePortClosed) {
     EXPECT_FALSE(TComms::PortExists(""));
 }
 
+TEST_F(CommTest, OpeningStartsWithNothingReceived) {
+    // A late answer to an earlier operation is not taken for the answer to the next one.
+    {
+        TComms earlier(Settings(Line, 115200).c_str());
+        ASSERT_TRUE(earlier.IsOpen());
+    }
+    ASSERT_TRUE(Line.Write("late", 4));
+    TComms port(Settings(Line, 57600).c_str());
+    ASSERT_TRUE(port.IsOpen());
+    uint8_t stale[4];
+    EXPECT_FALSE(port.Read(stale, 4, 300));
+    ASSERT_TRUE(Line.Write("B", 1));
+    EXPECT_EQ(port.ReadByte(2000), 'B');
+}
+
 TEST_F(CommTest, ExchangesBytesBothWays) {
     TComms port(Settings(Line, 115200).c_str());
     ASSERT_TRUE(port.IsOpen());
@@ -176,21 +192,26 @@ TEST_F(CommTest, AShortReplyFailsWithWhatArrivedAndZerosAfterIt) {
 }
 
 TEST_F(CommTest, TheTimeOutCountsFromTheStartOfTheRead) {
-    // Bytes trickling in do not extend the wait.
+    // Bytes keep trickling in until the read has ended: they must not extend the wait. A read
+    // that restarted its time-out with every byte would only end when the trickle stops.
     TComms port(Settings(Line, 115200).c_str());
     ASSERT_TRUE(port.IsOpen());
+    std::atomic<bool> readEnded{false};
     std::thread trickle([&] {
-        for (int i = 0; i < 12; ++i) {
+        for (int i = 0; i < 100 && !readEnded; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             Line.Write("x", 1);
         }
     });
-    uint8_t buffer[20];
+    uint8_t buffer[200];
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(port.Read(buffer, 20, 400));
-    EXPECT_LT(clock.elapsed(), 1100);
+    EXPECT_FALSE(port.Read(buffer, 200, 400));
+    const qint64 elapsed = clock.elapsed();
+    readEnded = true;
     trickle.join();
+    EXPECT_LT(elapsed, 5000);
+    EXPECT_EQ(buffer[0], 'x');
 }
 
 TEST_F(CommTest, AClosedPortFailsAtOnce) {

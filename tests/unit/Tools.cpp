@@ -142,3 +142,25 @@ TEST_F(ToolsTest, RenameFileMovesButNeverReplaces) {
     EXPECT_EQ(ErrorOf([&] { RenameFile(missing.c_str(), Path("x").c_str()); }),
               "Cannot rename file: " + missing);
 }
+
+TEST_F(ToolsTest, NamesHoldingWildcardsAreDeletedOnceAndSizedExactly) {
+    // Legal names here, and each matches its own pattern: deleting must not search them again.
+    Write("a*b.tmp", "12345");
+    Write("aXb.tmp", "1");
+    Write("q?.log", "1234");
+    Write("q1.log", "12");
+    MakeDir("*");
+    Write("*/inner.tmp", "1");
+
+    EXPECT_EQ(SizeOfFile(Path("a*b.tmp").c_str()), 5);
+    EXPECT_EQ(SizeOfFile(Path("q?.log").c_str()), 4);
+
+    DelFile(Path("*/inner.tmp").c_str());
+    EXPECT_FALSE(Present("*/inner.tmp"));
+    DelFile(Path("a*b.tmp").c_str());
+    EXPECT_FALSE(Present("a*b.tmp"));
+    EXPECT_FALSE(Present("aXb.tmp"));
+    DelFile(Path("q?.log").c_str());
+    EXPECT_FALSE(Present("q?.log"));
+    EXPECT_FALSE(Present("q1.log"));
+}

@@ -1,6 +1,8 @@
 #include "BoardMonitor.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <utility>
 
 namespace {
 
@@ -111,13 +113,30 @@ size_t TBoardMonitor::FrameLength(uint8_t first) const {
     }
 }
 
+bool TBoardMonitor::ExtendsLastRecord(TFrameKind kind, bool ignored, int lineSpeed) const {
+    return !Log.empty() && Log.back().Kind == kind && Log.back().Ignored == ignored &&
+           Log.back().Speed == lineSpeed && Log.back().Bytes.size() < MaxRecordBytes;
+}
+
 // Consecutive noise bytes at one speed share one record; each sync byte gets its own.
 void TBoardMonitor::LogNoise(TFrameKind kind, uint8_t byte, int lineSpeed) {
-    if (kind == TFrameKind::Unknown && !Log.empty() && Log.back().Ignored &&
-        Log.back().Kind == kind && Log.back().Speed == lineSpeed)
+    if (kind == TFrameKind::Unknown && ExtendsLastRecord(kind, true, lineSpeed))
         Log.back().Bytes.push_back(byte);
     else
-        Log.push_back({kind, lineSpeed, {byte}, {}, true, true});
+        AddRecord({kind, lineSpeed, {byte}, {}, true, true});
+}
+
+void TBoardMonitor::AddRecord(TFrameRecord record) {
+    // Dropping the oldest quarter at once keeps the cost of trimming small per frame.
+    if (Log.size() >= MaxLoggedFrames)
+        Log.erase(Log.begin(), Log.begin() + static_cast<std::ptrdiff_t>(MaxLoggedFrames / 4));
+    Log.push_back(std::move(record));
+    ++TotalLogged;
+}
+
+void TBoardMonitor::ClearFrames() {
+    Log.clear();
+    TotalAtClear = TotalLogged;
 }
 
 void TBoardMonitor::Receive(uint8_t byte, int lineSpeed, int64_t nowMs,
@@ -129,10 +148,12 @@ void TBoardMonitor::Receive(uint8_t byte, int lineSpeed, int64_t nowMs,
             LogNoise(TFrameKind::Unknown, byte, lineSpeed);
             return;
         }
-        Sram.push_back(byte);
-        if (Log.empty() || Log.back().Kind != TFrameKind::Sram || Log.back().Speed != lineSpeed)
-            Log.push_back({TFrameKind::Sram, lineSpeed, {}, {}, true, false});
-        Log.back().Bytes.push_back(byte);
+        if (Sram.size() < MaxSramBytes)
+            Sram.push_back(byte);
+        if (ExtendsLastRecord(TFrameKind::Sram, false, lineSpeed))
+            Log.back().Bytes.push_back(byte);
+        else
+            AddRecord({TFrameKind::Sram, lineSpeed, {byte}, {}, true, false});
         return;
     }
 
@@ -163,7 +184,7 @@ void TBoardMonitor::Tick(int64_t nowMs) {
     record.Speed = FrameSpeed;
     record.Bytes = Frame;
     record.Complete = false;
-    Log.push_back(record);
+    AddRecord(std::move(record));
     Frame.clear();
 }
 
@@ -180,7 +201,7 @@ void TBoardMonitor::Complete(int64_t, std::vector<uint8_t>& reply) {
     if (plan.SilentAfter >= 0 && FramesAnswered >= plan.SilentAfter)
         Silent = true;
     if (HangUp || Silent) {
-        Log.push_back(record);
+        AddRecord(std::move(record));
         return;
     }
 
@@ -198,7 +219,7 @@ void TBoardMonitor::Complete(int64_t, std::vector<uint8_t>& reply) {
     }
     ++FramesAnswered;
     reply.insert(reply.end(), record.Reply.begin(), record.Reply.end());
-    Log.push_back(record);
+    AddRecord(std::move(record));
 }
 
 bool TBoardMonitor::Answer(TFrameRecord& record, const TFaultRule* fault) {

@@ -58,8 +58,21 @@ public:
     // The identity the board sends at a speed.
     std::array<uint8_t, 14> IdentityAt(int speed) const;
 
+    // The latest frames, oldest first: a board left running for hours keeps only the last
+    // MaxLoggedFrames of them.
     const std::vector<TFrameRecord>& Frames() const { return Log; }
-    void ClearFrames() { Log.clear(); }
+    void ClearFrames();
+    // Frames logged since the last ClearFrames, those dropped from the log included.
+    size_t LoggedSinceClear() const { return TotalLogged - TotalAtClear; }
+    // Frames logged since the board started; never goes back.
+    size_t TotalLoggedFrames() const { return TotalLogged; }
+
+    static constexpr size_t MaxLoggedFrames = 10000;
+    // Bytes that pile up in one record (SRAM data, noise) start a new record past this.
+    static constexpr size_t MaxRecordBytes = 4096;
+    // SRAM data past this is not kept: more than any of these boards holds.
+    static constexpr size_t MaxSramBytes = size_t{16} << 20;
+
     TBoardMemory& Memory() { return Mem; }
     const TBoardMemory& Memory() const { return Mem; }
     const std::vector<uint8_t>& SramData() const { return Sram; }
@@ -74,6 +87,9 @@ private:
 
     bool Accepts(int speed) const;
     void LogNoise(TFrameKind kind, uint8_t byte, int lineSpeed);
+    void AddRecord(TFrameRecord record);
+    // Whether the byte can join the last record rather than start one.
+    bool ExtendsLastRecord(TFrameKind kind, bool ignored, int lineSpeed) const;
     size_t FrameLength(uint8_t first) const;
     void Complete(int64_t nowMs, std::vector<uint8_t>& reply);
     // Answers one whole frame; true when the board accepted it.
@@ -89,6 +105,8 @@ private:
     TBoardMemory Mem;
     std::vector<uint8_t> Sram;
     std::vector<TFrameRecord> Log;
+    size_t TotalLogged = 0;
+    size_t TotalAtClear = 0;
 
     TState State = TState::Unsynced;
     int Speed = 0;              // the speed the link was synchronised at

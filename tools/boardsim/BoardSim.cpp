@@ -1,5 +1,6 @@
 #include "BoardSim.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -70,7 +71,7 @@ void TBoardSim::ClearFrames() {
 bool TBoardSim::WaitForFrames(size_t count, int timeoutMs) const {
     std::unique_lock<std::mutex> guard(Lock);
     return Logged.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                           [&] { return Monitor.Frames().size() >= count; });
+                           [&] { return Monitor.LoggedSinceClear() >= count; });
 }
 
 std::vector<uint8_t> TBoardSim::ReadMemory(uint32_t address, uint32_t count) const {
@@ -108,7 +109,7 @@ void TBoardSim::Run() {
         // The speed the host set before it wrote these bytes.
         const int speed = got > 0 ? Line.LineSpeed() : 0;
         std::unique_lock<std::mutex> guard(Lock);
-        const size_t logged = Monitor.Frames().size();
+        const size_t logged = Monitor.TotalLoggedFrames();
         Monitor.Tick(NowMs());
         for (int i = 0; i < got; ++i) {
             if (Monitor.PendingFrameBytes() == 0)
@@ -124,9 +125,11 @@ void TBoardSim::Run() {
                 guard.lock();
             }
         }
+        // Counted rather than indexed: the log may have been trimmed or cleared meanwhile.
         const std::vector<TFrameRecord>& frames = Monitor.Frames();
+        const size_t fresh = std::min(Monitor.TotalLoggedFrames() - logged, frames.size());
         if (Observer)
-            for (size_t i = logged; i < frames.size(); ++i)
+            for (size_t i = frames.size() - fresh; i < frames.size(); ++i)
                 Observer(frames[i]);
         const bool hangUp = Monitor.HungUp();
         guard.unlock();

@@ -31,9 +31,11 @@ public:
     // True once a hang-up fault has closed the line.
     bool HungUp() const;
 
+    // The latest frames (at most TBoardMonitor::MaxLoggedFrames), oldest first.
     std::vector<TFrameRecord> Frames() const;
     void ClearFrames();
-    // Waits until at least count frames are logged; false when the time-out passed first.
+    // Waits until at least count frames were logged since the last ClearFrames; false when the
+    // time-out passed first.
     bool WaitForFrames(size_t count, int timeoutMs) const;
 
     std::vector<uint8_t> ReadMemory(uint32_t address, uint32_t count) const;
