@@ -30,6 +30,9 @@ const int DaysBeforeMonth[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273,
 // Two-digit years below this belong to the 2000s, the others to the 1900s.
 const int CenturyPivot = 27;
 const int UnitsPerDay = 43200;
+// The year field wraps from 2027 back to 1900, so the calendar repeats after 128 years, 31 of
+// them leap years (1904 to 2024).
+const int DaysPerCycle = 128 * 365 + 31;
 
 bool MonthInRange(int month) {
     return month >= 1 && month <= 12;
@@ -303,25 +306,53 @@ void TVxDate::StepBack() {
 void TVxDate::AddDays(int n) {
     if (!Is())
         return;
-    for (; n > 0; --n)
+    // A date with fields out of range first steps onto the calendar; from there whole cycles
+    // change nothing.
+    for (; n > 0 && !Valid(); --n)
+        StepForward();
+    for (n %= DaysPerCycle; n > 0; --n)
         StepForward();
 }
 
 void TVxDate::SubtractDays(int n) {
     if (!Is())
         return;
-    for (; n > 0; --n)
+    for (; n > 0 && !Valid(); --n)
+        StepBack();
+    for (n %= DaysPerCycle; n > 0; --n)
         StepBack();
 }
 
 void TVxDate::AddWorkingDays(int n) {
     if (!Is() || !MonthInRange(GetMonth()))
         return;
+    if (n > 0 && !Valid()) {
+        StepForward();
+        if (IsWeekDay())
+            --n;
+    }
+    // A whole cycle passes every weekday of the calendar once and comes back to this date;
+    // keep at least one weekday to pass so the date still lands on one.
+    if (n > WeekDaysPerCycle())
+        n = (n - 1) % WeekDaysPerCycle() + 1;
     while (n > 0) {
         StepForward();
         if (IsWeekDay())
             --n;
     }
+}
+
+// The weekdays in one cycle of the calendar, counted once.
+int TVxDate::WeekDaysPerCycle() {
+    static const int count = [] {
+        TVxDate date(TString("01/01/1900"));
+        int weekDays = 0;
+        for (int i = 0; i < DaysPerCycle; ++i, date.StepForward())
+            if (date.IsWeekDay())
+                ++weekDays;
+        return weekDays;
+    }();
+    return count;
 }
 
 void TVxDate::LimitDay() {

@@ -92,6 +92,7 @@ private:
     int DayNumber() const;
     void StepForward();
     void StepBack();
+    static int WeekDaysPerCycle();
     void LimitDay();
     void MoveMonths(long long n);
 

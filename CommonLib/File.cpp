@@ -115,11 +115,15 @@ int SysOpen(const char* path, int mode) {
     if (handle < 0)
         return -1;
     // Sharing is settled with a whole-file lock before anything is truncated: a file another
-    // program holds denied reports permission denied, as the run-time does.
+    // program holds denied reports permission denied, as the run-time does. Denying all takes
+    // the lock alone; every other open shares it, so an open that does not deny (a Save that
+    // empties the file) cannot get past another program's deny-all, and a deny-all open waits
+    // until the others have closed.
     const int share = mode & FileShareMask;
-    if (share == FileDenyAll || share == FileDenyWrite || share == FileDenyRead) {
-        const int operation = share == FileDenyAll ? LOCK_EX : LOCK_SH;
-        if (flock(handle, operation | LOCK_NB) != 0) {
+    const bool denies = share == FileDenyAll || share == FileDenyWrite || share == FileDenyRead;
+    if (flock(handle, (share == FileDenyAll ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        // Where whole-file locks are missing, only an open that asked to deny must fail.
+        if (denies || errno == EWOULDBLOCK) {
             close(handle);
             errno = EACCES;
             return -1;

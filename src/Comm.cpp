@@ -20,6 +20,8 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <climits>
+#include <dirent.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -443,27 +445,62 @@ std::vector<TPortCandidate> AnnouncedPorts() {
     for (const QFileInfo& link : links) {
         if (!link.isSymLink())
             continue;
-        // "<label>-<process id>": a link whose simulator has ended is stale.
+        const QString target = link.symLinkTarget();
+        if (target.isEmpty() || !QFileInfo::exists(target) ||
+            !AnnouncementIsLive(link.fileName(), target))
+            continue;
         const QString name = link.fileName();
         const int dash = name.lastIndexOf(QLatin1Char('-'));
-        bool numeric = false;
-        const qint64 pid = dash > 0 ? name.mid(dash + 1).toLongLong(&numeric) : 0;
-        if (!numeric || pid <= 0)
-            continue;
-        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)
-            continue;
-        const QString target = link.symLinkTarget();
-        if (target.isEmpty() || !QFileInfo::exists(target))
-            continue;
+        const QString pid = name.mid(dash + 1);
         TPortCandidate port;
         port.Name = target;
         port.Description =
-            QStringLiteral("Simulated board %1 (process %2)").arg(name.left(dash)).arg(pid);
+            QStringLiteral("Simulated board %1 (process %2)").arg(name.left(dash), pid);
         port.Simulated = true;
         ports.push_back(port);
     }
 #endif
     return ports;
+}
+
+bool AnnouncementIsLive(const QString& linkName, const QString& device) {
+#ifdef _WIN32
+    (void)linkName;
+    (void)device;
+    return false;
+#else
+    const int dash = linkName.lastIndexOf(QLatin1Char('-'));
+    bool numeric = false;
+    const qint64 pid = dash > 0 ? linkName.mid(dash + 1).toLongLong(&numeric) : 0;
+    if (!numeric || pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
+        return false;
+#ifdef __linux__
+    // The simulator keeps its side of the line open for as long as it runs.
+    char folder[64];
+    std::snprintf(folder, sizeof folder, "/proc/%lld/fd", static_cast<long long>(pid));
+    DIR* handles = ::opendir(folder);
+    if (!handles)
+        return true; // another user's process, or no such folder: cannot tell otherwise
+    const QByteArray wanted = QFileInfo(device).canonicalFilePath().toLocal8Bit();
+    bool holds = false;
+    while (const dirent* entry = ::readdir(handles)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlinkat(::dirfd(handles), entry->d_name, target, sizeof target);
+        if (length > 0 && static_cast<size_t>(length) < sizeof target &&
+            QByteArray(target, static_cast<int>(length)) == wanted) {
+            holds = true;
+            break;
+        }
+    }
+    ::closedir(handles);
+    return holds;
+#else
+    (void)device;
+    return true;
+#endif
+#endif
 }
 
 std::vector<TPortCandidate> SystemPortCandidates() {

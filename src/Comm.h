@@ -96,4 +96,10 @@ QString AnnouncedPortsFolder();
 // Announced simulated ports whose simulator is still running, in name order.
 std::vector<TPortCandidate> AnnouncedPorts();
 
+// Whether an announcement link "<label>-<process id>" to the device belongs to a simulator that
+// still runs: the process exists and, where the system lets us look, still holds the device
+// open. A link left by a killed simulator whose process id now belongs to another program is
+// stale too.
+bool AnnouncementIsLive(const QString& linkName, const QString& device);
+
 #endif

@@ -177,6 +177,7 @@ void TMainForm::EnableFlashCommands(bool on) {
 }
 
 void TMainForm::SetBusy(bool busy) {
+    Busy = busy;
     CancelMenu->setVisible(busy);
     ToolBar->setEnabled(!busy);
     // A disabled menu title also stops the short-cut keys of the items under it.
@@ -199,6 +200,13 @@ void TMainForm::ExitMenuClick() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    // While a transfer runs only Cancel is offered. Closing then would leave the transfer running
+    // unseen, and the application's quitting would make its remaining questions and its final
+    // report return at once, unanswered and unread.
+    if (Busy) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }

@@ -101,6 +101,7 @@ public:
     // --- window ---------------------------------------------------------------------------
     void EnableFlashCommands(bool on);
     void SetBusy(bool busy);
+    bool IsBusy() const { return Busy; }
 
     // --- console --------------------------------------------------------------------------
     void ConsoleAdd(const TString& line);
@@ -173,6 +174,7 @@ private:
 
     QAction* EraseAllTBAction = nullptr; // the tool-bar slot of EraseAllTB, kept hidden
     QLabel* StatusLabels[3] = {nullptr, nullptr, nullptr};
+    bool Busy = false; // a read or a flash programming runs
 };
 
 // Shows the progress bar for one transfer and hides it again on every way out of the operation.

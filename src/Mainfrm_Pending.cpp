@@ -1,10 +1,7 @@
-// Commands and start-up steps whose concerns have not been built yet. Each concern moves its
-// functions from here into its own Mainfrm_<Concern>.cpp when it is built; until then the
-// commands do nothing and the start-up steps leave the window as it is.
+// Commands whose concerns have not been built yet. Each concern moves its functions from here
+// into its own Mainfrm_<Concern>.cpp when it is built; until then the commands do nothing.
 
 #include "Mainfrm.h"
-
-#include <QTimer>
 
 // Boot-monitor commands.
 void TMainForm::SramTBClick() {}

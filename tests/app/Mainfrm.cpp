@@ -214,6 +214,19 @@ TEST(MainFormShutDown, ExitAsksAndSavesOnlyAfterYes) {
     EXPECT_STRNE(StoredText("FormSize")(), "<missing>");
 }
 
+TEST(MainFormShutDown, CloseBoxWaitsWhileATransferRuns) {
+    TMainFormHarness harness;
+    ASSERT_TRUE(harness.ShowForm());
+    harness->SetBusy(true);
+    EXPECT_FALSE(harness->close());
+    EXPECT_TRUE(harness->isVisible());
+    EXPECT_STREQ(StoredText("FormSize")(), "<missing>");
+
+    harness->SetBusy(false);
+    EXPECT_TRUE(harness->close());
+    EXPECT_STRNE(StoredText("FormSize")(), "<missing>");
+}
+
 TEST(MainFormShutDown, SavedSizeComesBackAfterRestart) {
     TMainFormHarness harness;
     harness->move(15, 25);

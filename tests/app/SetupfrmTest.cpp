@@ -3,9 +3,13 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -283,6 +287,43 @@ TEST_F(SetupfrmTest, RemovingAsksAndRemovingTheLastTypeLeavesOnlyNew) {
     EXPECT_FALSE(form.DeleteSB->isEnabled());
     EXPECT_TRUE(form.NewSB->isEnabled());
     EXPECT_TRUE(form.SectorsE->text().isEmpty());
+}
+
+TEST_F(SetupfrmTest, AStoreThatCannotBeWrittenIsReportedAndTheEditorKeepsItsWork) {
+    TSetupForm& form = Open();
+    // A plain file where the store's folder belongs: nothing can be written there, even by root.
+    const QString folder =
+        QFileInfo(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quillmark", "eb40a")
+                      .fileName())
+            .absolutePath();
+    QDir(folder).removeRecursively();
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const std::unique_ptr<QFile, bool (*)(QFile*)> unblock(
+        &blocker, [](QFile* file) { return file->remove(); });
+
+    Click(form.NewSB);
+    FillEntry("Demo", "8x8K", "", "0100 0000", "");
+    Click(form.SaveSB);
+    ASSERT_EQ(Boxes.Count(), 1);
+    EXPECT_EQ(Boxes.Last().Text, "Unable to open registry key for writing.");
+    EXPECT_EQ(Boxes.Last().Flags, MB_ICONEXCLAMATION);
+    EXPECT_EQ(form.Mode(), TSetupForm::TEditMode::New);
+    EXPECT_EQ(Text(form.DescCB->currentText()), "Demo");
+    EXPECT_EQ(form.DescCB->count(), 2);
+    Click(form.DeleteSB);
+
+    Boxes.QueueAnswer(IDYES);
+    Click(form.DeleteSB);
+    EXPECT_EQ(Boxes.Last().Text, "Unable to open registry key for update.");
+    EXPECT_EQ(form.DescCB->count(), 2);
+
+    // OK closes all the same, without a word.
+    Boxes.Clear();
+    Click(form.OkButton);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(Boxes.Count(), 0) << Boxes.AllTexts();
 }
 
 TEST_F(SetupfrmTest, LoadDefaultsAsksFirstThenReplacesTheList) {

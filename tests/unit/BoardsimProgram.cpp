@@ -23,10 +23,10 @@ public:
     }
     ~TSimProcess() { Stop(); }
 
-    void Stop() {
+    void Stop(int signal = SIGTERM) {
         if (Process.state() == QProcess::NotRunning)
             return;
-        ::kill(static_cast<pid_t>(Process.processId()), SIGTERM);
+        ::kill(static_cast<pid_t>(Process.processId()), signal);
         Process.waitForFinished(10000);
     }
 
@@ -84,6 +84,17 @@ TEST(BoardsimProgram, AnnouncesItsPortWhileItRuns) {
     board.Stop();
     EXPECT_EQ(board.Process.exitStatus(), QProcess::NormalExit);
     EXPECT_TRUE(AnnouncedPorts().empty()) << "the link goes when the board stops";
+
+    // Ctrl+C and a closed terminal withdraw it as well.
+    for (int signal : {SIGINT, SIGHUP}) {
+        TSimProcess other({"--quiet"});
+        ASSERT_FALSE(other.Port.empty());
+        ASSERT_EQ(AnnouncedPorts().size(), 1u) << signal;
+        other.Stop(signal);
+        EXPECT_EQ(other.Process.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(other.Process.exitCode(), 0) << signal;
+        EXPECT_TRUE(AnnouncedPorts().empty()) << signal;
+    }
 }
 
 TEST(BoardsimProgram, RefusesWrongOptionsAndDocumentsTheRightOnes) {

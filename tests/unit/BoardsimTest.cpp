@@ -7,6 +7,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -533,6 +534,11 @@ TEST(BoardAnnouncement, ListsTheRunningBoardAndIgnoresStaleLinks) {
         const std::string stale =
             AnnouncedPortsFolder().toStdString() + "/EB42-boardsim-" + std::to_string(ended);
         ASSERT_EQ(symlink(line.SlavePath().c_str(), stale.c_str()), 0);
+        // A link left by a killed simulator whose process id now belongs to another program,
+        // one that does not hold the port.
+        const std::string reused =
+            AnnouncedPortsFolder().toStdString() + "/EB55-boardsim-" + std::to_string(getppid());
+        ASSERT_EQ(symlink(line.SlavePath().c_str(), reused.c_str()), 0);
 
         const std::vector<TPortCandidate> ports = AnnouncedPorts();
         ASSERT_EQ(ports.size(), 1u);
@@ -542,7 +548,14 @@ TEST(BoardAnnouncement, ListsTheRunningBoardAndIgnoresStaleLinks) {
         const std::vector<TPortCandidate> system = SystemPortCandidates();
         ASSERT_FALSE(system.empty());
         EXPECT_EQ(system.back().Name.toStdString(), line.SlavePath()) << "after the real ports";
-        unlink(stale.c_str());
+
+        // The next simulator to start clears both away.
+        TPortAnnouncement next;
+        ASSERT_TRUE(next.Announce("EB63-boardsim", line.SlavePath(), &error)) << error;
+        struct stat info {};
+        EXPECT_NE(lstat(stale.c_str(), &info), 0);
+        EXPECT_NE(lstat(reused.c_str(), &info), 0);
+        EXPECT_EQ(AnnouncedPorts().size(), 2u);
     }
     EXPECT_TRUE(AnnouncedPorts().empty()) << "withdrawn when the announcement ends";
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 namespace {
@@ -110,6 +111,41 @@ TEST(DateTest, DayStepsCrossMonthsAndYears) {
     empty.AddDays(3);
     empty.AddWorkingDays(3);
     EXPECT_EQ(empty.Value(), 0);
+}
+
+TEST(DateTest, LargeMovesGoRoundTheWrappingCalendar) {
+    TVxDate date = D("31/12/2027");
+    date.AddDays(1); // the year field wraps
+    EXPECT_EQ(Text(date.ToString()), "01/01/1900");
+    date.SubtractDays(1);
+    EXPECT_EQ(Text(date.ToString()), "31/12/2027");
+
+    const int daysPerCycle = 128 * 365 + 31; // 1900 to 2027, leap years 1904 to 2024
+    date = D("05/03/2002");
+    date.AddDays(daysPerCycle);
+    EXPECT_EQ(Text(date.ToString()), "05/03/2002");
+    date.AddDays(INT_MAX); // finishes, and comes back with the same count
+    date.SubtractDays(INT_MAX);
+    EXPECT_EQ(Text(date.ToString()), "05/03/2002");
+
+    // A day beyond the month's end steps onto the calendar before whole cycles are dropped.
+    date = D("01/02/2002");
+    date.SetDay(30);
+    date.AddDays(daysPerCycle);
+    EXPECT_EQ(Text(date.ToString()), "28/02/2002");
+
+    int weekDaysPerCycle = 0;
+    TVxDate walk = D("01/01/1900");
+    for (int i = 0; i < daysPerCycle; ++i, walk.AddDays(1))
+        weekDaysPerCycle += walk.IsWeekDay() ? 1 : 0;
+    date = D("04/12/2026"); // a Friday
+    date.AddWorkingDays(3 * weekDaysPerCycle + 1);
+    EXPECT_EQ(Text(date.ToString()), "07/12/2026");
+    date = D("05/12/2026"); // a Saturday: a whole cycle of weekdays ends on the Friday before
+    date.AddWorkingDays(weekDaysPerCycle);
+    EXPECT_EQ(Text(date.ToString()), "04/12/2026");
+    date.AddWorkingDays(INT_MAX);
+    EXPECT_TRUE(date.IsWeekDay());
 }
 
 TEST(DateTest, DayCountsAndWeekDays) {

@@ -389,6 +389,13 @@ TEST_F(FileTest, LockedRegionOfAnotherProgram) {
     EXPECT_EQ(boxes.Last().Flags, MB_RETRYCANCEL | MB_ICONEXCLAMATION);
     EXPECT_EQ(boxes.Last().Text, "Cannot lock: " + path + "\nPermission Denied");
 
+    // Without windows the built-in presenter answers Cancel, so the retrying ends and fails.
+    const TMsgBoxPresenter scripted = SetMsgBoxPresenter(TMsgBoxPresenter());
+    EXPECT_EQ(ErrorOf([&] { file.Lock(0, 15); }), "Cannot lock: " + path);
+    EXPECT_EQ(ErrorOf([&] { TDiskFile().Open(path.c_str(), FileReadWrite | FileDenyAll); }),
+              "Cannot open: " + path); // the other program has it open
+    SetMsgBoxPresenter(scripted);
+
     // Answering Retry after the other program let go takes the lock.
     const TMsgBoxPresenter previous = SetMsgBoxPresenter([&](int, const char*) {
         holder.Release();
@@ -427,7 +434,22 @@ TEST_F(FileTest, DenyAllOpenKeepsOthersOut) {
     EXPECT_EQ(ErrorOf([&] { second.Open(path.c_str(), FileReadWrite | FileDenyAll); }),
               "Cannot open: " + path);
     EXPECT_EQ(boxes.Count(), 1);
+
+    // An open that denies nothing must not get in either: emptying the file would destroy
+    // what the first holder is working on.
+    TDiskFile plain;
+    boxes.QueueAnswer(IDCANCEL);
+    EXPECT_EQ(ErrorOf([&] { plain.Open(path.c_str(), FileCreate | FileTruncate | FileReadWrite); }),
+              "Cannot open: " + path);
+    EXPECT_EQ(Contents(path), "x");
+
     first.Close();
+    plain.Open(path.c_str(), FileReadOnly);
+    // While someone has the file open, denying all has to wait.
+    boxes.QueueAnswer(IDCANCEL);
+    EXPECT_EQ(ErrorOf([&] { second.Open(path.c_str(), FileReadWrite | FileDenyAll); }),
+              "Cannot open: " + path);
+    plain.Close();
     second.Open(path.c_str(), FileReadWrite | FileDenyAll);
     EXPECT_TRUE(second.IsOpen());
 }

@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <unistd.h>
 
@@ -22,13 +21,6 @@ std::string Clean(const std::string& label) {
                       ? c
                       : '_';
     return result.empty() ? "board" : result;
-}
-
-bool ProcessRuns(const QString& linkName) {
-    const int dash = linkName.lastIndexOf(QLatin1Char('-'));
-    bool numeric = false;
-    const long long pid = dash > 0 ? linkName.mid(dash + 1).toLongLong(&numeric) : 0;
-    return numeric && pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
 } // namespace
@@ -50,7 +42,7 @@ bool TPortAnnouncement::Announce(const std::string& label, const std::string& de
     QDir dir(folder);
     for (const QFileInfo& old :
          dir.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
-        if (old.isSymLink() && !ProcessRuns(old.fileName()))
+        if (old.isSymLink() && !AnnouncementIsLive(old.fileName(), old.symLinkTarget()))
             QFile::remove(old.absoluteFilePath());
 
     const std::string link =
