@@ -323,7 +323,9 @@ void TFile::ReadInt(int& value, const char& sep) {
         if (AtEof())
             break;
     }
-    value = static_cast<int>(text.ToInt());
+    // A number too large for an int keeps its sign and stops at the limit rather than wrapping.
+    const long number = text.ToInt();
+    value = number > INT_MAX ? INT_MAX : number < INT_MIN ? INT_MIN : static_cast<int>(number);
 }
 
 void TFile::ReadBool(bool& value, const char& sep) {

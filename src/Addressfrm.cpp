@@ -4,6 +4,7 @@
 #include "Misc.h"
 #include "Settings.h"
 #include "TString.h"
+#include "UpperCaseEditfrm.h"
 
 #include <QApplication>
 #include <QFont>
@@ -12,7 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QValidator>
 
 #include <cstdint>
 
@@ -25,16 +25,6 @@ const char* const LengthValue = "ProgReadLength";
 constexpr int FormWidth = 400;
 constexpr int FullHeight = 250;
 constexpr int AddressOnlyHeight = 188;
-
-// Upper-cases whatever is typed or pasted into a field.
-class TUpperCaseValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
 
 QLineEdit* CreateHexField(QWidget* parent) {
     QLineEdit* field = new QLineEdit(parent);

@@ -112,14 +112,13 @@ TString SizeLabel(int total) {
     } else if (total % OneMiB == 0) {
         label.sprintf("%dM", total / OneMiB);
     } else {
-        // Tenths of a MiB, rounded: the label sits in a small field beside the sectors.
-        int whole = total / OneMiB;
+        // Tenths of a MiB, rounded, for the small field beside the sectors; never rounded up
+        // into the next MiB, so the figure before the point stays the whole MiB count.
+        const int whole = total / OneMiB;
         int tenths =
             static_cast<int>((static_cast<long long>(total % OneMiB) * 10 + OneMiB / 2) / OneMiB);
-        if (tenths == 10) {
-            ++whole;
-            tenths = 0;
-        }
+        if (tenths > 9)
+            tenths = 9;
         label.sprintf("%d.%dM", whole, tenths);
     }
     return label;
@@ -316,6 +315,14 @@ template <typename TVisit> void ForEachEntry(const TString& typeDefs, TVisit vis
     }
 }
 
+// The readers take a double quote for the start of a quoted piece, so one stray quote would
+// swallow every entry behind it; stored texts carry none.
+TString WithoutQuotes(const TString& text) {
+    TString result(text);
+    result.Remove('"');
+    return result;
+}
+
 bool SameName(const TString& a, const TString& b) {
     return a.Equals(b, true);
 }
@@ -369,7 +376,7 @@ TString TypeDefText(const TTypeDef& entry) {
     text += entry.SramSize;
     text += ";";
     text += entry.FlashStart;
-    return text;
+    return WithoutQuotes(text);
 }
 
 bool FindTypeDef(const TString& typeDefs, const TString& name, TTypeDef* found) {
@@ -479,8 +486,39 @@ struct TIniRowReader {
     std::string Line;
     bool LineCut;
     bool FirstLine;
+    bool InTypes;
     std::vector<TString>* Rows;
 };
+
+const char* const IniBlanks = " \t\r\n";
+
+// Where a row's value ends: at an inline comment, a ';' after a blank, as inih reads it.
+size_t InlineCommentAt(const std::string& line) {
+    for (size_t i = 1; i < line.size(); ++i)
+        if (line[i] == ';' && (line[i - 1] == ' ' || line[i - 1] == '\t'))
+            return i;
+    return std::string::npos;
+}
+
+// inih passes over a row of [TYPES] that has no '=' (or ':') without a word; such a row is
+// kept here, so that the import reports it instead of losing it.
+void KeepRowWithoutSeparator(TIniRowReader* reader) {
+    const std::string& line = reader->Line;
+    if (line.empty() || strchr(";#", line[0]))
+        return;
+    if (line[0] == '[') {
+        const size_t close = line.find(']');
+        if (close != std::string::npos && close < InlineCommentAt(line))
+            reader->InTypes = strcasecmp(line.substr(1, close - 1).c_str(), "TYPES") == 0;
+        return;
+    }
+    if (!reader->InTypes)
+        return;
+    const std::string row = line.substr(0, InlineCommentAt(line));
+    const size_t end = row.find_last_not_of(IniBlanks);
+    if (end != std::string::npos && row.find_first_of("=:") == std::string::npos)
+        reader->Rows->push_back(TString(row.substr(0, end + 1).c_str()));
+}
 
 char* ReadIniLine(char* buffer, int size, void* stream) {
     TIniRowReader* reader = static_cast<TIniRowReader*>(stream);
@@ -496,6 +534,10 @@ char* ReadIniLine(char* buffer, int size, void* stream) {
     if (reader->FirstLine && reader->Line.compare(0, 3, "\xEF\xBB\xBF") == 0)
         reader->Line.erase(0, 3);
     reader->FirstLine = false;
+    // inih takes an indented line for the continuation of the row above it; here every row
+    // stands on its own, indented or not.
+    reader->Line.erase(0, std::min(reader->Line.find_first_not_of(" \t"), reader->Line.size()));
+    KeepRowWithoutSeparator(reader);
     const size_t kept = std::min(reader->Line.size(), static_cast<size_t>(size - 1));
     reader->LineCut = kept < reader->Line.size();
     memcpy(buffer, reader->Line.data(), kept);
@@ -504,11 +546,10 @@ char* ReadIniLine(char* buffer, int size, void* stream) {
 }
 
 std::string Trimmed(const std::string& text) {
-    const char* blanks = " \t\r\n";
-    const size_t first = text.find_first_not_of(blanks);
+    const size_t first = text.find_first_not_of(IniBlanks);
     if (first == std::string::npos)
         return std::string();
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+    return text.substr(first, text.find_last_not_of(IniBlanks) - first + 1);
 }
 
 // Name and value of a whole line, split as inih splits a short one.
@@ -516,13 +557,7 @@ void SplitIniLine(const std::string& line, std::string* name, std::string* value
     const size_t separator = line.find_first_of("=:");
     *name = Trimmed(line.substr(0, separator));
     std::string rest = separator == std::string::npos ? std::string() : line.substr(separator + 1);
-    for (size_t i = 1; i < rest.size(); ++i) {
-        if (rest[i] == ';' && (rest[i - 1] == ' ' || rest[i - 1] == '\t')) {
-            rest.erase(i);
-            break;
-        }
-    }
-    *value = Trimmed(rest);
+    *value = Trimmed(rest.substr(0, InlineCommentAt(rest)));
 }
 
 int CollectTypeRow(void* user, const char* section, const char* name, const char* value) {
@@ -582,7 +617,7 @@ bool ReadFactoryRows(const char* path, std::vector<TString>* rows) {
     FILE* file = fopen(path, "rb");
     if (!file)
         return false;
-    TIniRowReader reader{file, std::string(), false, true, rows};
+    TIniRowReader reader{file, std::string(), false, true, false, rows};
     const int result = ini_parse_stream(ReadIniLine, &reader, CollectTypeRow, &reader);
     const bool readError = ferror(file) != 0;
     fclose(file);
@@ -598,9 +633,9 @@ void BuildFactoryTypeDefs(const std::vector<TString>& rows, TString* typeDefs, T
         TString sections;
         TString reason;
         if (CheckFactoryRow(row, &name, &sections, &reason)) {
-            *typeDefs += name;
+            *typeDefs += WithoutQuotes(name);
             *typeDefs += ";";
-            *typeDefs += sections;
+            *typeDefs += WithoutQuotes(sections);
             *typeDefs += "|";
         } else {
             refused += row;

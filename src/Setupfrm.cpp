@@ -20,7 +20,6 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QValidator>
 
 #include <exception>
 #include <vector>
@@ -30,6 +29,7 @@
 #include "Mainfrm.h"
 #include "Misc.h"
 #include "Settings.h"
+#include "UpperCaseEditfrm.h"
 
 namespace {
 
@@ -78,16 +78,6 @@ TString CleanField(const QString& text) {
 QColor StandardColor(const QWidget* control, QPalette::ColorRole role) {
     return QApplication::palette(control).color(QPalette::Active, role);
 }
-
-// Turns whatever is typed into upper case, for the hexadecimal fields.
-class TUpperCaseValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
 
 // A flat tool button with a glyph from the style and a hint.
 QToolButton* MakeGlyphButton(QWidget* parent, const char* name, const QIcon& glyph,

@@ -4,16 +4,14 @@
 
 #include "MainFormHarness.h"
 #include "Mainfrm_Application.h"
+#include "TestEnvironment.h"
 
 #include <QEventLoop>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <new>
 #include <stdexcept>
 
@@ -83,15 +81,7 @@ TEST(ApplicationGuard, MessageLoopKeepsRunningAfterAnError) {
 }
 
 int main(int argc, char** argv) {
-    QTemporaryDir home;
-    const QByteArray root = home.path().toLocal8Bit();
-    setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
-    setenv("XDG_RUNTIME_DIR", (root + "/runtime").constData(), 1);
-    setenv("HOME", root.constData(), 1);
-    if (!getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QStandardPaths::setTestModeEnabled(true);
-
+    TTestEnvironment environment;
     TApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

