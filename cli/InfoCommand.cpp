@@ -10,6 +10,13 @@
 
 namespace {
 
+// A regular file, reached directly or through a link: one that can be cut to length.
+bool IsRegularFile(const QFile& file) {
+    return QFileInfo(file).isFile();
+}
+
+// A regular file named directly: one that a failed write may remove (a link stays, and so does
+// the file it points to).
 bool IsPlainFile(const QFile& file) {
     const QFileInfo info(file);
     return info.isFile() && !info.isSymLink();
@@ -25,7 +32,7 @@ bool WriteImage(const TFileImage& image, const std::string& path) {
     const qint64 length = image.Length();
     bool written =
         length == 0 || file.write(reinterpret_cast<const char*>(image.Data()), length) == length;
-    if (written && !file.isSequential() && IsPlainFile(file))
+    if (written && !file.isSequential() && IsRegularFile(file))
         written = file.resize(length);
     file.close();
     if (written && file.error() == QFileDevice::NoError)

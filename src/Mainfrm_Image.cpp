@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QMenu>
 
@@ -17,11 +18,30 @@ namespace {
 // The Open command trims the history to this many entries when it adds one.
 constexpr int MaxHistoryItems = 8;
 
+const char* const AllFilesFilter = "All files (*.*)";
 const char* const OpenDialogFilters[] = {
     "Binary files (*.bin)",
     "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
-    "All files (*.*)",
+    AllFilesFilter,
 };
+
+// On Windows "*.*" lists every file, names without a dot included; elsewhere the pattern wants a
+// dot, and a raw image saved without an extension would not be listed. The choice keeps its text
+// and lists every file. Only the toolkit's own dialog can be told so; a desktop's native dialog
+// keeps its own matching.
+void ListEveryFileUnderAllFiles(QFileDialog& dialog) {
+#ifndef _WIN32
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& filter) {
+                         if (filter != AllFilesFilter)
+                             return;
+                         if (auto* model = dialog.findChild<QFileSystemModel*>())
+                             model->setNameFilters({"*"});
+                     });
+#else
+    (void)dialog;
+#endif
+}
 
 QString ToQString(const TString& text) {
     return QString::fromLocal8Bit(text());
@@ -99,6 +119,7 @@ void TMainForm::OpenTBClick() {
         filters << filter;
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.first());
+    ListEveryFileUnderAllFiles(dialog);
     dialog.setSizeGripEnabled(true);
     if (key.IsOpen()) {
         const QString last = ToQString(key.ReadString("LastFileLocation"));

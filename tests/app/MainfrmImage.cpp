@@ -7,13 +7,17 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace imagetest;
 
@@ -270,6 +274,49 @@ TEST(MainFormImage, OpenDialogStartsAtTheLastFileAndRemembersTheChoice) {
     form.OpenTBClick();
     EXPECT_EQ(form.ConsoleLineCount(), lines);
     EXPECT_EQ(History(form).size(), 1u);
+    EXPECT_EQ(form.FileImage.Length(), 4);
+}
+
+TEST(MainFormImage, AllFilesListsNamesWithoutADot) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    TScratch scratch;
+    const std::string raw = scratch.Write("firmware", std::string("\x01\x02\x03\x04", 4));
+    scratch.Write("prog.hex", HexText);
+    const QString folder = QFileInfo(Q(raw)).absolutePath();
+
+    // What the dialog lists under each of its choices, once the listing has settled.
+    std::vector<std::string> shown[3];
+    WhenModalShown([&](QWidget* dialog) {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        ASSERT_NE(files, nullptr);
+        auto* combo = files->findChild<QComboBox*>("fileTypeCombo");
+        auto* model = files->findChild<QFileSystemModel*>();
+        ASSERT_NE(combo, nullptr);
+        ASSERT_NE(model, nullptr);
+        files->setDirectory(folder); // no file proposed: it would be listed whatever the choice
+        const QModelIndex listed = model->index(folder);
+        const auto listing = [&] {
+            std::vector<std::string> names;
+            for (int row = 0; row < model->rowCount(listed); ++row)
+                names.push_back(model->fileName(model->index(row, 0, listed)).toStdString());
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        for (int choice = 0; choice < 3; ++choice) {
+            if (choice > 0)
+                QTest::keyClick(combo, Qt::Key_Down); // as the user picks the next choice
+            const size_t expected = choice == 0 ? 0 : choice == 1 ? 1 : 2;
+            static_cast<void>(QTest::qWaitFor([&] { return listing().size() == expected; }, 5000));
+            shown[choice] = listing();
+        }
+        ChooseFile(files, raw);
+    });
+    form.OpenTBClick();
+    EXPECT_EQ(shown[0], std::vector<std::string>{});
+    EXPECT_EQ(shown[1], std::vector<std::string>{"prog.hex"});
+    EXPECT_EQ(shown[2], (std::vector<std::string>{"firmware", "prog.hex"}));
     EXPECT_EQ(form.FileImage.Length(), 4);
 }
 

@@ -2,6 +2,8 @@
 // messages are the loader's own.
 #include "ImageFileTestKit.h"
 
+#include <QFileInfo>
+
 using namespace imagetest;
 
 namespace {
@@ -62,6 +64,15 @@ TEST(CliInfo, PrintsTheSummaryAndWritesTheImage) {
     EXPECT_EQ(RunCli({"info", Q(path), "-o", Q(other)}).ExitCode, 0);
     EXPECT_EQ(TScratch::ReadBytes(other).size(), 10u);
     EXPECT_EQ(RunCli({"info", "--output=" + Q(other), Q(path)}).ExitCode, 0);
+
+    // Through a link the file it points to gets the image, cut to length as well.
+    const std::string target = scratch.Write("target.bin", RandomBytes(100, 2));
+    const std::string link = scratch.Path("link.bin");
+    ASSERT_TRUE(QFile::link(Q(target), Q(link)));
+    EXPECT_EQ(RunCli({"info", Q(path), "-o", Q(link)}).ExitCode, 0);
+    EXPECT_EQ(TScratch::ReadBytes(target),
+              (TBytes{1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0xBB}));
+    EXPECT_TRUE(QFileInfo(Q(link)).isSymLink());
 }
 
 TEST(CliInfo, AgreesWithSrecCatOnABinaryFileAndAnIntelFile) {

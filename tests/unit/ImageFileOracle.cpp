@@ -181,11 +181,6 @@ TEST(ImageFileOracle, IntelFilesAfterEndOfFileRecordsAreLoadedToo) {
     const std::string path = scratch.Write("joined.hex", joined);
 
     // The same regions in one file, as srec_cat writes them, are what the joined file holds.
-    std::string reference;
-    for (size_t i = 0; i < regions.size(); ++i) {
-        const TBytes part = RandomBytes(regions[i].Length, 40 + unsigned(i));
-        reference += std::string(part.begin(), part.end());
-    }
     QStringList args;
     for (size_t i = 0; i < regions.size(); ++i)
         args << Q(scratch.Path("part" + std::to_string(i) + ".hex.0.bin")) << "-binary"
