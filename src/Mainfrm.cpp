@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -234,8 +236,21 @@ void TMainForm::ReadFormSize(TSettingsKey& key) {
     int field[4];
     for (int i = 0; i < 4; ++i)
         field[i] = size.AsciiWord(i, ';', false).ToInt();
-    move(field[0], field[1]);
     resize(field[2], field[3]);
+    // A position saved on a screen that is no longer there would hide the window for good; it
+    // then keeps its design position.
+    if (CanBeReached(QRect(field[0], field[1], width(), height())))
+        move(field[0], field[1]);
+}
+
+bool TMainForm::CanBeReached(const QRect& frame) {
+    const int grip = 48; // enough of the window to see it and drag it back
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect visible = frame.intersected(screen->availableGeometry());
+        if (visible.width() >= grip && visible.height() >= grip)
+            return true;
+    }
+    return false;
 }
 
 void TMainForm::WriteFormSize(TSettingsKey& key) {

@@ -21,6 +21,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
+class QRect;
 class QStatusBar;
 class QTimer;
 class QToolBar;
@@ -170,6 +171,7 @@ private:
     void CreateStatusBar();
     QToolButton* AddToolButton(const char* icon, const char* hint, void (TMainForm::*click)());
     void ReadFormSize(TSettingsKey& key);
+    static bool CanBeReached(const QRect& frame); // enough of it lies on some screen
     void WriteFormSize(TSettingsKey& key);
 
     QAction* EraseAllTBAction = nullptr; // the tool-bar slot of EraseAllTB, kept hidden

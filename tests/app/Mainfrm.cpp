@@ -8,9 +8,11 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -67,6 +69,16 @@ TEST(MainFormStartUp, StoredFormSizeWithOtherFieldCountsKeepsTheDesign) {
         TMainFormHarness harness(false);
         EXPECT_EQ(harness->geometry(), QRect(126, 216, 788, 550)) << "FormSize " << stored;
     }
+}
+
+TEST(MainFormStartUp, PositionOffEveryScreenKeepsTheDesignPositionButTheSize) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    char stored[64];
+    snprintf(stored, sizeof stored, "%d;%d;640;480", screen.right() + 100, screen.top());
+    TSettingsKey::ClearAll();
+    StoreText("FormSize", stored);
+    TMainFormHarness harness(false);
+    EXPECT_EQ(harness->geometry(), QRect(126, 216, 640, 480)) << "FormSize " << stored;
 }
 
 TEST(MainFormStartUp, WindowStartsIdleWithNothingLoaded) {
