@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -144,6 +147,16 @@ TEST_F(CommTest, OpensExclusively) {
     first.Close();
     EXPECT_FALSE(first.IsOpen());
     EXPECT_TRUE(second.Open(Settings(Line, 9600).c_str()));
+}
+
+TEST_F(CommTest, ADeniedPortSaysSoRatherThanBusy) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not hold for root";
+    ASSERT_EQ(chmod(Line.SlavePath().c_str(), 0), 0);
+    TComms port(Settings(Line, 9600).c_str());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(port.LastError().startsWith("Permission denied")) << port.LastError().toStdString();
+    EXPECT_FALSE(TComms::PortExists(Line.SlavePath().c_str()));
 }
 
 TEST_F(CommTest, PortExistsLeavesThePortClosed) {
