@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 // ---------------------------------------------------------------------------------------------
 // TFileImage
@@ -165,29 +166,18 @@ private:
     const char* FEnd;
 };
 
-// The whole text, held once for both passes: mapped when the file system allows it, read
-// otherwise.
+// The whole text, read once and held for both passes. It is copied rather than mapped: a file
+// that its build tool rewrites while it is being read would then end the program with a bus
+// error, where a copy merely holds what was read.
 class TFileText {
 public:
     bool Load(QFile& file) {
-        const qint64 size = file.size();
-        if (size > 0 && static_cast<quint64>(size) <= SIZE_MAX) {
-            if (uchar* mapped = file.map(0, size)) {
-                FText = reinterpret_cast<const char*>(mapped);
-                FSize = static_cast<size_t>(size);
-                return true;
-            }
-        }
-        return ReadAll(file);
-    }
-    const char* Text() const { return FText; }
-    size_t Size() const { return FSize; }
-
-private:
-    bool ReadAll(QFile& file) {
         if (!file.seek(0))
             return false;
         try {
+            const qint64 size = file.size();
+            if (size > 0 && static_cast<quint64>(size) < FCopy.max_size())
+                FCopy.reserve(static_cast<size_t>(size));
             char chunk[65536];
             for (;;) {
                 const qint64 got = file.read(chunk, sizeof chunk);
@@ -199,15 +189,16 @@ private:
             }
         } catch (const std::bad_alloc&) {
             return false;
+        } catch (const std::length_error&) {
+            return false;
         }
-        FText = FCopy.data();
-        FSize = FCopy.size();
         return true;
     }
+    const char* Text() const { return FCopy.data(); }
+    size_t Size() const { return FCopy.size(); }
 
+private:
     std::string FCopy;
-    const char* FText = nullptr;
-    size_t FSize = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -71,7 +71,7 @@ TEST_F(MainfrmPorts, ListsThePortsThatOpenAndSelectsTheRememberedOne) {
            {Name(Lines[2]), "", false}});
     Remember(Lines[1].SlavePath().c_str());
 
-    TMainFormHarness window(false);
+    TMainFormHarness window(false, true);
     EXPECT_EQ(Listed(window.Form()), (QStringList{Name(Lines[0]), Name(Lines[1])}));
     EXPECT_EQ(window->PortCB->currentIndex(), 1);
     EXPECT_EQ(window->PortCB->itemData(0, Qt::ToolTipRole).toString(),
@@ -94,7 +94,7 @@ TEST_F(MainfrmPorts, ListsThePortsThatOpenAndSelectsTheRememberedOne) {
 TEST_F(MainfrmPorts, ARememberedPortThatIsGoneSelectsTheFirst) {
     Offer({{Name(Lines[0]), "", false}, {Name(Lines[1]), "", false}});
     Remember("/dev/ttyUSB7");
-    TMainFormHarness window(false);
+    TMainFormHarness window(false, true);
     EXPECT_EQ(window->PortCB->count(), 2);
     EXPECT_EQ(window->PortCB->currentIndex(), 0);
 
@@ -102,7 +102,7 @@ TEST_F(MainfrmPorts, ARememberedPortThatIsGoneSelectsTheFirst) {
     window.CloseForm();
     Remember(Lines[1].SlavePath().c_str());
     Offer({{Name(Lines[0]), "", false}, {Name(Lines[1]).toUpper(), "", false}});
-    TMainFormHarness again(false);
+    TMainFormHarness again(false, true);
     EXPECT_EQ(again->PortCB->count(), 1);
     EXPECT_EQ(again->PortCB->currentIndex(), 0);
 }
@@ -110,7 +110,7 @@ TEST_F(MainfrmPorts, ARememberedPortThatIsGoneSelectsTheFirst) {
 TEST_F(MainfrmPorts, WithoutPortsWarnsOnceAndDisablesTheBoardCommands) {
     Offer({{"/dev/korvex-missing-port", "", false}});
     Remember("COM3");
-    TMainFormHarness window(false);
+    TMainFormHarness window(false, true);
     EXPECT_EQ(window->PortCB->count(), 0);
     EXPECT_EQ(window.Boxes().Count(), 0) << "the warning waits until the window is up";
 
@@ -130,7 +130,7 @@ TEST_F(MainfrmPorts, WithoutPortsWarnsOnceAndDisablesTheBoardCommands) {
 
 TEST_F(MainfrmPorts, WithPortsTheCheckLeavesTheButtonsAlone) {
     Offer({{Name(Lines[0]), "", false}});
-    TMainFormHarness window(false);
+    TMainFormHarness window(false, true);
     window->SynchTB->setEnabled(true);
     window->SramTB->setEnabled(true);
     PassStartUp(window.Form());

@@ -12,10 +12,16 @@
 
 #include <memory>
 
-TMainFormHarness::TMainFormHarness(bool clearSettings) {
+TMainFormHarness::TMainFormHarness(bool clearSettings, bool portCheck) : FPortCheck(portCheck) {
     if (clearSettings)
         TSettingsKey::ClearAll();
+    CreateForm();
+}
+
+void TMainFormHarness::CreateForm() {
     FForm = std::make_unique<TMainForm>();
+    if (!FPortCheck)
+        FForm->Timer->stop();
 }
 
 TMainFormHarness::~TMainFormHarness() {
@@ -38,7 +44,7 @@ void TMainFormHarness::CloseForm() {
 
 void TMainFormHarness::Restart() {
     CloseForm();
-    FForm = std::make_unique<TMainForm>();
+    CreateForm();
 }
 
 namespace {

@@ -13,8 +13,10 @@ class QWidget;
 class TMainFormHarness {
 public:
     // Creates the window; with clearSettings the settings store is emptied first, so the
-    // window starts as on a machine that never ran the program.
-    explicit TMainFormHarness(bool clearSettings = true);
+    // window starts as on a machine that never ran the program. The start-up port check is
+    // stopped unless portCheck is set: on a machine without serial ports its warning would
+    // otherwise appear at whatever point a slow test happens to be half a second in.
+    explicit TMainFormHarness(bool clearSettings = true, bool portCheck = false);
     ~TMainFormHarness();
     TMainFormHarness(const TMainFormHarness&) = delete;
     TMainFormHarness& operator=(const TMainFormHarness&) = delete;
@@ -31,8 +33,11 @@ public:
     void Restart();
 
 private:
+    void CreateForm();
+
     TScriptedMsgBox FBoxes;
     std::unique_ptr<TMainForm> FForm;
+    bool FPortCheck = false;
 };
 
 // Runs `action` on the next modal dialog as soon as it is shown, from a timer, so that a test can

@@ -4,6 +4,7 @@
 #include "PortAnnouncement.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -536,8 +537,11 @@ TEST(BoardAnnouncement, ListsTheRunningBoardAndIgnoresStaleLinks) {
         ASSERT_EQ(symlink(line.SlavePath().c_str(), stale.c_str()), 0);
         // A link left by a killed simulator whose process id now belongs to another program,
         // one that does not hold the port.
-        const std::string reused =
-            AnnouncedPortsFolder().toStdString() + "/EB55-boardsim-" + std::to_string(getppid());
+        QProcess other;
+        other.start("sleep", {"60"});
+        ASSERT_TRUE(other.waitForStarted(10000));
+        const std::string reused = AnnouncedPortsFolder().toStdString() + "/EB55-boardsim-" +
+                                   std::to_string(other.processId());
         ASSERT_EQ(symlink(line.SlavePath().c_str(), reused.c_str()), 0);
 
         const std::vector<TPortCandidate> ports = AnnouncedPorts();
@@ -556,6 +560,8 @@ TEST(BoardAnnouncement, ListsTheRunningBoardAndIgnoresStaleLinks) {
         EXPECT_NE(lstat(stale.c_str(), &info), 0);
         EXPECT_NE(lstat(reused.c_str(), &info), 0);
         EXPECT_EQ(AnnouncedPorts().size(), 2u);
+        other.kill();
+        other.waitForFinished(10000);
     }
     EXPECT_TRUE(AnnouncedPorts().empty()) << "withdrawn when the announcement ends";
 }

@@ -4,6 +4,9 @@
 
 #include <QDateTime>
 
+#include <atomic>
+#include <thread>
+
 using namespace imagetest;
 
 namespace {
@@ -264,4 +267,42 @@ TEST(ImageFileRules, RefreshedLineShowsTheFileTimeOfDay) {
         EXPECT_EQ(ImageRefreshedLine(ReadImageFile(path, image)),
                   std::string("File content refreshed. (file time stamp: ") + c.Text + ")");
     }
+}
+
+TEST(ImageFileRules, AFileRewrittenWhileItIsReadEndsCleanly) {
+    // A build tool may rewrite the file while the loader reads it: every load must end with a
+    // result, whole or failed, and never take the program down.
+    TScratch scratch;
+    std::string text;
+    for (int line = 0; line < 8192; ++line) {
+        char record[64];
+        std::snprintf(record, sizeof record, "S113%04X00112233445566778899AABBCCDDEEFF00\n",
+                      (line * 16) & 0xFFFF);
+        text += record;
+    }
+    const std::string path = scratch.Write("busy.s19", text);
+
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        QFile file(Q(path));
+        if (!file.open(QIODevice::ReadWrite))
+            return;
+        while (!stop) {
+            file.resize(0);
+            file.seek(0);
+            file.write(text.data(), static_cast<qint64>(text.size()));
+            file.flush();
+        }
+    });
+    for (int load = 0; load < 150; ++load) {
+        TFileImage image;
+        const TImageReadResult result = ReadImageFile(path, image);
+        EXPECT_EQ(image.Length(), result.Ok() ? result.Length : 0);
+    }
+    stop = true;
+    writer.join();
+    TFileImage image;
+    const TImageReadResult settled = ReadImageFile(path, image);
+    ASSERT_TRUE(settled.Ok()) << ImageFailureMessage(settled, path).Text;
+    EXPECT_EQ(settled.Length, 0x10000);
 }

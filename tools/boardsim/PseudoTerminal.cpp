@@ -70,7 +70,8 @@ TPseudoTerminal::~TPseudoTerminal() {
 
 bool TPseudoTerminal::Open() {
     Close();
-    Master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    // Close-on-exec: programs the owner starts must not keep the line open.
+    Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (Master < 0)
         return false;
     char name[128];
@@ -80,7 +81,7 @@ bool TPseudoTerminal::Open() {
         return false;
     }
     Path = name;
-    Slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    Slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (Slave < 0) {
         Close();
         return false;

@@ -100,7 +100,11 @@ std::string Describe(const TFrameRecord& frame) {
         std::snprintf(part, sizeof part, " %02X", frame.Bytes[i]);
         text += part;
     }
-    if (frame.Bytes.size() > shown) {
+    // SRAM data and noise go on filling their record after it is printed: no count for them.
+    const bool growing = frame.Kind == TFrameKind::Sram || frame.Ignored;
+    if (frame.Bytes.size() > shown && growing) {
+        text += " ...";
+    } else if (frame.Bytes.size() > shown) {
         std::snprintf(part, sizeof part, " ... (%zu bytes)", frame.Bytes.size());
         text += part;
     }
