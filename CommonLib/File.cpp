@@ -213,10 +213,10 @@ bool SysRegionFree(int handle, int offset, int length) {
 
 // Moves `length` bytes, calling again after partial transfers. Returns the bytes moved, or -1
 // (errno set) when a call failed; `done` counts what was moved either way.
-int ReadFully(int handle, char* buffer, int length, int& done) {
+template <class TTransfer> int TransferFully(TTransfer transfer, int length, int& done) {
     done = 0;
     while (done < length) {
-        const int result = SysRead(handle, buffer + done, length - done);
+        const int result = transfer(done);
         if (result < 0)
             return -1;
         if (result == 0)
@@ -226,17 +226,14 @@ int ReadFully(int handle, char* buffer, int length, int& done) {
     return done;
 }
 
+int ReadFully(int handle, char* buffer, int length, int& done) {
+    return TransferFully([&](int at) { return SysRead(handle, buffer + at, length - at); }, length,
+                         done);
+}
+
 int WriteFully(int handle, const char* data, int length, int& done) {
-    done = 0;
-    while (done < length) {
-        const int result = SysWrite(handle, data + done, length - done);
-        if (result < 0)
-            return -1;
-        if (result == 0)
-            break;
-        done += result;
-    }
-    return done;
+    return TransferFully([&](int at) { return SysWrite(handle, data + at, length - at); }, length,
+                         done);
 }
 
 // Puts the handle back over `done` bytes of a failed transfer, keeping errno for the caller.
