@@ -245,14 +245,6 @@ void StepBack(int handle, int done) {
     errno = error;
 }
 
-bool IsSeparator(char c) {
-#ifdef _WIN32
-    return c == '/' || c == '\\' || c == ':';
-#else
-    return c == '/';
-#endif
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -393,7 +385,7 @@ void TBasicDiskFile::Name(char* buffer, int parts) const {
 #endif
     const char* name = dir;
     for (const char* c = dir; c < end; ++c)
-        if (IsSeparator(*c))
+        if (IsPathSeparator(*c))
             name = c + 1;
     // The extension starts at the name's last dot; a name that starts with its only dot
     // (".profile") has none.

@@ -24,18 +24,10 @@ bool HasWildcards(const char* path) {
     return std::strpbrk(path, "*?") != nullptr;
 }
 
-bool IsSeparator(char c) {
-#ifdef _WIN32
-    return c == '\\' || c == '/' || c == ':';
-#else
-    return c == '/';
-#endif
-}
-
 // Splits after the last separator: "dir/sub/*.ini" gives "dir/sub/" and "*.ini".
 void SplitFolder(const std::string& path, std::string& folder, std::string& name) {
     size_t cut = path.size();
-    while (cut > 0 && !IsSeparator(path[cut - 1]))
+    while (cut > 0 && !IsPathSeparator(path[cut - 1]))
         --cut;
     folder = path.substr(0, cut);
     name = path.substr(cut);
@@ -180,7 +172,7 @@ bool DirExists(const char* path) {
     std::string folder = path;
     if (folder.empty())
         return true;
-    if (IsSeparator(folder.back()) && folder.back() != ':')
+    if (IsPathSeparator(folder.back()) && folder.back() != ':')
         folder.pop_back();
     if (folder.empty())
         return true;
@@ -236,4 +228,12 @@ bool RenameFile(const char* from, const char* to) {
     if (result != 0)
         ThrowFileError("Cannot rename file: ", from);
     return true;
+}
+
+bool IsPathSeparator(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/' || c == ':';
+#else
+    return c == '/';
+#endif
 }

@@ -3,6 +3,9 @@
 // not hidden (on POSIX: a regular file whose name does not start with '.'), not a system file.
 #pragma once
 
+// True for a character that separates the parts of a path on this platform.
+bool IsPathSeparator(char c);
+
 // Size in bytes of the first ordinary file matching `path`, or 0 when none matches; a file whose
 // name is exactly `path` comes first. Sizes of 4 GiB and more keep their low 32 bits.
 int SizeOfFile(const char* path);
