@@ -1,0 +1,175 @@
+#pragma once
+// The boot monitor's wire protocol over an open serial port: the identity exchange, reads,
+// sector erases, write starts, data blocks, the verify command and the raw SRAM upload. GUI-free:
+// every operation returns a result carrying what its message needs (see MonitorMessages.h), and
+// the caller decides what the user sees. Several boards at once are several TBootMonitors, each
+// on its own thread with its own TComms; nothing here is shared.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TComms;
+
+// Data travel in blocks of at most this many bytes.
+constexpr int BlockSize = 80;
+
+// Answer time-outs, retry counts and pauses. The defaults are the monitor's own; tests shorten
+// them so that a case that waits out every retry does not take a minute.
+struct TMonitorTiming {
+    int IdentityTimeoutMs = 500;
+    int AnswerTimeoutMs = 2000;
+    int EraseAttempts = 5;
+    int ErasePauseMs = 1000;
+    int WriteAttempts = 5;
+    int WritePauseMs = 500;
+    int TransmitTimeoutMs = 2000; // an SRAM chunk leaving the port
+};
+
+// Called at least every WaitHookIntervalMs while an answer is awaited or a pause runs: the
+// window repaints there, the command line does nothing.
+using TWaitHook = std::function<void()>;
+constexpr int WaitHookIntervalMs = 50;
+
+// Called after each whole block of a long transfer with the bytes done so far and the total;
+// returning false stops the transfer there (the user cancelled).
+using TProgressHook = std::function<bool(int64_t done, int64_t total)>;
+
+enum class TMonitorStatus {
+    Ok,
+    NoAnswer,    // nothing, too little, or not the expected first byte, within the time-out
+    Refused,     // an answer other than the acknowledge; Response holds it
+    FlashError,  // a data block answered 'F'; ErrorCode holds the board's code
+    BadChecksum, // a read reply whose sum does not match its data
+    PortFailed,  // the port could not be opened
+    Cancelled,   // the progress hook asked to stop
+    LineLost,    // the port failed under way (adapter unplugged, line hung up)
+};
+
+// The parsed 14-byte identity reply.
+struct TMonitorIdentity {
+    uint8_t ChipType = 0;
+    uint16_t FlashCode = 0;
+    uint16_t Version = 0;
+    uint16_t ClockDivisor = 0; // of the board's serial port at the detected speed
+    uint32_t BaseAddress = 0;
+};
+
+constexpr int IdentityReplyLength = 14;
+// The identity of a reply, or false when it is no identity (first byte not 'B').
+bool ParseIdentity(const uint8_t (&reply)[IdentityReplyLength], TMonitorIdentity& identity);
+
+// What one operation came to: the status and the values its message names.
+struct TMonitorResult {
+    TMonitorStatus Status = TMonitorStatus::Ok;
+    uint32_t Address = 0;      // of the block, sector or range the result is about
+    uint8_t Response = 0;      // Refused: the byte received (0 when none came)
+    uint8_t ErrorCode = 0;     // FlashError
+    uint8_t ReceivedSum = 0;   // BadChecksum
+    uint8_t CalculatedSum = 0; // BadChecksum
+    int64_t BytesDone = 0;     // of a transfer, when it ended
+    std::string LineError;     // PortFailed, LineLost: the system's reason
+
+    bool Ok() const { return Status == TMonitorStatus::Ok; }
+};
+
+// The 8-bit sum of a data block and the 32-bit sum of the verify command.
+uint8_t BlockSum(const uint8_t* data, int count);
+uint32_t RangeSum(const uint8_t* data, int64_t count);
+
+// ---- Synchronisation --------------------------------------------------------------------------
+
+struct TSyncRequest {
+    std::string Port;      // as the port box shows it: "COM2", "/dev/pts/3"
+    bool AutoSpeed = true; // try every speed, fastest first; else only FixedSpeed
+    int FixedSpeed = 115200;
+};
+
+enum class TSyncStatus {
+    Ok,
+    PortFailed, // Settings, LineError
+    NoAck,      // an identity came, the acknowledge did not
+    NoResponse, // automatic speed off: no identity at FixedSpeed (Settings)
+    NoSpeed,    // automatic speed on: no identity at any speed
+    LineLost,   // the port failed under way (Settings, LineError)
+};
+
+struct TSyncResult {
+    TSyncStatus Status = TSyncStatus::NoSpeed;
+    std::string Port;
+    std::string Settings; // of the attempt that ended the synchronisation
+    int Speed = 0;        // Ok: the speed the board answered at
+    TMonitorIdentity Identity;
+    std::string LineError;
+
+    bool Ok() const { return Status == TSyncStatus::Ok; }
+};
+
+// The settings text of the port at a speed: "%s:%d,N,8,1".
+std::string PortSettingsText(const std::string& port, int speed);
+
+class TBootMonitor {
+public:
+    // The port belongs to the caller; the monitor only speaks over it.
+    explicit TBootMonitor(TComms& port, const TMonitorTiming& timing = TMonitorTiming(),
+                          TWaitHook waitHook = TWaitHook());
+
+    // Finds the speed the board answers at and completes the handshake, opening the port anew
+    // for each speed tried; the port is left open at the speed found.
+    TSyncResult Synchronize(const TSyncRequest& request);
+    // The identity exchange at the speed the port is open at: 0x80, the identity, 'A', 'A'.
+    // NoAnswer when no identity came, Refused when the acknowledge did not.
+    TMonitorResult Identify(TMonitorIdentity& identity);
+
+    // Reads count (1..80) bytes at address into data.
+    TMonitorResult ReadBlock(uint32_t address, int count, uint8_t* data);
+    // Reads length bytes in blocks of 80 and a shorter last one. onBlock sees each block as it
+    // arrives; progress is called after each whole 80-byte block, not after the shorter last.
+    TMonitorResult ReadRange(uint32_t address, int64_t length, std::vector<uint8_t>& data,
+                             const std::function<void(uint32_t, const uint8_t*, int)>& onBlock,
+                             const TProgressHook& progress);
+
+    // Erases the sector holding address, with the retries and pauses of the timing.
+    TMonitorResult EraseSector(uint32_t address);
+    // The write start: where the next blocks go and how long each is (1..80).
+    TMonitorResult StartWrite(uint32_t address, int blockLength);
+    // One data block of count bytes, written to address, with retries; the result is the last
+    // attempt's.
+    TMonitorResult WriteBlock(uint32_t address, const uint8_t* data, int count);
+    // The board's sum of length bytes from address against ours of data.
+    TMonitorResult VerifyRange(uint32_t address, const uint8_t* data, int64_t length);
+
+    enum class TPhase { Erasing, Programming, Verifying };
+    enum class TStep { Erase, FirstWriteStart, Write, RemainderWriteStart, Verify, Done };
+    struct TProgramResult {
+        TMonitorResult Result;
+        TStep Step = TStep::Done; // where it ended
+    };
+    // Flash programming: erases the sectors at eraseAddresses, writes length bytes of data from
+    // address in 80-byte blocks and a shorter last one, and has the board verify them. phase is
+    // told as each phase begins; progress is called after each whole block of the write phase.
+    TProgramResult ProgramFlash(uint32_t address, const uint8_t* data, int64_t length,
+                                const std::vector<uint32_t>& eraseAddresses,
+                                const std::function<void(TPhase)>& phase,
+                                const TProgressHook& progress);
+
+    // The raw SRAM upload: the bytes as they are, in chunks of 80 and the rest, each handed to
+    // the port and awaited until it has left. progress is called before each chunk with the
+    // bytes sent so far (before the last, shorter one with the whole length).
+    TMonitorResult SendSram(const uint8_t* data, int64_t length, const TProgressHook& progress);
+
+private:
+    void Send(const uint8_t* frame, int count);
+    // Reads count bytes within timeoutMs, calling the wait hook meanwhile; the bytes received.
+    int Receive(uint8_t* buffer, int count, int timeoutMs);
+    // One answer byte; 0 when none came.
+    uint8_t ReceiveByte(int timeoutMs);
+    void Pause(int ms);
+    bool LineLost() const;
+    TMonitorResult LostResult(uint32_t address) const;
+
+    TComms& Port;
+    TMonitorTiming Timing;
+    TWaitHook WaitHook;
+};

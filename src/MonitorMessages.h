@@ -1,0 +1,59 @@
+#pragma once
+// Every text the boot-monitor commands show, built from the results of BootMonitor and
+// FlashPlan, so that the window and korvex-cli say the same words. A message carries the
+// message-box flags it is shown with; korvex-cli prints only the text.
+
+#include "BootMonitor.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TFlashPlan;
+
+struct TMonitorMessage {
+    std::string Text;
+    int Flags = 0; // MB_ICONEXCLAMATION, MB_ICONINFORMATION, MB_OK ...
+};
+
+// Confirmations before a synchronisation and an SRAM upload (MB_OKCANCEL | MB_ICONINFORMATION).
+TMonitorMessage SyncConfirmation(const std::string& port);
+TMonitorMessage SramConfirmation(const std::string& port);
+
+// "Unable to intialize serial port:\n<settings>", and the system's reason on a line after it.
+TMonitorMessage PortOpenFailure(const std::string& settings, const std::string& reason);
+
+// The identity lines of a successful synchronisation, after " " and the title line.
+constexpr const char* SyncTitle = "Synchronization link response:";
+std::vector<std::string> IdentityLines(const TMonitorIdentity& identity, int speed);
+TMonitorMessage SyncFailure(const TSyncResult& result);
+
+// Read.
+constexpr const char* ReadTitle = "Read data response:";
+TMonitorMessage ReadFailure(const TMonitorResult& result);
+
+// Sector erase command.
+TMonitorMessage EraseAddressOutside(int flashStart, int flashEnd);
+TMonitorMessage EraseProtectedQuestion(int sector);
+TMonitorMessage EraseFailure(const TMonitorResult& result);
+std::string SectorErasedLine(uint32_t address);
+
+// Flash programming.
+TMonitorMessage ProgramCheckFailure(const TFlashPlan& plan, int address);
+TMonitorMessage ProgramProtectedQuestion();
+TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& result, uint32_t address);
+// The console's last line after a failed programming: "Failed", "User break." or none.
+std::string ProgramClosingLine(const TBootMonitor::TProgramResult& result);
+std::string ProgrammedLine(int64_t length, uint32_t address);
+
+// Verify.
+TMonitorMessage VerifyLengthTooLong(int64_t length, int64_t imageLength);
+TMonitorMessage VerifyFailure(const TMonitorResult& result);
+std::string VerifiedLine(int64_t length, uint32_t address);
+
+// SRAM upload.
+TMonitorMessage SramTooLarge(int sramSize);
+TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length);
+
+// The console line of a transfer the user stopped.
+constexpr const char* UserBreakLine = "User break.";
