@@ -234,7 +234,7 @@ bool ParsePortSettings(const char* text, TPortSettings& settings) {
     return true;
 }
 
-TComms::TComms() : Port(nullptr), BaudRate(9600) {
+TComms::TComms() : Port(nullptr), BaudRate(9600), Lost(false) {
     std::snprintf(Settings, sizeof Settings, "%s", "");
 }
 
@@ -251,6 +251,7 @@ bool TComms::Open(const char* settings) {
     std::snprintf(Settings, sizeof Settings, "%s", text);
     Close();
     LastErrorText.clear();
+    Lost = false;
 
     TPortSettings line;
     if (!ParsePortSettings(Settings, line)) {
@@ -336,6 +337,7 @@ bool TComms::Read(void* buffer, int count, int timeoutMs) {
         // Once the time is up the driver is still asked once more, without waiting.
         const qint64 left = std::max<qint64>(timeoutMs - clock.elapsed(), 0);
         if (!Port->waitForReadyRead(static_cast<int>(left))) {
+            CheckLine();
             // Timed out or the line failed: keep whatever did arrive.
             const qint64 last = Port->read(bytes + received, count - received);
             if (last > 0)
@@ -343,6 +345,31 @@ bool TComms::Read(void* buffer, int count, int timeoutMs) {
             return received == count;
         }
     }
+}
+
+int TComms::ReadAvailable(void* buffer, int count, int timeoutMs) {
+    if (!Port || Lost)
+        return -1;
+    if (count <= 0)
+        return 0;
+    char* bytes = static_cast<char*>(buffer);
+    qint64 got = Port->read(bytes, count);
+    if (got == 0 && Port->waitForReadyRead(std::max(timeoutMs, 0)))
+        got = Port->read(bytes, count);
+    if (got <= 0 && CheckLine())
+        return -1;
+    return static_cast<int>(std::max<qint64>(got, 0));
+}
+
+bool TComms::CheckLine() {
+    if (!Port)
+        return false;
+    if (!Lost && Port->error() == QSerialPort::ResourceError) {
+        Lost = true;
+        LastErrorText =
+            QStringLiteral("%1: %2").arg(SystemPath(Port->portName()), Port->errorString());
+    }
+    return Lost;
 }
 
 uint8_t TComms::ReadByte(int timeoutMs) {
@@ -366,17 +393,20 @@ bool TComms::Write(const void* buffer, unsigned count) {
 
 // Waits until nothing is left to send: what the port object still holds is handed to the
 // driver meanwhile, the driver's queue is polled with short sleeps. Line errors the driver
-// reports are cleared on the way. False when the time ran out first.
+// reports are cleared on the way, unless the port is gone. False when the time ran out first
+// or the line failed.
 bool TComms::DrainOutput(int timeoutMs) {
     QDeadlineTimer deadline(std::max(timeoutMs, 0));
     while (PendingOutput() > 0) {
-        if (deadline.hasExpired())
+        if (deadline.hasExpired() || CheckLine())
             return false;
         const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 20));
         if (Port->bytesToWrite() > 0)
             Port->waitForBytesWritten(std::max(step, 1));
         else
             QThread::msleep(QueuePollMs);
+        if (CheckLine())
+            return false;
         Port->clearError();
     }
     return true;
@@ -388,14 +418,15 @@ bool TComms::DrainOutput(int timeoutMs) {
 bool TComms::HandOver(const char* data, unsigned count) {
     if (count == 0)
         return true;
-    if (Port->write(data, count) != static_cast<qint64>(count))
+    if (Port->write(data, count) != static_cast<qint64>(count)) {
+        CheckLine();
         return false;
+    }
     const qint64 lineMs = static_cast<qint64>(count) * 10 * 1000 / std::max(BaudRate, 1);
     QDeadlineTimer deadline(DrainTimeoutMs + lineMs);
     while (Port->bytesToWrite() > 0 && !deadline.hasExpired()) {
         const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 50));
-        if (!Port->waitForBytesWritten(std::max(step, 1)) &&
-            Port->error() == QSerialPort::ResourceError)
+        if (!Port->waitForBytesWritten(std::max(step, 1)) && CheckLine())
             return false;
     }
     return Port->bytesToWrite() == 0;
@@ -405,9 +436,8 @@ bool TComms::WriteByte(uint8_t value) {
     return Write(&value, 1);
 }
 
-void TComms::WaitTransmitted(int timeoutMs) {
-    if (Port)
-        DrainOutput(timeoutMs);
+bool TComms::WaitTransmitted(int timeoutMs) {
+    return Port && DrainOutput(timeoutMs);
 }
 
 bool TComms::PortExists(const char* device) {

@@ -40,15 +40,23 @@ public:
     uint8_t ReadByte(int timeoutMs);
     bool Write(const void* buffer, unsigned count);
     bool WriteByte(uint8_t value);
-    void WaitTransmitted(int timeoutMs);
+    // False when the bytes had not all left the port within the time.
+    bool WaitTransmitted(int timeoutMs);
+
+    // Reads what has arrived, up to count bytes, waiting at most timeoutMs for the first one:
+    // the number of bytes read, or -1 once the line has failed.
+    int ReadAvailable(void* buffer, int count, int timeoutMs);
+    // The port failed while open: the adapter was unplugged or the line hung up. LastError
+    // then gives the system's reason.
+    bool LineLost() const { return Lost; }
 
     static bool PortExists(const char* device);
 
     // The settings text of the last Open, at most 31 characters.
     const char* GetSettings() const { return Settings; }
 
-    // Why the last Open failed, with a hint where one helps; empty after a successful Open.
-    // Meant to be shown on a line after "Unable to intialize serial port:\n<settings>".
+    // Why the last Open failed, with a hint where one helps; empty after a successful Open
+    // until the line fails. Meant to be shown on a line after the message of the failed step.
     QString LastError() const { return LastErrorText; }
 
     // Bytes still waiting to be sent: what the port object holds plus the driver's queue.
@@ -57,11 +65,14 @@ public:
 private:
     bool DrainOutput(int timeoutMs);
     bool HandOver(const char* data, unsigned count);
+    // Notes a failed line: true when the port reports that it is gone.
+    bool CheckLine();
 
     char Settings[32];
     QSerialPort* Port; // null while closed
     int BaudRate;      // of the open port, for the time a write takes on the line
     QString LastErrorText;
+    bool Lost;
 };
 
 // The settings text Open uses when it is given none: "COM1:9600,N,8,1".

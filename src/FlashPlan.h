@@ -13,8 +13,8 @@ class TEBData;
 bool InFlashArea(const TEBData& type, int address);
 
 struct TFlashPlan {
-    enum TCheck { Ok, AddressOutside, DoesNotFit };
-    TCheck Check = Ok;
+    enum TCheck { Fits, AddressOutside, DoesNotFit };
+    TCheck Check = Fits;
     int FlashStart = 0;
     int FlashEnd = 0;
     int64_t DataEnd = 0; // address of the image's last byte; may lie past the 32-bit range
@@ -24,7 +24,7 @@ struct TFlashPlan {
     // Index of the first protected sector among them, or -1.
     int FirstProtectedSector = -1;
 
-    bool Ok() const { return Check == Ok; }
+    bool Ok() const { return Check == Fits; }
     bool TouchesProtected() const { return FirstProtectedSector >= 0; }
 };
 

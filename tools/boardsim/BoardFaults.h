@@ -48,7 +48,8 @@ struct TFaultRule {
 struct TFaultPlan {
     std::vector<TFaultRule> Rules;
     int SilentAfter = -1; // frames answered before the board goes silent; -1: never
-    int HangUpAfter = -1; // frames answered before the board hangs up the line; -1: never
+    int HangUpAfter = -1; // frames answered (SRAM mode: bytes stored) before the board hangs up
+                          // the line; -1: never
 
     const TFaultRule* Find(TFrameKind kind, int occurrence, int attempt) const;
 };

@@ -148,6 +148,12 @@ void TBoardMonitor::Receive(uint8_t byte, int lineSpeed, int64_t nowMs,
             LogNoise(TFrameKind::Unknown, byte, lineSpeed);
             return;
         }
+        // In SRAM mode nothing is answered: a hang-up comes after that many bytes instead.
+        const int hangUpAfter = Config.Faults.HangUpAfter;
+        if (hangUpAfter >= 0 && Sram.size() >= static_cast<size_t>(hangUpAfter)) {
+            HangUp = true;
+            return;
+        }
         if (Sram.size() < MaxSramBytes)
             Sram.push_back(byte);
         if (ExtendsLastRecord(TFrameKind::Sram, false, lineSpeed))

@@ -1,0 +1,415 @@
+#include "BootMonitor.h"
+
+#include "Comm.h"
+#include "LinkSpeed.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr uint8_t SyncByte = 0x80;
+constexpr uint8_t Ack = 'A';
+constexpr uint8_t IdentityByte = 'B';
+constexpr uint8_t DataByte = 'D';
+constexpr uint8_t FlashErrorByte = 'F';
+
+void PutLe32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint16_t Le16(const uint8_t* at) {
+    return static_cast<uint16_t>(at[0] | at[1] << 8);
+}
+
+uint32_t Le32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+           static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
+}
+
+TMonitorResult ResultOf(TMonitorStatus status, uint32_t address) {
+    TMonitorResult result;
+    result.Status = status;
+    result.Address = address;
+    return result;
+}
+
+} // namespace
+
+bool ParseIdentity(const uint8_t (&reply)[IdentityReplyLength], TMonitorIdentity& identity) {
+    if (reply[0] != IdentityByte)
+        return false;
+    identity.ChipType = reply[1];
+    identity.FlashCode = Le16(reply + 4);
+    identity.Version = Le16(reply + 6);
+    identity.ClockDivisor = Le16(reply + 8);
+    identity.BaseAddress = Le32(reply + 10);
+    return true;
+}
+
+uint8_t BlockSum(const uint8_t* data, int count) {
+    uint8_t sum = 0;
+    for (int i = 0; i < count; ++i)
+        sum = static_cast<uint8_t>(sum + data[i]);
+    return sum;
+}
+
+uint32_t RangeSum(const uint8_t* data, int64_t count) {
+    uint32_t sum = 0;
+    for (int64_t i = 0; i < count; ++i)
+        sum += data[i];
+    return sum;
+}
+
+std::string PortSettingsText(const std::string& port, int speed) {
+    char text[300];
+    std::snprintf(text, sizeof text, "%s:%d,N,8,1", port.c_str(), speed);
+    return text;
+}
+
+TBootMonitor::TBootMonitor(TComms& port, const TMonitorTiming& timing, TWaitHook waitHook)
+    : Port(port), Timing(timing), WaitHook(std::move(waitHook)) {}
+
+// ---- The line ---------------------------------------------------------------------------------
+
+void TBootMonitor::Send(const uint8_t* frame, int count) {
+    // A write that fails shows up as a missing answer; only a lost line is noticed here.
+    Port.Write(frame, static_cast<unsigned>(count));
+}
+
+int TBootMonitor::Receive(uint8_t* buffer, int count, int timeoutMs) {
+    std::fill(buffer, buffer + count, uint8_t{0});
+    QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    int received = 0;
+    while (received < count) {
+        const int slice =
+            static_cast<int>(std::min<qint64>(deadline.remainingTime(), WaitHookIntervalMs));
+        const int got = Port.ReadAvailable(buffer + received, count - received, slice);
+        if (got < 0)
+            break;
+        received += got;
+        if (received == count || deadline.hasExpired())
+            break;
+        if (WaitHook)
+            WaitHook();
+    }
+    return received;
+}
+
+uint8_t TBootMonitor::ReceiveByte(int timeoutMs) {
+    uint8_t value = 0;
+    return Receive(&value, 1, timeoutMs) == 1 ? value : 0;
+}
+
+void TBootMonitor::Pause(int ms) {
+    QDeadlineTimer deadline(std::max(ms, 0));
+    while (!deadline.hasExpired()) {
+        QThread::msleep(static_cast<unsigned long>(
+            std::min<qint64>(deadline.remainingTime(), WaitHookIntervalMs)));
+        if (WaitHook)
+            WaitHook();
+    }
+}
+
+bool TBootMonitor::LineLost() const {
+    return Port.LineLost();
+}
+
+TMonitorResult TBootMonitor::LostResult(uint32_t address) const {
+    TMonitorResult result = ResultOf(TMonitorStatus::LineLost, address);
+    result.LineError = Port.LastError().toStdString();
+    return result;
+}
+
+// ---- Synchronisation --------------------------------------------------------------------------
+
+TMonitorResult TBootMonitor::Identify(TMonitorIdentity& identity) {
+    Send(&SyncByte, 1);
+    uint8_t reply[IdentityReplyLength];
+    const int got = Receive(reply, IdentityReplyLength, Timing.IdentityTimeoutMs);
+    if (LineLost())
+        return LostResult(0);
+    if (got < IdentityReplyLength || !ParseIdentity(reply, identity))
+        return ResultOf(TMonitorStatus::NoAnswer, 0);
+    Send(&Ack, 1);
+    const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
+    if (LineLost())
+        return LostResult(0);
+    if (answer != Ack) {
+        TMonitorResult result = ResultOf(TMonitorStatus::Refused, 0);
+        result.Response = answer;
+        return result;
+    }
+    return TMonitorResult();
+}
+
+TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
+    TSyncResult sync;
+    sync.Port = request.Port;
+    const int attempts = request.AutoSpeed ? BaudRateCount : 1;
+    for (int index = 0; index < attempts; ++index) {
+        const int speed = request.AutoSpeed ? BaudRates[index] : request.FixedSpeed;
+        sync.Settings = PortSettingsText(request.Port, speed);
+        if (!Port.Open(sync.Settings.c_str())) {
+            sync.Status = TSyncStatus::PortFailed;
+            sync.LineError = Port.LastError().toStdString();
+            return sync;
+        }
+        const TMonitorResult result = Identify(sync.Identity);
+        switch (result.Status) {
+        case TMonitorStatus::Ok:
+            sync.Status = TSyncStatus::Ok;
+            sync.Speed = speed;
+            return sync;
+        case TMonitorStatus::Refused:
+            sync.Status = TSyncStatus::NoAck;
+            return sync;
+        case TMonitorStatus::LineLost:
+            sync.Status = TSyncStatus::LineLost;
+            sync.LineError = result.LineError;
+            return sync;
+        default:
+            if (!request.AutoSpeed) {
+                sync.Status = TSyncStatus::NoResponse;
+                return sync;
+            }
+            Port.Close();
+        }
+    }
+    sync.Status = TSyncStatus::NoSpeed;
+    return sync;
+}
+
+// ---- Read -------------------------------------------------------------------------------------
+
+TMonitorResult TBootMonitor::ReadBlock(uint32_t address, int count, uint8_t* data) {
+    count = std::clamp(count, 1, BlockSize);
+    uint8_t frame[6] = {'R'};
+    PutLe32(frame + 1, address);
+    frame[5] = static_cast<uint8_t>(count);
+    Send(frame, sizeof frame);
+
+    uint8_t reply[BlockSize + 2];
+    const int got = Receive(reply, count + 2, Timing.AnswerTimeoutMs);
+    if (LineLost())
+        return LostResult(address);
+    if (got < count + 2 || reply[0] != DataByte)
+        return ResultOf(TMonitorStatus::NoAnswer, address);
+    const uint8_t calculated = BlockSum(reply + 1, count);
+    if (calculated != reply[count + 1]) {
+        TMonitorResult result = ResultOf(TMonitorStatus::BadChecksum, address);
+        result.ReceivedSum = reply[count + 1];
+        result.CalculatedSum = calculated;
+        return result;
+    }
+    std::copy(reply + 1, reply + 1 + count, data);
+    return TMonitorResult();
+}
+
+TMonitorResult
+TBootMonitor::ReadRange(uint32_t address, int64_t length, std::vector<uint8_t>& data,
+                        const std::function<void(uint32_t, const uint8_t*, int)>& onBlock,
+                        const TProgressHook& progress) {
+    data.clear();
+    data.reserve(static_cast<size_t>(std::max<int64_t>(length, 0)));
+    uint8_t block[BlockSize];
+    int64_t done = 0;
+    while (done < length) {
+        const int count = static_cast<int>(std::min<int64_t>(length - done, BlockSize));
+        const uint32_t at = address + static_cast<uint32_t>(done);
+        TMonitorResult result = ReadBlock(at, count, block);
+        if (!result.Ok()) {
+            result.BytesDone = done;
+            return result;
+        }
+        data.insert(data.end(), block, block + count);
+        if (onBlock)
+            onBlock(at, block, count);
+        done += count;
+        // The shorter last block ends the transfer: nothing is left to stop.
+        if (count == BlockSize && progress && !progress(done, length)) {
+            TMonitorResult result = ResultOf(TMonitorStatus::Cancelled, at);
+            result.BytesDone = done;
+            return result;
+        }
+    }
+    TMonitorResult result;
+    result.Address = address;
+    result.BytesDone = done;
+    return result;
+}
+
+// ---- Erase, write, verify ---------------------------------------------------------------------
+
+TMonitorResult TBootMonitor::EraseSector(uint32_t address) {
+    uint8_t frame[5] = {'E'};
+    PutLe32(frame + 1, address);
+    uint8_t answer = 0;
+    for (int attempt = 0; attempt < Timing.EraseAttempts; ++attempt) {
+        Send(frame, sizeof frame);
+        answer = ReceiveByte(Timing.AnswerTimeoutMs);
+        if (LineLost())
+            return LostResult(address);
+        if (answer == Ack)
+            return ResultOf(TMonitorStatus::Ok, address);
+        Pause(Timing.ErasePauseMs);
+    }
+    TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
+    result.Response = answer;
+    return result;
+}
+
+TMonitorResult TBootMonitor::StartWrite(uint32_t address, int blockLength) {
+    uint8_t frame[6] = {'W'};
+    PutLe32(frame + 1, address);
+    frame[5] = static_cast<uint8_t>(std::clamp(blockLength, 1, BlockSize));
+    Send(frame, sizeof frame);
+    const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
+    if (LineLost())
+        return LostResult(address);
+    TMonitorResult result =
+        ResultOf(answer == Ack ? TMonitorStatus::Ok : TMonitorStatus::Refused, address);
+    result.Response = answer;
+    return result;
+}
+
+TMonitorResult TBootMonitor::WriteBlock(uint32_t address, const uint8_t* data, int count) {
+    count = std::clamp(count, 1, BlockSize);
+    uint8_t frame[BlockSize + 2];
+    frame[0] = DataByte;
+    std::copy(data, data + count, frame + 1);
+    frame[count + 1] = BlockSum(data, count);
+
+    TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
+    for (int attempt = 0; attempt < Timing.WriteAttempts; ++attempt) {
+        Send(frame, count + 2);
+        const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
+        if (LineLost())
+            return LostResult(address);
+        if (answer == Ack)
+            return ResultOf(TMonitorStatus::Ok, address);
+        result = ResultOf(TMonitorStatus::Refused, address);
+        result.Response = answer;
+        if (answer == FlashErrorByte) {
+            result.Status = TMonitorStatus::FlashError;
+            result.ErrorCode = ReceiveByte(Timing.AnswerTimeoutMs);
+            if (LineLost())
+                return LostResult(address);
+        }
+        Pause(Timing.WritePauseMs);
+    }
+    return result;
+}
+
+TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, int64_t length) {
+    uint8_t frame[13] = {'V'};
+    PutLe32(frame + 1, address);
+    PutLe32(frame + 5, static_cast<uint32_t>(length));
+    PutLe32(frame + 9, RangeSum(data, length));
+    Send(frame, sizeof frame);
+    const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
+    if (LineLost())
+        return LostResult(address);
+    TMonitorResult result =
+        ResultOf(answer == Ack ? TMonitorStatus::Ok : TMonitorStatus::Refused, address);
+    result.Response = answer;
+    result.BytesDone = answer == Ack ? length : 0;
+    return result;
+}
+
+// ---- Flash programming ------------------------------------------------------------------------
+
+TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const uint8_t* data,
+                                                        int64_t length,
+                                                        const std::vector<uint32_t>& eraseAddresses,
+                                                        const std::function<void(TPhase)>& phase,
+                                                        const TProgressHook& progress) {
+    TProgramResult program;
+    auto endAt = [&program](TStep step, TMonitorResult result, int64_t done) {
+        program.Step = step;
+        program.Result = std::move(result);
+        program.Result.BytesDone = done;
+        return program;
+    };
+
+    if (phase)
+        phase(TPhase::Erasing);
+    for (uint32_t sector : eraseAddresses) {
+        TMonitorResult erased = EraseSector(sector);
+        if (!erased.Ok())
+            return endAt(TStep::Erase, erased, 0);
+    }
+
+    if (phase)
+        phase(TPhase::Programming);
+    // The run of whole blocks is announced even when there is none; the board expects it.
+    TMonitorResult started = StartWrite(address, BlockSize);
+    if (!started.Ok())
+        return endAt(TStep::FirstWriteStart, started, 0);
+    const int64_t wholeBytes = length / BlockSize * BlockSize;
+    int64_t written = 0;
+    while (written < wholeBytes) {
+        const uint32_t at = address + static_cast<uint32_t>(written);
+        TMonitorResult block = WriteBlock(at, data + written, BlockSize);
+        if (!block.Ok())
+            return endAt(TStep::Write, block, written);
+        written += BlockSize;
+        if (progress && !progress(written, length))
+            return endAt(TStep::Write, ResultOf(TMonitorStatus::Cancelled, at), written);
+    }
+    const int remainder = static_cast<int>(length - wholeBytes);
+    if (remainder > 0) {
+        const uint32_t at = address + static_cast<uint32_t>(written);
+        started = StartWrite(at, remainder);
+        if (!started.Ok()) {
+            // The message names where the programming started, not where this run would.
+            started.Address = address;
+            return endAt(TStep::RemainderWriteStart, started, written);
+        }
+        TMonitorResult block = WriteBlock(at, data + written, remainder);
+        if (!block.Ok())
+            return endAt(TStep::Write, block, written);
+        written += remainder;
+    }
+
+    if (phase)
+        phase(TPhase::Verifying);
+    TMonitorResult verified = VerifyRange(address, data, length);
+    if (!verified.Ok())
+        return endAt(TStep::Verify, verified, written);
+    verified.Address = address;
+    return endAt(TStep::Done, verified, written);
+}
+
+// ---- SRAM upload ------------------------------------------------------------------------------
+
+TMonitorResult TBootMonitor::SendSram(const uint8_t* data, int64_t length,
+                                      const TProgressHook& progress) {
+    int64_t sent = 0;
+    while (sent < length) {
+        const int count = static_cast<int>(std::min<int64_t>(length - sent, BlockSize));
+        // The bar shows the whole length before the shorter last chunk.
+        const int64_t shown = count == BlockSize ? sent : length;
+        if (progress && !progress(shown, length)) {
+            TMonitorResult result = ResultOf(TMonitorStatus::Cancelled, 0);
+            result.BytesDone = sent;
+            return result;
+        }
+        const bool taken = Port.Write(data + sent, static_cast<unsigned>(count)) &&
+                           Port.WaitTransmitted(Timing.TransmitTimeoutMs);
+        if (!taken) {
+            TMonitorResult result =
+                LineLost() ? LostResult(0) : ResultOf(TMonitorStatus::NoAnswer, 0);
+            result.BytesDone = sent;
+            return result;
+        }
+        sent += count;
+    }
+    TMonitorResult result;
+    result.BytesDone = sent;
+    return result;
+}
