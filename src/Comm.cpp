@@ -23,6 +23,7 @@
 #include <climits>
 #include <dirent.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -131,6 +132,21 @@ void RequestLowLatency(TPortHandle handle) {
     (void)::ioctl(static_cast<int>(handle), TIOCSSERIAL, &serial);
 #else
     (void)handle;
+#endif
+}
+
+// Whether the device behind an open handle is gone: a USB adapter unplugged, a line hung up.
+// The port object does not always say so; a read then simply finds nothing, time after time.
+bool DeviceGone(TPortHandle handle) {
+#ifdef _WIN32
+    COMSTAT status{};
+    DWORD errors = 0;
+    return !ClearCommError(handle, &errors, &status);
+#else
+    pollfd entry{};
+    entry.fd = static_cast<int>(handle);
+    entry.events = POLLIN;
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 #endif
 }
 
@@ -364,10 +380,17 @@ int TComms::ReadAvailable(void* buffer, int count, int timeoutMs) {
 bool TComms::CheckLine() {
     if (!Port)
         return false;
-    if (!Lost && Port->error() == QSerialPort::ResourceError) {
+    if (Lost)
+        return true;
+    if (Port->error() == QSerialPort::ResourceError) {
         Lost = true;
         LastErrorText =
             QStringLiteral("%1: %2").arg(SystemPath(Port->portName()), Port->errorString());
+    } else if (DeviceGone(Port->handle())) {
+        Lost = true;
+        LastErrorText =
+            QStringLiteral("%1: the device is gone (adapter unplugged or line hung up).")
+                .arg(SystemPath(Port->portName()));
     }
     return Lost;
 }

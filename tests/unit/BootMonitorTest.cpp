@@ -1,0 +1,560 @@
+// The boot-monitor protocol against the simulated board over a pseudo-terminal: the frames it
+// sends, what it makes of every answer, and the texts the user is shown.
+#include "BootMonitor.h"
+#include "BoardSim.h"
+#include "Comm.h"
+#include "Ebdata.h"
+#include "FlashPlan.h"
+#include "Misc.h"
+#include "MonitorMessages.h"
+
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+constexpr uint32_t FlashStart = 0x01000000;
+constexpr uint32_t SectorSize = 0x8000;
+
+// Short enough that a case which waits out every retry takes well under a second, long enough
+// for a loaded machine to answer in time.
+TMonitorTiming QuickTiming() {
+    TMonitorTiming timing;
+    timing.IdentityTimeoutMs = 150;
+    timing.AnswerTimeoutMs = 400;
+    timing.ErasePauseMs = 10;
+    timing.WritePauseMs = 10;
+    timing.TransmitTimeoutMs = 1000;
+    return timing;
+}
+
+TBytes Pattern(size_t size, uint8_t seed) {
+    TBytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 7);
+    return bytes;
+}
+
+uint32_t Le32(const TBytes& bytes, size_t at) {
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
+}
+
+TBoardConfig Board(const std::vector<std::string>& faults = {},
+                   TBoardMode mode = TBoardMode::Flash) {
+    TBoardConfig config;
+    EXPECT_TRUE(BuiltInBoardType("EB40A", config.Type));
+    config.Mode = mode;
+    for (const std::string& fault : faults) {
+        std::string error;
+        EXPECT_TRUE(ParseFault(fault, config.Faults, error)) << error;
+    }
+    return config;
+}
+
+// A simulated board and a monitor on its port; synchronised at 115200 unless told otherwise.
+class TLink {
+public:
+    explicit TLink(const TBoardConfig& config, bool synchronise = true)
+        : Sim(config), Monitor(Port, QuickTiming(), [this] { ++HookCalls; }) {
+        std::string error;
+        EXPECT_TRUE(Sim.Start(&error)) << error;
+        if (synchronise) {
+            const TSyncResult sync = Monitor.Synchronize({Sim.PortPath(), false, 115200});
+            EXPECT_TRUE(sync.Ok()) << SyncFailure(sync).Text;
+            Sim.ClearFrames();
+        }
+    }
+
+    // The frames of one kind the board received, each as sent.
+    std::vector<TBytes> FramesOf(TFrameKind kind) const {
+        std::vector<TBytes> frames;
+        for (const TFrameRecord& frame : Sim.Frames())
+            if (frame.Kind == kind)
+                frames.push_back(frame.Bytes);
+        return frames;
+    }
+
+    std::string Kinds() const {
+        std::string kinds;
+        for (const TFrameRecord& frame : Sim.Frames())
+            kinds += FrameKindName(frame.Kind) + std::string(" ");
+        return kinds;
+    }
+
+    TBoardSim Sim;
+    TComms Port;
+    int HookCalls = 0;
+    TBootMonitor Monitor;
+};
+
+std::vector<uint32_t> SectorsFrom(uint32_t address, int count) {
+    std::vector<uint32_t> sectors;
+    for (int i = 0; i < count; ++i)
+        sectors.push_back(address + i * SectorSize);
+    return sectors;
+}
+
+} // namespace
+
+TEST(MonitorSync, FindsTheSpeedOrSaysWhyNot) {
+    struct TCase {
+        const char* Name;
+        std::vector<int> Accepted;
+        std::vector<std::string> Faults;
+        TSyncRequest Request; // Port filled in below
+        TSyncStatus Status;
+        std::vector<int> Tried; // speeds of the sync bytes sent, in order
+        std::string Message;    // "%s": the settings text of the last attempt, "%p": the port
+    };
+    const std::vector<TCase> cases = {
+        {"answers only at 19200",
+         {19200},
+         {},
+         {"", true, 0},
+         TSyncStatus::Ok,
+         {115200, 57600, 38400, 19200},
+         ""},
+        {"fixed speed", {}, {}, {"", false, 9600}, TSyncStatus::Ok, {9600}, ""},
+        {"fixed speed not answered",
+         {19200},
+         {},
+         {"", false, 9600},
+         TSyncStatus::NoResponse,
+         {9600},
+         "No response from target or unable to synchronize on:\n%s"},
+        {"no ack ends at once",
+         {},
+         {"ack=byte:4E"},
+         {"", true, 0},
+         TSyncStatus::NoAck,
+         {115200},
+         "Unable synchronize with target.\nNo ACK."},
+        {"identity not starting with B",
+         {},
+         {"sync=byte:41"},
+         {"", true, 0},
+         TSyncStatus::NoSpeed,
+         {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200},
+         "Unable to auto synchronize on %p with any baud rate."},
+        {"identity cut short",
+         {},
+         {"sync=short:13"},
+         {"", false, 115200},
+         TSyncStatus::NoResponse,
+         {115200},
+         "No response from target or unable to synchronize on:\n%s"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TBoardConfig config = Board(c.Faults);
+        config.AcceptedSpeeds = c.Accepted;
+        TLink link(config, false);
+        TSyncRequest request = c.Request;
+        request.Port = link.Sim.PortPath();
+        const TSyncResult sync = link.Monitor.Synchronize(request);
+        EXPECT_EQ(sync.Status, c.Status);
+        std::vector<int> tried;
+        ASSERT_TRUE(link.Sim.WaitForFrames(c.Tried.size(), 5000));
+        for (const TFrameRecord& frame : link.Sim.Frames())
+            if (frame.Kind == TFrameKind::Sync)
+                tried.push_back(frame.Speed);
+        EXPECT_EQ(tried, c.Tried);
+        if (sync.Ok()) {
+            EXPECT_EQ(sync.Speed, c.Tried.back());
+            EXPECT_EQ(link.Sim.SyncedSpeed(), sync.Speed);
+            continue;
+        }
+        std::string expected = c.Message;
+        const std::string settings = request.Port + ":" + std::to_string(tried.back()) + ",N,8,1";
+        if (expected.find("%s") != std::string::npos)
+            expected.replace(expected.find("%s"), 2, settings);
+        if (expected.find("%p") != std::string::npos)
+            expected.replace(expected.find("%p"), 2, request.Port);
+        EXPECT_EQ(SyncFailure(sync).Text, expected);
+        EXPECT_EQ(SyncFailure(sync).Flags, MB_ICONEXCLAMATION);
+    }
+}
+
+TEST(MonitorSync, PrintsTheIdentityOfTheReply) {
+    const uint8_t reply[IdentityReplyLength] = {'B',  0x01, 0x00, 0x1F, 0x20, 0x00, 0x01,
+                                                0x01, 0x1A, 0x00, 0x00, 0x00, 0x10, 0x01};
+    TMonitorIdentity identity;
+    ASSERT_TRUE(ParseIdentity(reply, identity));
+    EXPECT_EQ(
+        IdentityLines(identity, 115200),
+        (std::vector<std::string>{"Chip type:    0x0001", "Manufacturer: 0x001F",
+                                  "Flash code:   0x0020", "Version:      0x0101",
+                                  "CD:           26 (115200 baud)", "Base address: 0x01100000"}));
+    // The simulated board sends the same fields; the divisor follows from its clock.
+    TBoardConfig config = Board();
+    config.Identity.BaseAddress = 0x01100000;
+    TLink link(config, false);
+    const TSyncResult sync = link.Monitor.Synchronize({link.Sim.PortPath(), false, 115200});
+    ASSERT_TRUE(sync.Ok());
+    EXPECT_EQ(IdentityLines(sync.Identity, sync.Speed), IdentityLines(identity, 115200));
+
+    const uint8_t notIdentity[IdentityReplyLength] = {'A'};
+    EXPECT_FALSE(ParseIdentity(notIdentity, identity));
+}
+
+TEST(MonitorRead, ReadsInBlocksOf80AndChecksEachSum) {
+    for (int length : {0, 1, 79, 80, 81, 200}) {
+        SCOPED_TRACE(length);
+        TLink link(Board());
+        const TBytes memory = Pattern(256, 3);
+        link.Sim.LoadMemory(0x2000, memory);
+        std::vector<uint8_t> data;
+        std::vector<int> blocks;
+        std::vector<int64_t> progress;
+        const TMonitorResult result = link.Monitor.ReadRange(
+            0x2000, length, data, [&](uint32_t, const uint8_t*, int n) { blocks.push_back(n); },
+            [&](int64_t done, int64_t total) {
+                EXPECT_EQ(total, length);
+                progress.push_back(done);
+                return true;
+            });
+        ASSERT_TRUE(result.Ok()) << ReadFailure(result).Text;
+        EXPECT_EQ(data, TBytes(memory.begin(), memory.begin() + length));
+        // Whole blocks first, then the rest; progress only after the whole ones.
+        std::vector<int> expectedBlocks(length / 80, 80);
+        if (length % 80)
+            expectedBlocks.push_back(length % 80);
+        EXPECT_EQ(blocks, expectedBlocks);
+        EXPECT_EQ(progress.size(), size_t(length / 80));
+        const std::vector<TBytes> frames = link.FramesOf(TFrameKind::Read);
+        ASSERT_EQ(frames.size(), expectedBlocks.size());
+        for (size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(Le32(frames[i], 1), 0x2000 + 80 * i);
+            EXPECT_EQ(frames[i][5], expectedBlocks[i]);
+        }
+    }
+}
+
+TEST(MonitorRead, ReportsBadSumsMissingRepliesAndCancel) {
+    {
+        TLink link(Board({"R#1=badsum"}));
+        link.Sim.LoadMemory(0x2000, TBytes(200, 0x11));
+        std::vector<uint8_t> data;
+        const TMonitorResult result = link.Monitor.ReadRange(0x2000, 200, data, {}, {});
+        EXPECT_EQ(result.Status, TMonitorStatus::BadChecksum);
+        EXPECT_EQ(result.BytesDone, 80);
+        EXPECT_EQ(result.CalculatedSum, uint8_t(80 * 0x11));
+        const TMonitorMessage message = ReadFailure(result);
+        char expected[128];
+        std::snprintf(expected, sizeof expected,
+                      "Checksum fail at: 0x00002050\nReceived: 0x%02X, Calculated: 0x%02X",
+                      result.ReceivedSum, result.CalculatedSum);
+        EXPECT_EQ(message.Text, expected);
+        EXPECT_EQ(message.Flags, MB_ICONINFORMATION);
+        EXPECT_EQ(link.FramesOf(TFrameKind::Read).size(), 2u) << "no read after the failure";
+    }
+    for (const char* fault : {"R#0=silent", "R#0=short:40", "R#0=byte:41"}) {
+        SCOPED_TRACE(fault);
+        TLink link(Board({fault}));
+        std::vector<uint8_t> data;
+        const TMonitorResult result = link.Monitor.ReadRange(FlashStart, 800, data, {}, {});
+        EXPECT_EQ(result.Status, TMonitorStatus::NoAnswer);
+        EXPECT_EQ(ReadFailure(result).Text, "Timeout waiting for data.");
+        EXPECT_EQ(ReadFailure(result).Flags, MB_ICONEXCLAMATION);
+        EXPECT_EQ(link.FramesOf(TFrameKind::Read).size(), 1u);
+    }
+    {
+        // Erased flash reads as 0xFF: 80 of them sum to 0xB0.
+        TLink link(Board());
+        int calls = 0;
+        std::vector<uint8_t> data;
+        const TMonitorResult result = link.Monitor.ReadRange(
+            FlashStart, 800, data, {}, [&](int64_t, int64_t) { return ++calls < 3; });
+        EXPECT_EQ(result.Status, TMonitorStatus::Cancelled);
+        EXPECT_EQ(result.BytesDone, 240);
+        EXPECT_EQ(data, TBytes(240, 0xFF));
+        EXPECT_EQ(link.FramesOf(TFrameKind::Read).size(), 3u);
+    }
+}
+
+TEST(MonitorErase, RetriesUpToFiveTimes) {
+    struct TCase {
+        std::vector<std::string> Faults;
+        TMonitorStatus Status;
+        size_t Attempts;
+    };
+    const std::vector<TCase> cases = {
+        {{}, TMonitorStatus::Ok, 1},
+        {{"E@1-2=silent"}, TMonitorStatus::Ok, 3},
+        {{"E=byte:4E"}, TMonitorStatus::Refused, 5},
+        {{"E=silent"}, TMonitorStatus::Refused, 5},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Faults.empty() ? "no fault" : c.Faults[0]);
+        TLink link(Board(c.Faults));
+        // An address inside a sector goes out as it is.
+        const uint32_t address = FlashStart + SectorSize + 0x123;
+        link.Sim.LoadMemory(FlashStart + SectorSize, TBytes(SectorSize, 0));
+        const TMonitorResult result = link.Monitor.EraseSector(address);
+        EXPECT_EQ(result.Status, c.Status);
+        const std::vector<TBytes> frames = link.FramesOf(TFrameKind::Erase);
+        ASSERT_EQ(frames.size(), c.Attempts);
+        EXPECT_EQ(Le32(frames[0], 1), address);
+        if (result.Ok()) {
+            EXPECT_EQ(link.Sim.ReadMemory(FlashStart + SectorSize, 16), TBytes(16, 0xFF));
+        } else {
+            EXPECT_EQ(EraseFailure(result).Text, "Sector erase at 0x01008123 failed.");
+        }
+        if (c.Attempts > 1) {
+            EXPECT_GT(link.HookCalls, 0) << "the window must be kept alive during the waits";
+        }
+    }
+}
+
+TEST(MonitorProgram, SendsWriteStartsBlocksAndTheVerify) {
+    struct TCase {
+        int Length;
+        std::vector<std::pair<uint32_t, int>> WriteStarts; // offset, block length
+        std::vector<int> Blocks;
+        std::vector<int64_t> Progress;
+    };
+    const std::vector<TCase> cases = {
+        {200, {{0, 80}, {160, 40}}, {80, 80, 40}, {80, 160}},
+        {50, {{0, 80}, {0, 50}}, {50}, {}},
+        {160, {{0, 80}}, {80, 80}, {80, 160}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Length);
+        TLink link(Board());
+        const TBytes image = Pattern(c.Length, 9);
+        std::vector<TBootMonitor::TPhase> phases;
+        std::vector<int64_t> progress;
+        const auto program = link.Monitor.ProgramFlash(
+            FlashStart, image.data(), c.Length, {FlashStart},
+            [&](TBootMonitor::TPhase phase) { phases.push_back(phase); },
+            [&](int64_t done, int64_t) {
+                progress.push_back(done);
+                return true;
+            });
+        ASSERT_TRUE(program.Result.Ok()) << ProgramFailure(program, FlashStart).Text;
+        EXPECT_EQ(program.Step, TBootMonitor::TStep::Done);
+        EXPECT_EQ(ProgramClosingLine(program), "");
+        EXPECT_EQ(link.Sim.ReadMemory(FlashStart, c.Length), image);
+        EXPECT_EQ(progress, c.Progress);
+        EXPECT_EQ(phases, (std::vector<TBootMonitor::TPhase>{TBootMonitor::TPhase::Erasing,
+                                                             TBootMonitor::TPhase::Programming,
+                                                             TBootMonitor::TPhase::Verifying}));
+        std::vector<std::pair<uint32_t, int>> starts;
+        for (const TBytes& frame : link.FramesOf(TFrameKind::WriteStart))
+            starts.push_back({Le32(frame, 1) - FlashStart, frame[5]});
+        EXPECT_EQ(starts, c.WriteStarts);
+        std::vector<int> blocks;
+        for (const TBytes& frame : link.FramesOf(TFrameKind::Data))
+            blocks.push_back(static_cast<int>(frame.size()) - 2);
+        EXPECT_EQ(blocks, c.Blocks);
+        const std::vector<TBytes> verify = link.FramesOf(TFrameKind::Verify);
+        ASSERT_EQ(verify.size(), 1u);
+        EXPECT_EQ(Le32(verify[0], 1), FlashStart);
+        EXPECT_EQ(Le32(verify[0], 5), uint32_t(c.Length));
+        EXPECT_EQ(Le32(verify[0], 9), std::accumulate(image.begin(), image.end(), 0u));
+        EXPECT_EQ(ProgrammedLine(c.Length, FlashStart),
+                  std::to_string(c.Length) + " bytes at 0x01000000 programmed OK.");
+    }
+}
+
+TEST(MonitorProgram, EndsWhereTheBoardRefuses) {
+    struct TCase {
+        std::vector<std::string> Faults;
+        TBootMonitor::TStep Step; // Done: succeeds
+        std::string Message;
+        std::string ClosingLine;
+    };
+    const std::string eraseFailed =
+        "Sector erase at 0x01008000 failed.\n\nIt may help now to restart the eval. board in the "
+        "flash programming mode\nand then try again.";
+    const std::vector<TCase> cases = {
+        {{"D#1@1=byte:4E"}, TBootMonitor::TStep::Done, "", ""},
+        {{"D#1=flash:02"},
+         TBootMonitor::TStep::Write,
+         "Flash write error at: 0x01000050.\nError: 0x02",
+         "Failed"},
+        {{"D#0=byte:4E"},
+         TBootMonitor::TStep::Write,
+         "Unable to write data block at: 0x01000000.\nResponse code: 0x4E (NACK)",
+         "Failed"},
+        {{"D#2=byte:15"},
+         TBootMonitor::TStep::Write,
+         "Unable to write data block at: 0x010000A0.\nResponse code: 0x15 ",
+         "Failed"},
+        {{"E#1=silent"}, TBootMonitor::TStep::Erase, eraseFailed, "Failed"},
+        {{"W#0=byte:4E"},
+         TBootMonitor::TStep::FirstWriteStart,
+         "Unable to initiate write operation at address: 0x01000000.",
+         ""},
+        {{"W#1=silent"},
+         TBootMonitor::TStep::RemainderWriteStart,
+         "Unable to initiate write operation at address: 0x01000000.",
+         "Failed"},
+        {{"V=byte:4E"}, TBootMonitor::TStep::Verify, "Program verification failed.", ""},
+    };
+    const TBytes image = Pattern(200, 1);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Faults[0]);
+        TLink link(Board(c.Faults));
+        const auto program = link.Monitor.ProgramFlash(FlashStart, image.data(), 200,
+                                                       SectorsFrom(FlashStart, 2), {}, {});
+        EXPECT_EQ(program.Step, c.Step);
+        if (c.Step == TBootMonitor::TStep::Done) {
+            EXPECT_TRUE(program.Result.Ok());
+            EXPECT_EQ(link.FramesOf(TFrameKind::Data).size(), 4u) << "one block sent twice";
+            continue;
+        }
+        EXPECT_EQ(ProgramFailure(program, FlashStart).Text, c.Message);
+        EXPECT_EQ(ProgramFailure(program, FlashStart).Flags, MB_ICONEXCLAMATION);
+        EXPECT_EQ(ProgramClosingLine(program), c.ClosingLine);
+    }
+    {
+        // A refused block is sent five times, and nothing follows it.
+        TLink link(Board({"D#1=byte:4E"}));
+        link.Monitor.ProgramFlash(FlashStart, image.data(), 200, {FlashStart}, {}, {});
+        EXPECT_EQ(link.Kinds(), "E W D D D D D D ");
+    }
+    {
+        TLink link(Board());
+        const auto program = link.Monitor.ProgramFlash(FlashStart, image.data(), 200, {FlashStart},
+                                                       {}, [](int64_t, int64_t) { return false; });
+        EXPECT_EQ(program.Result.Status, TMonitorStatus::Cancelled);
+        EXPECT_EQ(ProgramClosingLine(program), "User break.");
+        EXPECT_EQ(link.FramesOf(TFrameKind::Data).size(), 1u);
+    }
+}
+
+TEST(MonitorVerify, ComparesTheBoardsSum) {
+    TLink link(Board());
+    const TBytes image = Pattern(200, 4);
+    link.Sim.LoadMemory(FlashStart, image);
+    EXPECT_TRUE(link.Monitor.VerifyRange(FlashStart, image.data(), 200).Ok());
+    EXPECT_TRUE(link.Monitor.VerifyRange(FlashStart, image.data(), 50).Ok());
+    const TMonitorResult moved = link.Monitor.VerifyRange(FlashStart + 0x100, image.data(), 200);
+    EXPECT_EQ(moved.Status, TMonitorStatus::Refused);
+    EXPECT_EQ(VerifyFailure(moved).Text, "Data verification failed.");
+    EXPECT_EQ(VerifiedLine(200, FlashStart), "200 bytes at 0x01000000 verified OK.");
+}
+
+TEST(MonitorSram, SendsTheImageRawInChunks) {
+    struct TCase {
+        int Length;
+        std::vector<int64_t> Progress;
+    };
+    for (const TCase& c : std::vector<TCase>{{160, {0, 80}}, {100, {0, 100}}, {30, {30}}}) {
+        SCOPED_TRACE(c.Length);
+        TLink link(Board({}, TBoardMode::Sram), false);
+        ASSERT_TRUE(link.Port.Open(PortSettingsText(link.Sim.PortPath(), 115200).c_str()));
+        const TBytes image = Pattern(c.Length, 2);
+        std::vector<int64_t> progress;
+        const TMonitorResult result =
+            link.Monitor.SendSram(image.data(), c.Length, [&](int64_t done, int64_t) {
+                progress.push_back(done);
+                return true;
+            });
+        ASSERT_TRUE(result.Ok());
+        EXPECT_EQ(result.BytesDone, c.Length);
+        EXPECT_EQ(progress, c.Progress);
+        ASSERT_TRUE(link.Sim.WaitForFrames(1, 5000));
+        for (int i = 0; i < 100 && link.Sim.SramData().size() < image.size(); ++i)
+            QThread::msleep(20);
+        EXPECT_EQ(link.Sim.SramData(), image);
+    }
+}
+
+TEST(MonitorLine, AHungUpLineEndsTheOperationAtOnce) {
+    // Default timing: were the hang-up not noticed, each case would wait out every retry.
+    const TBytes image = Pattern(800, 5);
+    // The line takes a small upload whole before the board can hang up; a large one cannot.
+    const TBytes large = Pattern(256 * 1024, 5);
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Faults;
+        TBoardMode Mode;
+        std::function<TMonitorResult(TBootMonitor&)> Run;
+    };
+    const std::vector<TCase> cases = {
+        {"read",
+         {"hangup-after:3"},
+         TBoardMode::Flash,
+         [](TBootMonitor& monitor) {
+             std::vector<uint8_t> data;
+             return monitor.ReadRange(FlashStart, 800, data, {}, {});
+         }},
+        {"program",
+         {"hangup-after:5"},
+         TBoardMode::Flash,
+         [&image](TBootMonitor& monitor) {
+             return monitor.ProgramFlash(FlashStart, image.data(), 800, {FlashStart}, {}, {})
+                 .Result;
+         }},
+        {"sram",
+         {"hangup-after:200"},
+         TBoardMode::Sram,
+         [&large](TBootMonitor& monitor) {
+             return monitor.SendSram(large.data(), int64_t(large.size()), {});
+         }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TBoardConfig config = Board(c.Faults, c.Mode);
+        TBoardSim sim(config);
+        ASSERT_TRUE(sim.Start());
+        TComms port;
+        TBootMonitor monitor(port);
+        if (c.Mode == TBoardMode::Flash)
+            ASSERT_TRUE(monitor.Synchronize({sim.PortPath(), false, 115200}).Ok());
+        else
+            ASSERT_TRUE(port.Open(PortSettingsText(sim.PortPath(), 115200).c_str()));
+        const TMonitorResult result = c.Run(monitor);
+        EXPECT_EQ(result.Status, TMonitorStatus::LineLost);
+        EXPECT_FALSE(result.LineError.empty());
+        EXPECT_TRUE(port.LineLost());
+    }
+}
+
+TEST(FlashPlanning, ChecksTheRangeAndFindsEverySectorTouched) {
+    TEBData type("EB40A");
+    ASSERT_TRUE(type.SetSectors("8x32K,2x32K,30x64K"));
+    ASSERT_TRUE(type.SetProtected("0-1"));
+    ASSERT_TRUE(type.SetFlashStart("0100 0000"));
+    const int start = type.GetFlashStart();
+    const int end = type.FlashEnd();
+    struct TCase {
+        int Address;
+        int64_t Length;
+        TFlashPlan::TCheck Check;
+        std::vector<uint32_t> Erase;
+        int Protected;
+    };
+    const std::vector<TCase> cases = {
+        {start, 200, TFlashPlan::Fits, {0x01000000}, 0},
+        {start - 1, 1, TFlashPlan::AddressOutside, {}, -1},
+        {end + 1, 1, TFlashPlan::AddressOutside, {}, -1},
+        {end, 1, TFlashPlan::Fits, {uint32_t(end)}, -1},
+        {end - 9, 11, TFlashPlan::DoesNotFit, {}, -1},
+        // Starting inside sector 2, 0x8000 bytes reach into sector 3 only; 0x8001 into 4.
+        {start + 0x10100, 0x8000, TFlashPlan::Fits, {0x01010100, 0x01018000}, -1},
+        {start + 0x10100, 0x10000, TFlashPlan::Fits, {0x01010100, 0x01018000, 0x01020000}, -1},
+        {start + 0x4000, 0x8000, TFlashPlan::Fits, {0x01004000, 0x01008000}, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Address);
+        const TFlashPlan plan = PlanFlashProgramming(type, c.Address, c.Length);
+        EXPECT_EQ(plan.Check, c.Check);
+        EXPECT_EQ(plan.EraseAddresses, c.Erase);
+        EXPECT_EQ(plan.FirstProtectedSector, c.Protected);
+    }
+    EXPECT_EQ(ProgramCheckFailure(PlanFlashProgramming(type, end - 9, 11), end - 9).Text,
+              "Program data doesn't fit into selected flash area.\n\nFlash start: 0x01000000, "
+              "Flash end: 0x0122FFFF\nData start: 0x0122FFF6, Data end: 0x01230000");
+    EXPECT_EQ(ProgramCheckFailure(PlanFlashProgramming(type, 0, 1), 0).Text,
+              "Programming address must be within 0x01000000 and 0x0122FFFF");
+}
