@@ -48,7 +48,7 @@ public:
 
 private:
     void Run();
-    void Deliver(const std::vector<uint8_t>& reply, int64_t frameStartMs, size_t frameBytes,
+    void Deliver(const std::vector<uint8_t>& reply, int64_t frameStartUs, size_t frameBytes,
                  int speed);
 
     TBoardConfig Config;
@@ -61,6 +61,7 @@ private:
     std::thread Worker;
     std::atomic<bool> Stopping{false};
     std::atomic<bool> LineClosed{false};
+    int64_t LastDeliveryUs = 0; // on the board's thread only
 };
 
 #endif

@@ -52,7 +52,7 @@ Faults (repeatable):
               badsum       read reply with a wrong checksum
               short:N      only the first N bytes of the identity or read reply
   --fault silent-after:N   answer N frames, then nothing
-  --fault hangup-after:N   answer N frames, then hang up the line
+  --fault hangup-after:N   answer N frames (SRAM mode: take N bytes), then hang up the line
   Examples: --fault sync=silent (no identity), --fault sync=byte:41 (wrong first byte),
             --fault ack=byte:15, --fault 'D#2@1-2=byte:4E', --fault D#0=flash:02
 
@@ -234,7 +234,10 @@ int main(int argc, char** argv) {
 
     TPortAnnouncement announcement;
     if (announce) {
-        if (announcement.Announce(config.Type.Name + "-boardsim", board.PortPath(), &error))
+        if (announcement.Announce(config.Type.Name +
+                                      (config.Mode == TBoardMode::Sram ? "-sram" : "-flash") +
+                                      "-boardsim",
+                                  board.PortPath(), &error))
             std::fprintf(stderr, "Announced as %s\n", announcement.LinkPath().c_str());
         else
             std::fprintf(stderr, "korvex-boardsim: not announced: %s\n", error.c_str());
