@@ -125,6 +125,17 @@ TMonitorResult TBootMonitor::LostResult(uint32_t address) const {
     return result;
 }
 
+TMonitorResult TBootMonitor::Command(const uint8_t* frame, int count, uint32_t address) {
+    Send(frame, count);
+    const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
+    if (LineLost())
+        return LostResult(address);
+    TMonitorResult result =
+        ResultOf(answer == Ack ? TMonitorStatus::Ok : TMonitorStatus::Refused, address);
+    result.Response = answer;
+    return result;
+}
+
 // ---- Synchronisation --------------------------------------------------------------------------
 
 TMonitorResult TBootMonitor::Identify(TMonitorIdentity& identity) {
@@ -248,18 +259,13 @@ TBootMonitor::ReadRange(uint32_t address, int64_t length, std::vector<uint8_t>& 
 TMonitorResult TBootMonitor::EraseSector(uint32_t address) {
     uint8_t frame[5] = {'E'};
     PutLe32(frame + 1, address);
-    uint8_t answer = 0;
+    TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
     for (int attempt = 0; attempt < Timing.EraseAttempts; ++attempt) {
-        Send(frame, sizeof frame);
-        answer = ReceiveByte(Timing.AnswerTimeoutMs);
-        if (LineLost())
-            return LostResult(address);
-        if (answer == Ack)
-            return ResultOf(TMonitorStatus::Ok, address);
+        result = Command(frame, sizeof frame, address);
+        if (result.Ok() || result.Status == TMonitorStatus::LineLost)
+            return result;
         Pause(Timing.ErasePauseMs);
     }
-    TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
-    result.Response = answer;
     return result;
 }
 
@@ -267,14 +273,7 @@ TMonitorResult TBootMonitor::StartWrite(uint32_t address, int blockLength) {
     uint8_t frame[6] = {'W'};
     PutLe32(frame + 1, address);
     frame[5] = static_cast<uint8_t>(std::clamp(blockLength, 1, BlockSize));
-    Send(frame, sizeof frame);
-    const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
-    if (LineLost())
-        return LostResult(address);
-    TMonitorResult result =
-        ResultOf(answer == Ack ? TMonitorStatus::Ok : TMonitorStatus::Refused, address);
-    result.Response = answer;
-    return result;
+    return Command(frame, sizeof frame, address);
 }
 
 TMonitorResult TBootMonitor::WriteBlock(uint32_t address, const uint8_t* data, int count) {
@@ -310,14 +309,8 @@ TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, 
     PutLe32(frame + 1, address);
     PutLe32(frame + 5, static_cast<uint32_t>(length));
     PutLe32(frame + 9, RangeSum(data, length));
-    Send(frame, sizeof frame);
-    const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
-    if (LineLost())
-        return LostResult(address);
-    TMonitorResult result =
-        ResultOf(answer == Ack ? TMonitorStatus::Ok : TMonitorStatus::Refused, address);
-    result.Response = answer;
-    result.BytesDone = answer == Ack ? length : 0;
+    TMonitorResult result = Command(frame, sizeof frame, address);
+    result.BytesDone = result.Ok() ? length : 0;
     return result;
 }
 

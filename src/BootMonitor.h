@@ -165,6 +165,8 @@ private:
     int Receive(uint8_t* buffer, int count, int timeoutMs);
     // One answer byte; 0 when none came.
     uint8_t ReceiveByte(int timeoutMs);
+    // Sends a command and awaits its one-byte answer: Ok for the acknowledge, else Refused.
+    TMonitorResult Command(const uint8_t* frame, int count, uint32_t address);
     void Pause(int ms);
     bool LineLost() const;
     TMonitorResult LostResult(uint32_t address) const;
