@@ -42,6 +42,11 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner) {
     CreateToolBar();
     CreateConsole();
     CreateStatusBar();
+    // An image file dropped on the window is loaded as Open loads it; the console leaves drops
+    // to the window.
+    setAcceptDrops(true);
+    Memo->setAcceptDrops(false);
+    Memo->viewport()->setAcceptDrops(false);
     Timer = new QTimer(this);
     Timer->setInterval(PortCheckDelayMs);
     connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
@@ -202,10 +207,11 @@ void TMainForm::ExitMenuClick() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    // While a transfer runs only Cancel is offered. Closing then would leave the transfer running
-    // unseen, and the application's quitting would make its remaining questions and its final
-    // report return at once, unanswered and unread.
-    if (Busy) {
+    // While a board command runs (a transfer offers only Cancel; the others wait for the board
+    // with the window painting) closing would leave the command running unseen, and the
+    // application's quitting would make its remaining questions and its final report return at
+    // once, unanswered and unread.
+    if (Busy || Operating) {
         event->ignore();
         return;
     }

@@ -3,9 +3,11 @@
 // (the loaded image, the current board type, the console, the status bar) and every user
 // command is one of its handlers. Its implementation is split by concern over Mainfrm*.cpp.
 
+#include "BootMonitor.h"
 #include "ImageFile.h"
 #include "TString.h"
 
+#include <QElapsedTimer>
 #include <QFont>
 #include <QMainWindow>
 
@@ -16,6 +18,8 @@ class QAction;
 class QCloseEvent;
 class QColor;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QKeyEvent;
 class QLabel;
 class QMenu;
@@ -27,7 +31,9 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class TEBData;
+class TComms;
 class TSettingsKey;
+struct TMonitorMessage;
 
 // Console colours are kept as Windows colour values (red in the low byte) so that stored
 // settings carry over between platforms.
@@ -88,6 +94,7 @@ public:
     QPlainTextEdit* Memo = nullptr; // the console
     QStatusBar* StatusBar = nullptr;
     QProgressBar* ProgressBar = nullptr; // lies over the first status panel
+    QLabel* TransferL = nullptr;         // beside it: throughput and time left of a transfer
     QTimer* Timer = nullptr;             // one-shot port check, 500 ms after start
 
     // --- state that lives for the whole run ----------------------------------------------
@@ -98,11 +105,18 @@ public:
     int LinkBaud = 0;        // speed found by the last successful synchronisation
     std::shared_ptr<TEBData> CurrentType; // the selected board type, or null
     TString RememberedPort; // SerialPort as read at start-up, selected once the list is filled
+    // Answer time-outs and pauses of the board commands. The program keeps the defaults; tests
+    // shorten them so that a case that waits out every retry stays quick.
+    TMonitorTiming MonitorTiming;
 
     // --- window ---------------------------------------------------------------------------
     void EnableFlashCommands(bool on);
     void SetBusy(bool busy);
     bool IsBusy() const { return Busy; }
+    // A board command runs (from its first question to its last message). Its waits keep the
+    // window painting; nothing else may start meanwhile.
+    bool IsOperating() const { return Operating; }
+    void SetOperating(bool operating) { Operating = operating; }
 
     // --- console --------------------------------------------------------------------------
     void ConsoleAdd(const TString& line);
@@ -126,6 +140,8 @@ public:
     void ProgressStart(int total); // range 0..total, position 0, shown
     void ProgressSetPosition(int position);
     void ProgressEnd(); // hidden, whatever the outcome
+    // Throughput and time left beside the bar, from the time since ProgressStart.
+    void ProgressShowRate(int64_t doneBytes, int64_t totalBytes);
 
     // --- start-up and shut-down steps of the other concerns ------------------------------
     void ReadFileHistory(TSettingsKey& key);
@@ -136,6 +152,25 @@ public:
     void ImportTypesIfMissing(TSettingsKey& key);
     void SelectType(const TString& name);
     void LoadImageFile(const TString& path);
+    // Loads a file the user chose (Open, or dropped on the window): remembered as the last
+    // location and in the history.
+    void OpenChosenFile(const QString& path);
+
+    // --- board commands -------------------------------------------------------------------
+    // The port's settings text: the SRAM upload (SramSpeedSetting) at its stored speed, every
+    // other command at LinkBaud.
+    TString BuildPortSettings(int mode);
+    // One read command; its dump goes to the console. Shows the message and returns false when
+    // the block did not come.
+    bool ReadBlock(TBootMonitor& monitor, uint32_t address, int count);
+    // Erases the sector holding address; outcome tells the caller's message what happened.
+    bool EraseSector(TBootMonitor& monitor, uint32_t address, TMonitorResult& outcome);
+    // The image bytes from offset written as one data block to start + written; on success adds
+    // count to written, else shows the error of the last attempt.
+    bool WriteBlock(TBootMonitor& monitor, uint32_t start, int64_t& written, int count);
+    // Whether the board holds the first length bytes of data from address on. Shows nothing.
+    bool VerifyRange(TBootMonitor& monitor, const uint8_t* data, int64_t length, uint32_t address,
+                     TMonitorResult& outcome);
 
     // --- handlers -------------------------------------------------------------------------
     void OpenTBClick();
@@ -163,6 +198,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateToolBar();
@@ -174,10 +211,30 @@ private:
     static bool CanBeReached(const QRect& frame); // enough of it lies on some screen
     void WriteFormSize(TSettingsKey& key);
 
+    bool HasSectors() const;
+    // Runs Open when no image is loaded; whether there is one now.
+    bool HaveImage();
+    // Opens the port for a board command; tells the user why not when it cannot.
+    bool OpenBoardPort(TComms& port, int mode);
+    // The protocol over port, with the window's timing and a wait hook that keeps it painting.
+    TBootMonitor Monitor(TComms& port);
+    // Lets the window handle everything pending, Cancel included, between two blocks of a
+    // transfer; false when the user confirmed an abort.
+    bool PumpMessages();
+
     QAction* EraseAllTBAction = nullptr; // the tool-bar slot of EraseAllTB, kept hidden
     QLabel* StatusLabels[3] = {nullptr, nullptr, nullptr};
-    bool Busy = false; // a read or a flash programming runs
+    bool Busy = false;      // a transfer runs: only Cancel is offered
+    bool Operating = false; // any board command runs
+    QElapsedTimer TransferClock;
 };
+
+// Shows a boot-monitor message with its flags; the answer.
+int ShowMessage(const TMonitorMessage& message);
+
+// "10.6 KB/s, 0:25 left" for a transfer that moved doneBytes of totalBytes in elapsedMs; empty
+// while there is nothing to measure yet.
+std::string TransferRateText(int64_t doneBytes, int64_t totalBytes, double elapsedMs);
 
 // Shows the progress bar for one transfer and hides it again on every way out of the operation.
 class TProgressScope {
@@ -187,6 +244,9 @@ public:
     TProgressScope(const TProgressScope&) = delete;
     TProgressScope& operator=(const TProgressScope&) = delete;
     void SetPosition(int position) { FForm.ProgressSetPosition(position); }
+    void ShowRate(int64_t doneBytes, int64_t totalBytes) {
+        FForm.ProgressShowRate(doneBytes, totalBytes);
+    }
 
 private:
     TMainForm& FForm;
@@ -199,6 +259,44 @@ public:
     ~TBusyScope() { FForm.SetBusy(false); }
     TBusyScope(const TBusyScope&) = delete;
     TBusyScope& operator=(const TBusyScope&) = delete;
+
+private:
+    TMainForm& FForm;
+};
+
+// Marks a board command as running, from its first question to its last message.
+class TOperationScope {
+public:
+    explicit TOperationScope(TMainForm& form) : FForm(form) { FForm.SetOperating(true); }
+    ~TOperationScope() { FForm.SetOperating(false); }
+    TOperationScope(const TOperationScope&) = delete;
+    TOperationScope& operator=(const TOperationScope&) = delete;
+
+private:
+    TMainForm& FForm;
+};
+
+// The hourglass cursor for one phase of an operation; back to normal on every way out.
+class TWaitCursor {
+public:
+    TWaitCursor();
+    ~TWaitCursor() { Restore(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+    void Restore();
+
+private:
+    bool FSet;
+};
+
+// Holds the console's repainting while a long dump grows; it shows the whole at once when the
+// scope ends, whichever way.
+class TConsoleFreeze {
+public:
+    explicit TConsoleFreeze(TMainForm& form);
+    ~TConsoleFreeze();
+    TConsoleFreeze(const TConsoleFreeze&) = delete;
+    TConsoleFreeze& operator=(const TConsoleFreeze&) = delete;
 
 private:
     TMainForm& FForm;

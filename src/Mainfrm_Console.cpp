@@ -17,6 +17,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -68,8 +70,13 @@ void TMainForm::CreateStatusBar() {
     ProgressBar = new QProgressBar(progressPanel);
     ProgressBar->setGeometry(8, 2, 173, 17);
     ProgressBar->setRange(0, 100);
-    ProgressBar->setTextVisible(false);
+    ProgressBar->setFormat("%p%");
     StatusBar->addWidget(progressPanel);
+
+    TransferL = new QLabel(StatusBar);
+    TransferL->setObjectName("TransferL");
+    StatusBar->addWidget(TransferL);
+    TransferL->hide();
 
     auto* typePanel = new QLabel(StatusBar);
     typePanel->setFixedWidth(80);
@@ -220,6 +227,9 @@ void TMainForm::ProgressStart(int total) {
     ProgressBar->setRange(0, total > 0 ? total : 1);
     ProgressBar->setValue(0);
     ProgressBar->show();
+    TransferL->clear();
+    TransferL->show();
+    TransferClock.start();
 }
 
 void TMainForm::ProgressSetPosition(int position) {
@@ -228,4 +238,35 @@ void TMainForm::ProgressSetPosition(int position) {
 
 void TMainForm::ProgressEnd() {
     ProgressBar->hide();
+    TransferL->hide();
+}
+
+void TMainForm::ProgressShowRate(int64_t doneBytes, int64_t totalBytes) {
+    const double elapsedMs = TransferClock.isValid() ? TransferClock.nsecsElapsed() / 1e6 : 0;
+    TransferL->setText(QString::fromStdString(TransferRateText(doneBytes, totalBytes, elapsedMs)));
+}
+
+std::string TransferRateText(int64_t doneBytes, int64_t totalBytes, double elapsedMs) {
+    if (doneBytes <= 0 || elapsedMs <= 0)
+        return std::string();
+    const double bytesPerSecond = static_cast<double>(doneBytes) * 1000.0 / elapsedMs;
+    const int64_t left = std::max<int64_t>(totalBytes - doneBytes, 0);
+    const auto seconds = static_cast<int64_t>(std::ceil(left / bytesPerSecond));
+    char text[64];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%.1f KB/s, %lld:%02d:%02d left", bytesPerSecond / 1024,
+                      static_cast<long long>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+                      static_cast<int>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%.1f KB/s, %d:%02d left", bytesPerSecond / 1024,
+                      static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+    return text;
+}
+
+TConsoleFreeze::TConsoleFreeze(TMainForm& form) : FForm(form) {
+    FForm.Memo->setUpdatesEnabled(false);
+}
+
+TConsoleFreeze::~TConsoleFreeze() {
+    FForm.Memo->setUpdatesEnabled(true);
 }

@@ -8,10 +8,15 @@
 
 #include <QAction>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 
 namespace {
 
@@ -111,7 +116,6 @@ void TMainForm::LoadImageFile(const TString& path) {
 }
 
 void TMainForm::OpenTBClick() {
-    TSettingsKey key;
     QFileDialog dialog(this, "Open");
     dialog.setFileMode(QFileDialog::ExistingFile);
     QStringList filters;
@@ -121,20 +125,60 @@ void TMainForm::OpenTBClick() {
     dialog.selectNameFilter(filters.first());
     ListEveryFileUnderAllFiles(dialog);
     dialog.setSizeGripEnabled(true);
-    if (key.IsOpen()) {
-        const QString last = ToQString(key.ReadString("LastFileLocation"));
+    {
+        TSettingsKey key;
+        const QString last = key.IsOpen() ? ToQString(key.ReadString("LastFileLocation")) : "";
         if (!last.isEmpty())
             dialog.selectFile(last); // its folder, with the name proposed
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
 
-    const QString chosen = QDir::toNativeSeparators(dialog.selectedFiles().first());
-    const TString path = FromQString(chosen);
-    if (key.IsOpen())
-        key.WriteString("LastFileLocation", path);
-    LoadImageFile(path);
+    OpenChosenFile(dialog.selectedFiles().first());
+}
+
+void TMainForm::OpenChosenFile(const QString& path) {
+    const QString chosen = QDir::toNativeSeparators(path);
+    const TString text = FromQString(chosen);
+    {
+        TSettingsKey key;
+        if (key.IsOpen())
+            key.WriteString("LastFileLocation", text);
+    }
+    LoadImageFile(text);
     AddToHistory(OpenPopup, chosen); // a failed load is remembered too
+}
+
+namespace {
+
+// The one local file a drag carries, or an empty text.
+QString DraggedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1)
+        return QString();
+    const QUrl url = data->urls().first();
+    if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile())
+        return QString();
+    return url.toLocalFile();
+}
+
+} // namespace
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    // Not while a command runs: the image it transfers must stay as it is.
+    if (!Busy && !Operating && !DraggedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    const QString path = DraggedFile(event->mimeData());
+    if (Busy || Operating || path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    OpenChosenFile(path);
 }
 
 void TMainForm::HistoryItemClick(QAction* item) {

@@ -55,6 +55,12 @@ void TMainForm::WritePortSetting(TSettingsKey& key) {
 
 void TMainForm::TimerTimer() {
     Timer->stop();
+    // A board command keeps the window painting while it waits for the board; the check must not
+    // put its box into the middle of that. It comes back once the command is over.
+    if (IsOperating()) {
+        Timer->start();
+        return;
+    }
     if (PortCB->count() > 0)
         return;
     MsgBox(MB_ICONWARNING, "No serial ports found on this computer.");

@@ -1,0 +1,105 @@
+// The main window's link to the board: the port settings of the board commands, opening the port,
+// the protocol with a wait hook that keeps the window painting, and the link synchronisation.
+
+#include "Comm.h"
+#include "Ebdata.h"
+#include "LinkSpeed.h"
+#include "Mainfrm.h"
+#include "Misc.h"
+#include "MonitorMessages.h"
+
+#include <QApplication>
+#include <QComboBox>
+
+namespace {
+
+std::string PortText(const QComboBox* box) {
+    return box->currentText().toLocal8Bit().toStdString();
+}
+
+} // namespace
+
+int ShowMessage(const TMonitorMessage& message) {
+    return MsgBox(message.Flags, "%s", message.Text.c_str());
+}
+
+TWaitCursor::TWaitCursor() : FSet(true) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void TWaitCursor::Restore() {
+    if (!FSet)
+        return;
+    FSet = false;
+    QApplication::restoreOverrideCursor();
+}
+
+TString TMainForm::BuildPortSettings(int mode) {
+    const int speed = mode == SramSpeedSetting ? ReadMaxSpeed(SramSpeedSetting) : LinkBaud;
+    return TString(PortSettingsText(PortText(PortCB), speed).c_str());
+}
+
+bool TMainForm::OpenBoardPort(TComms& port, int mode) {
+    const TString settings = BuildPortSettings(mode);
+    if (port.Open(settings))
+        return true;
+    ShowMessage(PortOpenFailure(settings(), port.LastError().toLocal8Bit().toStdString()));
+    return false;
+}
+
+TBootMonitor TMainForm::Monitor(TComms& port) {
+    // The window repaints while an answer is awaited; clicks and keys wait for the next point at
+    // which the command lets them in, and the commands' own guards keep timers and a close
+    // request from acting meanwhile.
+    return TBootMonitor(port, MonitorTiming, [] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+}
+
+bool TMainForm::PumpMessages() {
+    QCoreApplication::processEvents();
+    return !UserBreak;
+}
+
+bool TMainForm::HasSectors() const {
+    return CurrentType && CurrentType->GetSectorCount() > 0;
+}
+
+bool TMainForm::HaveImage() {
+    if (FileImage.Length() == 0)
+        OpenTBClick();
+    return FileImage.Length() != 0;
+}
+
+void TMainForm::SynchTBClick() {
+    TOperationScope operation(*this);
+    if (!HasSectors())
+        return;
+    const std::string port = PortText(PortCB);
+    if (ShowMessage(SyncConfirmation(port)) != IDOK)
+        return;
+
+    // A failed synchronisation leaves the flash commands locked.
+    EnableFlashCommands(false);
+    TComms comms;
+    TBootMonitor monitor = Monitor(comms);
+    TSyncRequest request;
+    request.Port = port;
+    request.AutoSpeed = ReadAutoSpeed();
+    request.FixedSpeed = ReadMaxSpeed(FlashSpeedSetting);
+    TWaitCursor cursor;
+    const TSyncResult sync = monitor.Synchronize(request);
+    cursor.Restore();
+    if (!sync.Ok()) {
+        ShowMessage(SyncFailure(sync));
+        return;
+    }
+
+    ConsoleAdd(" ");
+    ConsoleAdd(SyncTitle);
+    for (const std::string& line : IdentityLines(sync.Identity, sync.Speed))
+        ConsoleAdd(line.c_str());
+    ScrollConsoleToEnd();
+    EnableFlashCommands(true);
+    LinkBaud = sync.Speed;
+}
