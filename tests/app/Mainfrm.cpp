@@ -176,8 +176,10 @@ TEST(MainFormCommands, BusyLeavesOnlyCancelAndRestoresTheStateBefore) {
     EXPECT_TRUE(form.ReadTB->isEnabled());
     EXPECT_FALSE(form.VerifyTB->isEnabled());
     EXPECT_TRUE(form.PortCB->isEnabled());
+    // F2 uploads, and without an image opens the Open dialog first, as Ctrl+O does: cancel both.
+    WhenModalShown([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
     QTest::keyClick(&form, Qt::Key_F2);
-    // Ctrl+O opens the Open dialog: cancel it.
+    ASSERT_TRUE(harness.ShowForm()); // active again after the dialog
     WhenModalShown([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
     QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(open.count(), 1);

@@ -7,14 +7,19 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -385,4 +390,46 @@ TEST(MainFormImage, HistoryIsReadAtStartAndWrittenAtClose) {
     harness.Form().OpenPopup->clear();
     harness.CloseForm();
     EXPECT_EQ(Stored("FileOpenHistory"), "");
+}
+
+TEST(MainFormImage, AFileDroppedOnTheWindowLoadsAsOpenLoadsIt) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    TScratch scratch;
+    const std::string hex = scratch.Write("drop.hex", HexText);
+    const std::string other = scratch.Write("other.bin", std::string("\x01\x02\x03\x04", 4));
+    auto drop = [&form](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        QDropEvent dropped(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &dropped);
+        return enter.isAccepted() && dropped.isAccepted();
+    };
+    const QUrl file = QUrl::fromLocalFile(Q(hex));
+    struct TCase {
+        const char* Name;
+        QList<QUrl> Urls;
+        bool Busy;
+    } refused[] = {
+        {"two files", {file, QUrl::fromLocalFile(Q(other))}, false},
+        {"a folder", {QUrl::fromLocalFile(QDir::tempPath())}, false},
+        {"not a local file", {QUrl("https://example.com/a.hex")}, false},
+        {"while busy", {file}, true},
+    };
+    for (const TCase& c : refused) {
+        form.SetBusy(c.Busy);
+        EXPECT_FALSE(drop(c.Urls)) << c.Name;
+        form.SetBusy(false);
+        EXPECT_EQ(form.FileImage.Length(), 0) << c.Name;
+    }
+
+    EXPECT_TRUE(drop({file}));
+    EXPECT_EQ(form.FileImage.Length(), 16);
+    EXPECT_EQ(form.FileStart, 0x1000);
+    EXPECT_STREQ(form.StatusPanel(TMainForm::FilePanel)(), hex.c_str());
+    EXPECT_EQ(History(form).front(), hex);
+    EXPECT_EQ(Stored("LastFileLocation"), hex);
 }

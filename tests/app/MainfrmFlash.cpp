@@ -1,0 +1,527 @@
+// The flash commands against the simulated board: read, sector erase, programming, verify and
+// Cancel, as the user sees them (dialogs, console, boxes, progress, busy state) and as the board
+// receives them.
+#include "BoardWindow.h"
+#include "Ebdata.h"
+#include "HexText.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTextCursor>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace boardtest;
+
+namespace {
+
+using TFrames = std::vector<TFrameRecord>;
+
+struct TFrameSummary {
+    uint32_t Address;
+    int Count; // the length byte of 'R' and 'W', the data bytes of 'D', the length of 'V'
+    bool operator==(const TFrameSummary& o) const {
+        return Address == o.Address && Count == o.Count;
+    }
+};
+
+std::vector<TFrameSummary> Summary(const TFrames& frames) {
+    std::vector<TFrameSummary> summary;
+    for (const TFrameRecord& f : frames) {
+        switch (f.Kind) {
+        case TFrameKind::Read:
+        case TFrameKind::WriteStart:
+            summary.push_back({FrameAddress(f), f.Bytes.at(5)});
+            break;
+        case TFrameKind::Data:
+            summary.push_back({0, static_cast<int>(f.Bytes.size()) - 2});
+            break;
+        case TFrameKind::Verify:
+            summary.push_back(
+                {FrameAddress(f), static_cast<int>(f.Bytes.at(5) | f.Bytes.at(6) << 8)});
+            break;
+        default:
+            summary.push_back({FrameAddress(f), 0});
+        }
+    }
+    return summary;
+}
+
+QStringList Dump(const TBytes& bytes, uint32_t address) {
+    QStringList lines;
+    for (const TString& line : HexDumpLines(bytes.data(), address, bytes.size()))
+        lines << line();
+    return lines;
+}
+
+QString Addr(uint32_t address) {
+    return AddrToHex(address)();
+}
+
+// Puts the console's caret at its start: appending lines leaves it there, scrolling to the end
+// moves it.
+void CaretToStart(TMainForm& form) {
+    form.Memo->moveCursor(QTextCursor::Start);
+}
+
+bool ConsoleAtEnd(TMainForm& form) {
+    return form.Memo->textCursor().atEnd();
+}
+
+} // namespace
+
+TEST(MainfrmFlash, ReadsWholeBlocksAndTheRestIntoADump) {
+    struct TCase {
+        int Length;
+        std::vector<int> Counts;
+        std::vector<int> Positions;
+    } cases[] = {
+        {0, {}, {0}},
+        {79, {79}, {0}},
+        {80, {80}, {0, 1}},
+        {81, {80, 1}, {0, 1}},
+        {250, {80, 80, 80, 10}, {0, 1, 2, 3}},
+    };
+    const uint32_t start = Sector2 + 3;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Length);
+        TBoardWindow w;
+        w.Board.LoadMemory(start, Pattern(300));
+        ASSERT_TRUE(w.Synchronise());
+        CaretToStart(w.Form());
+        const TDialogSeen seen = w.RunWithDialog(
+            &TMainForm::ReadTBClick, {"0100 4003", QString::number(c.Length, 16).toStdString()});
+        EXPECT_EQ(seen.Title, "Read Data Block");
+        EXPECT_FALSE(seen.AddressOnly);
+
+        std::vector<TFrameSummary> expected;
+        uint32_t at = start;
+        for (int count : c.Counts) {
+            expected.push_back({at, count});
+            at += count;
+        }
+        EXPECT_EQ(Summary(w.Board.Frames()), expected);
+        EXPECT_EQ(w.Report(), QStringList({" ", "Read data response:"}) +
+                                  Dump(w.Board.ReadMemory(start, c.Length), start));
+        EXPECT_EQ(w.Positions(), c.Positions);
+        EXPECT_TRUE(ConsoleAtEnd(w.Form()));
+        EXPECT_EQ(w.Boxes().Count(), 1) << w.Boxes().AllTexts();
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlash, AReadEndsAtTheFirstBlockThatDoesNotCome) {
+    struct TCase {
+        const char* Name;
+        TFaultPlan Faults;
+        std::string Message;
+        int Flags;
+    } cases[] = {
+        // The board's sum of the second block is 0xB8; the damaged one arrives one higher.
+        {"bad checksum", Faults({"R#1=badsum"}),
+         "Checksum fail at: 0x01004050\nReceived: 0xB9, Calculated: 0xB8", MB_ICONINFORMATION},
+        {"silent", Faults({"R#1=silent"}), "Timeout waiting for data.", MB_ICONEXCLAMATION},
+        {"hang-up", Faults({"hangup-after:3"}), "Timeout waiting for data.\n$REASON",
+         MB_ICONEXCLAMATION},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TBoardWindow w(KitBoard(), ShortWaits());
+        const TBytes memory = Pattern(400);
+        w.Board.LoadMemory(Sector2, memory);
+        w.Form().MonitorTiming = TMonitorTiming(); // the synchronisation needs the real waits
+        ASSERT_TRUE(w.Synchronise());
+        w.Form().MonitorTiming = ShortWaits();
+        w.Board.SetFaults(c.Faults);
+        CaretToStart(w.Form());
+        w.RunWithDialog(&TMainForm::ReadTBClick, {"0100 4000", "190"});
+
+        ExpectLastBox(w, c.Message, c.Flags);
+        EXPECT_EQ(FramesOf(w.Board.Frames(), TFrameKind::Read).size(), 2u) << "no later block";
+        EXPECT_EQ(w.Report(), QStringList({" ", "Read data response:"}) +
+                                  Dump(TBytes(memory.begin(), memory.begin() + 80), Sector2));
+        EXPECT_FALSE(ConsoleAtEnd(w.Form()));
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlash, CancelYesStopsATransferAfterTheCurrentBlockNoLetsItGoOn) {
+    struct TCase {
+        const char* Name;
+        void (TMainForm::*Command)();
+        TBoardMode Mode;
+        int ThirdBlockAt; // progress position once the third block is done
+        TFrameKind Kind;
+    } cases[] = {
+        {"read", &TMainForm::ReadTBClick, TBoardMode::Flash, 3, TFrameKind::Read},
+        {"program", &TMainForm::FlashTBClick, TBoardMode::Flash, 240, TFrameKind::Data},
+        {"SRAM upload", &TMainForm::SramTBClick, TBoardMode::Sram, 240, TFrameKind::Sram},
+    };
+    for (const TCase& c : cases) {
+        for (int answer : {IDYES, IDNO}) {
+            SCOPED_TRACE(std::string(c.Name) + (answer == IDYES ? " yes" : " no"));
+            TBoardWindow w(KitBoard(c.Mode));
+            const TBytes image = Pattern(800);
+            w.Load(image);
+            if (c.Mode == TBoardMode::Flash) {
+                ASSERT_TRUE(w.Synchronise());
+            }
+            bool cancelOffered = false, othersOff = false;
+            AtProgress(
+                w.Form(), [&](int at) { return at == c.ThirdBlockAt; },
+                [&] {
+                    TMainForm& form = w.Form();
+                    cancelOffered = form.CancelMenu->isVisible() && form.CancelMenu->isEnabled();
+                    othersOff = !form.ToolBar->isEnabled() &&
+                                !form.FileMenu->menuAction()->isEnabled() &&
+                                !form.FlashMenu->menuAction()->isEnabled();
+                    w.Boxes().QueueAnswer(answer);
+                    form.CancelMenu->trigger();
+                });
+            if (c.Mode == TBoardMode::Sram) {
+                w.Boxes().QueueAnswer(IDOK);
+                w.Form().SramTBClick();
+            } else {
+                w.RunWithDialog(c.Command, {"0100 4000", "320"});
+            }
+            EXPECT_TRUE(cancelOffered);
+            EXPECT_TRUE(othersOff);
+            EXPECT_EQ(w.Boxes().Last().Text, "Abort current operation?");
+            EXPECT_EQ(w.Boxes().Last().Flags, MB_YESNO | MB_ICONQUESTION);
+            const bool stopped = answer == IDYES;
+            EXPECT_EQ(w.Report().last() == "User break.", stopped)
+                << w.Report().join('|').toStdString();
+            if (c.Kind == TFrameKind::Sram)
+                EXPECT_EQ(w.Board.SramData().size(), stopped ? 240u : 800u);
+            else
+                EXPECT_EQ(FramesOf(w.Board.Frames(), c.Kind).size(), stopped ? 3u : 10u);
+            ExpectIdle(w.Form());
+        }
+    }
+}
+
+TEST(MainfrmFlash, ErasesTheSectorHoldingTheAddressAfterItsChecks) {
+    const char* outside = "Sector erase address must be within 0x01000000 and 0x01017FFF";
+    struct TCase {
+        const char* Address;
+        std::vector<int> Answers;
+        const char* Fault;
+        std::string Question;
+        int Attempts;
+        std::string Message;
+    } cases[] = {
+        {"0100 0000", {IDYES}, nullptr, "sector #0", 1, ""},
+        {"0101 7FFF", {}, nullptr, "", 1, ""},
+        {"0100 4123", {}, nullptr, "", 1, ""},
+        {"00FF FFFF", {}, nullptr, "", 0, outside},
+        {"0101 8000", {}, nullptr, "", 0, outside},
+        {"0100 3000", {IDNO}, nullptr, "sector #1", 0, ""},
+        {"0100 4000", {}, "E@1-2=byte:4E", "", 3, ""},
+        {"0100 4000", {}, "E=silent", "", 5, "Sector erase at 0x01004000 failed."},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Address + std::string(c.Fault ? c.Fault : ""));
+        TBoardWindow w;
+        ASSERT_TRUE(w.Synchronise());
+        if (c.Fault) {
+            w.Board.SetFaults(Faults({c.Fault}));
+            w.Form().MonitorTiming = ShortWaits();
+        }
+        w.Boxes().Clear();
+        for (int answer : c.Answers)
+            w.Boxes().QueueAnswer(answer);
+        const int lines = w.Form().ConsoleLineCount();
+        const TDialogSeen seen = w.RunWithDialog(&TMainForm::EraseSectorTBClick, {c.Address, ""});
+        EXPECT_TRUE(seen.AddressOnly);
+        EXPECT_EQ(seen.Title, "Address / Length Selection");
+
+        const uint32_t address = QString(c.Address).remove(' ').toUInt(nullptr, 16);
+        const TFrames erases = FramesOf(w.Board.Frames(), TFrameKind::Erase);
+        EXPECT_EQ(static_cast<int>(erases.size()), c.Attempts);
+        for (const TFrameRecord& frame : erases)
+            EXPECT_EQ(FrameAddress(frame), address) << "sent as entered";
+        const bool erased = c.Attempts > 0 && c.Message.empty();
+        if (erased)
+            EXPECT_EQ(w.Report(), QStringList({" ", "Sector at " + Addr(address) + " erased."}));
+        else
+            EXPECT_EQ(w.Form().ConsoleLineCount(), lines);
+        if (!c.Question.empty()) {
+            ASSERT_GE(w.Boxes().Count(), 1);
+            EXPECT_EQ(w.Boxes().Boxes().front().Text,
+                      "Selected address lies in " + c.Question +
+                          " which is protected.\nAre you sure you wish to erase this sector?");
+            EXPECT_EQ(w.Boxes().Boxes().front().Flags, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        }
+        if (!c.Message.empty()) {
+            EXPECT_EQ(w.Boxes().Last().Text, c.Message);
+            EXPECT_EQ(w.Boxes().Last().Flags, c.Message == outside ? MB_OK : MB_ICONEXCLAMATION);
+        }
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlash, ProgramsInBlocksOf80AndHasTheBoardVerify) {
+    struct TCase {
+        int Size;
+        std::vector<TFrameSummary> Frames; // erase, write starts, blocks, verify
+        std::vector<int> Positions;
+    } cases[] = {
+        {200,
+         {{Sector2, 0},
+          {Sector2, 80},
+          {0, 80},
+          {0, 80},
+          {Sector2 + 160, 40},
+          {0, 40},
+          {Sector2, 200}},
+         {0, 80, 160}},
+        {50, {{Sector2, 0}, {Sector2, 80}, {Sector2, 50}, {0, 50}, {Sector2, 50}}, {0}},
+        {160, {{Sector2, 0}, {Sector2, 80}, {0, 80}, {0, 80}, {Sector2, 160}}, {0, 80, 160}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Size);
+        TBoardWindow w;
+        const TBytes image = Pattern(c.Size, 9);
+        w.Load(image);
+        ASSERT_TRUE(w.Synchronise());
+        QString rate, percent;
+        AtProgress(
+            w.Form(), [](int at) { return at == 80; },
+            [&] {
+                rate = w.Form().TransferL->isHidden() ? "hidden" : w.Form().TransferL->text();
+                percent = w.Form().ProgressBar->text();
+            });
+        const TDialogSeen seen = w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 4000", ""});
+        EXPECT_EQ(seen.Title, "Program Flash");
+        EXPECT_TRUE(seen.AddressOnly);
+
+        EXPECT_EQ(Summary(w.Board.Frames()), c.Frames);
+        EXPECT_EQ(w.Positions(), c.Positions);
+        EXPECT_EQ(w.Report(),
+                  QStringList({" ", "Flash erasing...", "Programming...", "Verifying...",
+                               QString("%1 bytes at 0x01004000 programmed OK.").arg(c.Size)}));
+        EXPECT_EQ(w.Board.ReadMemory(Sector2, c.Size), image);
+        EXPECT_EQ(w.Boxes().Count(), 1) << w.Boxes().AllTexts();
+        EXPECT_TRUE(w.Form().FlashTB->isEnabled());
+        if (c.Size >= 160) {
+            EXPECT_TRUE(rate.contains(" KB/s, ") && rate.endsWith(" left")) << rate.toStdString();
+            EXPECT_EQ(percent, QString("%1%").arg(80 * 100 / c.Size));
+        }
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlash, ProgrammingChecksTheRangeAndProtectionBeforeSendingAnything) {
+    const std::string outside = "Programming address must be within 0x01000000 and 0x01017FFF";
+    struct TCase {
+        const char* Name;
+        uint32_t Address;
+        int Size;
+        std::vector<int> Answers;
+        std::string Message;
+        std::vector<uint32_t> Erases; // empty: nothing sent
+    } cases[] = {
+        {"below the flash", FlashStart - 1, 16, {}, outside, {}},
+        {"above the flash", FlashEnd + 1, 16, {}, outside, {}},
+        {"ends at the flash end", FlashEnd - 15, 16, {}, "", {FlashEnd - 15}},
+        {"one byte too long",
+         FlashEnd - 14,
+         16,
+         {},
+         "Program data doesn't fit into selected flash area.\n\nFlash start: 0x01000000, Flash "
+         "end: 0x01017FFF\nData start: 0x01017FF1, Data end: 0x01018000",
+         {}},
+        {"protected, No", FlashStart + 0x2010, 16, {IDNO}, "", {}},
+        {"protected, Yes", FlashStart + 0x2010, 16, {IDYES}, "", {FlashStart + 0x2010}},
+        {"start inside a sector", Sector3 - 0x80, 200, {}, "", {Sector3 - 0x80, Sector3}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TBoardWindow w;
+        const TBytes image = Pattern(c.Size, 3);
+        w.Load(image);
+        // Written flash that only an erase makes programmable again.
+        w.Board.LoadMemory(FlashStart, TBytes(0x8000, 0));
+        ASSERT_TRUE(w.Synchronise());
+        w.Boxes().Clear();
+        for (int answer : c.Answers)
+            w.Boxes().QueueAnswer(answer);
+        w.RunWithDialog(&TMainForm::FlashTBClick, {Addr(c.Address).mid(2).toStdString(), ""});
+
+        std::vector<uint32_t> erases;
+        for (const TFrameRecord& frame : FramesOf(w.Board.Frames(), TFrameKind::Erase))
+            erases.push_back(FrameAddress(frame));
+        EXPECT_EQ(erases, c.Erases);
+        if (!c.Answers.empty()) {
+            EXPECT_EQ(w.Boxes().Boxes().front().Text,
+                      "Programming address spans over one or more protected sectors.\nAre you sure "
+                      "you wish to erase these sectors?");
+            EXPECT_EQ(w.Boxes().Boxes().front().Flags, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        }
+        if (!c.Message.empty()) {
+            EXPECT_EQ(w.Boxes().Last().Text, c.Message);
+            EXPECT_EQ(w.Boxes().Last().Flags, MB_ICONINFORMATION);
+        }
+        if (c.Erases.empty()) {
+            EXPECT_TRUE(w.Board.Frames().empty());
+        } else {
+            EXPECT_TRUE(w.Report().last().endsWith(" programmed OK.")) << w.Boxes().AllTexts();
+            EXPECT_EQ(w.Board.ReadMemory(c.Address, c.Size), image);
+        }
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlash, AProgrammingThatFailsEndsInItsStepWithThatStepsMessage) {
+    const std::string eraseFailed =
+        "Sector erase at 0x01004000 failed.\n\nIt may help now to restart the eval. board in the "
+        "flash programming mode\nand then try again.";
+    const std::string noStart = "Unable to initiate write operation at address: 0x01004000.";
+    struct TCase {
+        const char* Fault;
+        std::string Message; // "$REASON" stands for the system's reason on its own line
+        QString LastLine;
+    } cases[] = {
+        {"D#0@1=byte:4E", "", "200 bytes at 0x01004000 programmed OK."},
+        {"D#1=flash:02", "Flash write error at: 0x01004050.\nError: 0x02", "Failed"},
+        {"D#0=byte:15", "Unable to write data block at: 0x01004000.\nResponse code: 0x15 ",
+         "Failed"},
+        {"W#0=byte:4E", noStart, "Programming..."},
+        {"W#1=byte:4E", noStart, "Failed"},
+        {"V=byte:4E", "Program verification failed.", "Verifying..."},
+        {"E=byte:4E", eraseFailed, "Failed"},
+        {"hangup-after:5",
+         "Unable to write data block at: 0x01004050.\nResponse code: 0x00 \n$REASON", "Failed"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Fault);
+        TBoardWindow w(KitBoard(), ShortPauses());
+        w.Load(Pattern(200));
+        ASSERT_TRUE(w.Synchronise());
+        w.Board.SetFaults(Faults({c.Fault}));
+        w.Boxes().Clear();
+        w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 4000", ""});
+
+        EXPECT_EQ(w.Report().last(), c.LastLine);
+        if (c.Message.empty()) {
+            EXPECT_EQ(w.Boxes().Count(), 0) << w.Boxes().AllTexts();
+        } else {
+            EXPECT_EQ(w.Boxes().Count(), 1) << w.Boxes().AllTexts();
+            ExpectLastBox(w, c.Message, MB_ICONEXCLAMATION);
+        }
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlash, ProposesTheImagesOwnAddressOnlyOnce) {
+    TBoardWindow w;
+    w.LoadHex(Pattern(40), Sector2);
+    ASSERT_TRUE(w.Synchronise());
+    EXPECT_EQ(w.RunWithDialog(&TMainForm::FlashTBClick, {"", "", true}).Start, "01004000");
+    EXPECT_EQ(w.Form().FileStart, static_cast<int>(Sector2))
+        << "a cancelled dialog consumes nothing";
+    EXPECT_EQ(w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 6000", ""}).Start, "01004000");
+    EXPECT_TRUE(w.Report().last().endsWith("0x01006000 programmed OK."));
+    EXPECT_EQ(w.Form().FileStart, -1);
+    EXPECT_EQ(w.RunWithDialog(&TMainForm::FlashTBClick, {"", "", true}).Start, "0100 6000")
+        << "the address last entered";
+}
+
+TEST(MainfrmFlash, VerifiesTheImagesFirstBytesAgainstTheBoard) {
+    struct TCase {
+        const char* Start;
+        const char* Length;
+        bool Menu;
+        std::string Result; // console line, or the message
+        int Sent;           // the length of the verify frame; -1: none sent
+    } cases[] = {
+        {"0100 4000", "C8", false, "200 bytes at 0x01004000 verified OK.", 200},
+        {"0100 4000", "50", true, "80 bytes at 0x01004000 verified OK.", 80},
+        {"0100 4100", "C8", false, "Data verification failed.", 200},
+        {"0100 4000", "C9", false,
+         "Data length 0x000000C9 (201) is greater than currently loaded file size 0x000000C8 "
+         "(200).",
+         -1},
+        {"0100 4000", "FFFFFFFF", true,
+         "Data length 0xFFFFFFFF (-1) is greater than currently loaded file size 0x000000C8 (200).",
+         -1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Start) + " " + c.Length);
+        TBoardWindow w;
+        const TBytes image = Pattern(200, 5);
+        w.Load(image);
+        w.Board.LoadMemory(Sector2, image);
+        ASSERT_TRUE(w.Synchronise());
+        w.Boxes().Clear();
+        // The menu item runs the same command as the button.
+        const TDialogSeen seen =
+            c.Menu ? w.RunWithDialog([&w] { w.Form().VerifyMenu->trigger(); }, {c.Start, c.Length})
+                   : w.RunWithDialog(&TMainForm::VerifyTBClick, {c.Start, c.Length});
+        EXPECT_EQ(seen.Title, "Verify Data Block");
+        const TFrames verifies = FramesOf(w.Board.Frames(), TFrameKind::Verify);
+        if (c.Sent < 0) {
+            EXPECT_TRUE(verifies.empty());
+        } else {
+            ASSERT_EQ(verifies.size(), 1u);
+            EXPECT_EQ(Summary(verifies).front().Count, c.Sent);
+        }
+        if (c.Result.find("verified OK.") != std::string::npos) {
+            EXPECT_EQ(w.Report(), QStringList({" ", QString::fromStdString(c.Result)}));
+            EXPECT_EQ(w.Boxes().Count(), 0);
+        } else {
+            EXPECT_EQ(w.Boxes().Last().Text, c.Result);
+        }
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlash, CommandsWithoutTheirPreconditionsAskForNothing) {
+    TBoardWindow w;
+    // Without an image the commands that need one offer the Open dialog first; cancelled, they
+    // end there.
+    for (auto command :
+         {&TMainForm::FlashTBClick, &TMainForm::VerifyTBClick, &TMainForm::SramTBClick}) {
+        bool openOffered = false;
+        WhenModalShown([&](QWidget* dialog) {
+            openOffered = qobject_cast<QFileDialog*>(dialog) != nullptr;
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        (w.Form().*command)();
+        EXPECT_TRUE(openOffered);
+    }
+    // A type without sectors, or without SRAM, makes its commands do nothing at all.
+    auto bare = std::make_shared<TEBData>("Bare");
+    w.Form().CurrentType = bare;
+    w.Load(Pattern(16));
+    for (auto command : {&TMainForm::SynchTBClick, &TMainForm::EraseSectorTBClick,
+                         &TMainForm::FlashTBClick, &TMainForm::SramTBClick})
+        (w.Form().*command)();
+    EXPECT_EQ(w.Boxes().Count(), 0) << w.Boxes().AllTexts();
+    EXPECT_TRUE(w.Board.Frames().empty());
+    ExpectIdle(w.Form());
+}
+
+TEST(MainfrmFlash, TransferRateTextGivesThroughputAndTimeLeft) {
+    struct TCase {
+        int64_t Done, Total;
+        double Elapsed;
+        const char* Text;
+    } cases[] = {
+        {0, 1000, 500, ""},
+        {100, 1000, 0, ""},
+        {8192, 16384, 1000, "8.0 KB/s, 0:01 left"},
+        {1024, 1024, 100, "10.0 KB/s, 0:00 left"},
+        {1024, 10 * 1024 * 1024, 1000, "1.0 KB/s, 2:50:39 left"},
+        {11264, 2 * 1024 * 1024, 1000, "11.0 KB/s, 3:06 left"},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(TransferRateText(c.Done, c.Total, c.Elapsed), c.Text) << c.Done << " " << c.Total;
+}
