@@ -163,14 +163,8 @@ public:
     // One read command; its dump goes to the console. Shows the message and returns false when
     // the block did not come.
     bool ReadBlock(TBootMonitor& monitor, uint32_t address, int count);
-    // Erases the sector holding address; outcome tells the caller's message what happened.
-    bool EraseSector(TBootMonitor& monitor, uint32_t address, TMonitorResult& outcome);
-    // The image bytes from offset written as one data block to start + written; on success adds
-    // count to written, else shows the error of the last attempt.
-    bool WriteBlock(TBootMonitor& monitor, uint32_t start, int64_t& written, int count);
-    // Whether the board holds the first length bytes of data from address on. Shows nothing.
-    bool VerifyRange(TBootMonitor& monitor, const uint8_t* data, int64_t length, uint32_t address,
-                     TMonitorResult& outcome);
+    // EraseSector, WriteBlock and VerifyRange are the protocol's own (TBootMonitor), shared
+    // with korvex-cli; the window shows what they come to.
 
     // --- handlers -------------------------------------------------------------------------
     void OpenTBClick();

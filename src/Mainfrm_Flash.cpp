@@ -13,22 +13,6 @@
 
 #include <vector>
 
-namespace {
-
-using TStep = TBootMonitor::TStep;
-
-const char* const FailedLine = "Failed";
-
-// The message of a programming step that failed; start is where the programming began.
-void ShowStepFailure(TStep step, const TMonitorResult& result, uint32_t start) {
-    TBootMonitor::TProgramResult program;
-    program.Step = step;
-    program.Result = result;
-    ShowMessage(ProgramFailure(program, start));
-}
-
-} // namespace
-
 // ---- Read -------------------------------------------------------------------------------------
 
 void TMainForm::ReadTBClick() {
@@ -104,19 +88,14 @@ void TMainForm::EraseSectorTBClick() {
         return;
 
     TBootMonitor monitor = Monitor(port);
-    TMonitorResult outcome;
-    if (!EraseSector(monitor, static_cast<uint32_t>(address), outcome)) {
-        ShowMessage(EraseFailure(outcome));
+    const TMonitorResult erased = monitor.EraseSector(static_cast<uint32_t>(address));
+    if (!erased.Ok()) {
+        ShowMessage(EraseFailure(erased));
         return;
     }
     ConsoleAdd(" ");
     ConsoleAdd(SectorErasedLine(static_cast<uint32_t>(address)).c_str());
     ScrollConsoleToEnd();
-}
-
-bool TMainForm::EraseSector(TBootMonitor& monitor, uint32_t address, TMonitorResult& outcome) {
-    outcome = monitor.EraseSector(address);
-    return outcome.Ok();
 }
 
 // ---- Programming ------------------------------------------------------------------------------
@@ -153,81 +132,36 @@ void TMainForm::FlashTBClick() {
     TBusyScope busy(*this);
     UserBreak = false;
     ConsoleAdd(" ");
-    ConsoleAdd("Flash erasing...");
-
-    // Every sector the image overlaps, from its first byte to its last.
+    // The hourglass shows while the sectors are erased: the window takes no input then.
     TWaitCursor cursor;
-    for (uint32_t sector : plan.EraseAddresses) {
-        TMonitorResult erased;
-        if (!EraseSector(monitor, sector, erased)) {
+    const auto reportPhase = [&](TBootMonitor::TPhase phase) {
+        if (phase == TBootMonitor::TPhase::Erasing) {
+            ConsoleAdd("Flash erasing...");
+        } else if (phase == TBootMonitor::TPhase::Programming) {
             cursor.Restore();
-            ShowStepFailure(TStep::Erase, erased, start);
-            ConsoleAdd(FailedLine);
-            return;
+            ConsoleAdd("Programming...");
+        } else {
+            ConsoleAdd("Verifying...");
         }
-    }
-    cursor.Restore();
-
-    ConsoleAdd("Programming...");
-    // The run of whole blocks is announced even when the image is shorter than one block.
-    const TMonitorResult started = monitor.StartWrite(start, BlockSize);
-    if (!started.Ok()) {
-        ShowStepFailure(TStep::FirstWriteStart, started, start);
-        return;
-    }
-    const int64_t wholeBytes = length / BlockSize * BlockSize;
-    int64_t written = 0;
-    while (written < wholeBytes) {
-        if (!WriteBlock(monitor, start, written, BlockSize)) {
-            ConsoleAdd(FailedLine);
-            return;
-        }
+    };
+    const auto afterBlock = [&](int64_t written, int64_t total) {
         progress.SetPosition(static_cast<int>(written));
-        progress.ShowRate(written, length);
-        if (!PumpMessages()) {
-            ConsoleAdd(UserBreakLine);
-            return;
-        }
-    }
-    const int remainder = static_cast<int>(length - wholeBytes);
-    if (remainder > 0) {
-        const TMonitorResult rest =
-            monitor.StartWrite(start + static_cast<uint32_t>(written), remainder);
-        if (!rest.Ok()) {
-            ShowStepFailure(TStep::RemainderWriteStart, rest, start);
-            ConsoleAdd(FailedLine);
-            return;
-        }
-        if (!WriteBlock(monitor, start, written, remainder)) {
-            ConsoleAdd(FailedLine);
-            return;
-        }
-    }
-
-    ConsoleAdd("Verifying...");
-    TMonitorResult verified;
-    if (!VerifyRange(monitor, FileImage.Data(), length, start, verified)) {
-        ShowStepFailure(TStep::Verify, verified, start);
+        progress.ShowRate(written, total);
+        return PumpMessages();
+    };
+    // Every sector the image overlaps is erased, from its first byte to its last.
+    const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
+        start, FileImage.Data(), length, plan.EraseAddresses, reportPhase, afterBlock);
+    cursor.Restore();
+    if (program.Result.Ok()) {
+        ConsoleAdd(ProgrammedLine(length, start).c_str());
         return;
     }
-    ConsoleAdd(ProgrammedLine(length, start).c_str());
-}
-
-bool TMainForm::WriteBlock(TBootMonitor& monitor, uint32_t start, int64_t& written, int count) {
-    const TMonitorResult result = monitor.WriteBlock(start + static_cast<uint32_t>(written),
-                                                     FileImage.Data() + written, count);
-    if (!result.Ok()) {
-        ShowStepFailure(TStep::Write, result, start);
-        return false;
-    }
-    written += count;
-    return true;
-}
-
-bool TMainForm::VerifyRange(TBootMonitor& monitor, const uint8_t* data, int64_t length,
-                            uint32_t address, TMonitorResult& outcome) {
-    outcome = monitor.VerifyRange(address, data, length);
-    return outcome.Ok();
+    if (program.Result.Status != TMonitorStatus::Cancelled)
+        ShowMessage(ProgramFailure(program, start));
+    const std::string closing = ProgramClosingLine(program);
+    if (!closing.empty())
+        ConsoleAdd(closing.c_str());
 }
 
 // ---- Verify and cancel ------------------------------------------------------------------------
@@ -252,9 +186,9 @@ void TMainForm::VerifyTBClick() {
 
     const uint32_t address = static_cast<uint32_t>(form.StartAddress);
     TBootMonitor monitor = Monitor(port);
-    TMonitorResult outcome;
-    if (!VerifyRange(monitor, FileImage.Data(), length, address, outcome)) {
-        ShowMessage(VerifyFailure(outcome));
+    const TMonitorResult verified = monitor.VerifyRange(address, FileImage.Data(), length);
+    if (!verified.Ok()) {
+        ShowMessage(VerifyFailure(verified));
         return;
     }
     ConsoleAdd(" ");
