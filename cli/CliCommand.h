@@ -1,59 +1,118 @@
 #pragma once
-// The commands of korvex-cli. Each command is one entry of the table in CliCommands.cpp and a
-// run function in a file of its own; main() finds the entry by name and hands it the arguments
-// that follow the name.
+// The commands of korvex-cli. Each command lives in a file of its own and adds itself to the
+// command table: its name, usage and help, its options (parsed by CLI11) and the function that
+// runs it once the command line has been read.
 
-#include <map>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+class TEBData;
+class TFileImage;
+struct TImageReadResult;
+struct TTypeDef;
+
 enum TCliExit : int {
     CliExitOk = 0,
-    CliExitFailure = 1, // the command ran and failed (the message went to stderr)
-    CliExitUsage = 2,   // the command line itself is wrong
+    CliExitFailure = 1,      // the command ran and failed (the message went to stderr)
+    CliExitUsage = 2,        // the command line itself is wrong
+    CliExitInterrupted = 130 // stopped by Ctrl+C
 };
-
-struct TCliCommand {
-    const char* Name;
-    const char* Arguments; // shown after the name in the usage line
-    const char* Summary;   // one line for the command list
-    const char* Details;   // the rest of the command's help, lines ending in '\n'
-    int (*Run)(const TCliCommand& command, const std::vector<std::string>& args);
-};
-
-// Every command, in the order --help lists them.
-const std::vector<TCliCommand>& CliCommands();
-const TCliCommand* FindCliCommand(const std::string& name);
-
-// --- Helpers that commands share ---
-
-struct TCliOption {
-    const char* Long; // "--output"
-    char Short;       // 'o', or 0 for none
-    bool TakesValue;
-};
-
-struct TCliArguments {
-    std::vector<std::string> Positional;
-    std::map<std::string, std::string> Values; // by long name, for options that take a value
-    std::map<std::string, bool> Flags;         // by long name, for options that do not
-    bool Help = false;                         // --help or -h
-};
-
-// Splits args into options and positional arguments; accepts "--name value", "--name=value",
-// "-n value" and "--" to end the options. False with error set for an unknown option or a
-// missing value.
-bool ParseCliArguments(const std::vector<std::string>& args, const std::vector<TCliOption>& options,
-                       TCliArguments& parsed, std::string& error);
-
-void PrintCommandHelp(const TCliCommand& command);
-// Reports a wrong command line on stderr and returns CliExitUsage.
-int CliUsageError(const TCliCommand& command, const std::string& error);
-// Writes a message to stderr, ending it with exactly one line feed.
-void PrintCliError(const std::string& message);
 
 extern const char* const CliProgramName;
 
-// Commands
-int RunInfoCommand(const TCliCommand& command, const std::vector<std::string>& args);
-int RunPortsCommand(const TCliCommand& command, const std::vector<std::string>& args);
+// A wrong command line that only the command itself can tell (a binary file without
+// --address, a port given twice ...): reported like a parse error, with exit code 2.
+class TCliUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct TCliCommandText {
+    const char* Name;
+    const char* Arguments; // shown after the name in the usage line
+    const char* Summary;   // one line for the command list
+    const char* Details;   // shown after the options in the command's help; may be empty
+};
+
+class TCliCommands {
+public:
+    explicit TCliCommands(CLI::App& program);
+
+    // Adds a command; the command adds its options to the parser returned.
+    CLI::App* Add(const TCliCommandText& text, std::function<int()> run);
+
+    // Reads the command line and runs the command it names; the exit code.
+    int Run(int argc, char** argv);
+
+private:
+    struct TEntry {
+        TCliCommandText Text;
+        CLI::App* Parser;
+        std::function<int()> Run;
+    };
+    const TEntry* Find(const std::string& name) const;
+    int UsageError(const TEntry* entry, const std::string& message) const;
+
+    CLI::App& Program;
+    std::vector<TEntry> Entries;
+};
+
+void AddSyncCommand(TCliCommands& commands);
+void AddReadCommand(TCliCommands& commands);
+void AddEraseCommand(TCliCommands& commands);
+void AddProgramCommand(TCliCommands& commands);
+void AddVerifyCommand(TCliCommands& commands);
+void AddSramCommand(TCliCommands& commands);
+void AddTypesCommand(TCliCommands& commands);
+void AddInfoCommand(TCliCommands& commands);
+void AddPortsCommand(TCliCommands& commands);
+
+// --- Helpers that commands share ---
+
+// Writes a message to stderr, ending it with exactly one line feed.
+void PrintCliError(const std::string& message);
+
+// Numbers on the command line: decimal, or hexadecimal after "0x". Lengths may end in K or M
+// (1024 and 1048576 bytes). A decimal number with a leading zero is refused as ambiguous: the
+// window takes every address in hexadecimal, and "01000000" must not quietly mean a million.
+bool ParseCliNumber(const std::string& text, bool allowUnit, uint64_t& value, std::string& error);
+// The CLI11 check of an address or length option, and the value it holds after parsing.
+std::function<std::string(const std::string&)> CliNumberCheck(bool allowUnit, uint64_t limit);
+uint64_t CliNumber(const std::string& text);
+
+// Writes bytes to a file: an existing file is overwritten in place and cut to length, a failed
+// write leaves no partial plain file behind. False when it could not be written.
+bool WriteOutputFile(const std::string& path, const uint8_t* data, int64_t length);
+// "Unable to write file:\n<path>"
+std::string WriteFailureMessage(const std::string& path);
+
+// Reads the image a board command sends; false after the loader's message went to stderr (also
+// for a file without any data).
+bool LoadCommandImage(const std::string& path, TFileImage& image, TImageReadResult& result);
+// The address given, else the file's own start address; a binary file has none and needs
+// --address (TCliUsageError).
+uint32_t CommandImageAddress(const std::string& given, const TImageReadResult& result);
+
+// --- Settings, read from the window's store and never written ---
+
+// The board types the store holds, or, when it holds none yet, the built-in factory types;
+// builtIn tells which.
+std::vector<TTypeDef> AvailableBoardTypes(bool* builtIn);
+// The name of the type a command works with: the one given, else the stored LastType (may be
+// empty: then the first type is taken).
+std::string WantedTypeName(const std::string& given);
+// The board type a command works with (--type, else the window's current type), built from
+// its stored entry and checked for what the command needs. Null when there is none or it lacks
+// that, after the reason went to stderr; throws TCliUsageError when --type names no type.
+enum class TTypeNeed { Sectors, Sram };
+std::unique_ptr<TEBData> CommandBoardType(const std::string& given, TTypeNeed need);
+// The ports given, or the stored SerialPort when none was. Throws TCliUsageError when there is
+// none, a port is given twice, or several are given to a command for one board.
+std::vector<std::string> ResolvePorts(const std::vector<std::string>& given, bool severalAllowed);

@@ -1,80 +1,223 @@
 #include "CliCommand.h"
 
+#include "Ebdata.h"
+#include "ImageFile.h"
+#include "Settings.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
 #include <cstdio>
-#include <cstring>
-
-namespace {
-
-const TCliOption* FindOption(const std::vector<TCliOption>& options, const std::string& name) {
-    for (const TCliOption& option : options) {
-        if (name == option.Long)
-            return &option;
-        if (option.Short && name.size() == 2 && name[0] == '-' && name[1] == option.Short)
-            return &option;
-    }
-    return nullptr;
-}
-
-} // namespace
-
-bool ParseCliArguments(const std::vector<std::string>& args, const std::vector<TCliOption>& options,
-                       TCliArguments& parsed, std::string& error) {
-    bool optionsEnded = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            parsed.Positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            parsed.Help = true;
-            continue;
-        }
-        const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
-        const std::string name = arg.substr(0, equals);
-        const TCliOption* option = FindOption(options, name);
-        if (!option) {
-            error = "unknown option '" + name + "'";
-            return false;
-        }
-        if (!option->TakesValue) {
-            if (equals != std::string::npos) {
-                error = "option '" + name + "' takes no value";
-                return false;
-            }
-            parsed.Flags[option->Long] = true;
-            continue;
-        }
-        if (equals != std::string::npos) {
-            parsed.Values[option->Long] = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            parsed.Values[option->Long] = args[++i];
-        } else {
-            error = "option '" + name + "' needs a value";
-            return false;
-        }
-    }
-    return true;
-}
-
-void PrintCommandHelp(const TCliCommand& command) {
-    std::printf("Usage: %s %s %s\n%s.\n\n%s", CliProgramName, command.Name, command.Arguments,
-                command.Summary, command.Details);
-}
-
-int CliUsageError(const TCliCommand& command, const std::string& error) {
-    std::fprintf(stderr, "%s %s: %s\nUsage: %s %s %s\nTry '%s %s --help' for more.\n",
-                 CliProgramName, command.Name, error.c_str(), CliProgramName, command.Name,
-                 command.Arguments, CliProgramName, command.Name);
-    return CliExitUsage;
-}
 
 void PrintCliError(const std::string& message) {
     std::fputs(message.c_str(), stderr);
     if (message.empty() || message.back() != '\n')
         std::fputc('\n', stderr);
+}
+
+// ---- Numbers ----------------------------------------------------------------------------------
+
+bool ParseCliNumber(const std::string& text, bool allowUnit, uint64_t& value, std::string& error) {
+    std::string digits = text;
+    uint64_t unit = 1;
+    if (allowUnit && !digits.empty()) {
+        const char last =
+            static_cast<char>(std::toupper(static_cast<unsigned char>(digits.back())));
+        if (last == 'K' || last == 'M') {
+            unit = last == 'K' ? 1024 : 1024 * 1024;
+            digits.pop_back();
+        }
+    }
+    const bool hex =
+        digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (hex)
+        digits.erase(0, 2);
+    if (digits.empty()) {
+        error = "'" + text + "' is not a number";
+        return false;
+    }
+    if (!hex && digits.size() > 1 && digits[0] == '0') {
+        error = "'" + text + "' is ambiguous: write hexadecimal numbers with 0x (0x" + digits + ")";
+        return false;
+    }
+    uint64_t number = 0;
+    for (const char ch : digits) {
+        int digit;
+        if (ch >= '0' && ch <= '9')
+            digit = ch - '0';
+        else if (hex && ch >= 'a' && ch <= 'f')
+            digit = ch - 'a' + 10;
+        else if (hex && ch >= 'A' && ch <= 'F')
+            digit = ch - 'A' + 10;
+        else {
+            error = "'" + text + "' is not a number (decimal, or hexadecimal after 0x)";
+            return false;
+        }
+        number = number * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+        if (number > 0x100000000ull) { // past any 32-bit address or length
+            error = "'" + text + "' is too large";
+            return false;
+        }
+    }
+    value = number * unit;
+    return true;
+}
+
+std::function<std::string(const std::string&)> CliNumberCheck(bool allowUnit, uint64_t limit) {
+    return [allowUnit, limit](const std::string& text) -> std::string {
+        uint64_t value = 0;
+        std::string error;
+        if (!ParseCliNumber(text, allowUnit, value, error))
+            return error;
+        if (value > limit)
+            return "'" + text + "' is too large";
+        return std::string();
+    };
+}
+
+uint64_t CliNumber(const std::string& text) {
+    uint64_t value = 0;
+    std::string error;
+    if (!ParseCliNumber(text, true, value, error))
+        throw TCliUsageError(error);
+    return value;
+}
+
+// ---- Files ------------------------------------------------------------------------------------
+
+// An existing file is overwritten in place and then cut to length: truncating it to nothing
+// first makes some file systems (ext4) flush it to disk on close, which costs more than the
+// whole conversion. Devices and links are never removed.
+bool WriteOutputFile(const std::string& path, const uint8_t* data, int64_t length) {
+    QFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+    if (!file.open(QIODevice::ReadWrite) && !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    bool written = length == 0 || file.write(reinterpret_cast<const char*>(data), length) == length;
+    // A regular file, reached directly or through a link, can be cut to length.
+    if (written && !file.isSequential() && QFileInfo(file).isFile())
+        written = file.resize(length);
+    file.close();
+    if (written && file.error() == QFileDevice::NoError)
+        return true;
+    const QFileInfo info(file);
+    if (info.isFile() && !info.isSymLink())
+        file.remove();
+    return false;
+}
+
+std::string WriteFailureMessage(const std::string& path) {
+    return "Unable to write file:\n" + path;
+}
+
+// ---- Images -------------------------------------------------------------------------------------
+
+bool LoadCommandImage(const std::string& path, TFileImage& image, TImageReadResult& result) {
+    result = ReadImageFile(path, image);
+    if (!result.Ok()) {
+        PrintCliError(ImageFailureMessage(result, path).Text);
+        return false;
+    }
+    if (image.Length() == 0) {
+        PrintCliError("The file holds no data:\n" + path);
+        return false;
+    }
+    return true;
+}
+
+uint32_t CommandImageAddress(const std::string& given, const TImageReadResult& result) {
+    if (!given.empty())
+        return static_cast<uint32_t>(CliNumber(given));
+    if (!result.HasOwnStart())
+        throw TCliUsageError("a binary file holds no address: give it with --address");
+    return static_cast<uint32_t>(result.Start);
+}
+
+// ---- Settings ---------------------------------------------------------------------------------
+
+namespace {
+
+// The TypeDefs text the commands work with: the stored one, or, when the window never ran, the
+// one its factory import would store from the built-in rows (not stored here).
+TString BoardTypeDefs(bool* builtIn) {
+    TSettingsKey key;
+    // Only a missing value means that the window never ran: an empty list is the user's choice.
+    *builtIn = !key.ValueExists("TypeDefs");
+    if (!*builtIn)
+        return key.ReadString("TypeDefs");
+    TString typeDefs, report;
+    BuildFactoryTypeDefs(BuiltInFactoryRows(), &typeDefs, &report);
+    return typeDefs;
+}
+
+} // namespace
+
+std::vector<TTypeDef> AvailableBoardTypes(bool* builtIn) {
+    return SplitTypeDefs(BoardTypeDefs(builtIn));
+}
+
+std::string WantedTypeName(const std::string& given) {
+    if (!given.empty())
+        return given;
+    TSettingsKey key;
+    return key.ReadString("LastType")();
+}
+
+std::unique_ptr<TEBData> CommandBoardType(const std::string& given, TTypeNeed need) {
+    const std::string wanted = WantedTypeName(given);
+    bool builtIn = false;
+    const TString typeDefs = BoardTypeDefs(&builtIn);
+    TTypeDef entry;
+    if (!FindTypeDef(typeDefs, TString(wanted.c_str()), &entry)) {
+        if (!given.empty())
+            throw TCliUsageError("no board type is named '" + given +
+                                 "' ('korvex-cli types' lists them)");
+        if (SplitTypeDefs(typeDefs).empty())
+            PrintCliError("No board types are stored: add one in the window's preferences.");
+        else
+            PrintCliError("The window's current board type '" + wanted +
+                          "' is not stored any more: give one with --type ('korvex-cli types' "
+                          "lists them).");
+        return nullptr;
+    }
+    // Stored entries passed the checks when they were imported or saved.
+    auto type = std::make_unique<TEBData>(entry.Name);
+    type->SetSectors(entry.Sectors);
+    type->SetProtected(entry.Protect);
+    type->SetFlashStart(entry.FlashStart);
+    type->SetSramSize(entry.SramSize);
+    const std::string name = entry.Name();
+    if (need == TTypeNeed::Sectors && type->GetSectorCount() == 0) {
+        PrintCliError("Board type " + name + " has no flash sectors.");
+        return nullptr;
+    }
+    if (need == TTypeNeed::Sram && type->GetSramSize() == 0) {
+        PrintCliError("Board type " + name + " has no SRAM to upload to.");
+        return nullptr;
+    }
+    return type;
+}
+
+std::vector<std::string> ResolvePorts(const std::vector<std::string>& given, bool severalAllowed) {
+    std::vector<std::string> ports;
+    for (const std::string& port : given) {
+        if (port.empty())
+            throw TCliUsageError("empty port name");
+        for (const std::string& earlier : ports)
+            if (earlier == port)
+                throw TCliUsageError("port '" + port + "' given twice");
+        ports.push_back(port);
+    }
+    if (ports.size() > 1 && !severalAllowed)
+        throw TCliUsageError("this command works on one board: give --port once");
+    if (ports.empty()) {
+        TSettingsKey key;
+        const TString stored = key.ReadString("SerialPort");
+        if (stored.IsBlank())
+            throw TCliUsageError(
+                "no port given, and none stored by the window: give --port ('korvex-cli ports' "
+                "lists them)");
+        ports.push_back(stored());
+    }
+    return ports;
 }

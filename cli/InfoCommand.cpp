@@ -2,78 +2,51 @@
 #include "CliCommand.h"
 #include "ImageFile.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QString>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 
 namespace {
 
-// A regular file, reached directly or through a link: one that can be cut to length.
-bool IsRegularFile(const QFile& file) {
-    return QFileInfo(file).isFile();
-}
+struct TInfoOptions {
+    std::string File;
+    std::string Output;
+};
 
-// A regular file named directly: one that a failed write may remove (a link stays, and so does
-// the file it points to).
-bool IsPlainFile(const QFile& file) {
-    const QFileInfo info(file);
-    return info.isFile() && !info.isSymLink();
-}
+int RunInfo(const TInfoOptions& options, bool outputGiven) {
+    if (outputGiven && options.Output.empty())
+        throw TCliUsageError("empty file name for --output");
+    TFileImage image;
+    const TImageReadResult result = ReadImageFile(options.File, image);
+    if (!result.Ok()) {
+        PrintCliError(ImageFailureMessage(result, options.File).Text);
+        return CliExitFailure;
+    }
+    for (const std::string& line : ImageSummaryLines(result, options.File))
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
 
-// An existing file is overwritten in place and then cut to length: truncating it to nothing
-// first makes some file systems (ext4) flush it to disk on close, which costs more than the
-// whole conversion. A failed write leaves no partial file behind; devices are never removed.
-bool WriteImage(const TFileImage& image, const std::string& path) {
-    QFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
-    if (!file.open(QIODevice::ReadWrite) && !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const qint64 length = image.Length();
-    bool written =
-        length == 0 || file.write(reinterpret_cast<const char*>(image.Data()), length) == length;
-    if (written && !file.isSequential() && IsRegularFile(file))
-        written = file.resize(length);
-    file.close();
-    if (written && file.error() == QFileDevice::NoError)
-        return true;
-    if (IsPlainFile(file))
-        file.remove();
-    return false;
+    if (outputGiven && !WriteOutputFile(options.Output, image.Data(), image.Length())) {
+        PrintCliError(WriteFailureMessage(options.Output));
+        return CliExitFailure;
+    }
+    return CliExitOk;
 }
 
 } // namespace
 
-int RunInfoCommand(const TCliCommand& command, const std::vector<std::string>& args) {
-    TCliArguments parsed;
-    std::string error;
-    if (!ParseCliArguments(args, {{"--output", 'o', true}}, parsed, error))
-        return CliUsageError(command, error);
-    if (parsed.Help) {
-        PrintCommandHelp(command);
-        return CliExitOk;
-    }
-    if (parsed.Positional.size() != 1)
-        return CliUsageError(command, parsed.Positional.empty() ? "no FILE given"
-                                                                : "more than one FILE given");
-    const std::string& path = parsed.Positional[0];
-    const auto output = parsed.Values.find("--output");
-    if (output != parsed.Values.end() && output->second.empty())
-        return CliUsageError(command, "empty file name for --output");
-
-    TFileImage image;
-    const TImageReadResult result = ReadImageFile(path, image);
-    if (!result.Ok()) {
-        PrintCliError(ImageFailureMessage(result, path).Text);
-        return CliExitFailure;
-    }
-    for (const std::string& line : ImageSummaryLines(result, path))
-        std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-
-    if (output != parsed.Values.end() && !WriteImage(image, output->second)) {
-        PrintCliError("Unable to write file:\n" + output->second);
-        return CliExitFailure;
-    }
-    return CliExitOk;
+void AddInfoCommand(TCliCommands& commands) {
+    auto options = std::make_shared<TInfoOptions>();
+    auto output = std::make_shared<CLI::Option*>();
+    CLI::App* command = commands.Add(
+        {"info", "FILE [--output OUT.bin]", "read a program image and print its summary",
+         "Reads FILE as the loader does (raw binary, Intel HEX or Motorola S-record, told apart\n"
+         "by its first three bytes) and prints the summary the loader's console shows.\n"},
+        [options, output] { return RunInfo(*options, (*output)->count() > 0); });
+    command->add_option("FILE", options->File, "the image")->required();
+    *output = command
+                  ->add_option("-o,--output", options->Output,
+                               "also write the loaded image bytes to OUT.bin: one block from the "
+                               "lowest address the file defines, gaps filled with 0xFF")
+                  ->option_text("OUT.bin");
 }

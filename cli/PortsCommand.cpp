@@ -2,21 +2,13 @@
 #include "CliCommand.h"
 #include "Comm.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 
-int RunPortsCommand(const TCliCommand& command, const std::vector<std::string>& args) {
-    TCliArguments parsed;
-    std::string error;
-    if (!ParseCliArguments(args, {{"--all", 'a', false}}, parsed, error))
-        return CliUsageError(command, error);
-    if (parsed.Help) {
-        PrintCommandHelp(command);
-        return CliExitOk;
-    }
-    if (!parsed.Positional.empty())
-        return CliUsageError(command, "unexpected argument '" + parsed.Positional[0] + "'");
-    const bool all = parsed.Flags.count("--all") > 0;
+namespace {
 
+int RunPorts(bool all) {
     int listed = 0;
     for (const TPortCandidate& port : PortCandidates()) {
         const QByteArray name = port.Name.toLocal8Bit();
@@ -39,4 +31,18 @@ int RunPortsCommand(const TCliCommand& command, const std::vector<std::string>& 
         return CliExitFailure;
     }
     return CliExitOk;
+}
+
+} // namespace
+
+void AddPortsCommand(TCliCommands& commands) {
+    auto all = std::make_shared<bool>(false);
+    CLI::App* command = commands.Add(
+        {"ports", "[--all]", "list the serial ports a board can be reached on",
+         "Lists the serial ports that can be opened now, one a line: the name to give as the\n"
+         "port, then what is known of the adapter. Simulated boards started with\n"
+         "korvex-boardsim are listed after the real ports. Fails when there is none.\n"},
+        [all] { return RunPorts(*all); });
+    command->add_flag("-a,--all", *all,
+                      "also list the ports that cannot be opened now (busy or missing)");
 }

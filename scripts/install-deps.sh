@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     libinih-dev libjpeg-dev
     libgtest-dev libbenchmark-dev
+    libcli11-dev
     srecord binutils
     xvfb xauth
 )

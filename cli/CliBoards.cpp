@@ -1,0 +1,336 @@
+#include "CliBoards.h"
+
+#include "Comm.h"
+#include "HexText.h"
+#include "LinkSpeed.h"
+#include "MonitorMessages.h"
+
+#include <CLI/CLI.hpp>
+#include <QThread>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+std::atomic<bool> Interrupt{false};
+
+extern "C" void OnInterrupt(int) {
+    Interrupt = true;
+}
+
+// Differing bytes listed one a line; the count tells the rest.
+constexpr int64_t ShownDifferences = 16;
+
+std::string Hex(uint32_t address) {
+    return AddrToHex(address)();
+}
+
+std::string Format(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+std::string Format(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// A message on one line, for the summary.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (const char ch : text) {
+        if (ch != '\n')
+            line += ch;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+std::string IdentityJson(const TMonitorIdentity& identity) {
+    TJsonObject json;
+    json.AddString("chip_type", "0x" + std::string(WordToHex(identity.ChipType)()));
+    json.AddString("flash_code", "0x" + std::string(WordToHex(identity.FlashCode)()));
+    json.AddString("version", "0x" + std::string(WordToHex(identity.Version)()));
+    json.AddNumber("clock_divisor", static_cast<int64_t>(identity.ClockDivisor));
+    json.AddString("base_address", Hex(identity.BaseAddress));
+    return json.Text();
+}
+
+} // namespace
+
+void AddBoardOptions(CLI::App* command, TBoardOptions& options, TBoardOptionSet ports,
+                     bool linkable) {
+    const bool several = ports == TBoardOptionSet::SeveralPorts;
+    command
+        ->add_option("-p,--port", options.Ports,
+                     several ? "serial port of a board; give it again for each further board, "
+                               "all worked on at once (default: the port the window last used)"
+                             : "serial port of the board (default: the port the window last used)")
+        ->option_text("PORT")
+        ->allow_extra_args(false);
+    if (linkable)
+        command
+            ->add_option("--linked", options.Linked,
+                         "do not synchronise first: the board was synchronised at BAUD before "
+                         "(the link speed 'sync' printed)")
+            ->option_text("BAUD")
+            ->check(CLI::IsMember(LinkSpeeds()));
+    command->add_flag("-q,--quiet", options.Quiet, "print nothing but errors");
+    command->add_flag("--json", options.Json,
+                      "print one JSON object per board on stdout instead of the text");
+}
+
+void AddTypeOption(CLI::App* command, std::string& type) {
+    command
+        ->add_option("-t,--type", type,
+                     "board type, as 'korvex-cli types' lists them (default: the window's current "
+                     "type)")
+        ->option_text("NAME");
+}
+
+void InstallInterruptHandler() {
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // The first Ctrl+C stops after the current block; the default action is back for a second.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool InterruptRequested() {
+    return Interrupt;
+}
+
+std::vector<int> LinkSpeeds() {
+    return std::vector<int>(BaudRates, BaudRates + BaudRateCount);
+}
+
+TSyncRequest StoredSyncRequest(int fixedSpeed) {
+    TSyncRequest request;
+    request.AutoSpeed = fixedSpeed == 0 && ReadAutoSpeed();
+    request.FixedSpeed = fixedSpeed != 0 ? fixedSpeed : ReadMaxSpeed(FlashSpeedSetting);
+    return request;
+}
+
+// ---- One board --------------------------------------------------------------------------------
+
+TBoard::TBoard(const std::string& port, bool prefixed, bool json, int progressSlot)
+    : PortName(port), Prefix(prefixed ? port + ": " : std::string()), JsonMode(json),
+      Slot(progressSlot) {}
+
+void TBoard::Start() {
+    Started = std::chrono::steady_clock::now();
+}
+
+void TBoard::Finish() {
+    Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
+}
+
+void TBoard::Line(const std::string& text) {
+    if (!JsonMode)
+        TCliConsole::Instance().Out(Prefix, text);
+}
+
+void TBoard::Fail(const std::string& message) {
+    State = TBoardOutcome::Failed;
+    FailureText = message;
+    TCliConsole::Instance().Err(Prefix, message);
+}
+
+void TBoard::Interrupted() {
+    State = TBoardOutcome::Interrupted;
+    Line(UserBreakLine);
+}
+
+void TBoard::Phase(const char* name) {
+    TCliConsole::Instance().SetPhase(Slot, name);
+}
+
+bool TBoard::Progress(int64_t done, int64_t total) {
+    TCliConsole::Instance().SetProgress(Slot, done, total);
+    return !InterruptRequested();
+}
+
+bool TBoard::Open(TComms& port, int speed) {
+    const std::string settings = PortSettingsText(PortName, speed);
+    if (!port.Open(settings.c_str())) {
+        Fail(PortOpenFailure(settings, port.LastError().toStdString()).Text);
+        return false;
+    }
+    LinkSpeed = speed;
+    return true;
+}
+
+bool TBoard::Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyncRequest& request) {
+    if (linked != 0) {
+        if (!Open(port, linked))
+            return false;
+    } else {
+        Phase("Synchronizing");
+        TSyncRequest own = request;
+        own.Port = PortName;
+        const TSyncResult sync = monitor.Synchronize(own);
+        if (!sync.Ok()) {
+            Fail(SyncFailure(sync).Text);
+            return false;
+        }
+        LinkSpeed = sync.Speed;
+        BoardIdentity = sync.Identity;
+        Identified = true;
+    }
+    // The synchronisation cannot be stopped half-way; Ctrl+C meanwhile stops before the rest.
+    if (InterruptRequested()) {
+        Interrupted();
+        return false;
+    }
+    return true;
+}
+
+bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const uint8_t* data,
+                                int64_t length, const std::string& failureText) {
+    Phase("Reading back");
+    std::vector<uint8_t> onBoard;
+    const TMonitorResult read =
+        monitor.ReadRange(address, length, onBoard, nullptr,
+                          [this](int64_t done, int64_t total) { return Progress(done, total); });
+    if (read.Status == TMonitorStatus::Cancelled) {
+        Interrupted();
+        return false;
+    }
+    if (!read.Ok()) {
+        Fail(ReadFailure(read).Text);
+        return false;
+    }
+
+    Line(" ");
+    int64_t differing = 0;
+    uint32_t first = 0;
+    std::string listed = "[";
+    for (int64_t i = 0; i < length; ++i) {
+        if (onBoard[static_cast<size_t>(i)] == data[i])
+            continue;
+        const uint32_t at = address + static_cast<uint32_t>(i);
+        if (differing == 0)
+            first = at;
+        if (differing < ShownDifferences) {
+            const unsigned board = onBoard[static_cast<size_t>(i)], file = data[i];
+            Line(Format("%s: board 0x%02X, file 0x%02X", Hex(at).c_str(), board, file));
+            TJsonObject entry;
+            entry.AddString("address", Hex(at));
+            entry.AddNumber("board", static_cast<int64_t>(board));
+            entry.AddNumber("file", static_cast<int64_t>(file));
+            listed += (differing ? "," : "") + entry.Text();
+        }
+        ++differing;
+    }
+    Extra.AddNumber("differences", differing);
+    if (differing == 0) {
+        Line(Format("%lld bytes at %s read back OK.", static_cast<long long>(length),
+                    Hex(address).c_str()));
+        return true;
+    }
+    Extra.AddRaw("first_differences", listed + "]");
+    if (differing > ShownDifferences)
+        Line("...");
+    Line(Format("%lld bytes differ.", static_cast<long long>(differing)));
+    Fail(failureText + "\n" +
+         Format("%lld bytes differ, the first at %s.", static_cast<long long>(differing),
+                Hex(first).c_str()));
+    return false;
+}
+
+void TBoard::SetResult(const std::string& line, int64_t bytes) {
+    ResultLine = line;
+    Bytes = bytes;
+    if (!line.empty())
+        Line(line);
+}
+
+std::string TBoard::Summary() const {
+    switch (State) {
+    case TBoardOutcome::Failed:
+        return Prefix + "FAILED: " + OneLine(FailureText);
+    case TBoardOutcome::Interrupted:
+        return Prefix + "interrupted: " + UserBreakLine;
+    case TBoardOutcome::Done:
+        break;
+    }
+    return Prefix + Format("done in %.1f s", Seconds) +
+           (ResultLine.empty() ? "" : ": " + ResultLine);
+}
+
+std::string TBoard::JsonText(const char* operation) const {
+    TJsonObject json;
+    json.AddString("port", PortName);
+    json.AddString("operation", operation);
+    json.AddString("result", State == TBoardOutcome::Done     ? "ok"
+                             : State == TBoardOutcome::Failed ? "failed"
+                                                              : "interrupted");
+    json.AddNumber("bytes", Bytes);
+    json.AddNumber("seconds", Seconds, 3);
+    if (LinkSpeed != 0)
+        json.AddNumber("speed", static_cast<int64_t>(LinkSpeed));
+    if (Identified)
+        json.AddRaw("identity", IdentityJson(BoardIdentity));
+    json.AddAll(Extra);
+    if (State == TBoardOutcome::Failed)
+        json.AddString("error", FailureText);
+    return json.Text();
+}
+
+// ---- Several boards ---------------------------------------------------------------------------
+
+int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& ports,
+                const char* operation, const TBoardWork& work) {
+    TCliConsole& console = TCliConsole::Instance();
+    console.Configure(options.Quiet, true);
+    const bool several = ports.size() > 1;
+    std::vector<std::unique_ptr<TBoard>> boards;
+    for (const std::string& port : ports)
+        boards.push_back(
+            std::make_unique<TBoard>(port, several, options.Json, console.AddProgress(port)));
+
+    // Qt's threads rather than plain ones: the serial port wants the event dispatcher that a
+    // QThread has, though nothing here runs an event loop.
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (const std::unique_ptr<TBoard>& board : boards) {
+        TBoard* one = board.get();
+        threads.emplace_back(QThread::create([one, &work] {
+            one->Start();
+            try {
+                work(*one);
+            } catch (const std::exception& error) {
+                one->Fail(error.what());
+            }
+            one->Finish();
+        }));
+        threads.back()->start();
+    }
+    for (const std::unique_ptr<QThread>& thread : threads)
+        thread->wait();
+    console.EndProgress();
+
+    bool failed = false, interrupted = false;
+    for (const std::unique_ptr<TBoard>& board : boards) {
+        failed |= board->Outcome() == TBoardOutcome::Failed;
+        interrupted |= board->Outcome() == TBoardOutcome::Interrupted;
+        if (options.Json)
+            console.Raw(board->JsonText(operation) + "\n");
+        else if (several)
+            console.Out("", board->Summary());
+    }
+    return interrupted ? CliExitInterrupted : failed ? CliExitFailure : CliExitOk;
+}

@@ -1,0 +1,120 @@
+#pragma once
+// Running one board operation on one board or on several at once: each board on its own thread
+// with its own port and its own boot monitor; output lines that name their port when there are
+// several; a summary line (or a JSON object) per board at the end; the exit code of the whole.
+
+#include "BootMonitor.h"
+#include "CliCommand.h"
+#include "CliConsole.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TComms;
+
+// Options every board command offers.
+struct TBoardOptions {
+    std::vector<std::string> Ports;
+    int Linked = 0; // speed of a link synchronised before; 0: synchronise first
+    bool Quiet = false;
+    bool Json = false;
+};
+
+enum class TBoardOptionSet {
+    OnePort,      // --port once
+    SeveralPorts, // --port repeatable
+};
+// Adds --port, --quiet and --json, and --linked when linkable.
+void AddBoardOptions(CLI::App* command, TBoardOptions& options, TBoardOptionSet ports,
+                     bool linkable);
+// Adds --type NAME.
+void AddTypeOption(CLI::App* command, std::string& type);
+
+// Ctrl+C: the first asks the running operations to stop after their current block; a second one
+// ends the program at once.
+void InstallInterruptHandler();
+bool InterruptRequested();
+
+enum class TBoardOutcome { Done, Failed, Interrupted };
+
+// One board's run, handed to the work function on the board's own thread.
+class TBoard {
+public:
+    TBoard(const std::string& port, bool prefixed, bool json, int progressSlot);
+
+    const std::string& Port() const { return PortName; }
+
+    // A console line on stdout (not with --json).
+    void Line(const std::string& text);
+    // A failure: the message on stderr; the board's outcome becomes failed.
+    void Fail(const std::string& message);
+    // "User break." as the console shows it; the outcome becomes interrupted.
+    void Interrupted();
+
+    // Progress: the phase, and the bytes done of the phase's transfer. Progress returns false
+    // once Ctrl+C was pressed, which stops the transfer after the current block.
+    void Phase(const char* name);
+    bool Progress(int64_t done, int64_t total);
+
+    // Synchronises the link, or with --linked opens the port at that speed. False when that
+    // failed or Ctrl+C was pressed meanwhile (already reported).
+    bool Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyncRequest& request);
+    // Opens the port at a speed, reporting a failure.
+    bool Open(TComms& port, int speed);
+
+    // Reads length bytes back and compares them with data; reports the differences and, when
+    // there are any, fails with failureText. False when they differ or the read failed.
+    bool ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const uint8_t* data,
+                            int64_t length, const std::string& failureText);
+
+    // The success line the summary repeats, and the figures of the JSON object.
+    void SetResult(const std::string& line, int64_t bytes);
+    TJsonObject& Json() { return Extra; }
+
+    // What the synchronisation found: the speed (also the one of --linked), and the identity
+    // (null when the link was not synchronised here).
+    int Speed() const { return LinkSpeed; }
+    const TMonitorIdentity* Identity() const { return Identified ? &BoardIdentity : nullptr; }
+
+    // After the run.
+    TBoardOutcome Outcome() const { return State; }
+    std::string Summary() const;
+    std::string JsonText(const char* operation) const;
+
+    void Start();
+    void Finish();
+
+private:
+    std::string PortName;
+    std::string Prefix;
+    bool JsonMode;
+    int Slot;
+    TBoardOutcome State = TBoardOutcome::Done;
+    std::string FailureText;
+    std::string ResultLine;
+    int64_t Bytes = 0;
+    int LinkSpeed = 0;
+    bool Identified = false;
+    TMonitorIdentity BoardIdentity;
+    TJsonObject Extra;
+    std::chrono::steady_clock::time_point Started;
+    double Seconds = 0;
+};
+
+using TBoardWork = std::function<void(TBoard& board)>;
+
+// Runs the work on every port at once, each on its own thread; prints the summary lines (several
+// boards) or the JSON objects, and returns the exit code: 130 when any board was interrupted,
+// else 1 when any failed, else 0.
+int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& ports,
+                const char* operation, const TBoardWork& work);
+
+// The synchronisation a flash command starts with: every speed, or the stored flash speed when
+// automatic speed is off, or only fixedSpeed when it is not 0.
+TSyncRequest StoredSyncRequest(int fixedSpeed);
+
+// The speeds a link can run at, for the checks of --baud and --linked.
+std::vector<int> LinkSpeeds();

@@ -1,0 +1,115 @@
+// korvex-cli program: an image into flash, on one board or several at once.
+#include "CliBoards.h"
+#include "Comm.h"
+#include "Ebdata.h"
+#include "FlashPlan.h"
+#include "HexText.h"
+#include "ImageFile.h"
+#include "MonitorMessages.h"
+
+#include <CLI/CLI.hpp>
+
+namespace {
+
+struct TProgramOptions {
+    TBoardOptions Board;
+    std::string Type;
+    std::string File;
+    std::string Address;
+    bool Yes = false;
+    bool ReadBack = false;
+};
+
+int RunProgram(const TProgramOptions& options) {
+    const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, true);
+    TFileImage image;
+    TImageReadResult loaded;
+    if (!LoadCommandImage(options.File, image, loaded))
+        return CliExitFailure;
+    const uint32_t address = CommandImageAddress(options.Address, loaded);
+    const auto type = CommandBoardType(options.Type, TTypeNeed::Sectors);
+    if (!type)
+        return CliExitFailure;
+    const int64_t length = image.Length();
+    // Checked once for all boards: they are of one type and get the same image.
+    const TFlashPlan plan = PlanFlashProgramming(*type, static_cast<int>(address), length);
+    if (!plan.Ok()) {
+        PrintCliError(ProgramCheckFailure(plan, static_cast<int>(address)).Text);
+        return CliExitFailure;
+    }
+    if (plan.TouchesProtected() && !options.Yes) {
+        PrintCliError(ProgramProtectedQuestion().Text + "\nGive --yes to erase them.");
+        return CliExitFailure;
+    }
+
+    const TSyncRequest request = StoredSyncRequest(0);
+    const uint8_t* data = image.Data();
+    return RunOnBoards(options.Board, ports, "program", [&](TBoard& board) {
+        TComms port;
+        TBootMonitor monitor(port);
+        board.Json().AddString("file", options.File);
+        board.Json().AddString("address", AddrToHex(address)());
+        board.Json().AddNumber("length", length);
+        if (!board.Connect(port, monitor, options.Board.Linked, request))
+            return;
+        auto phase = [&board](TBootMonitor::TPhase next) {
+            switch (next) {
+            case TBootMonitor::TPhase::Erasing:
+                board.Line(" ");
+                board.Line("Flash erasing...");
+                board.Phase("Erasing");
+                break;
+            case TBootMonitor::TPhase::Programming:
+                board.Line("Programming...");
+                board.Phase("Programming");
+                break;
+            case TBootMonitor::TPhase::Verifying:
+                board.Line("Verifying...");
+                board.Phase("Verifying");
+                break;
+            }
+        };
+        const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
+            address, data, length, plan.EraseAddresses, phase,
+            [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
+        if (program.Result.Status == TMonitorStatus::Cancelled) {
+            board.Interrupted();
+            return;
+        }
+        if (!program.Result.Ok()) {
+            board.Fail(ProgramFailure(program, address).Text);
+            const std::string closing = ProgramClosingLine(program);
+            if (!closing.empty())
+                board.Line(closing);
+            return;
+        }
+        board.SetResult(ProgrammedLine(length, address), length);
+        if (options.ReadBack)
+            board.ReadBackAndCompare(monitor, address, data, length,
+                                     "Program verification failed.");
+    });
+}
+
+} // namespace
+
+void AddProgramCommand(TCliCommands& commands) {
+    auto options = std::make_shared<TProgramOptions>();
+    CLI::App* command = commands.Add(
+        {"program", "FILE [--address ADDR] [--yes] [--readback] [--port PORT]... [OPTIONS]",
+         "program an image into flash: erase, write and the board's verify",
+         "The image goes to its own start address (Intel HEX, S-records) unless --address\n"
+         "says; a binary file needs --address. Addresses are decimal, or hexadecimal after 0x.\n"
+         "The image must fit the board type's flash; sectors that are protected there are\n"
+         "refused unless --yes. With several --port options every board gets the image at once.\n"},
+        [options] { return RunProgram(*options); });
+    command->add_option("FILE", options->File, "the image: binary, Intel HEX or S-records")
+        ->required();
+    command->add_option("-a,--address", options->Address, "where the image goes")
+        ->option_text("ADDR")
+        ->check(CliNumberCheck(false, 0xFFFFFFFFull));
+    command->add_flag("-y,--yes", options->Yes, "erase and program protected sectors too");
+    command->add_flag("-r,--readback", options->ReadBack,
+                      "also read the range back and compare it byte for byte");
+    AddTypeOption(command, options->Type);
+    AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, true);
+}

@@ -1,0 +1,140 @@
+// korvex-cli read: target memory as a hex dump, or into a file.
+#include "CliBoards.h"
+#include "CliImageOutput.h"
+#include "Comm.h"
+#include "HexText.h"
+#include "MonitorMessages.h"
+
+#include <CLI/CLI.hpp>
+
+namespace {
+
+struct TReadOptions {
+    TBoardOptions Board;
+    std::string Address;
+    std::string Length;
+    std::string End;
+    std::string Output;
+    std::string Format;
+};
+
+std::string Hex(uint32_t address) {
+    return AddrToHex(address)();
+}
+
+std::string HexBytes(const std::vector<uint8_t>& data) {
+    static const char Digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(data.size() * 2);
+    for (const uint8_t byte : data) {
+        text += Digits[byte >> 4];
+        text += Digits[byte & 0xF];
+    }
+    return text;
+}
+
+int RunRead(const TReadOptions& options) {
+    const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, false);
+    const uint64_t address = CliNumber(options.Address);
+    uint64_t length = 0;
+    if (!options.End.empty()) {
+        const uint64_t end = CliNumber(options.End);
+        if (end <= address)
+            throw TCliUsageError("the end address must be greater than the start address");
+        length = end - address;
+    } else if (!options.Length.empty()) {
+        length = CliNumber(options.Length);
+    } else {
+        throw TCliUsageError("give the length, or the end address with --end");
+    }
+    if (address + length > 0x100000000ull)
+        throw TCliUsageError("the range passes the end of the 32-bit address space");
+    TOutputFormat format = OutputFormatFromPath(options.Output);
+    if (!options.Format.empty()) {
+        if (options.Output.empty())
+            throw TCliUsageError("--format needs --output FILE");
+        OutputFormatFromName(options.Format, format);
+    }
+
+    const TSyncRequest request = StoredSyncRequest(0);
+    const uint32_t start = static_cast<uint32_t>(address);
+    const int64_t count = static_cast<int64_t>(length);
+    return RunOnBoards(options.Board, ports, "read", [&](TBoard& board) {
+        TComms port;
+        TBootMonitor monitor(port);
+        board.Json().AddString("address", Hex(start));
+        board.Json().AddNumber("length", count);
+        if (!board.Connect(port, monitor, options.Board.Linked, request))
+            return;
+        const bool dump = options.Output.empty();
+        if (dump) {
+            board.Line(" ");
+            board.Line(ReadTitle);
+        }
+        board.Phase("Reading");
+        std::vector<uint8_t> data;
+        auto show = [&board](uint32_t at, const uint8_t* bytes, int n) {
+            std::string lines;
+            for (const TString& line : HexDumpLines(bytes, at, static_cast<size_t>(n)))
+                lines += std::string(lines.empty() ? "" : "\n") + line();
+            board.Line(lines);
+        };
+        const TMonitorResult result = monitor.ReadRange(
+            start, count, data, dump ? show : std::function<void(uint32_t, const uint8_t*, int)>(),
+            [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
+        if (result.Status == TMonitorStatus::Cancelled) {
+            board.Interrupted();
+            return;
+        }
+        if (!result.Ok()) {
+            board.Fail(ReadFailure(result).Text);
+            return;
+        }
+        if (dump) {
+            board.Json().AddString("data", HexBytes(data));
+            board.SetResult(std::string(), count);
+            return;
+        }
+        const std::string contents =
+            ImageFileContents(format, start, data.data(), data.size(), options.Output);
+        if (!WriteOutputFile(options.Output, reinterpret_cast<const uint8_t*>(contents.data()),
+                             static_cast<int64_t>(contents.size()))) {
+            board.Fail(WriteFailureMessage(options.Output));
+            return;
+        }
+        board.Json().AddString("file", options.Output);
+        board.Json().AddString("format", OutputFormatName(format));
+        board.SetResult(std::to_string(count) + " bytes at " + Hex(start) + " written to " +
+                            options.Output + ".",
+                        count);
+    });
+}
+
+} // namespace
+
+void AddReadCommand(TCliCommands& commands) {
+    auto options = std::make_shared<TReadOptions>();
+    CLI::App* command = commands.Add(
+        {"read", "ADDR (LEN | --end ADDR) [--output FILE [--format FORMAT]] [OPTIONS]",
+         "read target memory: a hex dump, or a file",
+         "Numbers are decimal, or hexadecimal after 0x; a length may end in K or M.\n"
+         "The format of --output comes from its extension unless --format says: .hex and\n"
+         ".ihex Intel HEX; .srec, .s19, .s28, .s37 and .mot S-records; anything else binary.\n"},
+        [options] { return RunRead(*options); });
+    command->add_option("ADDR", options->Address, "address of the first byte")
+        ->required()
+        ->check(CliNumberCheck(false, 0xFFFFFFFFull));
+    CLI::Option* length = command->add_option("LEN", options->Length, "number of bytes")
+                              ->check(CliNumberCheck(true, 0x100000000ull));
+    command
+        ->add_option("-e,--end", options->End, "the first address after the range, instead of LEN")
+        ->option_text("ADDR")
+        ->check(CliNumberCheck(false, 0x100000000ull))
+        ->excludes(length);
+    command->add_option("-o,--output", options->Output, "write the bytes to FILE")
+        ->option_text("FILE");
+    command->add_option("-f,--format", options->Format, "bin, ihex or srec")
+        ->option_text("FORMAT")
+        ->check(CLI::IsMember({"bin", "ihex", "srec"}));
+    AddBoardOptions(command, options->Board, TBoardOptionSet::OnePort, true);
+}

@@ -1,0 +1,81 @@
+// korvex-cli sram: the raw upload to boards in SRAM uploading mode.
+#include "CliBoards.h"
+#include "Comm.h"
+#include "Ebdata.h"
+#include "ImageFile.h"
+#include "LinkSpeed.h"
+#include "MonitorMessages.h"
+
+#include <CLI/CLI.hpp>
+
+namespace {
+
+struct TSramOptions {
+    TBoardOptions Board;
+    std::string Type;
+    std::string File;
+    int Baud = 0;
+};
+
+int RunSram(const TSramOptions& options) {
+    const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, true);
+    TFileImage image;
+    TImageReadResult loaded;
+    if (!LoadCommandImage(options.File, image, loaded))
+        return CliExitFailure;
+    const auto type = CommandBoardType(options.Type, TTypeNeed::Sram);
+    if (!type)
+        return CliExitFailure;
+    if (image.Length() > type->GetSramSize()) {
+        PrintCliError(SramTooLarge(type->GetSramSize()).Text);
+        return CliExitFailure;
+    }
+
+    const int speed = options.Baud != 0 ? options.Baud : ReadMaxSpeed(SramSpeedSetting);
+    const uint8_t* data = image.Data();
+    const int64_t length = image.Length();
+    return RunOnBoards(options.Board, ports, "sram", [&](TBoard& board) {
+        TComms port;
+        TBootMonitor monitor(port);
+        board.Json().AddString("file", options.File);
+        board.Json().AddNumber("length", length);
+        if (!board.Open(port, speed))
+            return;
+        board.Line(" ");
+        board.Line("SRAM writing...");
+        board.Phase("Sending");
+        const TMonitorResult result =
+            monitor.SendSram(data, length, [&board](int64_t done, int64_t total) {
+                return board.Progress(done, total);
+            });
+        if (result.Status == TMonitorStatus::Cancelled) {
+            board.Interrupted();
+            return;
+        }
+        if (!result.Ok()) {
+            board.Fail(SramFailure(result, length).Text);
+            return;
+        }
+        board.SetResult("Finished OK", length);
+    });
+}
+
+} // namespace
+
+void AddSramCommand(TCliCommands& commands) {
+    auto options = std::make_shared<TSramOptions>();
+    CLI::App* command = commands.Add(
+        {"sram", "FILE [--baud BAUD] [--port PORT]... [OPTIONS]",
+         "upload an image raw to boards in SRAM uploading mode",
+         "Sends the image's bytes as they are, at the SRAM speed stored in the window's\n"
+         "preferences (115200 when none is) unless --baud says. The image must fit the board\n"
+         "type's SRAM.\n"},
+        [options] { return RunSram(*options); });
+    command->add_option("FILE", options->File, "the image: binary, Intel HEX or S-records")
+        ->required();
+    command->add_option("-b,--baud", options->Baud, "the line speed")
+        ->option_text("BAUD")
+        ->check(CLI::IsMember(LinkSpeeds()));
+    AddTypeOption(command, options->Type);
+    AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, false);
+}

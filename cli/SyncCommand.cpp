@@ -1,0 +1,51 @@
+// korvex-cli sync: find the speed the board answers at and show its identity.
+#include "CliBoards.h"
+#include "Comm.h"
+#include "Ebdata.h"
+#include "MonitorMessages.h"
+
+#include <CLI/CLI.hpp>
+
+namespace {
+
+struct TSyncOptions {
+    TBoardOptions Board;
+    std::string Type;
+    int Baud = 0;
+};
+
+int RunSync(const TSyncOptions& options) {
+    const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, true);
+    if (!CommandBoardType(options.Type, TTypeNeed::Sectors))
+        return CliExitFailure;
+    const TSyncRequest request = StoredSyncRequest(options.Baud);
+    return RunOnBoards(options.Board, ports, "sync", [&request](TBoard& board) {
+        TComms port;
+        TBootMonitor monitor(port);
+        if (!board.Connect(port, monitor, 0, request))
+            return;
+        board.Line(" ");
+        board.Line(SyncTitle);
+        for (const std::string& line : IdentityLines(*board.Identity(), board.Speed()))
+            board.Line(line);
+        board.SetResult("Link speed: " + std::to_string(board.Speed()), 0);
+    });
+}
+
+} // namespace
+
+void AddSyncCommand(TCliCommands& commands) {
+    auto options = std::make_shared<TSyncOptions>();
+    CLI::App* command = commands.Add(
+        {"sync", "[--port PORT]... [--baud BAUD] [OPTIONS]",
+         "synchronise the link with boards in flash programming mode and show their identity",
+         "Tries every speed, fastest first, or only the speed stored in the window's\n"
+         "preferences when automatic speed is off there. The last line gives the speed found:\n"
+         "the other board commands take it as --linked BAUD to skip their own synchronisation.\n"},
+        [options] { return RunSync(*options); });
+    AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, false);
+    AddTypeOption(command, options->Type);
+    command->add_option("-b,--baud", options->Baud, "try only this speed")
+        ->option_text("BAUD")
+        ->check(CLI::IsMember(LinkSpeeds()));
+}

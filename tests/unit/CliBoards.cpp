@@ -1,0 +1,633 @@
+// korvex-cli against simulated boards in this process: what each board command prints, sends
+// and returns, on one board and on several at once.
+#include "BoardSim.h"
+#include "HexText.h"
+#include "ImageFileTestKit.h"
+#include "Settings.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <csignal>
+#include <memory>
+
+using namespace imagetest;
+
+namespace {
+
+const QString CliPath = QStringLiteral(KORVEX_BINARY_DIR "/cli/korvex-cli");
+
+// EB40A: sectors 0 to 7 are protected; the first free one starts here.
+constexpr uint32_t Free = 0x01040000;
+
+struct TRun {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+
+// korvex-cli reads the settings this test program writes.
+void ShareSettings(QProcess& process) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME",
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    process.setProcessEnvironment(environment);
+}
+
+TRun RunCli(const QStringList& arguments) {
+    QProcess process;
+    ShareSettings(process);
+    process.start(CliPath, arguments);
+    EXPECT_TRUE(process.waitForFinished(60000)) << "korvex-cli did not finish";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "korvex-cli crashed";
+    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+struct TBoardSetup {
+    std::vector<std::string> Faults;
+    std::vector<int> Speeds; // empty: every speed
+    TBoardMode Mode = TBoardMode::Flash;
+    bool LineRate = false;
+};
+
+TBoardSetup AtSpeed(int speed) {
+    TBoardSetup setup;
+    setup.Speeds = {speed};
+    return setup;
+}
+
+TBoardSetup WithFaults(const std::vector<std::string>& faults) {
+    TBoardSetup setup;
+    setup.Faults = faults;
+    return setup;
+}
+
+// A simulated EB40A on a pseudo-terminal.
+class TSimBoard {
+public:
+    explicit TSimBoard(const TBoardSetup& setup = {}) : Sim(Config(setup)) {
+        std::string error;
+        EXPECT_TRUE(Sim.Start(&error)) << error;
+    }
+    QString Port() const { return Q(Sim.PortPath()); }
+    size_t Count(TFrameKind kind) const {
+        size_t count = 0;
+        for (const TFrameRecord& frame : Sim.Frames())
+            count += frame.Kind == kind && !frame.Ignored;
+        return count;
+    }
+
+    TBoardSim Sim;
+
+private:
+    static TBoardConfig Config(const TBoardSetup& setup) {
+        TBoardConfig config;
+        EXPECT_TRUE(BuiltInBoardType("EB40A", config.Type));
+        config.AcceptedSpeeds = setup.Speeds;
+        config.Mode = setup.Mode;
+        config.LineRate = setup.LineRate;
+        for (const std::string& fault : setup.Faults) {
+            std::string error;
+            EXPECT_TRUE(ParseFault(fault, config.Faults, error)) << error;
+        }
+        return config;
+    }
+};
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+std::string Dump(const TBytes& bytes, uint32_t address) {
+    std::string text;
+    for (const TString& line : HexDumpLines(bytes.data(), address, bytes.size()))
+        text += std::string(line()) + "\n";
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// An image file of the bytes at an address, made by srec_cat.
+std::string ImageFile(const TScratch& scratch, const std::string& name, const TBytes& bytes,
+                      uint32_t address, const QString& format) {
+    const std::string binary = scratch.Write(name + ".bin", bytes);
+    const std::string path = scratch.Path(name);
+    RunTool("srec_cat",
+            {Q(binary), "-binary", "-offset", QString::number(address), "-o", Q(path), format});
+    return path;
+}
+
+class CliBoards : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QFile::exists(CliPath)) << "build korvex-cli first";
+        TSettingsKey::ClearAll();
+    }
+    TScratch Scratch;
+};
+
+const std::string Identity115200 =
+    Lines({" ", "Synchronization link response:", "Chip type:    0x0001", "Manufacturer: 0x001F",
+           "Flash code:   0x0020", "Version:      0x0101", "CD:           26 (115200 baud)",
+           "Base address: 0x01000000", "Link speed: 115200"});
+
+} // namespace
+
+TEST_F(CliBoards, SyncFindsTheSpeedAndShowsTheIdentity) {
+    struct TCase {
+        const char* Name;
+        TBoardSetup Board;
+        QStringList Arguments;
+        std::vector<std::pair<const char*, const char*>> Stored;
+        int ExitCode;
+        std::string Out;
+        std::string Err; // %s: the port
+    };
+    const std::vector<TCase> cases = {
+        {"first speed", {}, {}, {}, 0, Identity115200, ""},
+        {"automatic speed walks down to the board's",
+         AtSpeed(19200),
+         {},
+         {},
+         0,
+         "CD:           156 (19200 baud)\nBase address: 0x01000000\nLink speed: 19200\n",
+         ""},
+        {"stored fixed speed",
+         AtSpeed(19200),
+         {},
+         {{"FlashAutoSpeed", "0"}, {"FlashMaxSpeed", "3"}},
+         0,
+         "Link speed: 19200\n",
+         ""},
+        {"--baud where the board does not answer",
+         AtSpeed(19200),
+         {"--baud", "115200"},
+         {},
+         1,
+         "",
+         "No response from target or unable to synchronize on:\n%s:115200,N,8,1\n"},
+        {"no acknowledge",
+         WithFaults({"ack=byte:15"}),
+         {},
+         {},
+         1,
+         "",
+         "Unable synchronize with target.\nNo ACK.\n"},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TSettingsKey::ClearAll();
+        TSettingsKey key;
+        for (const auto& [name, value] : test.Stored)
+            key.WriteString(name, value);
+        TSimBoard board(test.Board);
+        const TRun run = RunCli(QStringList{"sync", "--port", board.Port()} + test.Arguments);
+        EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
+        EXPECT_TRUE(EndsWith(run.Out, test.Out)) << run.Out;
+        std::string err = test.Err;
+        if (err.find("%s") != std::string::npos)
+            err.replace(err.find("%s"), 2, board.Sim.PortPath());
+        EXPECT_EQ(run.Err, err);
+        if (!test.Stored.empty()) { // a fixed speed is the only one tried
+            for (const TFrameRecord& frame : board.Sim.Frames())
+                EXPECT_EQ(frame.Speed, 19200);
+        }
+    }
+
+    const TRun missing = RunCli({"sync", "--port", Q(Scratch.Path("no-such-port"))});
+    EXPECT_EQ(missing.ExitCode, 1);
+    EXPECT_EQ(missing.Err.rfind("Unable to intialize serial port:\n" +
+                                    Scratch.Path("no-such-port") + ":115200,N,8,1\n",
+                                0),
+              0u)
+        << missing.Err;
+}
+
+TEST_F(CliBoards, ReadDumpsOrReportsTheBrokenReply) {
+    const TBytes memory = RandomBytes(200, 3);
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Faults;
+        QStringList Arguments;
+        int ExitCode;
+        std::string Out;
+        std::string Err;
+    };
+    const std::string title = " \nRead data response:\n";
+    const TBytes firstBlock(memory.begin(), memory.begin() + 80);
+    const std::vector<TCase> cases = {
+        {"length", {}, {"0x01040000", "200"}, 0, title + Dump(memory, Free), ""},
+        {"end address",
+         {},
+         {"0x01040000", "--end", "0x01040010"},
+         0,
+         title + Dump(TBytes(memory.begin(), memory.begin() + 16), Free),
+         ""},
+        {"bad checksum in the second block",
+         {"R#1=badsum"},
+         {"0x01040000", "200"},
+         1,
+         title + Dump(firstBlock, Free),
+         "Checksum fail at: 0x01040050\nReceived: 0x"},
+        {"no answer", {"R=silent"}, {"0x01040000", "200"}, 1, title, "Timeout waiting for data.\n"},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TSimBoard board(WithFaults(test.Faults));
+        board.Sim.LoadMemory(Free, memory);
+        const TRun run = RunCli(QStringList{"read", "--port", board.Port()} + test.Arguments);
+        EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
+        EXPECT_EQ(run.Out, test.Out);
+        EXPECT_EQ(run.Err.rfind(test.Err, 0), 0u) << run.Err;
+    }
+}
+
+TEST_F(CliBoards, ReadToAFileThatInfoAndSrecCatLoadBack) {
+    // Across a 64 KiB boundary, where Intel HEX needs a new base address.
+    const uint32_t address = 0x0104F000;
+    const TBytes memory = RandomBytes(70000, 5);
+    TSimBoard board;
+    board.Sim.LoadMemory(address, memory);
+    // Synchronised once; each read then skips that.
+    ASSERT_EQ(RunCli({"sync", "-p", board.Port(), "--baud", "57600", "-q"}).ExitCode, 0);
+    struct TCase {
+        const char* File;
+        QStringList Format;
+        QString SrecCatFormat; // empty: raw binary
+    };
+    for (const TCase& test : std::vector<TCase>{{"out.hex", {}, "-intel"},
+                                                {"out.s37", {}, "-motorola"},
+                                                {"out.txt", {"--format", "srec"}, "-motorola"},
+                                                {"out.img", {"-f", "ihex"}, "-intel"},
+                                                {"out.bin", {}, ""}}) {
+        SCOPED_TRACE(test.File);
+        const std::string path = Scratch.Path(test.File);
+        const TRun run = RunCli(QStringList{"read", "0x0104F000", "70000", "-o", Q(path), "-p",
+                                            board.Port(), "--linked", "57600"} +
+                                test.Format);
+        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+        EXPECT_EQ(run.Out, "70000 bytes at 0x0104F000 written to " + path + ".\n");
+        if (test.SrecCatFormat.isEmpty()) {
+            EXPECT_EQ(TScratch::ReadBytes(path), memory);
+            continue;
+        }
+        const std::string loaded = Scratch.Path("loaded.bin");
+        const TRun info = RunCli({"info", Q(path), "-o", Q(loaded)});
+        EXPECT_EQ(info.ExitCode, 0) << info.Err;
+        EXPECT_NE(info.Out.find("Start address: 0x0104F000"), std::string::npos) << info.Out;
+        EXPECT_EQ(TScratch::ReadBytes(loaded), memory);
+        EXPECT_EQ(SrecCatImage(Scratch, path, test.SrecCatFormat), memory);
+        // srec_cat checks every record's checksum as it reads.
+        RunTool("srec_cat", {Q(path), test.SrecCatFormat, "-o", Q(Scratch.Path("copy")), "-intel"});
+    }
+}
+
+TEST_F(CliBoards, EraseChecksTheAddressBeforeAnythingIsSent) {
+    struct TCase {
+        QStringList Arguments;
+        int ExitCode;
+        std::string Out;
+        std::string Err;
+    };
+    const std::vector<TCase> cases = {
+        {{"0x01040010"}, 0, " \nSector at 0x01040010 erased.\n", ""},
+        {{"0x00FFFFFF"}, 1, "", "Sector erase address must be within 0x01000000 and 0x0122FFFF\n"},
+        {{"0x01230000"}, 1, "", "Sector erase address must be within 0x01000000 and 0x0122FFFF\n"},
+        {{"0x01008000"},
+         1,
+         "",
+         "Selected address lies in sector #1 which is protected.\nAre you sure you wish to erase "
+         "this sector?\nGive --yes to erase it.\n"},
+        {{"0x01008000", "--yes"}, 0, " \nSector at 0x01008000 erased.\n", ""},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Arguments.join(' ').toStdString());
+        TSimBoard board;
+        board.Sim.LoadMemory(0x01008000, TBytes(16, 0));
+        board.Sim.LoadMemory(Free, TBytes(32, 0));
+        const TRun run = RunCli(QStringList{"erase", "-p", board.Port()} + test.Arguments);
+        EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
+        EXPECT_EQ(run.Out, test.Out);
+        EXPECT_EQ(run.Err, test.Err);
+        const uint32_t erased = test.Arguments[0].toUInt(nullptr, 0);
+        if (test.ExitCode == 0)
+            EXPECT_EQ(board.Sim.ReadMemory(erased & ~0xFu, 16), TBytes(16, 0xFF));
+        else
+            EXPECT_TRUE(board.Sim.Frames().empty()) << "nothing is sent after a refusal";
+    }
+}
+
+TEST_F(CliBoards, ProgramChecksErasesWritesAndVerifies) {
+    const TBytes image = RandomBytes(1000, 7);
+    const std::string motorola = ImageFile(Scratch, "image.s37", image, Free, "-motorola");
+    const std::string binary = Scratch.Write("image.bin", image);
+    const std::string phases = " \nFlash erasing...\nProgramming...\n";
+    struct TCase {
+        const char* Name;
+        QStringList Arguments;
+        std::vector<std::string> Faults;
+        int ExitCode;
+        std::string Out;
+        std::string Err;
+        bool Programmed;
+    };
+    const std::vector<TCase> cases = {
+        {"own address, read back",
+         {Q(motorola), "--readback"},
+         {},
+         0,
+         phases + "Verifying...\n1000 bytes at 0x01040000 programmed OK.\n \n"
+                  "1000 bytes at 0x01040000 read back OK.\n",
+         "",
+         true},
+        {"binary at an address",
+         {Q(binary), "--address", "0x01040000"},
+         {},
+         0,
+         phases + "Verifying...\n1000 bytes at 0x01040000 programmed OK.\n",
+         "",
+         true},
+        {"binary without an address",
+         {Q(binary)},
+         {},
+         2,
+         "",
+         "a binary file holds no address",
+         false},
+        {"protected sectors",
+         {Q(binary), "--address", "0x01000000"},
+         {},
+         1,
+         "",
+         "Programming address spans over one or more protected sectors.\nAre you sure you wish "
+         "to erase these sectors?\nGive --yes to erase them.\n",
+         false},
+        {"past the flash end",
+         {Q(binary), "--address", "0x0122FF00"},
+         {},
+         1,
+         "",
+         "Program data doesn't fit into selected flash area.\n\nFlash start: 0x01000000, Flash "
+         "end: 0x0122FFFF\nData start: 0x0122FF00, Data end: 0x012302E7\n",
+         false},
+        {"write start refused",
+         {Q(motorola)},
+         {"W=byte:4E"},
+         1,
+         phases,
+         "Unable to initiate write operation at address: 0x01040000.\n",
+         false},
+        {"flash error in the second block",
+         {Q(motorola)},
+         {"D#1=flash:02"},
+         1,
+         phases + "Failed\n",
+         "Flash write error at: 0x01040050.\nError: 0x02\n",
+         false},
+        {"board's verify refused",
+         {Q(motorola)},
+         {"V=byte:4E"},
+         1,
+         phases + "Verifying...\n",
+         "Program verification failed.\n",
+         true},
+        {"unknown type",
+         {Q(motorola), "--type", "EB99"},
+         {},
+         2,
+         "",
+         "no board type is named",
+         false},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TSimBoard board(WithFaults(test.Faults));
+        const TRun run = RunCli(QStringList{"program", "-p", board.Port()} + test.Arguments);
+        EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
+        EXPECT_EQ(run.Out, test.Out);
+        if (test.ExitCode == 2)
+            EXPECT_NE(run.Err.find(test.Err), std::string::npos) << run.Err;
+        else
+            EXPECT_EQ(run.Err, test.Err);
+        EXPECT_EQ(board.Sim.ReadMemory(Free, 1000) == image, test.Programmed);
+        if (test.ExitCode == 2 || test.Err.find("protected") != std::string::npos) {
+            EXPECT_TRUE(board.Sim.Frames().empty()) << "nothing is sent after a refusal";
+        }
+    }
+}
+
+TEST_F(CliBoards, VerifyBySumAndByReadBack) {
+    const TBytes image = RandomBytes(1000, 9);
+    const std::string file = ImageFile(Scratch, "image.hex", image, Free, "-intel");
+    TBytes swapped = image;
+    swapped[10] = 0x12;
+    swapped[11] = 0x34;
+    TBytes fileSwapped = swapped;
+    std::swap(fileSwapped[10], fileSwapped[11]);
+    const std::string swappedFile = ImageFile(Scratch, "swapped.hex", fileSwapped, Free, "-intel");
+    TBytes changed = image;
+    changed[999] ^= 0x01;
+
+    struct TCase {
+        const char* Name;
+        const TBytes& OnBoard;
+        QStringList Arguments;
+        int ExitCode;
+        std::string Out;
+        std::string Err;
+    };
+    const std::vector<TCase> cases = {
+        {"sum", image, {Q(file)}, 0, " \n1000 bytes at 0x01040000 verified OK.\n", ""},
+        {"first bytes only",
+         changed,
+         {Q(file), "--length", "999"},
+         0,
+         " \n999 bytes at 0x01040000 verified OK.\n",
+         ""},
+        {"longer than the image",
+         image,
+         {Q(file), "--length", "1001"},
+         1,
+         "",
+         "Data length 0x000003E9 (1001) is greater than currently loaded file size 0x000003E8 "
+         "(1000).\n"},
+        {"one byte differs", changed, {Q(file)}, 1, "", "Data verification failed.\n"},
+        {"swapped bytes pass the sum",
+         swapped,
+         {Q(swappedFile)},
+         0,
+         " \n1000 bytes at 0x01040000 verified OK.\n",
+         ""},
+        {"and not the read-back",
+         swapped,
+         {Q(swappedFile), "--readback"},
+         1,
+         " \n1000 bytes at 0x01040000 verified OK.\n \n"
+         "0x0104000A: board 0x12, file 0x34\n0x0104000B: board 0x34, file 0x12\n2 bytes differ.\n",
+         "Data verification failed.\n2 bytes differ, the first at 0x0104000A.\n"},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TSimBoard board;
+        board.Sim.LoadMemory(Free, test.OnBoard);
+        const TRun run = RunCli(QStringList{"verify", "-p", board.Port()} + test.Arguments);
+        EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
+        EXPECT_EQ(run.Out, test.Out);
+        EXPECT_EQ(run.Err, test.Err);
+    }
+}
+
+TEST_F(CliBoards, SramUploadsTheImageRaw) {
+    const TBytes image = RandomBytes(1000, 11);
+    const std::string file = Scratch.Write("image.bin", image);
+    TBoardSetup sram;
+    sram.Mode = TBoardMode::Sram;
+    TSimBoard board(sram);
+    TRun run = RunCli({"sram", Q(file), "-p", board.Port(), "--baud", "57600"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, " \nSRAM writing...\nFinished OK\n");
+    QElapsedTimer clock;
+    clock.start();
+    while (board.Sim.SramData().size() < image.size() && clock.elapsed() < 5000)
+        QThread::msleep(10);
+    EXPECT_EQ(board.Sim.SramData(), image);
+
+    const std::string large = Scratch.Write("large.bin", RandomBytes(0x3FF01, 1));
+    run = RunCli({"sram", Q(large), "-p", board.Port()});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Err, "Currently loaded file size is greater than SRAM size (0x0003FF00).\n");
+}
+
+TEST_F(CliBoards, TypesAreTheStoredOnesOrTheFactoryOnes) {
+    TRun run = RunCli({"types"});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Out.substr(0, run.Out.find("EB42")),
+              "  NAME   SECTORS             PROTECTED  SRAM SIZE  FLASH START  FLASH\n"
+              "* EB40A  8x32K,2x32K,30x64K  0-8        0003 FF00  0100 0000    2.2M\n  ");
+    EXPECT_NE(run.Err.find("built-in factory types"), std::string::npos);
+
+    {
+        TSettingsKey key;
+        key.WriteString("TypeDefs", "Small;2x8K;;0100;0000 1000|Big;4x64K;0;0200;0100 0000");
+        key.WriteString("LastType", "big");
+    }
+    run = RunCli({"types"});
+    EXPECT_EQ(run.Out, "  NAME   SECTORS  PROTECTED  SRAM SIZE  FLASH START  FLASH\n"
+                       "  Small  2x8K     -          0100       0000 1000    16K\n"
+                       "* Big    4x64K    0          0200       0100 0000    256K\n");
+    EXPECT_EQ(run.Err, "");
+
+    // The commands take the current type, or the one named in any letter case.
+    TSimBoard board;
+    run = RunCli({"erase", "0x5000", "-p", board.Port()});
+    EXPECT_EQ(run.Err, "Sector erase address must be within 0x01000000 and 0x0103FFFF\n");
+    run = RunCli({"erase", "0x5000", "-p", board.Port(), "--type", "SMALL"});
+    EXPECT_EQ(run.Err, "Sector erase address must be within 0x00001000 and 0x00004FFF\n");
+}
+
+TEST_F(CliBoards, SeveralBoardsAtOnceEachUnderItsPort) {
+    const TBytes image = RandomBytes(4000, 13);
+    const std::string file = ImageFile(Scratch, "image.hex", image, Free, "-intel");
+    std::vector<std::unique_ptr<TSimBoard>> boards;
+    QStringList ports;
+    for (int i = 0; i < 3; ++i) {
+        boards.push_back(std::make_unique<TSimBoard>(WithFaults(
+            i == 1 ? std::vector<std::string>{"W=byte:4E"} : std::vector<std::string>{})));
+        ports << "--port" << boards.back()->Port();
+    }
+    const auto port = [&boards](int i) { return boards[static_cast<size_t>(i)]->Sim.PortPath(); };
+
+    TRun run = RunCli(QStringList{"program", Q(file)} + ports);
+    EXPECT_EQ(run.ExitCode, 1);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = run.Out.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(run.Out.substr(start, end - start));
+    ASSERT_GE(lines.size(), 3u) << run.Out;
+    for (const std::string& line : lines)
+        EXPECT_TRUE(line.rfind(port(0) + ": ", 0) == 0 || line.rfind(port(1) + ": ", 0) == 0 ||
+                    line.rfind(port(2) + ": ", 0) == 0)
+            << line;
+    // The summary: one line per board, in the order the ports were given.
+    const size_t summary = lines.size() - 3;
+    EXPECT_EQ(lines[summary].rfind(port(0) + ": done in ", 0), 0u) << lines[summary];
+    EXPECT_TRUE(EndsWith(lines[summary], ": 4000 bytes at 0x01040000 programmed OK."));
+    EXPECT_EQ(lines[summary + 1],
+              port(1) + ": FAILED: Unable to initiate write operation at address: 0x01040000.");
+    EXPECT_EQ(lines[summary + 2].rfind(port(2) + ": done in ", 0), 0u) << lines[summary + 2];
+    EXPECT_EQ(run.Err, port(1) + ": Unable to initiate write operation at address: 0x01040000.\n");
+    EXPECT_EQ(boards[0]->Sim.ReadMemory(Free, 4000), image);
+    EXPECT_EQ(boards[2]->Sim.ReadMemory(Free, 4000), image);
+
+    // The same boards for a CI system: one JSON object a line.
+    run = RunCli(QStringList{"verify", Q(file), "--json"} + ports);
+    EXPECT_EQ(run.ExitCode, 1);
+    const QStringList objects = Q(run.Out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(objects.size(), 3) << run.Out;
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        QJsonParseError error;
+        const QJsonObject json = QJsonDocument::fromJson(objects[i].toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << objects[i].toStdString();
+        EXPECT_EQ(json["port"].toString(), Q(port(i)));
+        EXPECT_EQ(json["operation"].toString(), "verify");
+        EXPECT_EQ(json["address"].toString(), "0x01040000");
+        EXPECT_EQ(json["speed"].toInt(), 115200);
+        EXPECT_EQ(json["identity"].toObject()["base_address"].toString(), "0x01000000");
+        EXPECT_EQ(json["identity"].toObject()["clock_divisor"].toInt(), 26);
+        EXPECT_GE(json["seconds"].toDouble(), 0.0);
+        if (i == 1) {
+            EXPECT_EQ(json["result"].toString(), "failed");
+            EXPECT_EQ(json["error"].toString(), "Data verification failed.");
+            EXPECT_EQ(json["bytes"].toInt(), 0);
+        } else {
+            EXPECT_EQ(json["result"].toString(), "ok");
+            EXPECT_EQ(json["bytes"].toInt(), 4000);
+            EXPECT_FALSE(json.contains("error"));
+        }
+    }
+}
+
+TEST_F(CliBoards, CtrlCStopsAProgrammingAfterTheCurrentBlock) {
+    // At the line's own pace a 64 KiB image takes several seconds.
+    const TBytes image = RandomBytes(65536, 17);
+    const std::string file = ImageFile(Scratch, "image.hex", image, Free, "-intel");
+    TBoardSetup paced;
+    paced.LineRate = true;
+    TSimBoard board(paced);
+    QProcess process;
+    ShareSettings(process);
+    process.start(CliPath, {"program", Q(file), "-p", board.Port()});
+    QElapsedTimer clock;
+    clock.start();
+    while (board.Count(TFrameKind::Data) < 20 && clock.elapsed() < 30000)
+        QThread::msleep(5);
+    ASSERT_GE(board.Count(TFrameKind::Data), 20u) << "the programming did not start";
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 130);
+    EXPECT_TRUE(
+        EndsWith(process.readAllStandardOutput().toStdString(), "Programming...\nUser break.\n"));
+    EXPECT_EQ(process.readAllStandardError().toStdString(), "");
+    const size_t blocks = board.Count(TFrameKind::Data);
+    EXPECT_LT(blocks, image.size() / 80);
+    EXPECT_EQ(board.Count(TFrameKind::Verify), 0u);
+    // The port is closed: nothing more arrives, and it opens again at once.
+    QThread::msleep(300);
+    EXPECT_EQ(board.Count(TFrameKind::Data), blocks);
+    const TRun again = RunCli({"sync", "-p", board.Port(), "--quiet"});
+    EXPECT_EQ(again.ExitCode, 0) << again.Err;
+    EXPECT_EQ(again.Out, "");
+}
