@@ -6,6 +6,7 @@
 #include "MonitorMessages.h"
 
 #include <CLI/CLI.hpp>
+#include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -57,6 +58,17 @@ std::string OneLine(const std::string& text) {
     while (!line.empty() && line.back() == ' ')
         line.pop_back();
     return line;
+}
+
+// The serial port keeps a settings text of at most 31 characters, too short for the stable
+// names that benches use (/dev/serial/by-id/usb-FTDI_...); such a link is opened by the device
+// it leads to.
+std::string DeviceName(const std::string& port) {
+    constexpr size_t SettingsLimit = 31;
+    if (PortSettingsText(port, 115200).size() <= SettingsLimit)
+        return port;
+    const QString target = QFileInfo(QString::fromLocal8Bit(port.c_str())).canonicalFilePath();
+    return target.isEmpty() ? port : target.toLocal8Bit().toStdString();
 }
 
 std::string IdentityJson(const TMonitorIdentity& identity) {
@@ -128,8 +140,8 @@ TSyncRequest StoredSyncRequest(int fixedSpeed) {
 // ---- One board --------------------------------------------------------------------------------
 
 TBoard::TBoard(const std::string& port, bool prefixed, bool json, int progressSlot)
-    : PortName(port), Prefix(prefixed ? port + ": " : std::string()), JsonMode(json),
-      Slot(progressSlot) {}
+    : PortName(port), Device(DeviceName(port)), Prefix(prefixed ? port + ": " : std::string()),
+      JsonMode(json), ProgressSlot(progressSlot) {}
 
 void TBoard::Start() {
     Started = std::chrono::steady_clock::now();
@@ -156,16 +168,16 @@ void TBoard::Interrupted() {
 }
 
 void TBoard::Phase(const char* name) {
-    TCliConsole::Instance().SetPhase(Slot, name);
+    TCliConsole::Instance().SetPhase(ProgressSlot, name);
 }
 
 bool TBoard::Progress(int64_t done, int64_t total) {
-    TCliConsole::Instance().SetProgress(Slot, done, total);
+    TCliConsole::Instance().SetProgress(ProgressSlot, done, total);
     return !InterruptRequested();
 }
 
 bool TBoard::Open(TComms& port, int speed) {
-    const std::string settings = PortSettingsText(PortName, speed);
+    const std::string settings = PortSettingsText(Device, speed);
     if (!port.Open(settings.c_str())) {
         Fail(PortOpenFailure(settings, port.LastError().toStdString()).Text);
         return false;
@@ -181,7 +193,7 @@ bool TBoard::Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyn
     } else {
         Phase("Synchronizing");
         TSyncRequest own = request;
-        own.Port = PortName;
+        own.Port = Device;
         const TSyncResult sync = monitor.Synchronize(own);
         if (!sync.Ok()) {
             Fail(SyncFailure(sync).Text);
@@ -299,9 +311,11 @@ int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& po
     console.Configure(options.Quiet, true);
     const bool several = ports.size() > 1;
     std::vector<std::unique_ptr<TBoard>> boards;
-    for (const std::string& port : ports)
+    for (const std::string& port : ports) {
         boards.push_back(
             std::make_unique<TBoard>(port, several, options.Json, console.AddProgress(port)));
+        console.SetPhase(boards.back()->Slot(), "Starting");
+    }
 
     // Qt's threads rather than plain ones: the serial port wants the event dispatcher that a
     // QThread has, though nothing here runs an event loop.
@@ -316,6 +330,11 @@ int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& po
                 one->Fail(error.what());
             }
             one->Finish();
+            const TBoardOutcome outcome = one->Outcome();
+            TCliConsole::Instance().SetPhase(one->Slot(), outcome == TBoardOutcome::Done ? "done"
+                                                          : outcome == TBoardOutcome::Failed
+                                                              ? "FAILED"
+                                                              : "interrupted");
         }));
         threads.back()->start();
     }

@@ -46,6 +46,7 @@ public:
     TBoard(const std::string& port, bool prefixed, bool json, int progressSlot);
 
     const std::string& Port() const { return PortName; }
+    int Slot() const { return ProgressSlot; }
 
     // A console line on stdout (not with --json).
     void Line(const std::string& text);
@@ -72,6 +73,8 @@ public:
 
     // The success line the summary repeats, and the figures of the JSON object.
     void SetResult(const std::string& line, int64_t bytes);
+    // The bytes a transfer that ended early had moved.
+    void SetBytes(int64_t bytes) { Bytes = bytes; }
     TJsonObject& Json() { return Extra; }
 
     // What the synchronisation found: the speed (also the one of --linked), and the identity
@@ -89,9 +92,10 @@ public:
 
 private:
     std::string PortName;
+    std::string Device; // what is opened: the port, or the device a long link leads to
     std::string Prefix;
     bool JsonMode;
-    int Slot;
+    int ProgressSlot;
     TBoardOutcome State = TBoardOutcome::Done;
     std::string FailureText;
     std::string ResultLine;

@@ -200,13 +200,20 @@ std::unique_ptr<TEBData> CommandBoardType(const std::string& given, TTypeNeed ne
 
 std::vector<std::string> ResolvePorts(const std::vector<std::string>& given, bool severalAllowed) {
     std::vector<std::string> ports;
+    std::vector<QString> devices; // where links lead, so that one port is not given twice
     for (const std::string& port : given) {
         if (port.empty())
             throw TCliUsageError("empty port name");
-        for (const std::string& earlier : ports)
-            if (earlier == port)
-                throw TCliUsageError("port '" + port + "' given twice");
+        const QString name = QString::fromLocal8Bit(port.c_str());
+        const QString canonical = QFileInfo(name).canonicalFilePath();
+        const QString device = canonical.isEmpty() ? name : canonical;
+        for (size_t i = 0; i < ports.size(); ++i)
+            if (devices[i] == device)
+                throw TCliUsageError(ports[i] == port ? "port '" + port + "' given twice"
+                                                      : "'" + ports[i] + "' and '" + port +
+                                                            "' are the same port");
         ports.push_back(port);
+        devices.push_back(device);
     }
     if (ports.size() > 1 && !severalAllowed)
         throw TCliUsageError("this command works on one board: give --port once");

@@ -72,6 +72,7 @@ int RunProgram(const TProgramOptions& options) {
         const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
             address, data, length, plan.EraseAddresses, phase,
             [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
+        board.SetBytes(program.Result.BytesDone);
         if (program.Result.Status == TMonitorStatus::Cancelled) {
             board.Interrupted();
             return;

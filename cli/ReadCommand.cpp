@@ -82,6 +82,7 @@ int RunRead(const TReadOptions& options) {
         const TMonitorResult result = monitor.ReadRange(
             start, count, data, dump ? show : std::function<void(uint32_t, const uint8_t*, int)>(),
             [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
+        board.SetBytes(result.BytesDone);
         if (result.Status == TMonitorStatus::Cancelled) {
             board.Interrupted();
             return;

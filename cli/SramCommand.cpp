@@ -48,6 +48,7 @@ int RunSram(const TSramOptions& options) {
             monitor.SendSram(data, length, [&board](int64_t done, int64_t total) {
                 return board.Progress(done, total);
             });
+        board.SetBytes(result.BytesDone);
         if (result.Status == TMonitorStatus::Cancelled) {
             board.Interrupted();
             return;

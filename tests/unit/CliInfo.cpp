@@ -136,10 +136,19 @@ TEST(CliInfo, CommandLineConventions) {
     EXPECT_NE(run.Out.find("Usage: korvex-cli COMMAND"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("  info "), std::string::npos) << run.Out;
 
+    for (const char* command :
+         {"sync", "read", "erase", "program", "verify", "sram", "types", "info", "ports"}) {
+        SCOPED_TRACE(command);
+        EXPECT_NE(run.Out.find(std::string("\n  ") + command + " "), std::string::npos) << run.Out;
+        const TRun help = RunCli({command, "--help"});
+        EXPECT_EQ(help.ExitCode, 0);
+        EXPECT_EQ(help.Out.rfind(std::string("Usage: korvex-cli ") + command, 0), 0u) << help.Out;
+        EXPECT_EQ(RunCli({"help", command}).Out, help.Out);
+    }
+
     run = RunCli({"info", "--help"});
     EXPECT_EQ(run.ExitCode, 0);
     EXPECT_NE(run.Out.find("Usage: korvex-cli info FILE [--output OUT.bin]"), std::string::npos);
-    EXPECT_EQ(RunCli({"help", "info"}).Out, run.Out);
 
     run = RunCli({"--version"});
     EXPECT_EQ(run.ExitCode, 0);
@@ -148,10 +157,40 @@ TEST(CliInfo, CommandLineConventions) {
     for (const QStringList& wrong :
          {QStringList{}, QStringList{"nonsense"}, QStringList{"info"},
           QStringList{"info", "a", "b"}, QStringList{"info", "a", "--bogus"},
-          QStringList{"info", "a", "--output"}}) {
+          QStringList{"info", "a", "--output"}, QStringList{"help", "nonsense"}}) {
         SCOPED_TRACE(wrong.join(' ').toStdString());
         run = RunCli(wrong);
         EXPECT_EQ(run.ExitCode, 2);
         EXPECT_NE(run.Err.size() + (wrong.isEmpty() ? run.Out.size() : 0), 0u);
+    }
+
+    // The board commands refuse a wrong command line before they touch a port.
+    TScratch scratch;
+    const std::string binary = scratch.Write("image.bin", RandomBytes(100, 1));
+    const QString port = Q(scratch.Path("no-port"));
+    for (const QStringList& wrong : std::vector<QStringList>{
+             {"read", "0100", "16", "-p", port}, // hexadecimal without 0x
+             {"read", "0x100", "-p", port},
+             {"read", "0x100", "16", "--end", "0x200", "-p", port},
+             {"read", "0x100", "--end", "0x100", "-p", port},
+             {"read", "0xFFFFFFF0", "0x20", "-p", port},
+             {"read", "0x100", "16Q", "-p", port},
+             {"read", "0x100", "16", "--format", "ihex", "-p", port},
+             {"read", "0x100", "16", "-o", "x", "--format", "elf", "-p", port},
+             {"read", "0x100", "16", "-p", port, "-p", port + "2"},
+             {"read", "0x100", "16"}, // no port given or stored
+             {"sync", "-p", port, "-p", port},
+             {"sync", "--baud", "1234", "-p", port},
+             {"erase", "-p", port},
+             {"program", "-p", port},
+             {"program", Q(binary), "-p", port}, // a binary file needs --address
+             {"verify", Q(binary), "-a", "0x100", "--linked", "100", "-p", port},
+             {"sram", Q(binary), "--linked", "115200", "-p", port}}) {
+        SCOPED_TRACE(wrong.join(' ').toStdString());
+        run = RunCli(wrong);
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_EQ(run.Out, "");
+        EXPECT_EQ(run.Err.rfind("korvex-cli " + wrong[0].toStdString() + ": ", 0), 0u) << run.Err;
+        EXPECT_EQ(run.Err.find("Unable to intialize"), std::string::npos) << run.Err;
     }
 }
