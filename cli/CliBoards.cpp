@@ -113,6 +113,8 @@ void AddTypeOption(CLI::App* command, std::string& type) {
         ->option_text("NAME");
 }
 
+namespace {
+
 void InstallInterruptHandler() {
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
@@ -121,6 +123,8 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
 }
+
+} // namespace
 
 bool InterruptRequested() {
     return Interrupt;
@@ -309,6 +313,7 @@ int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& po
                 const char* operation, const TBoardWork& work) {
     TCliConsole& console = TCliConsole::Instance();
     console.Configure(options.Quiet, true);
+    InstallInterruptHandler();
     const bool several = ports.size() > 1;
     std::vector<std::unique_ptr<TBoard>> boards;
     for (const std::string& port : ports) {

@@ -33,9 +33,8 @@ void AddBoardOptions(CLI::App* command, TBoardOptions& options, TBoardOptionSet 
 // Adds --type NAME.
 void AddTypeOption(CLI::App* command, std::string& type);
 
-// Ctrl+C: the first asks the running operations to stop after their current block; a second one
-// ends the program at once.
-void InstallInterruptHandler();
+// Ctrl+C while boards work: the first asks the operations to stop after their current block; a
+// second one ends the program at once.
 bool InterruptRequested();
 
 enum class TBoardOutcome { Done, Failed, Interrupted };

@@ -110,7 +110,7 @@ private:
         return out.str();
     }
 
-    const std::vector<std::pair<const CLI::App*, TCliCommandText>>& Texts;
+    const std::vector<std::pair<const CLI::App*, TCliCommandText>> Texts;
 };
 
 } // namespace
@@ -168,24 +168,24 @@ int TCliCommands::Run(int argc, char** argv) {
     if (first[0] != '-' && first != "help" && !Find(first))
         return UsageError(nullptr, "unknown command '" + first + "'");
 
+    // The command whose arguments were being read when parsing stopped.
+    const auto reached = [this]() -> const TEntry* {
+        for (const TEntry& entry : Entries)
+            if (entry.Parser->parsed())
+                return &entry;
+        return nullptr;
+    };
     try {
         Program.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        const TEntry* entry = nullptr;
-        for (const TEntry& candidate : Entries)
-            if (candidate.Parser->parsed())
-                entry = &candidate;
+        const TEntry* entry = reached();
         std::fputs((entry ? entry->Parser->help() : Program.help()).c_str(), stdout);
         return CliExitOk;
     } catch (const CLI::CallForVersion& version) {
         std::printf("%s\n", version.what());
         return CliExitOk;
     } catch (const CLI::ParseError& error) {
-        const TEntry* entry = nullptr;
-        for (const TEntry& candidate : Entries)
-            if (candidate.Parser->parsed())
-                entry = &candidate;
-        return UsageError(entry, error.what());
+        return UsageError(reached(), error.what());
     }
 
     if (help->parsed()) {

@@ -1,6 +1,5 @@
 // korvex-cli: the command-line companion of the Korvex loader, for scripts, build systems and
 // production benches.
-#include "CliBoards.h"
 #include "CliCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -8,7 +7,6 @@
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    InstallInterruptHandler();
 
     CLI::App program("Loads program images into ARM7 evaluation boards from scripts.",
                      CliProgramName);

@@ -570,11 +570,18 @@ TEST_F(CliBoards, SeveralBoardsAtOnceEachUnderItsPort) {
     EXPECT_EQ(boards[0]->Sim.ReadMemory(Free, 4000), image);
     EXPECT_EQ(boards[2]->Sim.ReadMemory(Free, 4000), image);
 
-    // The same boards for a CI system: one JSON object a line.
-    run = RunCli(QStringList{"verify", Q(file), "--json"} + ports);
+    // The same boards for a CI system, and one that is not there: one JSON object a line.
+    const std::string missing = Scratch.Path("unplugged");
+    run = RunCli(QStringList{"verify", Q(file), "--json"} + ports + QStringList{"-p", Q(missing)});
     EXPECT_EQ(run.ExitCode, 1);
     const QStringList objects = Q(run.Out).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(objects.size(), 3) << run.Out;
+    ASSERT_EQ(objects.size(), 4) << run.Out;
+    const QJsonObject unplugged = QJsonDocument::fromJson(objects[3].toUtf8()).object();
+    EXPECT_EQ(unplugged["result"].toString(), "failed");
+    EXPECT_TRUE(unplugged["error"].toString().startsWith(
+        Q("Unable to intialize serial port:\n" + missing + ":115200,N,8,1\n")))
+        << objects[3].toStdString();
+    EXPECT_FALSE(unplugged.contains("identity"));
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         QJsonParseError error;
