@@ -1,5 +1,7 @@
 #include "CliConsole.h"
 
+#include "TransferRate.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -16,17 +18,6 @@ int TerminalWidth() {
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
     return 80;
-}
-
-std::string Duration(double seconds) {
-    const long total = static_cast<long>(seconds + 0.5);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
-                      total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    return text;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -161,14 +152,10 @@ std::string TCliConsole::Render(const TProgressLine& line, int width) const {
         const double seconds =
             std::chrono::duration<double>(TClock::now() - line.PhaseStart).count();
         const int percent = static_cast<int>(line.Done * 100 / line.Total);
-        if (line.Done > 0 && seconds > 0.05) {
-            const double rate = static_cast<double>(line.Done) / seconds;
-            const double left = static_cast<double>(line.Total - line.Done) / rate;
-            std::snprintf(figures, sizeof figures, "  %-12s %3d%%  %7.1f KB/s  %s left",
-                          line.Phase.c_str(), percent, rate / 1024.0, Duration(left).c_str());
-        } else {
-            std::snprintf(figures, sizeof figures, "  %-12s %3d%%", line.Phase.c_str(), percent);
-        }
+        const std::string rate =
+            seconds > 0.05 ? TransferRateText(line.Done, line.Total, seconds * 1000) : "";
+        std::snprintf(figures, sizeof figures, "  %-12s %3d%%  %s", line.Phase.c_str(), percent,
+                      rate.c_str());
     }
     text += figures;
     // A line wider than the terminal would wrap and spoil the redraw.

@@ -226,10 +226,6 @@ private:
 // Shows a boot-monitor message with its flags; the answer.
 int ShowMessage(const TMonitorMessage& message);
 
-// "10.6 KB/s, 0:25 left" for a transfer that moved doneBytes of totalBytes in elapsedMs; empty
-// while there is nothing to measure yet.
-std::string TransferRateText(int64_t doneBytes, int64_t totalBytes, double elapsedMs);
-
 // Shows the progress bar for one transfer and hides it again on every way out of the operation.
 class TProgressScope {
 public:
