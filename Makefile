@@ -1,4 +1,4 @@
-# make run    installs what is missing, builds, starts Korvex beside a simulated board
+# make run    installs what is missing, builds, starts Korvex beside simulated boards
 # make test   installs what is missing, builds and runs every test
 # make bench  runs the benchmarks
 BUILD ?= build
