@@ -338,27 +338,23 @@ bool TComms::Read(void* buffer, int count, int timeoutMs) {
         return count == 0 && Port;
     char* bytes = static_cast<char*>(buffer);
     std::memset(bytes, 0, static_cast<size_t>(count));
-    if (!Port)
+    if (!Port || Lost)
         return false;
 
-    QElapsedTimer clock;
-    clock.start();
+    QDeadlineTimer deadline(std::max(timeoutMs, 0));
     int received = 0;
     for (;;) {
-        const qint64 got = Port->read(bytes + received, count - received);
-        if (got > 0)
-            received += static_cast<int>(got);
+        const int wait = static_cast<int>(deadline.remainingTime());
+        const int got = ReceiveSome(bytes + received, count - received, wait);
+        if (got < 0)
+            return false; // the line failed: keep whatever did arrive
+        received += got;
         if (received == count)
             return true;
-        // Once the time is up the driver is still asked once more, without waiting.
-        const qint64 left = std::max<qint64>(timeoutMs - clock.elapsed(), 0);
-        if (!Port->waitForReadyRead(static_cast<int>(left))) {
-            CheckLine();
-            // Timed out or the line failed: keep whatever did arrive.
-            const qint64 last = Port->read(bytes + received, count - received);
-            if (last > 0)
-                received += static_cast<int>(last);
-            return received == count;
+        if (deadline.hasExpired()) {
+            // Once the time is up the driver is still asked once more, without waiting.
+            const int last = ReceiveSome(bytes + received, count - received, 0);
+            return last > 0 && received + last == count;
         }
     }
 }
@@ -368,13 +364,36 @@ int TComms::ReadAvailable(void* buffer, int count, int timeoutMs) {
         return -1;
     if (count <= 0)
         return 0;
-    char* bytes = static_cast<char*>(buffer);
-    qint64 got = Port->read(bytes, count);
-    if (got == 0 && Port->waitForReadyRead(std::max(timeoutMs, 0)))
-        got = Port->read(bytes, count);
-    if (got <= 0 && CheckLine())
-        return -1;
-    return static_cast<int>(std::max<qint64>(got, 0));
+    return ReceiveSome(static_cast<char*>(buffer), count, std::max(timeoutMs, 0));
+}
+
+int TComms::ReceiveSome(char* bytes, int count, int timeoutMs) {
+    // What the port object took in while an event loop ran is older than what the driver holds.
+    if (Port->bytesAvailable() > 0)
+        return static_cast<int>(std::max<qint64>(Port->read(bytes, count), 0));
+#ifdef _WIN32
+    if (!Port->waitForReadyRead(timeoutMs))
+        return CheckLine() ? -1 : 0;
+    return static_cast<int>(std::max<qint64>(Port->read(bytes, count), 0));
+#else
+    // Straight from the driver: the port object's notifiers would cost every acknowledged block
+    // a good part of a tenth of a millisecond.
+    const int handle = static_cast<int>(Port->handle());
+    pollfd entry{};
+    entry.fd = handle;
+    entry.events = POLLIN;
+    const int ready = ::poll(&entry, 1, timeoutMs);
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+        return 0;
+    if (ready > 0 && (entry.revents & POLLIN)) {
+        const ssize_t got = ::read(handle, bytes, static_cast<size_t>(count));
+        if (got > 0)
+            return static_cast<int>(got);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            return 0;
+    }
+    return CheckLine() ? -1 : 0;
+#endif
 }
 
 bool TComms::CheckLine() {
@@ -382,11 +401,17 @@ bool TComms::CheckLine() {
         return false;
     if (Lost)
         return true;
+#ifdef _WIN32
     if (Port->error() == QSerialPort::ResourceError) {
         Lost = true;
         LastErrorText =
             QStringLiteral("%1: %2").arg(SystemPath(Port->portName()), Port->errorString());
-    } else if (DeviceGone(Port->handle())) {
+        return true;
+    }
+#endif
+    // Elsewhere the port object's own error is no proof: it also reports a read that found
+    // nothing because the bytes had been taken already. A hung-up device says so when polled.
+    if (DeviceGone(Port->handle())) {
         Lost = true;
         LastErrorText =
             QStringLiteral("%1: the device is gone (adapter unplugged or line hung up).")
@@ -436,23 +461,45 @@ bool TComms::DrainOutput(int timeoutMs) {
 }
 
 // Gives the bytes to the driver. A driver that keeps refusing them (a line that never drains)
-// ends the wait after the usual 2000 ms plus the time the bytes take on the line; what was not
-// taken stays queued, so the next Write finds the queue busy.
+// ends the wait after the usual 2000 ms plus the time the bytes take on the line.
 bool TComms::HandOver(const char* data, unsigned count) {
     if (count == 0)
         return true;
+    const qint64 lineMs = static_cast<qint64>(count) * 10 * 1000 / std::max(BaudRate, 1);
+    QDeadlineTimer deadline(DrainTimeoutMs + lineMs);
+#ifdef _WIN32
     if (Port->write(data, count) != static_cast<qint64>(count)) {
         CheckLine();
         return false;
     }
-    const qint64 lineMs = static_cast<qint64>(count) * 10 * 1000 / std::max(BaudRate, 1);
-    QDeadlineTimer deadline(DrainTimeoutMs + lineMs);
     while (Port->bytesToWrite() > 0 && !deadline.hasExpired()) {
         const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 50));
         if (!Port->waitForBytesWritten(std::max(step, 1)) && CheckLine())
             return false;
     }
     return Port->bytesToWrite() == 0;
+#else
+    const int handle = static_cast<int>(Port->handle());
+    unsigned sent = 0;
+    while (sent < count) {
+        const ssize_t put = ::write(handle, data + sent, count - sent);
+        if (put > 0) {
+            sent += static_cast<unsigned>(put);
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR) {
+            CheckLine();
+            return false;
+        }
+        if (deadline.hasExpired() || CheckLine())
+            return false;
+        pollfd entry{};
+        entry.fd = handle;
+        entry.events = POLLOUT;
+        ::poll(&entry, 1, static_cast<int>(std::min<qint64>(deadline.remainingTime(), 50)));
+    }
+    return true;
+#endif
 }
 
 bool TComms::WriteByte(uint8_t value) {

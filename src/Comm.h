@@ -65,6 +65,9 @@ public:
 private:
     bool DrainOutput(int timeoutMs);
     bool HandOver(const char* data, unsigned count);
+    // Bytes already received, or the first to arrive within timeoutMs, up to count; -1 once the
+    // line has failed.
+    int ReceiveSome(char* bytes, int count, int timeoutMs);
     // Notes a failed line: true when the port reports that it is gone.
     bool CheckLine();
 
