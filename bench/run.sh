@@ -9,7 +9,7 @@ for script in "$here"/bench_*.sh; do
     bash "$script" "$build"
 done
 for program in "$build"/bench/bench_*; do
-    [ -x "$program" ] || continue
+    [ -f "$program" ] && [ -x "$program" ] || continue
     echo "== $(basename "$program")"
     "$program"
 done
