@@ -22,67 +22,9 @@ namespace boardtest {
 
 namespace {
 
-const char* const KitSectors = "4x8K,2x32K";
 const char* const KitTypeDefs = "Kit;4x8K,2x32K;0-2;0000 1000;0100 0000";
 
 } // namespace
-
-TBoardConfig KitBoard(TBoardMode mode) {
-    TBoardConfig config;
-    config.Type.Name = "Kit";
-    config.Type.FlashStart = FlashStart;
-    config.Type.SramSize = SramSize;
-    EXPECT_TRUE(ParseSectorLayout(KitSectors, FlashStart, config.Type.Sectors));
-    config.Mode = mode;
-    return config;
-}
-
-TMonitorTiming ShortPauses() {
-    TMonitorTiming timing;
-    timing.ErasePauseMs = 10;
-    timing.WritePauseMs = 10;
-    return timing;
-}
-
-TMonitorTiming ShortWaits() {
-    TMonitorTiming timing = ShortPauses();
-    timing.IdentityTimeoutMs = 150;
-    timing.AnswerTimeoutMs = 250;
-    timing.TransmitTimeoutMs = 250;
-    return timing;
-}
-
-TBytes Pattern(size_t size, uint8_t seed) {
-    TBytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7);
-    return bytes;
-}
-
-TFaultPlan Faults(std::initializer_list<const char*> texts) {
-    TFaultPlan plan;
-    std::string error;
-    for (const char* text : texts)
-        EXPECT_TRUE(ParseFault(text, plan, error)) << error;
-    return plan;
-}
-
-std::vector<TFrameRecord> FramesOf(const std::vector<TFrameRecord>& frames, TFrameKind kind) {
-    std::vector<TFrameRecord> found;
-    for (const TFrameRecord& frame : frames)
-        if (frame.Kind == kind)
-            found.push_back(frame);
-    return found;
-}
-
-uint32_t FrameAddress(const TFrameRecord& frame) {
-    if (frame.Bytes.size() < 5)
-        return 0;
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i)
-        value |= static_cast<uint32_t>(frame.Bytes[1 + i]) << (8 * i);
-    return value;
-}
 
 TBoardWindow::TBoardWindow(const TBoardConfig& config, const TMonitorTiming& timing)
     : Board(config), FPositions(std::make_shared<std::vector<int>>()) {

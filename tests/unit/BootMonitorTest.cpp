@@ -2,6 +2,7 @@
 // sends, what it makes of every answer, and the texts the user is shown.
 #include "BootMonitor.h"
 #include "BoardSim.h"
+#include "BoardTestKit.h"
 #include "Comm.h"
 #include "Ebdata.h"
 #include "FlashPlan.h"
@@ -19,27 +20,24 @@
 
 namespace {
 
-using TBytes = std::vector<uint8_t>;
+using boardtest::Pattern;
+using boardtest::TBytes;
 constexpr uint32_t FlashStart = 0x01000000;
 constexpr uint32_t SectorSize = 0x8000;
 
-// Short enough that a case which waits out every retry takes well under a second, long enough
-// for a loaded machine to answer in time.
-TMonitorTiming QuickTiming() {
-    TMonitorTiming timing;
-    timing.IdentityTimeoutMs = 150;
-    timing.AnswerTimeoutMs = 400;
-    timing.ErasePauseMs = 10;
-    timing.WritePauseMs = 10;
-    timing.TransmitTimeoutMs = 1000;
-    return timing;
+// Every pause short; the answers that must come keep their real time-outs, so a loaded machine
+// cannot fail those cases.
+TMonitorTiming AnswersTiming() {
+    return boardtest::ShortPauses();
 }
 
-TBytes Pattern(size_t size, uint8_t seed) {
-    TBytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7);
-    return bytes;
+// For cases that wait out a board that does not answer: short enough that five unanswered
+// attempts take a few seconds, long enough for a loaded machine to answer the rest.
+TMonitorTiming SilenceTiming() {
+    TMonitorTiming timing = boardtest::ShortPauses();
+    timing.IdentityTimeoutMs = 300;
+    timing.AnswerTimeoutMs = 500;
+    return timing;
 }
 
 uint32_t Le32(const TBytes& bytes, size_t at) {
@@ -61,8 +59,9 @@ TBoardConfig Board(const std::vector<std::string>& faults = {},
 // A simulated board and a monitor on its port; synchronised at 115200 unless told otherwise.
 class TLink {
 public:
-    explicit TLink(const TBoardConfig& config, bool synchronise = true)
-        : Sim(config), Monitor(Port, QuickTiming(), [this] { ++HookCalls; }) {
+    explicit TLink(const TBoardConfig& config, bool synchronise = true,
+                   const TMonitorTiming& timing = AnswersTiming())
+        : Sim(config), Monitor(Port, timing, [this] { ++HookCalls; }) {
         std::string error;
         EXPECT_TRUE(Sim.Start(&error)) << error;
         if (synchronise) {
@@ -155,7 +154,7 @@ TEST(MonitorSync, FindsTheSpeedOrSaysWhyNot) {
         SCOPED_TRACE(c.Name);
         TBoardConfig config = Board(c.Faults);
         config.AcceptedSpeeds = c.Accepted;
-        TLink link(config, false);
+        TLink link(config, false, SilenceTiming());
         TSyncRequest request = c.Request;
         request.Port = link.Sim.PortPath();
         const TSyncResult sync = link.Monitor.Synchronize(request);
@@ -257,7 +256,7 @@ TEST(MonitorRead, ReportsBadSumsMissingRepliesAndCancel) {
     }
     for (const char* fault : {"R#0=silent", "R#0=short:40", "R#0=byte:41"}) {
         SCOPED_TRACE(fault);
-        TLink link(Board({fault}));
+        TLink link(Board({fault}), true, SilenceTiming());
         std::vector<uint8_t> data;
         const TMonitorResult result = link.Monitor.ReadRange(FlashStart, 800, data, {}, {});
         EXPECT_EQ(result.Status, TMonitorStatus::NoAnswer);
@@ -293,7 +292,7 @@ TEST(MonitorErase, RetriesUpToFiveTimes) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Faults.empty() ? "no fault" : c.Faults[0]);
-        TLink link(Board(c.Faults));
+        TLink link(Board(c.Faults), true, SilenceTiming());
         // An address inside a sector goes out as it is.
         const uint32_t address = FlashStart + SectorSize + 0x123;
         link.Sim.LoadMemory(FlashStart + SectorSize, TBytes(SectorSize, 0));
@@ -402,7 +401,7 @@ TEST(MonitorProgram, EndsWhereTheBoardRefuses) {
     const TBytes image = Pattern(200, 1);
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Faults[0]);
-        TLink link(Board(c.Faults));
+        TLink link(Board(c.Faults), true, SilenceTiming());
         const auto program = link.Monitor.ProgramFlash(FlashStart, image.data(), 200,
                                                        SectorsFrom(FlashStart, 2), {}, {});
         EXPECT_EQ(program.Step, c.Step);
