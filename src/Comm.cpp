@@ -392,7 +392,12 @@ int TComms::ReceiveSome(char* bytes, int count, int timeoutMs) {
         if (got < 0 && (errno == EAGAIN || errno == EINTR))
             return 0;
     }
-    return CheckLine() ? -1 : 0;
+    if (CheckLine())
+        return -1;
+    // Readable yet nothing to read, and the device still there: wait a moment rather than ask
+    // again at once, so that such a line cannot keep a core busy.
+    QThread::msleep(1);
+    return 0;
 #endif
 }
 
