@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -29,21 +28,6 @@ constexpr int64_t ShownDifferences = 16;
 
 std::string Hex(uint32_t address) {
     return AddrToHex(address)();
-}
-
-std::string Format(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string Format(const char* format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
 }
 
 // A message on one line, for the summary.
@@ -111,6 +95,22 @@ void AddTypeOption(CLI::App* command, std::string& type) {
                      "board type, as 'korvex-cli types' lists them (default: the window's current "
                      "type)")
         ->option_text("NAME");
+}
+
+void AddImageArgument(CLI::App* command, std::string& file) {
+    command->add_option("FILE", file, "the image: binary, Intel HEX or S-records")->required();
+}
+
+void AddAddressOption(CLI::App* command, std::string& address, const char* description) {
+    command->add_option("-a,--address", address, description)
+        ->option_text("ADDR")
+        ->check(CliNumberCheck(false, 0xFFFFFFFFull));
+}
+
+void AddBaudOption(CLI::App* command, int& baud, const char* description) {
+    command->add_option("-b,--baud", baud, description)
+        ->option_text("BAUD")
+        ->check(CLI::IsMember(LinkSpeeds()));
 }
 
 namespace {
@@ -243,7 +243,7 @@ bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const u
             first = at;
         if (differing < ShownDifferences) {
             const unsigned board = onBoard[static_cast<size_t>(i)], file = data[i];
-            Line(Format("%s: board 0x%02X, file 0x%02X", Hex(at).c_str(), board, file));
+            Line(FormatText("%s: board 0x%02X, file 0x%02X", Hex(at).c_str(), board, file));
             TJsonObject entry;
             entry.AddString("address", Hex(at));
             entry.AddNumber("board", static_cast<int64_t>(board));
@@ -254,17 +254,17 @@ bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const u
     }
     Extra.AddNumber("differences", differing);
     if (differing == 0) {
-        Line(Format("%lld bytes at %s read back OK.", static_cast<long long>(length),
-                    Hex(address).c_str()));
+        Line(FormatText("%lld bytes at %s read back OK.", static_cast<long long>(length),
+                        Hex(address).c_str()));
         return true;
     }
     Extra.AddRaw("first_differences", listed + "]");
     if (differing > ShownDifferences)
         Line("...");
-    Line(Format("%lld bytes differ.", static_cast<long long>(differing)));
+    Line(FormatText("%lld bytes differ.", static_cast<long long>(differing)));
     Fail(failureText + "\n" +
-         Format("%lld bytes differ, the first at %s.", static_cast<long long>(differing),
-                Hex(first).c_str()));
+         FormatText("%lld bytes differ, the first at %s.", static_cast<long long>(differing),
+                    Hex(first).c_str()));
     return false;
 }
 
@@ -284,7 +284,7 @@ std::string TBoard::Summary() const {
     case TBoardOutcome::Done:
         break;
     }
-    return Prefix + Format("done in %.1f s", Seconds) +
+    return Prefix + FormatText("done in %.1f s", Seconds) +
            (ResultLine.empty() ? "" : ": " + ResultLine);
 }
 

@@ -32,6 +32,12 @@ void AddBoardOptions(CLI::App* command, TBoardOptions& options, TBoardOptionSet 
                      bool linkable);
 // Adds --type NAME.
 void AddTypeOption(CLI::App* command, std::string& type);
+// Adds the image file argument FILE.
+void AddImageArgument(CLI::App* command, std::string& file);
+// Adds --address ADDR, a 32-bit address.
+void AddAddressOption(CLI::App* command, std::string& address, const char* description);
+// Adds --baud BAUD, one of the link speeds.
+void AddBaudOption(CLI::App* command, int& baud, const char* description);
 
 // Ctrl+C while boards work: the first asks the operations to stop after their current block; a
 // second one ends the program at once.

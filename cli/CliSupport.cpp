@@ -180,12 +180,7 @@ std::unique_ptr<TEBData> CommandBoardType(const std::string& given, TTypeNeed ne
                           "lists them).");
         return nullptr;
     }
-    // Stored entries passed the checks when they were imported or saved.
-    auto type = std::make_unique<TEBData>(entry.Name);
-    type->SetSectors(entry.Sectors);
-    type->SetProtected(entry.Protect);
-    type->SetFlashStart(entry.FlashStart);
-    type->SetSramSize(entry.SramSize);
+    std::unique_ptr<TEBData> type = BuildTypeDef(entry);
     const std::string name = entry.Name();
     if (need == TTypeNeed::Sectors && type->GetSectorCount() == 0) {
         PrintCliError("Board type " + name + " has no flash sectors.");

@@ -103,11 +103,8 @@ void AddProgramCommand(TCliCommands& commands) {
          "The image must fit the board type's flash; sectors that are protected there are\n"
          "refused unless --yes. With several --port options every board gets the image at once.\n"},
         [options] { return RunProgram(*options); });
-    command->add_option("FILE", options->File, "the image: binary, Intel HEX or S-records")
-        ->required();
-    command->add_option("-a,--address", options->Address, "where the image goes")
-        ->option_text("ADDR")
-        ->check(CliNumberCheck(false, 0xFFFFFFFFull));
+    AddImageArgument(command, options->File);
+    AddAddressOption(command, options->Address, "where the image goes");
     command->add_flag("-y,--yes", options->Yes, "erase and program protected sectors too");
     command->add_flag("-r,--readback", options->ReadBack,
                       "also read the range back and compare it byte for byte");

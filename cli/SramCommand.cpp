@@ -72,11 +72,8 @@ void AddSramCommand(TCliCommands& commands) {
          "preferences (115200 when none is) unless --baud says. The image must fit the board\n"
          "type's SRAM.\n"},
         [options] { return RunSram(*options); });
-    command->add_option("FILE", options->File, "the image: binary, Intel HEX or S-records")
-        ->required();
-    command->add_option("-b,--baud", options->Baud, "the line speed")
-        ->option_text("BAUD")
-        ->check(CLI::IsMember(LinkSpeeds()));
+    AddImageArgument(command, options->File);
+    AddBaudOption(command, options->Baud, "the line speed");
     AddTypeOption(command, options->Type);
     AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, false);
 }

@@ -45,7 +45,5 @@ void AddSyncCommand(TCliCommands& commands) {
         [options] { return RunSync(*options); });
     AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, false);
     AddTypeOption(command, options->Type);
-    command->add_option("-b,--baud", options->Baud, "try only this speed")
-        ->option_text("BAUD")
-        ->check(CLI::IsMember(LinkSpeeds()));
+    AddBaudOption(command, options->Baud, "try only this speed");
 }

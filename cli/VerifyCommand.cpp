@@ -73,11 +73,8 @@ void AddVerifyCommand(TCliCommands& commands) {
          "file's byte. The range starts at the image's own address unless --address says (a\n"
          "binary file needs it) and covers the image's first LEN bytes, all of them by default.\n"},
         [options] { return RunVerify(*options); });
-    command->add_option("FILE", options->File, "the image: binary, Intel HEX or S-records")
-        ->required();
-    command->add_option("-a,--address", options->Address, "where the image was programmed")
-        ->option_text("ADDR")
-        ->check(CliNumberCheck(false, 0xFFFFFFFFull));
+    AddImageArgument(command, options->File);
+    AddAddressOption(command, options->Address, "where the image was programmed");
     command->add_option("-l,--length", options->Length, "compare only the first LEN bytes")
         ->option_text("LEN")
         ->check(CliNumberCheck(true, 0xFFFFFFFFull));

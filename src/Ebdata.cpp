@@ -381,6 +381,15 @@ TString TypeDefText(const TTypeDef& entry) {
     return WithoutQuotes(text);
 }
 
+std::unique_ptr<TEBData> BuildTypeDef(const TTypeDef& entry) {
+    auto type = std::make_unique<TEBData>(entry.Name);
+    type->SetSectors(entry.Sectors);
+    type->SetProtected(entry.Protect);
+    type->SetFlashStart(entry.FlashStart);
+    type->SetSramSize(entry.SramSize);
+    return type;
+}
+
 bool FindTypeDef(const TString& typeDefs, const TString& name, TTypeDef* found) {
     return FindEntry(typeDefs, name, true, found);
 }

@@ -6,6 +6,7 @@
 #include "Contain.h"
 #include "TString.h"
 
+#include <memory>
 #include <vector>
 
 class TSettingsKey;
@@ -87,6 +88,10 @@ struct TTypeDef {
 std::vector<TTypeDef> SplitTypeDefs(const TString& typeDefs);
 // One entry in its stored form: the five fields joined by ';'.
 TString TypeDefText(const TTypeDef& entry);
+
+// The definition of a stored entry. Stored entries passed the checks when they were imported or
+// saved, so the building steps' results are not looked at.
+std::unique_ptr<TEBData> BuildTypeDef(const TTypeDef& entry);
 
 // The first entry named `name` (ignoring case), or the first entry at all when `name` is blank.
 bool FindTypeDef(const TString& typeDefs, const TString& name, TTypeDef* found);

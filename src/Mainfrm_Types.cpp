@@ -33,15 +33,8 @@ void TMainForm::SelectType(const TString& name) {
         if (wanted.IsBlank())
             wanted = key.ReadString("LastType");
         TTypeDef entry;
-        if (FindTypeDef(key.ReadString("TypeDefs"), wanted, &entry)) {
-            // Stored entries passed the checks when they were imported or saved.
-            auto type = std::make_shared<TEBData>(entry.Name);
-            type->SetSectors(entry.Sectors);
-            type->SetProtected(entry.Protect);
-            type->SetFlashStart(entry.FlashStart);
-            type->SetSramSize(entry.SramSize);
-            CurrentType = type;
-        }
+        if (FindTypeDef(key.ReadString("TypeDefs"), wanted, &entry))
+            CurrentType = BuildTypeDef(entry);
     }
 
     EnableFlashCommands(false);

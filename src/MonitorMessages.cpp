@@ -7,15 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-namespace {
-
-std::string Format(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string Format(const char* format, ...) {
+std::string FormatText(const char* format, ...) {
     char text[1024];
     va_list args;
     va_start(args, format);
@@ -23,6 +15,8 @@ std::string Format(const char* format, ...) {
     va_end(args);
     return text;
 }
+
+namespace {
 
 std::string Hex(uint32_t address) {
     return AddrToHex(address)();
@@ -36,10 +30,11 @@ TMonitorMessage Exclamation(std::string text, const std::string& reason = std::s
 }
 
 TMonitorMessage Confirmation(const std::string& port, const char* mode) {
-    return {Format("Make sure the eval. board is connected to port %s.\nPower-up (or reset) the "
+    return {
+        FormatText("Make sure the eval. board is connected to port %s.\nPower-up (or reset) the "
                    "eval. board in the %s mode.\n\nClick OK to start uploading the selected file.",
                    port.c_str(), mode),
-            MB_OKCANCEL | MB_ICONINFORMATION};
+        MB_OKCANCEL | MB_ICONINFORMATION};
 }
 
 const char* const UserBreakText = UserBreakLine;
@@ -55,17 +50,19 @@ TMonitorMessage SramConfirmation(const std::string& port) {
 }
 
 TMonitorMessage PortOpenFailure(const std::string& settings, const std::string& reason) {
-    return Exclamation(Format("Unable to intialize serial port:\n%s", settings.c_str()), reason);
+    return Exclamation(FormatText("Unable to intialize serial port:\n%s", settings.c_str()),
+                       reason);
 }
 
 std::vector<std::string> IdentityLines(const TMonitorIdentity& identity, int speed) {
     return {
-        Format("Chip type:    0x%s", WordToHex(identity.ChipType)()),
+        FormatText("Chip type:    0x%s", WordToHex(identity.ChipType)()),
         "Manufacturer: 0x001F",
-        Format("Flash code:   0x%s", WordToHex(identity.FlashCode)()),
-        Format("Version:      0x%s", WordToHex(identity.Version)()),
-        Format("CD:           %u (%d baud)", static_cast<unsigned>(identity.ClockDivisor), speed),
-        Format("Base address: %s", Hex(identity.BaseAddress).c_str()),
+        FormatText("Flash code:   0x%s", WordToHex(identity.FlashCode)()),
+        FormatText("Version:      0x%s", WordToHex(identity.Version)()),
+        FormatText("CD:           %u (%d baud)", static_cast<unsigned>(identity.ClockDivisor),
+                   speed),
+        FormatText("Base address: %s", Hex(identity.BaseAddress).c_str()),
     };
 }
 
@@ -77,22 +74,22 @@ TMonitorMessage SyncFailure(const TSyncResult& result) {
     case TSyncStatus::NoAck:
         return Exclamation("Unable synchronize with target.\nNo ACK.");
     case TSyncStatus::NoResponse:
-        return Exclamation(Format(noResponse, result.Settings.c_str()));
+        return Exclamation(FormatText(noResponse, result.Settings.c_str()));
     case TSyncStatus::LineLost:
-        return Exclamation(Format(noResponse, result.Settings.c_str()), result.LineError);
+        return Exclamation(FormatText(noResponse, result.Settings.c_str()), result.LineError);
     case TSyncStatus::NoSpeed:
     case TSyncStatus::Ok:
         break;
     }
     return Exclamation(
-        Format("Unable to auto synchronize on %s with any baud rate.", result.Port.c_str()));
+        FormatText("Unable to auto synchronize on %s with any baud rate.", result.Port.c_str()));
 }
 
 TMonitorMessage ReadFailure(const TMonitorResult& result) {
     switch (result.Status) {
     case TMonitorStatus::BadChecksum:
-        return {Format("Checksum fail at: %s\nReceived: 0x%02X, Calculated: 0x%02X",
-                       Hex(result.Address).c_str(), result.ReceivedSum, result.CalculatedSum),
+        return {FormatText("Checksum fail at: %s\nReceived: 0x%02X, Calculated: 0x%02X",
+                           Hex(result.Address).c_str(), result.ReceivedSum, result.CalculatedSum),
                 MB_ICONINFORMATION};
     case TMonitorStatus::Cancelled:
         return {UserBreakText, MB_OK};
@@ -104,39 +101,41 @@ TMonitorMessage ReadFailure(const TMonitorResult& result) {
 }
 
 TMonitorMessage EraseAddressOutside(int flashStart, int flashEnd) {
-    return {Format("Sector erase address must be within %s and %s",
-                   Hex(static_cast<uint32_t>(flashStart)).c_str(),
-                   Hex(static_cast<uint32_t>(flashEnd)).c_str()),
+    return {FormatText("Sector erase address must be within %s and %s",
+                       Hex(static_cast<uint32_t>(flashStart)).c_str(),
+                       Hex(static_cast<uint32_t>(flashEnd)).c_str()),
             MB_OK};
 }
 
 TMonitorMessage EraseProtectedQuestion(int sector) {
-    return {Format("Selected address lies in sector #%d which is protected.\nAre you sure you "
-                   "wish to erase this sector?",
-                   sector),
+    return {FormatText("Selected address lies in sector #%d which is protected.\nAre you sure you "
+                       "wish to erase this sector?",
+                       sector),
             MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2};
 }
 
 TMonitorMessage EraseFailure(const TMonitorResult& result) {
-    return Exclamation(Format("Sector erase at %s failed.", Hex(result.Address).c_str()),
+    return Exclamation(FormatText("Sector erase at %s failed.", Hex(result.Address).c_str()),
                        result.LineError);
 }
 
 std::string SectorErasedLine(uint32_t address) {
-    return Format("Sector at %s erased.", Hex(address).c_str());
+    return FormatText("Sector at %s erased.", Hex(address).c_str());
 }
 
 TMonitorMessage ProgramCheckFailure(const TFlashPlan& plan, int address) {
     const std::string start = Hex(static_cast<uint32_t>(plan.FlashStart));
     const std::string end = Hex(static_cast<uint32_t>(plan.FlashEnd));
     if (plan.Check == TFlashPlan::AddressOutside)
-        return {Format("Programming address must be within %s and %s", start.c_str(), end.c_str()),
-                MB_ICONINFORMATION};
-    return {Format("Program data doesn't fit into selected flash area.\n\nFlash start: %s, Flash "
+        return {
+            FormatText("Programming address must be within %s and %s", start.c_str(), end.c_str()),
+            MB_ICONINFORMATION};
+    return {
+        FormatText("Program data doesn't fit into selected flash area.\n\nFlash start: %s, Flash "
                    "end: %s\nData start: %s, Data end: %s",
                    start.c_str(), end.c_str(), Hex(static_cast<uint32_t>(address)).c_str(),
                    Hex(static_cast<uint32_t>(plan.DataEnd)).c_str()),
-            MB_ICONINFORMATION};
+        MB_ICONINFORMATION};
 }
 
 TMonitorMessage ProgramProtectedQuestion() {
@@ -151,23 +150,25 @@ TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& program, uint
         return {UserBreakText, MB_OK};
     switch (program.Step) {
     case TBootMonitor::TStep::Erase:
-        return Exclamation(Format("Sector erase at %s failed.\n\nIt may help now to restart the "
-                                  "eval. board in the flash programming mode\nand then try again.",
-                                  Hex(result.Address).c_str()),
-                           result.LineError);
+        return Exclamation(
+            FormatText("Sector erase at %s failed.\n\nIt may help now to restart the "
+                       "eval. board in the flash programming mode\nand then try again.",
+                       Hex(result.Address).c_str()),
+            result.LineError);
     case TBootMonitor::TStep::FirstWriteStart:
     case TBootMonitor::TStep::RemainderWriteStart:
         return Exclamation(
-            Format("Unable to initiate write operation at address: %s.", Hex(address).c_str()),
+            FormatText("Unable to initiate write operation at address: %s.", Hex(address).c_str()),
             result.LineError);
     case TBootMonitor::TStep::Write:
         if (result.Status == TMonitorStatus::FlashError)
-            return Exclamation(Format("Flash write error at: %s.\nError: 0x%02X",
-                                      Hex(result.Address).c_str(), result.ErrorCode));
-        return Exclamation(Format("Unable to write data block at: %s.\nResponse code: 0x%02X %s",
-                                  Hex(result.Address).c_str(), result.Response,
-                                  result.Response == 'N' ? "(NACK)" : ""),
-                           result.LineError);
+            return Exclamation(FormatText("Flash write error at: %s.\nError: 0x%02X",
+                                          Hex(result.Address).c_str(), result.ErrorCode));
+        return Exclamation(
+            FormatText("Unable to write data block at: %s.\nResponse code: 0x%02X %s",
+                       Hex(result.Address).c_str(), result.Response,
+                       result.Response == 'N' ? "(NACK)" : ""),
+            result.LineError);
     case TBootMonitor::TStep::Verify:
     case TBootMonitor::TStep::Done:
         break;
@@ -189,14 +190,14 @@ std::string ProgramClosingLine(const TBootMonitor::TProgramResult& program) {
 }
 
 std::string ProgrammedLine(int64_t length, uint32_t address) {
-    return Format("%lld bytes at %s programmed OK.", static_cast<long long>(length),
-                  Hex(address).c_str());
+    return FormatText("%lld bytes at %s programmed OK.", static_cast<long long>(length),
+                      Hex(address).c_str());
 }
 
 TMonitorMessage VerifyLengthTooLong(int64_t length, int64_t imageLength) {
-    return {Format("Data length %s is greater than currently loaded file size %s.",
-                   AddrToHexDec(static_cast<uint32_t>(length))(),
-                   AddrToHexDec(static_cast<uint32_t>(imageLength))()),
+    return {FormatText("Data length %s is greater than currently loaded file size %s.",
+                       AddrToHexDec(static_cast<uint32_t>(length))(),
+                       AddrToHexDec(static_cast<uint32_t>(imageLength))()),
             MB_ICONINFORMATION};
 }
 
@@ -205,13 +206,13 @@ TMonitorMessage VerifyFailure(const TMonitorResult& result) {
 }
 
 std::string VerifiedLine(int64_t length, uint32_t address) {
-    return Format("%lld bytes at %s verified OK.", static_cast<long long>(length),
-                  Hex(address).c_str());
+    return FormatText("%lld bytes at %s verified OK.", static_cast<long long>(length),
+                      Hex(address).c_str());
 }
 
 TMonitorMessage SramTooLarge(int sramSize) {
-    return {Format("Currently loaded file size is greater than SRAM size (%s).",
-                   Hex(static_cast<uint32_t>(sramSize)).c_str()),
+    return {FormatText("Currently loaded file size is greater than SRAM size (%s).",
+                       Hex(static_cast<uint32_t>(sramSize)).c_str()),
             MB_ICONINFORMATION};
 }
 
@@ -219,8 +220,8 @@ TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length) {
     if (result.Status == TMonitorStatus::Cancelled)
         return {UserBreakText, MB_OK};
     const std::string text =
-        Format("SRAM upload failed at byte %lld of %lld.", static_cast<long long>(result.BytesDone),
-               static_cast<long long>(length));
+        FormatText("SRAM upload failed at byte %lld of %lld.",
+                   static_cast<long long>(result.BytesDone), static_cast<long long>(length));
     if (result.Status == TMonitorStatus::LineLost)
         return Exclamation(text, result.LineError);
     return Exclamation(text, "The serial port did not send the data in time.");

@@ -11,6 +11,13 @@
 
 struct TFlashPlan;
 
+// printf into a string, cut off at 1023 characters.
+std::string FormatText(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 struct TMonitorMessage {
     std::string Text;
     int Flags = 0; // MB_ICONEXCLAMATION, MB_ICONINFORMATION, MB_OK ...
