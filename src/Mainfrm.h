@@ -160,11 +160,8 @@ public:
     // The port's settings text: the SRAM upload (SramSpeedSetting) at its stored speed, every
     // other command at LinkBaud.
     TString BuildPortSettings(int mode);
-    // One read command; its dump goes to the console. Shows the message and returns false when
-    // the block did not come.
-    bool ReadBlock(TBootMonitor& monitor, uint32_t address, int count);
-    // EraseSector, WriteBlock and VerifyRange are the protocol's own (TBootMonitor), shared
-    // with korvex-cli; the window shows what they come to.
+    // ReadBlock, EraseSector, WriteBlock and VerifyRange are the protocol's own (TBootMonitor),
+    // shared with korvex-cli; the window shows what they come to.
 
     // --- handlers -------------------------------------------------------------------------
     void OpenTBClick();

@@ -27,42 +27,36 @@ void TMainForm::ReadTBClick() {
 
     ConsoleAdd(" ");
     ConsoleAdd(ReadTitle);
-    const int blocks = form.DataLength / BlockSize;
-    const int remainder = form.DataLength % BlockSize;
     const int64_t length = form.DataLength;
-    uint32_t address = static_cast<uint32_t>(form.StartAddress);
     TBootMonitor monitor = Monitor(port);
     {
-        TProgressScope progress(*this, blocks);
+        TProgressScope progress(*this, form.DataLength / BlockSize);
         TConsoleFreeze freeze(*this);
         TBusyScope busy(*this);
         UserBreak = false;
-        for (int block = 1; block <= blocks; ++block) {
-            if (!ReadBlock(monitor, address, BlockSize))
-                return;
-            progress.SetPosition(block);
-            progress.ShowRate(int64_t{block} * BlockSize, length);
-            if (!PumpMessages()) {
-                ConsoleAdd(UserBreakLine);
-                return;
-            }
-            address += BlockSize;
-        }
-        if (remainder > 0 && !ReadBlock(monitor, address, remainder))
+        // Each block's dump goes to the console as it comes; after each whole block the window
+        // takes its messages, Cancel among them.
+        const auto dumpBlock = [this](uint32_t address, const uint8_t* data, int count) {
+            ConsoleAddLines(HexDumpLines(data, address, static_cast<size_t>(count)));
+        };
+        const auto afterBlock = [&](int64_t done, int64_t total) {
+            progress.SetPosition(static_cast<int>(done / BlockSize));
+            progress.ShowRate(done, total);
+            return PumpMessages();
+        };
+        std::vector<uint8_t> data;
+        const TMonitorResult result = monitor.ReadRange(static_cast<uint32_t>(form.StartAddress),
+                                                        length, data, dumpBlock, afterBlock);
+        if (result.Status == TMonitorStatus::Cancelled) {
+            ConsoleAdd(UserBreakLine);
             return;
+        }
+        if (!result.Ok()) {
+            ShowMessage(ReadFailure(result));
+            return;
+        }
     }
     ScrollConsoleToEnd();
-}
-
-bool TMainForm::ReadBlock(TBootMonitor& monitor, uint32_t address, int count) {
-    uint8_t data[BlockSize];
-    const TMonitorResult result = monitor.ReadBlock(address, count, data);
-    if (!result.Ok()) {
-        ShowMessage(ReadFailure(result));
-        return false;
-    }
-    ConsoleAddLines(HexDumpLines(data, address, static_cast<size_t>(count)));
-    return true;
 }
 
 // ---- Sector erase -----------------------------------------------------------------------------
