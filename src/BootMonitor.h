@@ -42,7 +42,6 @@ enum class TMonitorStatus {
     Refused,     // an answer other than the acknowledge; Response holds it
     FlashError,  // a data block answered 'F'; ErrorCode holds the board's code
     BadChecksum, // a read reply whose sum does not match its data
-    PortFailed,  // the port could not be opened
     Cancelled,   // the progress hook asked to stop
     LineLost,    // the port failed under way (adapter unplugged, line hung up)
 };
@@ -69,7 +68,7 @@ struct TMonitorResult {
     uint8_t ReceivedSum = 0;   // BadChecksum
     uint8_t CalculatedSum = 0; // BadChecksum
     int64_t BytesDone = 0;     // of a transfer, when it ended
-    std::string LineError;     // PortFailed, LineLost: the system's reason
+    std::string LineError;     // LineLost: the system's reason
 
     bool Ok() const { return Status == TMonitorStatus::Ok; }
 };

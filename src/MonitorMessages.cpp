@@ -37,8 +37,6 @@ TMonitorMessage Confirmation(const std::string& port, const char* mode) {
         MB_OKCANCEL | MB_ICONINFORMATION};
 }
 
-const char* const UserBreakText = UserBreakLine;
-
 } // namespace
 
 TMonitorMessage SyncConfirmation(const std::string& port) {
@@ -92,9 +90,7 @@ TMonitorMessage ReadFailure(const TMonitorResult& result) {
                            Hex(result.Address).c_str(), result.ReceivedSum, result.CalculatedSum),
                 MB_ICONINFORMATION};
     case TMonitorStatus::Cancelled:
-        return {UserBreakText, MB_OK};
-    case TMonitorStatus::PortFailed:
-        return PortOpenFailure(std::string(), result.LineError);
+        return {UserBreakLine, MB_OK};
     default:
         return Exclamation("Timeout waiting for data.", result.LineError);
     }
@@ -147,7 +143,7 @@ TMonitorMessage ProgramProtectedQuestion() {
 TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& program, uint32_t address) {
     const TMonitorResult& result = program.Result;
     if (result.Status == TMonitorStatus::Cancelled)
-        return {UserBreakText, MB_OK};
+        return {UserBreakLine, MB_OK};
     switch (program.Step) {
     case TBootMonitor::TStep::Erase:
         return Exclamation(
@@ -178,7 +174,7 @@ TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& program, uint
 
 std::string ProgramClosingLine(const TBootMonitor::TProgramResult& program) {
     if (program.Result.Status == TMonitorStatus::Cancelled)
-        return UserBreakText;
+        return UserBreakLine;
     switch (program.Step) {
     case TBootMonitor::TStep::Erase:
     case TBootMonitor::TStep::Write:
@@ -218,7 +214,7 @@ TMonitorMessage SramTooLarge(int sramSize) {
 
 TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length) {
     if (result.Status == TMonitorStatus::Cancelled)
-        return {UserBreakText, MB_OK};
+        return {UserBreakLine, MB_OK};
     const std::string text =
         FormatText("SRAM upload failed at byte %lld of %lld.",
                    static_cast<long long>(result.BytesDone), static_cast<long long>(length));
