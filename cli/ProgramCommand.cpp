@@ -53,21 +53,12 @@ int RunProgram(const TProgramOptions& options) {
         if (!board.Connect(port, monitor, options.Board.Linked, request))
             return;
         auto phase = [&board](TBootMonitor::TPhase next) {
-            switch (next) {
-            case TBootMonitor::TPhase::Erasing:
+            if (next == TBootMonitor::TPhase::Erasing)
                 board.Line(" ");
-                board.Line("Flash erasing...");
-                board.Phase("Erasing");
-                break;
-            case TBootMonitor::TPhase::Programming:
-                board.Line("Programming...");
-                board.Phase("Programming");
-                break;
-            case TBootMonitor::TPhase::Verifying:
-                board.Line("Verifying...");
-                board.Phase("Verifying");
-                break;
-            }
+            board.Line(ProgramPhaseLine(next));
+            board.Phase(next == TBootMonitor::TPhase::Erasing       ? "Erasing"
+                        : next == TBootMonitor::TPhase::Programming ? "Programming"
+                                                                    : "Verifying");
         };
         const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
             address, data, length, plan.EraseAddresses, phase,

@@ -42,7 +42,7 @@ int RunSram(const TSramOptions& options) {
         if (!board.Open(port, speed))
             return;
         board.Line(" ");
-        board.Line("SRAM writing...");
+        board.Line(SramTitle);
         board.Phase("Sending");
         const TMonitorResult result =
             monitor.SendSram(data, length, [&board](int64_t done, int64_t total) {
@@ -57,7 +57,7 @@ int RunSram(const TSramOptions& options) {
             board.Fail(SramFailure(result, length).Text);
             return;
         }
-        board.SetResult("Finished OK", length);
+        board.SetResult(SramDoneLine, length);
     });
 }
 

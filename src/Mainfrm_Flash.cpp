@@ -129,14 +129,9 @@ void TMainForm::FlashTBClick() {
     // The hourglass shows while the sectors are erased: the window takes no input then.
     TWaitCursor cursor;
     const auto reportPhase = [&](TBootMonitor::TPhase phase) {
-        if (phase == TBootMonitor::TPhase::Erasing) {
-            ConsoleAdd("Flash erasing...");
-        } else if (phase == TBootMonitor::TPhase::Programming) {
+        if (phase == TBootMonitor::TPhase::Programming)
             cursor.Restore();
-            ConsoleAdd("Programming...");
-        } else {
-            ConsoleAdd("Verifying...");
-        }
+        ConsoleAdd(ProgramPhaseLine(phase));
     };
     const auto afterBlock = [&](int64_t written, int64_t total) {
         progress.SetPosition(static_cast<int>(written));

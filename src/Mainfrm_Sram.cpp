@@ -26,7 +26,7 @@ void TMainForm::SramTBClick() {
         return;
 
     ConsoleAdd(" ");
-    ConsoleAdd("SRAM writing...");
+    ConsoleAdd(SramTitle);
     TMonitorResult result;
     {
         TProgressScope progress(*this, static_cast<int>(length));
@@ -46,8 +46,8 @@ void TMainForm::SramTBClick() {
         ConsoleAdd(UserBreakLine);
     } else if (!result.Ok()) {
         ShowMessage(SramFailure(result, length));
-        ConsoleAdd("Failed");
+        ConsoleAdd(FailedLine);
     } else {
-        ConsoleAdd("Finished OK");
+        ConsoleAdd(SramDoneLine);
     }
 }

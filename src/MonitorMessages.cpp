@@ -119,6 +119,18 @@ std::string SectorErasedLine(uint32_t address) {
     return FormatText("Sector at %s erased.", Hex(address).c_str());
 }
 
+const char* ProgramPhaseLine(TBootMonitor::TPhase phase) {
+    switch (phase) {
+    case TBootMonitor::TPhase::Erasing:
+        return "Flash erasing...";
+    case TBootMonitor::TPhase::Programming:
+        return "Programming...";
+    case TBootMonitor::TPhase::Verifying:
+        break;
+    }
+    return "Verifying...";
+}
+
 TMonitorMessage ProgramCheckFailure(const TFlashPlan& plan, int address) {
     const std::string start = Hex(static_cast<uint32_t>(plan.FlashStart));
     const std::string end = Hex(static_cast<uint32_t>(plan.FlashEnd));
@@ -179,7 +191,7 @@ std::string ProgramClosingLine(const TBootMonitor::TProgramResult& program) {
     case TBootMonitor::TStep::Erase:
     case TBootMonitor::TStep::Write:
     case TBootMonitor::TStep::RemainderWriteStart:
-        return "Failed";
+        return FailedLine;
     default:
         return std::string();
     }

@@ -45,7 +45,9 @@ TMonitorMessage EraseProtectedQuestion(int sector);
 TMonitorMessage EraseFailure(const TMonitorResult& result);
 std::string SectorErasedLine(uint32_t address);
 
-// Flash programming.
+// Flash programming: the line each phase starts with, the checks' messages and the outcome.
+const char* ProgramPhaseLine(TBootMonitor::TPhase phase);
+constexpr const char* FailedLine = "Failed";
 TMonitorMessage ProgramCheckFailure(const TFlashPlan& plan, int address);
 TMonitorMessage ProgramProtectedQuestion();
 TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& result, uint32_t address);
@@ -59,6 +61,8 @@ TMonitorMessage VerifyFailure(const TMonitorResult& result);
 std::string VerifiedLine(int64_t length, uint32_t address);
 
 // SRAM upload.
+constexpr const char* SramTitle = "SRAM writing...";
+constexpr const char* SramDoneLine = "Finished OK";
 TMonitorMessage SramTooLarge(int sramSize);
 TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length);
 
