@@ -5,7 +5,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench sanitize clean
+.PHONY: all deps configure build run test bench soak sanitize clean
 
 all: build
 
@@ -26,6 +26,11 @@ test: build
 
 bench: build
 	@bench/run.sh $(BUILD)
+
+# The fault soak against the simulated board; SEED=N and OPS=N change its seed and length.
+soak: configure
+	@cmake --build $(BUILD) --target korvex-soak
+	@$(BUILD)/bench/korvex-soak $(if $(SEED),--seed $(SEED)) $(if $(OPS),--ops $(OPS))
 
 sanitize:
 	@$(MAKE) test BUILD=build-sanitize BUILD_TYPE=Debug CMAKE_FLAGS=-DKORVEX_SANITIZE=ON

@@ -1,0 +1,412 @@
+// The outcome an operation must have, worked out frame by frame from what the board is told
+// to do: the host's retries, time-outs and pauses, the texts it must show, and the flash the
+// board must hold afterwards. Written from the protocol, not from the host's code.
+#include "BoardMonitor.h"
+#include "LinkSpeed.h"
+#include "MonitorMessages.h"
+#include "SoakOps.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint8_t Ack = 'A';
+constexpr uint8_t FlashErrorByte = 'F';
+constexpr uint8_t Nack = 'N';
+// The board's code for a block that needs bits set which only an erase sets.
+constexpr uint8_t NotErasedCode = 0x01;
+
+std::string Hex(uint32_t address) {
+    return FormatText("0x%04X%04X", address >> 16, address & 0xFFFF);
+}
+
+uint8_t Sum8(const std::vector<uint8_t>& bytes) {
+    uint8_t sum = 0;
+    for (uint8_t byte : bytes)
+        sum = static_cast<uint8_t>(sum + byte);
+    return sum;
+}
+
+uint32_t Sum32(const uint8_t* bytes, int64_t count) {
+    uint32_t sum = 0;
+    for (int64_t i = 0; i < count; ++i)
+        sum += bytes[i];
+    return sum;
+}
+
+// What reached the host in answer to a command that expects one byte.
+struct TByteAnswer {
+    bool Lost = false;      // the board hung up
+    bool Handled = false;   // the board dealt with the frame itself: no fault, no silence
+    bool Came = false;      // a byte arrived
+    uint8_t Byte = 0;       // 0 when none came
+    bool FlashError = false; // 'F', and the code after it
+    uint8_t Code = 0;       // 0 when none came
+};
+
+class TPredictor {
+public:
+    TPredictor(const TSoakOp& op, const TFaultPlan& plan, int answeredBefore,
+               const TMonitorTiming& timing, TFlashModel& flash)
+        : Op(op), Board(plan, answeredBefore), Timing(timing), Flash(flash) {}
+
+    TExpected Sync(const std::string& port);
+    TExpected Read();
+    TExpected Erase();
+    TExpected Program();
+    TExpected Verify();
+    TExpected Sram();
+
+    TExpected E;
+
+private:
+    // A command answered by one byte; dataBlock: 'F' is followed by an error code.
+    TByteAnswer OneByte(TFrameKind kind, bool accepts, bool dataBlock = false);
+    // The sector erase with its attempts: Ok, Refused or LineLost.
+    std::string EraseSector(uint32_t address);
+    // One data block with its attempts; the status, and the message when it failed.
+    std::string WriteBlock(uint32_t address, const uint8_t* data, int count, std::string& message);
+    void Fail(const std::string& status, const std::string& message, bool lost) {
+        E.Status = status;
+        E.Message = message;
+        E.ReasonFollows = lost;
+    }
+
+    const TSoakOp& Op;
+    TBoardOracle Board;
+    const TMonitorTiming& Timing;
+    TFlashModel& Flash;
+};
+
+TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
+    TByteAnswer answer;
+    const TBoardOracle::TAnswer board = Board.Frame(kind, accepts);
+    switch (board.What) {
+    case TBoardOracle::TWhat::HungUp:
+        answer.Lost = true;
+        return answer;
+    case TBoardOracle::TWhat::Nothing:
+        break;
+    case TBoardOracle::TWhat::Normal:
+        answer.Handled = true;
+        answer.Came = true;
+        answer.Byte = accepts ? Ack : dataBlock ? FlashErrorByte : Nack;
+        answer.Code = NotErasedCode;
+        break;
+    case TBoardOracle::TWhat::Fault:
+        if (board.Rule->Action == TFaultAction::Byte) {
+            answer.Came = true;
+            answer.Byte = board.Rule->Value;
+        } else if (board.Rule->Action == TFaultAction::FlashError) {
+            answer.Came = true;
+            answer.Byte = FlashErrorByte;
+            answer.Code = board.Rule->Value;
+        }
+        break;
+    }
+    if (!answer.Came)
+        E.WaitMs += Timing.AnswerTimeoutMs;
+    answer.FlashError = dataBlock && answer.Byte == FlashErrorByte;
+    // A bare 'F' leaves the host waiting for a code that never comes.
+    if (answer.FlashError && board.What == TBoardOracle::TWhat::Fault &&
+        board.Rule->Action == TFaultAction::Byte) {
+        answer.Code = 0;
+        E.WaitMs += Timing.AnswerTimeoutMs;
+    }
+    return answer;
+}
+
+TExpected TPredictor::Sync(const std::string& port) {
+    TBoardConfig config;
+    config.Type = SoakBoardType();
+    const TBoardMonitor board(config);
+    const int attempts = Op.AutoSpeed ? BaudRateCount : 1;
+    const std::string noResponse = "No response from target or unable to synchronize on:\n";
+    for (int index = 0; index < attempts; ++index) {
+        const int speed = Op.AutoSpeed ? BaudRates[index] : Op.Speed;
+        const std::string settings = FormatText("%s:%d,N,8,1", port.c_str(), speed);
+        const TBoardOracle::TAnswer identity = Board.Frame(TFrameKind::Sync, true);
+        if (identity.What == TBoardOracle::TWhat::HungUp) {
+            Fail("LineLost", noResponse + settings, true);
+            return E;
+        }
+        if (identity.What != TBoardOracle::TWhat::Normal) {
+            // A whole reply with a wrong first byte comes at once; anything shorter is waited out.
+            if (identity.What == TBoardOracle::TWhat::Nothing ||
+                identity.Rule->Action != TFaultAction::Byte)
+                E.WaitMs += Timing.IdentityTimeoutMs;
+            if (!Op.AutoSpeed) {
+                Fail("NoResponse", noResponse + settings, false);
+                return E;
+            }
+            continue;
+        }
+        const TByteAnswer ack = OneByte(TFrameKind::Ack, true);
+        if (ack.Lost) {
+            Fail("LineLost", noResponse + settings, true);
+            return E;
+        }
+        if (ack.Byte != Ack) {
+            Fail("NoAck", "Unable synchronize with target.\nNo ACK.", false);
+            return E;
+        }
+        const std::array<uint8_t, 14> id = board.IdentityAt(speed);
+        auto le16 = [&id](int at) { return id[at] | id[at + 1] << 8; };
+        const uint32_t base = id[10] | id[11] << 8 | id[12] << 16 | uint32_t{id[13]} << 24;
+        E.Status = "Ok";
+        E.Speed = speed;
+        E.Message = FormatText("Chip type:    0x%04X\nManufacturer: 0x001F\nFlash code:   0x%04X\n"
+                               "Version:      0x%04X\nCD:           %d (%d baud)\nBase address: %s",
+                               id[1], le16(4), le16(6), le16(8), speed, Hex(base).c_str());
+        E.Link = {true, speed};
+        return E;
+    }
+    Fail("NoSpeed", FormatText("Unable to auto synchronize on %s with any baud rate.", port.c_str()),
+         false);
+    return E;
+}
+
+TExpected TPredictor::Read() {
+    const char* timeout = "Timeout waiting for data.";
+    int64_t done = 0;
+    E.Status = "Ok";
+    while (done < Op.Length) {
+        const int count = static_cast<int>(std::min<int64_t>(BlockSize, Op.Length - done));
+        const uint32_t at = Op.Address + static_cast<uint32_t>(done);
+        const TBoardOracle::TAnswer answer = Board.Frame(TFrameKind::Read, true);
+        if (answer.What == TBoardOracle::TWhat::HungUp) {
+            Fail("LineLost", timeout, true);
+            break;
+        }
+        if (answer.What == TBoardOracle::TWhat::Fault &&
+            answer.Rule->Action == TFaultAction::BadChecksum) {
+            const uint8_t sum = Sum8(Flash.Read(at, count));
+            Fail("BadChecksum",
+                 FormatText("Checksum fail at: %s\nReceived: 0x%02X, Calculated: 0x%02X",
+                            Hex(at).c_str(), static_cast<uint8_t>(sum + 1), sum),
+                 false);
+            break;
+        }
+        if (answer.What != TBoardOracle::TWhat::Normal) {
+            const bool whole = answer.What == TBoardOracle::TWhat::Fault &&
+                               answer.Rule->Action == TFaultAction::Byte;
+            if (!whole)
+                E.WaitMs += Timing.AnswerTimeoutMs;
+            Fail("NoAnswer", timeout, false);
+            break;
+        }
+        done += count;
+        if (count == BlockSize && Op.CancelAfter == done / BlockSize) {
+            Fail("Cancelled", "User break.", false);
+            break;
+        }
+    }
+    E.BytesDone = done;
+    E.ReadData = Flash.Read(Op.Address, done);
+    return E;
+}
+
+std::string TPredictor::EraseSector(uint32_t address) {
+    for (int attempt = 0; attempt < Timing.EraseAttempts; ++attempt) {
+        const TByteAnswer answer = OneByte(TFrameKind::Erase, Flash.Contains(address));
+        if (answer.Lost)
+            return "LineLost";
+        if (answer.Byte == Ack) {
+            Flash.EraseSectorAt(address);
+            return "Ok";
+        }
+        E.WaitMs += Timing.ErasePauseMs;
+    }
+    return "Refused";
+}
+
+TExpected TPredictor::Erase() {
+    const std::string status = EraseSector(Op.Address);
+    if (status == "Ok") {
+        E.Status = status;
+        E.Message = FormatText("Sector at %s erased.", Hex(Op.Address).c_str());
+    } else {
+        Fail(status, FormatText("Sector erase at %s failed.", Hex(Op.Address).c_str()),
+             status == "LineLost");
+    }
+    return E;
+}
+
+std::string TPredictor::WriteBlock(uint32_t address, const uint8_t* data, int count,
+                                   std::string& message) {
+    std::string status;
+    for (int attempt = 0; attempt < Timing.WriteAttempts; ++attempt) {
+        const bool programmable = Flash.Programmable(address, data, count);
+        const TByteAnswer answer = OneByte(TFrameKind::Data, programmable, true);
+        // The board programs what it is given unless a fault stands in for its answer; bits
+        // that need an erase stay as they are.
+        if (answer.Handled)
+            Flash.Program(address, data, count);
+        if (answer.Byte == Ack)
+            return "Ok";
+        if (answer.Lost) {
+            message = FormatText("Unable to write data block at: %s.\nResponse code: 0x00 ",
+                                 Hex(address).c_str());
+            return "LineLost";
+        }
+        if (answer.FlashError) {
+            status = "FlashError";
+            message = FormatText("Flash write error at: %s.\nError: 0x%02X", Hex(address).c_str(),
+                                 answer.Code);
+        } else {
+            status = "Refused";
+            message = FormatText("Unable to write data block at: %s.\nResponse code: 0x%02X %s",
+                                 Hex(address).c_str(), answer.Byte,
+                                 answer.Byte == Nack ? "(NACK)" : "");
+        }
+        E.WaitMs += Timing.WritePauseMs;
+    }
+    return status;
+}
+
+TExpected TPredictor::Program() {
+    const uint32_t address = Op.Address;
+    const int64_t length = Op.Length;
+    const uint8_t* data = Op.Data.data();
+    if (!Flash.Contains(address)) {
+        Fail("Check/AddressOutside",
+             FormatText("Programming address must be within %s and %s", Hex(Flash.Start()).c_str(),
+                        Hex(Flash.End()).c_str()),
+             false);
+        return E;
+    }
+    if (!Flash.ContainsRange(address, length)) {
+        Fail("Check/DoesNotFit",
+             FormatText("Program data doesn't fit into selected flash area.\n\nFlash start: %s, "
+                        "Flash end: %s\nData start: %s, Data end: %s",
+                        Hex(Flash.Start()).c_str(), Hex(Flash.End()).c_str(), Hex(address).c_str(),
+                        Hex(address + static_cast<uint32_t>(length) - 1).c_str()),
+             false);
+        return E;
+    }
+    const std::string startFailed =
+        FormatText("Unable to initiate write operation at address: %s.", Hex(address).c_str());
+    E.BytesDone = 0;
+    E.EraseAddresses = SectorsTouched(Flash.Board(), address, length);
+    for (uint32_t sector : E.EraseAddresses) {
+        const std::string status = EraseSector(sector);
+        if (status != "Ok") {
+            Fail("Erase/" + status,
+                 FormatText("Sector erase at %s failed.\n\nIt may help now to restart the eval. "
+                            "board in the flash programming mode\nand then try again.",
+                            Hex(sector).c_str()),
+                 status == "LineLost");
+            E.ClosingLine = "Failed";
+            return E;
+        }
+    }
+    TByteAnswer started = OneByte(TFrameKind::WriteStart, true);
+    if (started.Byte != Ack) {
+        Fail(started.Lost ? "FirstWriteStart/LineLost" : "FirstWriteStart/Refused", startFailed,
+             started.Lost);
+        return E;
+    }
+    int64_t written = 0;
+    const int64_t whole = length / BlockSize * BlockSize;
+    while (written < length) {
+        const int count = static_cast<int>(std::min<int64_t>(BlockSize, length - written));
+        const uint32_t at = address + static_cast<uint32_t>(written);
+        if (count < BlockSize) {
+            started = OneByte(TFrameKind::WriteStart, true);
+            if (started.Byte != Ack) {
+                Fail(started.Lost ? "RemainderWriteStart/LineLost" : "RemainderWriteStart/Refused",
+                     startFailed, started.Lost);
+                E.ClosingLine = "Failed";
+                return E;
+            }
+        }
+        std::string message;
+        const std::string status = WriteBlock(at, data + written, count, message);
+        if (status != "Ok") {
+            Fail("Write/" + status, message, status == "LineLost");
+            E.ClosingLine = "Failed";
+            return E;
+        }
+        written += count;
+        E.BytesDone = written;
+        if (written <= whole && Op.CancelAfter == written / BlockSize) {
+            Fail("Write/Cancelled", "User break.", false);
+            E.ClosingLine = "User break.";
+            return E;
+        }
+    }
+    const TByteAnswer verified =
+        OneByte(TFrameKind::Verify, Flash.Sum(address, length) == Sum32(data, length));
+    if (verified.Byte != Ack) {
+        Fail(verified.Lost ? "Verify/LineLost" : "Verify/Refused", "Program verification failed.",
+             verified.Lost);
+        return E;
+    }
+    E.Status = "Done/Ok";
+    E.Message = FormatText("%lld bytes at %s programmed OK.", static_cast<long long>(length),
+                           Hex(address).c_str());
+    return E;
+}
+
+TExpected TPredictor::Verify() {
+    const bool same = Flash.Sum(Op.Address, Op.Length) == Sum32(Op.Data.data(), Op.Length);
+    const TByteAnswer answer = OneByte(TFrameKind::Verify, same);
+    if (answer.Byte == Ack) {
+        E.Status = "Ok";
+        E.Message = FormatText("%lld bytes at %s verified OK.", static_cast<long long>(Op.Length),
+                               Hex(Op.Address).c_str());
+    } else {
+        Fail(answer.Lost ? "LineLost" : "Refused", "Data verification failed.", answer.Lost);
+    }
+    return E;
+}
+
+TExpected TPredictor::Sram() {
+    const auto image = Op.Data.begin();
+    const std::string failedAt =
+        FormatText("SRAM upload failed at byte {done} of %lld.", static_cast<long long>(Op.Length));
+    if (Op.HangUpAfter >= 0) {
+        // Every chunk before the board's last byte has left the port; what follows may have.
+        Fail("LineLost", failedAt, true);
+        E.BytesDoneMin = Op.HangUpAfter / BlockSize * BlockSize;
+        E.BytesDoneMax = Op.Length - 1;
+        E.SramStored.assign(image, image + Op.HangUpAfter);
+        return E;
+    }
+    if (Op.CancelAfter >= 0) {
+        Fail("Cancelled", "User break.", false);
+        E.BytesDone = int64_t{Op.CancelAfter} * BlockSize;
+        E.SramStored.assign(image, image + E.BytesDone);
+        return E;
+    }
+    E.Status = "Ok";
+    E.Message = "Finished OK";
+    E.BytesDone = Op.Length;
+    E.SramStored = Op.Data;
+    return E;
+}
+
+} // namespace
+
+TExpected Predict(const TSoakOp& op, const TFaultPlan& plan, int answeredBefore,
+                  const std::string& port, const TMonitorTiming& timing, const TLinkState& link,
+                  TFlashModel& flash) {
+    TPredictor predictor(op, plan, answeredBefore, timing, flash);
+    predictor.E.Link = link;
+    switch (op.Kind) {
+    case TOpKind::Sync:
+        predictor.E.Link = {false, link.Speed};
+        return predictor.Sync(port);
+    case TOpKind::Read:
+        return predictor.Read();
+    case TOpKind::Erase:
+        return predictor.Erase();
+    case TOpKind::Program:
+        return predictor.Program();
+    case TOpKind::Verify:
+        return predictor.Verify();
+    case TOpKind::Sram:
+        break;
+    }
+    return predictor.Sram();
+}
