@@ -265,7 +265,7 @@ TSoakOp TOpGenerator::Program() {
     const int frames = static_cast<int>(erases + 1 + whole + (remainder ? 2 : 0) + 1);
     const int attempts = Chance(30) ? 5 : 1 + Below(4);
     const uint8_t refusal = RefusalByte();
-    switch (Below(whole > 0 ? 8 : 7)) {
+    switch (Below(10)) {
     case 0:
         op.Faults.push_back(FormatText("E#%u@1-%d=%s", Below(static_cast<uint32_t>(erases)),
                                        attempts,
@@ -278,27 +278,32 @@ TSoakOp TOpGenerator::Program() {
         // The write start of the shorter last block, when there is one.
         op.Faults.push_back(FormatText("W#%d=byte:%02X", remainder ? 1 : 0, refusal));
         break;
-    case 3: {
+    case 3:
+        // Every block refused on its first tries: retries without time-outs.
+        op.Faults.push_back(FormatText("D@1-%d=byte:4E", 1 + Below(2)));
+        break;
+    case 4:
+        op.Faults.push_back(Chance(50) ? "V=silent" : FormatText("V=byte:%02X", refusal));
+        break;
+    case 5:
+        MaybeLimit(op, frames);
+        break;
+    case 6:
+        if (whole > 0) {
+            op.CancelAfter = 1 + static_cast<int>(Below(static_cast<uint32_t>(whole)));
+            break;
+        }
+        [[fallthrough]];
+    default: {
+        // One block answered badly on some of its attempts, or on all of them.
         const uint32_t block = Below(static_cast<uint32_t>(Blocks(op.Length)));
         const int firstAttempt = Chance(20) ? 2 : 1;
-        const char* action = Pick<const char*>({"flash:02", "flash:7F", "silent", "byte:4E", "byte:46", "byte:15"});
+        const char* action = Pick<const char*>(
+            {"flash:02", "flash:7F", "flash:01", "silent", "byte:4E", "byte:46", "byte:15"});
         op.Faults.push_back(FormatText("D#%u@%d-%d=%s", block, firstAttempt,
                                        firstAttempt + attempts - 1, action));
         break;
     }
-    case 4:
-        // Every block refused on its first tries: retries without time-outs.
-        op.Faults.push_back(FormatText("D@1-%d=byte:4E", 1 + Below(2)));
-        break;
-    case 5:
-        op.Faults.push_back(Chance(50) ? "V=silent" : FormatText("V=byte:%02X", refusal));
-        break;
-    case 6:
-        MaybeLimit(op, frames);
-        break;
-    default:
-        op.CancelAfter = 1 + static_cast<int>(Below(static_cast<uint32_t>(whole)));
-        break;
     }
     return op;
 }

@@ -40,8 +40,8 @@ struct TOptions {
 };
 
 bool ParseOptions(int argc, char** argv, TOptions& options) {
-    options.Timing.IdentityTimeoutMs = 200;
-    options.Timing.AnswerTimeoutMs = 300;
+    options.Timing.IdentityTimeoutMs = 150;
+    options.Timing.AnswerTimeoutMs = 250;
     options.Timing.ErasePauseMs = 5;
     options.Timing.WritePauseMs = 5;
     options.Timing.TransmitTimeoutMs = 1000;
@@ -150,6 +150,7 @@ struct TTally {
     int Ops[OpKindCount] = {};
     int Wrong[OpKindCount] = {};
     int Hangs[OpKindCount] = {};
+    double Seconds[OpKindCount] = {};
     int Faults[FaultKindCount] = {};
     int Faulted = 0;
     int TotalWrong = 0;
@@ -223,7 +224,10 @@ void TSoak::RunOne(int index) {
     TFlashModel predicted = Flash;
     const TExpected expected = Predict(op, run->Plan, answeredBefore, run->Board->PortPath(),
                                        Options.Timing, Link, predicted);
-    if (!RunWatched(run, WatchdogBaseMs + 3 * expected.WaitMs)) {
+    const auto started = std::chrono::steady_clock::now();
+    const bool ended = RunWatched(run, WatchdogBaseMs + 3 * expected.WaitMs);
+    Counts.Seconds[kind] += Seconds(started);
+    if (!ended) {
         ++Counts.Hangs[kind];
         ++Counts.TotalHangs;
         std::printf("HANG   #%d %s: no end within %d ms\n", index, op.Describe().c_str(),
@@ -240,6 +244,8 @@ void TSoak::RunOne(int index) {
     else
         differences = Compare(expected, run->Actual);
     CheckBoard(*run, expected, predicted, differences);
+    // The board's log of frames is the board's memory, not the host's.
+    run->Board->ClearFrames();
     Flash = predicted;
     Link = expected.Link;
     if (expected.ReasonFollows)
@@ -291,10 +297,10 @@ void TSoak::Report(int index, const TSoakOp& op, const std::vector<std::string>&
 
 void PrintSummary(const TOptions& options, const TTally& tally, long rssStart, long rssWarm,
                   long rssEnd, double wall) {
-    std::printf("\n%-14s %8s %8s %8s\n", "operation", "count", "wrong", "hangs");
+    std::printf("\n%-14s %8s %8s %8s %10s\n", "operation", "count", "wrong", "hangs", "seconds");
     for (int kind = 0; kind < OpKindCount; ++kind)
-        std::printf("%-14s %8d %8d %8d\n", OpKindName(static_cast<TOpKind>(kind)), tally.Ops[kind],
-                    tally.Wrong[kind], tally.Hangs[kind]);
+        std::printf("%-14s %8d %8d %8d %10.1f\n", OpKindName(static_cast<TOpKind>(kind)),
+                    tally.Ops[kind], tally.Wrong[kind], tally.Hangs[kind], tally.Seconds[kind]);
     std::printf("%-14s %8d %8d %8d\n", "all", options.Ops, tally.TotalWrong, tally.TotalHangs);
     std::printf("\n%-14s %8s   (%d operations with at least one)\n", "fault", "injected",
                 tally.Faulted);
