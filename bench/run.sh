@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every benchmark: the whole-process timing scripts bench/*.sh and the micro-benchmarks.
+# Runs every benchmark: the whole-process timing scripts bench/*.sh, the micro-benchmarks and
+# the fault soak.
 set -euo pipefail
 build=${1:-build}
 here=$(dirname "$0")
@@ -13,3 +14,8 @@ for program in "$build"/bench/bench_*; do
     echo "== $(basename "$program")"
     "$program"
 done
+# The fault soak last: about two minutes, and a wrong outcome or a hang fails the run.
+if [ -x "$build/bench/korvex-soak" ]; then
+    echo "== korvex-soak"
+    "$build/bench/korvex-soak"
+fi

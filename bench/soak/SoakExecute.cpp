@@ -15,9 +15,8 @@ const TEBData& SoakTypeDefinition() {
     static const std::unique_ptr<TEBData> type = [] {
         auto definition = std::make_unique<TEBData>("Soak");
         definition->SetSectors(SoakSectors);
-        definition->SetFlashStart(FormatText("%04X %04X", SoakFlashStart >> 16,
-                                             SoakFlashStart & 0xFFFF)
-                                      .c_str());
+        definition->SetFlashStart(
+            FormatText("%04X %04X", SoakFlashStart >> 16, SoakFlashStart & 0xFFFF).c_str());
         return definition;
     }();
     return *type;
@@ -86,12 +85,11 @@ TProgressHook BreakAfter(int units) {
 }
 
 TProgressHook BreakAfterBlocks(int blocks) {
-    return [blocks](int64_t done, int64_t) {
-        return blocks < 0 || done / BlockSize < blocks;
-    };
+    return [blocks](int64_t done, int64_t) { return blocks < 0 || done / BlockSize < blocks; };
 }
 
-void Synchronize(const TSoakOp& op, const std::string& path, TBootMonitor& monitor, TActual& actual) {
+void Synchronize(const TSoakOp& op, const std::string& path, TBootMonitor& monitor,
+                 TActual& actual) {
     const TSyncResult sync = monitor.Synchronize({path, op.AutoSpeed, op.Speed});
     actual.Status = SyncStatusName(sync.Status);
     actual.Speed = sync.Speed;
@@ -116,8 +114,8 @@ void Program(const TSoakOp& op, TBootMonitor& monitor, TActual& actual) {
     const int address = static_cast<int>(op.Address);
     const TFlashPlan plan = PlanFlashProgramming(SoakTypeDefinition(), address, op.Length);
     if (!plan.Ok()) {
-        actual.Status = plan.Check == TFlashPlan::AddressOutside ? "Check/AddressOutside"
-                                                                 : "Check/DoesNotFit";
+        actual.Status =
+            plan.Check == TFlashPlan::AddressOutside ? "Check/AddressOutside" : "Check/DoesNotFit";
         actual.Message = ProgramCheckFailure(plan, address).Text;
         return;
     }
@@ -177,27 +175,43 @@ TActual Execute(const TSoakOp& op, const std::string& path, const TMonitorTiming
     return actual;
 }
 
-std::vector<std::string> Compare(const TExpected& expected, const TActual& actual) {
-    std::vector<std::string> differences;
-    auto differ = [&differences](const char* what, const std::string& wanted,
+const char* WrongKindName(TWrongKind kind) {
+    static const char* const names[WrongKindCount] = {
+        "success for a failure", "failure for a success", "other failure", "message",
+        "memory contents",       "named values",          "setup"};
+    return names[static_cast<int>(kind)];
+}
+
+std::vector<TDifference> Compare(const TExpected& expected, const TActual& actual) {
+    std::vector<TDifference> differences;
+    auto differ = [&differences](TWrongKind kind, const char* what, const std::string& wanted,
                                  const std::string& got) {
-        differences.push_back(FormatText("%s: expected \"%s\", got \"%s\"", what, wanted.c_str(),
-                                         got.c_str()));
+        differences.push_back({kind, FormatText("%s: expected \"%s\", got \"%s\"", what,
+                                                wanted.c_str(), got.c_str())});
     };
-    if (expected.Status != actual.Status)
-        differ("status", expected.Status, actual.Status);
+    if (expected.Status != actual.Status) {
+        auto success = [](const std::string& status) {
+            return status == "Ok" || status == "Done/Ok";
+        };
+        const TWrongKind kind = success(actual.Status)     ? TWrongKind::FalseSuccess
+                                : success(expected.Status) ? TWrongKind::FalseFailure
+                                                           : TWrongKind::Status;
+        differ(kind, "status", expected.Status, actual.Status);
+    }
 
     std::string message = expected.Message;
     if (expected.BytesDoneMin >= 0) {
         if (actual.BytesDone < expected.BytesDoneMin || actual.BytesDone > expected.BytesDoneMax ||
             actual.BytesDone % BlockSize != 0)
-            differ("bytes done",
-                   FormatText("%lld..%lld in whole chunks", static_cast<long long>(expected.BytesDoneMin),
+            differ(TWrongKind::Values, "bytes done",
+                   FormatText("%lld..%lld in whole chunks",
+                              static_cast<long long>(expected.BytesDoneMin),
                               static_cast<long long>(expected.BytesDoneMax)),
                    std::to_string(actual.BytesDone));
         message.replace(message.find("{done}"), 6, std::to_string(actual.BytesDone));
     } else if (expected.BytesDone >= 0 && expected.BytesDone != actual.BytesDone) {
-        differ("bytes done", std::to_string(expected.BytesDone), std::to_string(actual.BytesDone));
+        differ(TWrongKind::Values, "bytes done", std::to_string(expected.BytesDone),
+               std::to_string(actual.BytesDone));
     }
     // A lost line: the system's reason, whatever its words, on a line after the message.
     const bool messageMatches =
@@ -206,17 +220,22 @@ std::vector<std::string> Compare(const TExpected& expected, const TActual& actua
                   actual.Message.compare(0, message.size() + 1, message + "\n") == 0
             : actual.Message == message;
     if (!messageMatches)
-        differ("message", message + (expected.ReasonFollows ? "\n<reason>" : ""), actual.Message);
+        differ(TWrongKind::Message, "message",
+               message + (expected.ReasonFollows ? "\n<reason>" : ""), actual.Message);
     if (expected.ClosingLine != actual.ClosingLine)
-        differ("closing line", expected.ClosingLine, actual.ClosingLine);
+        differ(TWrongKind::Values, "closing line", expected.ClosingLine, actual.ClosingLine);
     if (expected.Speed != actual.Speed)
-        differ("speed", std::to_string(expected.Speed), std::to_string(actual.Speed));
+        differ(TWrongKind::Values, "speed", std::to_string(expected.Speed),
+               std::to_string(actual.Speed));
     if (expected.ReadData != actual.ReadData)
-        differences.push_back(FormatText("read data: %zu bytes differ from the board's memory",
-                                         actual.ReadData.size()));
+        differences.push_back(
+            {TWrongKind::Contents,
+             FormatText("read data: %zu bytes, expected %zu of the board's memory",
+                        actual.ReadData.size(), expected.ReadData.size())});
     if (expected.EraseAddresses != actual.EraseAddresses)
-        differences.push_back(FormatText("sectors to erase: expected %zu, planned %zu",
-                                         expected.EraseAddresses.size(),
-                                         actual.EraseAddresses.size()));
+        differences.push_back(
+            {TWrongKind::Values,
+             FormatText("sectors to erase: expected %zu, planned %zu",
+                        expected.EraseAddresses.size(), actual.EraseAddresses.size())});
     return differences;
 }

@@ -36,8 +36,8 @@ const char* OpKindName(TOpKind kind) {
 
 const char* FaultKindName(TFaultKind kind) {
     static const char* const names[FaultKindCount] = {
-        "NACK",        "other answer", "flash error", "bad checksum", "short reply",
-        "silence",     "hang-up",      "user break",  "bad request"};
+        "NACK",    "other answer", "flash error", "bad checksum", "short reply",
+        "silence", "hang-up",      "user break",  "bad request"};
     return names[static_cast<int>(kind)];
 }
 
@@ -53,8 +53,8 @@ std::string TSoakOp::Describe() const {
     if (SilentAfter >= 0)
         notes.push_back(FormatText("silent after %d frames", SilentAfter));
     if (HangUpAfter >= 0)
-        notes.push_back(
-            FormatText("hang-up after %d %s", HangUpAfter, Kind == TOpKind::Sram ? "bytes" : "frames"));
+        notes.push_back(FormatText("hang-up after %d %s", HangUpAfter,
+                                   Kind == TOpKind::Sram ? "bytes" : "frames"));
     if (CancelAfter >= 0)
         notes.push_back(FormatText("user break after %d", CancelAfter));
     if (!notes.empty()) {
@@ -117,7 +117,8 @@ std::vector<uint8_t> TOpGenerator::RandomBytes(int64_t length) {
 }
 
 uint32_t TOpGenerator::FlashAddress(int64_t length) {
-    const uint32_t room = Flash.Size() - static_cast<uint32_t>(std::min<int64_t>(length, Flash.Size()));
+    const uint32_t room =
+        Flash.Size() - static_cast<uint32_t>(std::min<int64_t>(length, Flash.Size()));
     return Flash.Start() + Below(room + 1);
 }
 
@@ -166,8 +167,7 @@ TSoakOp TOpGenerator::Sync() {
         op.Faults.push_back(first + "flash:02");
         break;
     case 4:
-        op.Faults.push_back(Chance(50) ? "ack=silent"
-                                       : FormatText("ack=byte:%02X", RefusalByte()));
+        op.Faults.push_back(Chance(50) ? "ack=silent" : FormatText("ack=byte:%02X", RefusalByte()));
         break;
     default:
         MaybeLimit(op, 2);
@@ -193,7 +193,8 @@ TSoakOp TOpGenerator::Read() {
         break;
     case 1:
         // Fewer bytes than the reply holds: its 'D', the data and the sum.
-        op.Faults.push_back(target + FormatText("short:%u", Below(BlockLength(op.Length, block) + 2)));
+        op.Faults.push_back(target +
+                            FormatText("short:%u", Below(BlockLength(op.Length, block) + 2)));
         break;
     case 2:
         op.Faults.push_back(target + FormatText("byte:%02X", Pick<int>({'A', 'N', 0x00, 0xFF})));
@@ -253,8 +254,9 @@ TSoakOp TOpGenerator::Program() {
     op.Length = 1 + Below(2000);
     const std::vector<TBoardSector>& sectors = Flash.Board().Sectors;
     const TBoardSector& sector = sectors[Below(static_cast<uint32_t>(sectors.size()))];
-    op.Address = Chance(70) && Flash.ContainsRange(sector.Start, op.Length) ? sector.Start
-                                                                            : FlashAddress(op.Length);
+    op.Address = Chance(70) && Flash.ContainsRange(sector.Start, op.Length)
+                     ? sector.Start
+                     : FlashAddress(op.Length);
     op.Data = RandomBytes(op.Length);
     if (!Chance(55))
         return op;
@@ -267,9 +269,9 @@ TSoakOp TOpGenerator::Program() {
     const uint8_t refusal = RefusalByte();
     switch (Below(10)) {
     case 0:
-        op.Faults.push_back(FormatText("E#%u@1-%d=%s", Below(static_cast<uint32_t>(erases)),
-                                       attempts,
-                                       Chance(50) ? "silent" : FormatText("byte:%02X", refusal).c_str()));
+        op.Faults.push_back(
+            FormatText("E#%u@1-%d=%s", Below(static_cast<uint32_t>(erases)), attempts,
+                       Chance(50) ? "silent" : FormatText("byte:%02X", refusal).c_str()));
         break;
     case 1:
         op.Faults.push_back(Chance(50) ? "W#0=silent" : FormatText("W#0=byte:%02X", refusal));
@@ -300,8 +302,8 @@ TSoakOp TOpGenerator::Program() {
         const int firstAttempt = Chance(20) ? 2 : 1;
         const char* action = Pick<const char*>(
             {"flash:02", "flash:7F", "flash:01", "silent", "byte:4E", "byte:46", "byte:15"});
-        op.Faults.push_back(FormatText("D#%u@%d-%d=%s", block, firstAttempt,
-                                       firstAttempt + attempts - 1, action));
+        op.Faults.push_back(
+            FormatText("D#%u@%d-%d=%s", block, firstAttempt, firstAttempt + attempts - 1, action));
         break;
     }
     }

@@ -18,8 +18,8 @@ struct TSoakOp {
     TOpKind Kind = TOpKind::Read;
     uint32_t Address = 0;
     int64_t Length = 0;
-    bool AutoSpeed = true; // sync
-    int Speed = 115200;    // sync with a fixed speed; the SRAM upload's line speed
+    bool AutoSpeed = true;     // sync
+    int Speed = 115200;        // sync with a fixed speed; the SRAM upload's line speed
     std::vector<uint8_t> Data; // the image to program, verify against or upload
     // Fault texts as the board reads them; the limits count frames of this operation.
     std::vector<std::string> Faults;
@@ -102,11 +102,11 @@ struct TExpected : TOutcome {
     // names them where it holds "{done}".
     int64_t BytesDoneMin = -1;
     int64_t BytesDoneMax = -1;
-    std::vector<uint8_t> ReadData;   // what a read must return
-    std::vector<uint8_t> SramStored; // SRAM upload: what the board must hold afterwards
+    std::vector<uint8_t> ReadData;        // what a read must return
+    std::vector<uint8_t> SramStored;      // SRAM upload: what the board must hold afterwards
     std::vector<uint32_t> EraseAddresses; // flash programming: the sectors to erase
-    int WaitMs = 0;                  // time-outs and pauses the host must sit through
-    TLinkState Link;                 // afterwards
+    int WaitMs = 0;                       // time-outs and pauses the host must sit through
+    TLinkState Link;                      // afterwards
 };
 
 struct TActual : TOutcome {
@@ -125,5 +125,23 @@ TExpected Predict(const TSoakOp& op, const TFaultPlan& plan, int answeredBefore,
 TActual Execute(const TSoakOp& op, const std::string& path, const TMonitorTiming& timing,
                 const TLinkState& link);
 
+// What kind of wrong an outcome is.
+enum class TWrongKind {
+    FalseSuccess, // success reported for an operation that failed
+    FalseFailure, // failure reported for an operation that succeeded
+    Status,       // another failure than the one the fault calls for
+    Message,      // a text that does not match the fault
+    Contents,     // flash, SRAM or read data other than reported
+    Values,       // bytes done, closing line, speed, sectors: other than the fault calls for
+    Setup,        // the link could not be prepared for the operation
+};
+constexpr int WrongKindCount = 7;
+const char* WrongKindName(TWrongKind kind);
+
+struct TDifference {
+    TWrongKind Kind;
+    std::string Text;
+};
+
 // The differences between what had to happen and what the host reported; none when it matches.
-std::vector<std::string> Compare(const TExpected& expected, const TActual& actual);
+std::vector<TDifference> Compare(const TExpected& expected, const TActual& actual);

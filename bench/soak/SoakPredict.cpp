@@ -36,12 +36,12 @@ uint32_t Sum32(const uint8_t* bytes, int64_t count) {
 
 // What reached the host in answer to a command that expects one byte.
 struct TByteAnswer {
-    bool Lost = false;      // the board hung up
-    bool Handled = false;   // the board dealt with the frame itself: no fault, no silence
-    bool Came = false;      // a byte arrived
-    uint8_t Byte = 0;       // 0 when none came
+    bool Lost = false;       // the board hung up
+    bool Handled = false;    // the board dealt with the frame itself: no fault, no silence
+    bool Came = false;       // a byte arrived
+    uint8_t Byte = 0;        // 0 when none came
     bool FlashError = false; // 'F', and the code after it
-    uint8_t Code = 0;       // 0 when none came
+    uint8_t Code = 0;        // 0 when none came
 };
 
 class TPredictor {
@@ -161,8 +161,8 @@ TExpected TPredictor::Sync(const std::string& port) {
         E.Link = {true, speed};
         return E;
     }
-    Fail("NoSpeed", FormatText("Unable to auto synchronize on %s with any baud rate.", port.c_str()),
-         false);
+    Fail("NoSpeed",
+         FormatText("Unable to auto synchronize on %s with any baud rate.", port.c_str()), false);
     return E;
 }
 
@@ -255,9 +255,9 @@ std::string TPredictor::WriteBlock(uint32_t address, const uint8_t* data, int co
                                  answer.Code);
         } else {
             status = "Refused";
-            message = FormatText("Unable to write data block at: %s.\nResponse code: 0x%02X %s",
-                                 Hex(address).c_str(), answer.Byte,
-                                 answer.Byte == Nack ? "(NACK)" : "");
+            message =
+                FormatText("Unable to write data block at: %s.\nResponse code: 0x%02X %s",
+                           Hex(address).c_str(), answer.Byte, answer.Byte == Nack ? "(NACK)" : "");
         }
         E.WaitMs += Timing.WritePauseMs;
     }

@@ -152,6 +152,7 @@ struct TTally {
     int Hangs[OpKindCount] = {};
     double Seconds[OpKindCount] = {};
     int Faults[FaultKindCount] = {};
+    int WrongKinds[WrongKindCount] = {};
     int Faulted = 0;
     int TotalWrong = 0;
     int TotalHangs = 0;
@@ -167,9 +168,9 @@ public:
     const TTally& Tally() const { return Counts; }
 
 private:
-    void Report(int index, const TSoakOp& op, const std::vector<std::string>& differences);
+    void Report(int index, const TSoakOp& op, const std::vector<TDifference>& differences);
     void CheckBoard(const TRun& run, const TExpected& expected, TFlashModel& predicted,
-                    std::vector<std::string>& differences);
+                    std::vector<TDifference>& differences);
 
     TOptions Options;
     TFlashModel Flash;
@@ -197,7 +198,8 @@ void TSoak::RunOne(int index) {
     for (const std::string& text : op.Faults) {
         std::string error;
         if (!ParseFault(text, run->Plan, error)) {
-            std::fprintf(stderr, "korvex-soak: bad fault \"%s\": %s\n", text.c_str(), error.c_str());
+            std::fprintf(stderr, "korvex-soak: bad fault \"%s\": %s\n", text.c_str(),
+                         error.c_str());
             std::exit(2);
         }
     }
@@ -238,9 +240,10 @@ void TSoak::RunOne(int index) {
         return;
     }
 
-    std::vector<std::string> differences;
+    std::vector<TDifference> differences;
     if (run->SetupFailed)
-        differences.push_back("the link could not be synchronised before the operation");
+        differences.push_back(
+            {TWrongKind::Setup, "the link could not be synchronised before the operation"});
     else
         differences = Compare(expected, run->Actual);
     CheckBoard(*run, expected, predicted, differences);
@@ -255,6 +258,8 @@ void TSoak::RunOne(int index) {
         BoardSpent = true;
         ++Counts.Wrong[kind];
         ++Counts.TotalWrong;
+        for (const TDifference& difference : differences)
+            ++Counts.WrongKinds[static_cast<int>(difference.Kind)];
     }
     Report(index, op, differences);
 }
@@ -262,12 +267,13 @@ void TSoak::RunOne(int index) {
 // The board's own memory against what the operation must have left there; the prediction is
 // brought to what the board holds so that one fault is told once.
 void TSoak::CheckBoard(const TRun& run, const TExpected& expected, TFlashModel& predicted,
-                       std::vector<std::string>& differences) {
+                       std::vector<TDifference>& differences) {
     if (run.Op.Kind == TOpKind::Sram) {
         const std::vector<uint8_t> stored = SettledSram(*run.Board, expected.SramStored.size());
         if (stored != expected.SramStored)
-            differences.push_back(FormatText("SRAM holds %zu bytes, expected %zu of the image",
-                                             stored.size(), expected.SramStored.size()));
+            differences.push_back(
+                {TWrongKind::Contents, FormatText("SRAM holds %zu bytes, expected %zu of the image",
+                                                  stored.size(), expected.SramStored.size())});
         return;
     }
     const std::vector<uint8_t> flash = run.Board->ReadMemory(predicted.Start(), predicted.Size());
@@ -276,13 +282,14 @@ void TSoak::CheckBoard(const TRun& run, const TExpected& expected, TFlashModel& 
     size_t first = 0;
     while (flash[first] == predicted.Contents()[first])
         ++first;
-    differences.push_back(FormatText("flash differs from 0x%08X: board 0x%02X, expected 0x%02X",
-                                     predicted.Start() + static_cast<uint32_t>(first),
-                                     flash[first], predicted.Contents()[first]));
+    differences.push_back({TWrongKind::Contents,
+                           FormatText("flash differs from 0x%08X: board 0x%02X, expected 0x%02X",
+                                      predicted.Start() + static_cast<uint32_t>(first),
+                                      flash[first], predicted.Contents()[first])});
     predicted.Adopt(flash);
 }
 
-void TSoak::Report(int index, const TSoakOp& op, const std::vector<std::string>& differences) {
+void TSoak::Report(int index, const TSoakOp& op, const std::vector<TDifference>& differences) {
     if (differences.empty()) {
         if (Options.Verbose)
             std::printf("ok     #%d %s\n", index, op.Describe().c_str());
@@ -291,8 +298,8 @@ void TSoak::Report(int index, const TSoakOp& op, const std::vector<std::string>&
     if (Counts.TotalWrong > DetailedWrongOutcomes)
         return;
     std::printf("WRONG  #%d %s\n", index, op.Describe().c_str());
-    for (const std::string& difference : differences)
-        std::printf("         %s\n", difference.c_str());
+    for (const TDifference& difference : differences)
+        std::printf("         %s: %s\n", WrongKindName(difference.Kind), difference.Text.c_str());
 }
 
 void PrintSummary(const TOptions& options, const TTally& tally, long rssStart, long rssWarm,
@@ -307,6 +314,10 @@ void PrintSummary(const TOptions& options, const TTally& tally, long rssStart, l
     for (int kind = 0; kind < FaultKindCount; ++kind)
         std::printf("%-14s %8d\n", FaultKindName(static_cast<TFaultKind>(kind)),
                     tally.Faults[kind]);
+    std::printf("\n%-22s %8s\n", "kind of wrong outcome", "seen");
+    for (int kind = 0; kind < WrongKindCount; ++kind)
+        std::printf("%-22s %8d\n", WrongKindName(static_cast<TWrongKind>(kind)),
+                    tally.WrongKinds[kind]);
     std::printf("\nwrong outcomes %8d\nhangs          %8d\n", tally.TotalWrong, tally.TotalHangs);
     std::printf("RSS            %8ld KiB at the start, %ld KiB after the first tenth, %ld KiB at "
                 "the end (%+ld KiB since the first tenth)\n",
