@@ -20,6 +20,7 @@ std::string Hex(uint32_t address) {
     return FormatText("0x%04X%04X", address >> 16, address & 0xFFFF);
 }
 
+// Sums of our own: the host's are among what is checked.
 uint8_t Sum8(const std::vector<uint8_t>& bytes) {
     uint8_t sum = 0;
     for (uint8_t byte : bytes)
