@@ -116,10 +116,18 @@ std::vector<uint8_t> TOpGenerator::RandomBytes(int64_t length) {
     return bytes;
 }
 
+int64_t TOpGenerator::Length(int64_t most) {
+    // Now and then a length where whole blocks and the shorter last one meet.
+    const int64_t edge = Pick<int64_t>({1, 79, 80, 81, 159, 160, 161, 240});
+    return Chance(15) && edge <= most ? edge : 1 + Below(static_cast<uint32_t>(most));
+}
+
 uint32_t TOpGenerator::FlashAddress(int64_t length) {
     const uint32_t room =
         Flash.Size() - static_cast<uint32_t>(std::min<int64_t>(length, Flash.Size()));
-    return Flash.Start() + Below(room + 1);
+    // Now and then the range starts at the flash start or ends at its last byte.
+    const uint32_t roll = Below(10);
+    return Flash.Start() + (roll == 0 ? 0 : roll == 1 ? room : Below(room + 1));
 }
 
 void TOpGenerator::MaybeLimit(TSoakOp& op, int frames) {
@@ -179,10 +187,14 @@ TSoakOp TOpGenerator::Sync() {
 TSoakOp TOpGenerator::Read() {
     TSoakOp op;
     op.Kind = TOpKind::Read;
-    op.Length = Chance(3) ? 0 : 1 + Below(800);
+    op.Length = Chance(3) ? 0 : Length(800);
     op.Address = FlashAddress(op.Length);
-    if (op.Length == 0 || !Chance(55))
-        return op;
+    for (int faults = 0; op.Length > 0 && faults < 2 && Chance(faults ? 20 : 55); ++faults)
+        AddReadFault(op);
+    return op;
+}
+
+void TOpGenerator::AddReadFault(TSoakOp& op) {
     const int64_t blocks = Blocks(op.Length);
     const int64_t whole = op.Length / BlockSize;
     const uint32_t block = Below(static_cast<uint32_t>(blocks));
@@ -209,7 +221,6 @@ TSoakOp TOpGenerator::Read() {
         op.CancelAfter = 1 + static_cast<int>(Below(static_cast<uint32_t>(whole)));
         break;
     }
-    return op;
 }
 
 TSoakOp TOpGenerator::Erase() {
@@ -251,16 +262,19 @@ TSoakOp TOpGenerator::Program() {
         op.Data = RandomBytes(op.Length);
         return op;
     }
-    op.Length = 1 + Below(2000);
+    op.Length = Length(2000);
     const std::vector<TBoardSector>& sectors = Flash.Board().Sectors;
     const TBoardSector& sector = sectors[Below(static_cast<uint32_t>(sectors.size()))];
     op.Address = Chance(70) && Flash.ContainsRange(sector.Start, op.Length)
                      ? sector.Start
                      : FlashAddress(op.Length);
     op.Data = RandomBytes(op.Length);
-    if (!Chance(55))
-        return op;
+    for (int faults = 0; faults < 2 && Chance(faults ? 20 : 55); ++faults)
+        AddProgramFault(op);
+    return op;
+}
 
+void TOpGenerator::AddProgramFault(TSoakOp& op) {
     const int64_t whole = op.Length / BlockSize;
     const bool remainder = op.Length % BlockSize != 0;
     const size_t erases = SectorsTouched(Flash.Board(), op.Address, op.Length).size();
@@ -307,13 +321,12 @@ TSoakOp TOpGenerator::Program() {
         break;
     }
     }
-    return op;
 }
 
 TSoakOp TOpGenerator::Verify() {
     TSoakOp op;
     op.Kind = TOpKind::Verify;
-    op.Length = 1 + Below(2000);
+    op.Length = Length(2000);
     op.Address = FlashAddress(op.Length);
     op.Data = Flash.Read(op.Address, op.Length);
     if (Chance(30)) {
@@ -344,7 +357,7 @@ TSoakOp TOpGenerator::Sram() {
         op.Length = SramHangUpLength;
         op.HangUpAfter = static_cast<int>(Below(4000));
     } else {
-        op.Length = 1 + Below(SoakSramSize);
+        op.Length = Length(SoakSramSize);
         if (Chance(20))
             op.CancelAfter = static_cast<int>(Below(static_cast<uint32_t>(Blocks(op.Length))));
     }

@@ -70,12 +70,16 @@ private:
     }
     uint8_t RefusalByte(); // any answer but the acknowledge
     std::vector<uint8_t> RandomBytes(int64_t length);
+    int64_t Length(int64_t most); // 1 .. most
+    // Where length bytes fit in the flash.
     uint32_t FlashAddress(int64_t length);
 
     TSoakOp Sync();
     TSoakOp Read();
+    void AddReadFault(TSoakOp& op);
     TSoakOp Erase();
     TSoakOp Program();
+    void AddProgramFault(TSoakOp& op);
     TSoakOp Verify();
     TSoakOp Sram();
     // A limit on the frames the board answers, somewhere in an operation of that many frames.
