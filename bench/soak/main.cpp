@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -168,6 +167,7 @@ public:
     const TTally& Tally() const { return Counts; }
 
 private:
+    int Prepare(TRun& run);
     void Report(int index, const TSoakOp& op, const std::vector<TDifference>& differences);
     void CheckBoard(const TRun& run, const TExpected& expected, TFlashModel& predicted,
                     std::vector<TDifference>& differences);
@@ -192,48 +192,18 @@ void TSoak::RunOne(int index) {
     for (TFaultKind fault : faults)
         ++Counts.Faults[static_cast<int>(fault)];
 
-    // A fault rule counts frames from a synchronisation; a frame limit from a fresh board, which
-    // has answered the synchronisation's two frames by then.
-    int answeredBefore = 0;
-    for (const std::string& text : op.Faults) {
-        std::string error;
-        if (!ParseFault(text, run->Plan, error)) {
-            std::fprintf(stderr, "korvex-soak: bad fault \"%s\": %s\n", text.c_str(),
-                         error.c_str());
-            std::exit(2);
-        }
-    }
-    run->Timing = Options.Timing;
-    if (op.Kind == TOpKind::Sram) {
-        run->Plan.HangUpAfter = op.HangUpAfter;
-        run->Board = StartBoard(TBoardMode::Sram, Flash);
-    } else {
-        if (BoardSpent || op.NeedsFreshBoard()) {
-            Board = StartBoard(TBoardMode::Flash, Flash);
-            Link.Synced = false;
-        }
-        BoardSpent = op.NeedsFreshBoard();
-        run->QuietSync = !Link.Synced || !op.Faults.empty() || op.NeedsFreshBoard();
-        if (run->QuietSync)
-            Link = {true, 115200};
-        answeredBefore = 2;
-        run->Plan.SilentAfter = op.SilentAfter < 0 ? -1 : answeredBefore + op.SilentAfter;
-        run->Plan.HangUpAfter = op.HangUpAfter < 0 ? -1 : answeredBefore + op.HangUpAfter;
-        run->Board = Board;
-    }
-    run->Link = Link;
-
+    const int answeredBefore = Prepare(*run);
     TFlashModel predicted = Flash;
     const TExpected expected = Predict(op, run->Plan, answeredBefore, run->Board->PortPath(),
                                        Options.Timing, Link, predicted);
+    const int boundMs = WatchdogBaseMs + 3 * expected.WaitMs;
     const auto started = std::chrono::steady_clock::now();
-    const bool ended = RunWatched(run, WatchdogBaseMs + 3 * expected.WaitMs);
+    const bool ended = RunWatched(run, boundMs);
     Counts.Seconds[kind] += Seconds(started);
     if (!ended) {
         ++Counts.Hangs[kind];
         ++Counts.TotalHangs;
-        std::printf("HANG   #%d %s: no end within %d ms\n", index, op.Describe().c_str(),
-                    WatchdogBaseMs + 3 * expected.WaitMs);
+        std::printf("HANG   #%d %s: no end within %d ms\n", index, op.Describe().c_str(), boundMs);
         // The stuck thread keeps its board; the next operation starts on a new one.
         BoardSpent = true;
         Flash = predicted;
@@ -241,27 +211,63 @@ void TSoak::RunOne(int index) {
     }
 
     std::vector<TDifference> differences;
-    if (run->SetupFailed)
+    if (run->SetupFailed) {
         differences.push_back(
             {TWrongKind::Setup, "the link could not be synchronised before the operation"});
-    else
+        predicted = Flash;
+    } else {
         differences = Compare(expected, run->Actual);
+    }
     CheckBoard(*run, expected, predicted, differences);
     // The board's log of frames is the board's memory, not the host's.
     run->Board->ClearFrames();
     Flash = predicted;
     Link = expected.Link;
-    if (expected.ReasonFollows)
-        BoardSpent = true;
+    // After a lost line, or an outcome the host got wrong, the next operation starts afresh.
+    BoardSpent = BoardSpent || expected.ReasonFollows || !differences.empty();
     if (!differences.empty()) {
-        // What the host believes may now differ from the board: start the next one afresh.
-        BoardSpent = true;
         ++Counts.Wrong[kind];
         ++Counts.TotalWrong;
         for (const TDifference& difference : differences)
             ++Counts.WrongKinds[static_cast<int>(difference.Kind)];
     }
     Report(index, op, differences);
+}
+
+// The board and the fault plan for the run: the frames the board will have answered when the
+// plan's limits start counting (a fresh board has answered the synchronisation's two frames).
+// Fault rules count from a synchronisation, so a faulted operation gets one first.
+int TSoak::Prepare(TRun& run) {
+    const TSoakOp& op = run.Op;
+    for (const std::string& text : op.Faults) {
+        std::string error;
+        if (!ParseFault(text, run.Plan, error)) {
+            std::fprintf(stderr, "korvex-soak: bad fault \"%s\": %s\n", text.c_str(),
+                         error.c_str());
+            std::exit(2);
+        }
+    }
+    run.Timing = Options.Timing;
+    if (op.Kind == TOpKind::Sram) {
+        run.Plan.HangUpAfter = op.HangUpAfter;
+        run.Board = StartBoard(TBoardMode::Sram, Flash);
+        run.Link = Link;
+        return 0;
+    }
+    if (BoardSpent || op.NeedsFreshBoard()) {
+        Board = StartBoard(TBoardMode::Flash, Flash);
+        Link.Synced = false;
+    }
+    BoardSpent = op.NeedsFreshBoard();
+    run.QuietSync = !Link.Synced || !op.Faults.empty() || op.NeedsFreshBoard();
+    if (run.QuietSync)
+        Link = {true, 115200};
+    const int answeredBefore = 2;
+    run.Plan.SilentAfter = op.SilentAfter < 0 ? -1 : answeredBefore + op.SilentAfter;
+    run.Plan.HangUpAfter = op.HangUpAfter < 0 ? -1 : answeredBefore + op.HangUpAfter;
+    run.Board = Board;
+    run.Link = Link;
+    return answeredBefore;
 }
 
 // The board's own memory against what the operation must have left there; the prediction is
