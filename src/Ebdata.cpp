@@ -618,10 +618,12 @@ bool CheckFactoryRow(const TString& row, TString* name, TString* sections, TStri
 }
 
 std::vector<TString> BuiltInFactoryRows() {
-    return {"EB40=;;0008 0000;0100 0000", "EB40A=8x32K,2x32K,30x64K;0-8;0003 FF00;0100 0000",
+    // EB40 is an SRAM-only board here, so it has no flash start either. It comes last: the
+    // first row is the type a first start selects, and that has always been the EB40A.
+    return {"EB40A=8x32K,2x32K,30x64K;0-8;0003 FF00;0100 0000",
             "EB42=8x32K,2x32K,30x64K;0-8;0004 0000;0100 0000",
             "EB55=8x32K,2x32K,30x64K;0-8;0004 0000;0100 0000",
-            "EB63=8x32K,2x32K,30x64K;0-7;0004 0000;0100 0000"};
+            "EB63=8x32K,2x32K,30x64K;0-7;0004 0000;0100 0000", "EB40=;;0008 0000;"};
 }
 
 bool ReadFactoryRows(const char* path, std::vector<TString>* rows) {

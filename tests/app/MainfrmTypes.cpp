@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -14,10 +15,8 @@
 
 namespace {
 
-const char* const FirstStartReport =
-    "Default settings that failed to import:\n\n"
-    "EB40=;;0008 0000;0100 0000 - protected sectors and flash start must be blank if no "
-    "sectors are specified.\n";
+// The row earlier versions shipped for the EB40: a flash start without sectors.
+const char* const OldEb40Row = "EB40=;;0008 0000;0100 0000";
 
 // A start folder without a factory file, so the built-in rows are the defaults.
 class MainFormTypesTest : public ::testing::Test {
@@ -62,14 +61,13 @@ TEST_F(MainFormTypesTest, AFirstStartImportsTheDefaultsAndSelectsTheFirstType) {
     TMainFormHarness window;
     TMainForm& form = window.Form();
 
-    ASSERT_EQ(window.Boxes().Count(), 1);
-    EXPECT_EQ(window.Boxes().Last().Text, FirstStartReport);
-    EXPECT_EQ(window.Boxes().Last().Flags, MB_ICONINFORMATION);
+    EXPECT_EQ(window.Boxes().Count(), 0) << window.Boxes().AllTexts();
     EXPECT_EQ(std::string(TSettingsKey().ReadString("TypeDefs")()),
               "EB40A;8x32K,2x32K,30x64K;0-8;0003 FF00;0100 0000|"
               "EB42;8x32K,2x32K,30x64K;0-8;0004 0000;0100 0000|"
               "EB55;8x32K,2x32K,30x64K;0-8;0004 0000;0100 0000|"
-              "EB63;8x32K,2x32K,30x64K;0-7;0004 0000;0100 0000|");
+              "EB63;8x32K,2x32K,30x64K;0-7;0004 0000;0100 0000|"
+              "EB40;;;0008 0000;|");
 
     EXPECT_EQ(TypePanel(form), "EB40A");
     ASSERT_TRUE(form.CurrentType);
@@ -79,10 +77,35 @@ TEST_F(MainFormTypesTest, AFirstStartImportsTheDefaultsAndSelectsTheFirstType) {
     EXPECT_EQ(form.CurrentType->ProtectedSectorAt(0x01038000), 7);
     ExpectOffered(form, true, true);
 
+    // The EB40 can be chosen: an SRAM-only board.
+    form.SelectType("EB40");
+    EXPECT_EQ(TypePanel(form), "EB40");
+    EXPECT_EQ(form.CurrentType->GetSramSize(), 0x00080000);
+    ExpectOffered(form, true, false);
+
     // The next start finds the list and imports nothing.
     window.Restart();
-    EXPECT_EQ(window.Boxes().Count(), 1);
+    EXPECT_EQ(window.Boxes().Count(), 0);
     EXPECT_EQ(TypePanel(window.Form()), "EB40A");
+}
+
+TEST_F(MainFormTypesTest, AFactoryFileWithTheOldEb40RowStillReportsIt) {
+    QFile file(FFolder.filePath("FactoryDefaults.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("[TYPES]\n") + OldEb40Row +
+               "\nEB42=8x32K,2x32K,30x64K;0-8;0004 0000;0100 0000\n");
+    file.close();
+
+    TMainFormHarness window;
+    ASSERT_EQ(window.Boxes().Count(), 1);
+    EXPECT_EQ(window.Boxes().Last().Flags, MB_ICONINFORMATION);
+    EXPECT_EQ(window.Boxes().Last().Text,
+              std::string("Default settings that failed to import:\n\n") + OldEb40Row +
+                  " - protected sectors and flash start must be blank if no sectors are "
+                  "specified.\n");
+    EXPECT_EQ(std::string(TSettingsKey().ReadString("TypeDefs")()),
+              "EB42;8x32K,2x32K,30x64K;0-8;0004 0000;0100 0000|");
+    EXPECT_EQ(TypePanel(window.Form()), "EB42");
 }
 
 TEST_F(MainFormTypesTest, AnEmptyListIsKeptAndOffersNothing) {
