@@ -3,6 +3,8 @@
 
 #include "Mainfrm.h"
 
+#include "Mainfrm_Application.h"
+#include "Mainfrm_Placement.h"
 #include "Misc.h"
 #include "Settings.h"
 
@@ -17,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -30,12 +33,15 @@ const int DesignTop = 216;
 const int DesignWidth = 788;
 const int DesignHeight = 550;
 const int PortCheckDelayMs = 500;
+// Beside FormSize, which keeps the normal place: whether the window was closed maximised.
+const char* const MaximizedValue = "FormMaximized";
 
 } // namespace
 
 TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner) {
     // The window from its design; no image is loaded yet.
     setWindowTitle(Caption);
+    setWindowIcon(ApplicationIcon());
     move(DesignLeft, DesignTop);
     resize(DesignWidth, DesignHeight);
     CreateMenus();
@@ -79,7 +85,10 @@ TMainForm::~TMainForm() = default;
 QToolButton* TMainForm::AddToolButton(const char* icon, const char* hint,
                                       void (TMainForm::*click)()) {
     auto* button = new QToolButton(ToolBar);
-    button->setIcon(QIcon(QString(":/%1.png").arg(icon)));
+    // Both drawings, whatever the screen at start: the window may move to a denser one.
+    QIcon image(QString(":/%1.png").arg(icon));
+    image.addFile(QString(":/%1@2x.png").arg(icon));
+    button->setIcon(image);
     button->setToolTip(hint);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
@@ -112,14 +121,9 @@ void TMainForm::CreateToolBar() {
     PortL = new QLabel("Port", ToolBar);
     PortL->setContentsMargins(4, 0, 4, 0);
     ToolBar->addWidget(PortL);
-    PortCB = new QComboBox(ToolBar);
-    PortCB->setEditable(false);
-    PortCB->setMinimumContentsLength(8);
-    PortCB->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    CreatePortBox();
     PortL->setBuddy(PortCB);
     ToolBar->addWidget(PortCB);
-    connect(PortCB, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &TMainForm::PortCBChange);
     ToolBar->addSeparator();
 
     SramTB = AddToolButton("sram", "SRAM upload", &TMainForm::SramTBClick);
@@ -237,32 +241,71 @@ void TMainForm::FormClose() {
 
 void TMainForm::ReadFormSize(TSettingsKey& key) {
     TString size = key.ReadString("FormSize");
-    if (size.AsciiWords(';', false) != 4)
-        return;
-    int field[4];
-    for (int i = 0; i < 4; ++i)
-        field[i] = size.AsciiWord(i, ';', false).ToInt();
-    resize(field[2], field[3]);
-    // A position saved on a screen that is no longer there would hide the window for good; it
-    // then keeps its design position.
-    if (CanBeReached(QRect(field[0], field[1], width(), height())))
-        move(field[0], field[1]);
+    if (size.AsciiWords(';', false) == 4) {
+        int field[4];
+        for (int i = 0; i < 4; ++i)
+            field[i] = size.AsciiWord(i, ';', false).ToInt();
+        // A size stored on a larger screen, or before the scale factor grew, would put the
+        // status bar out of reach.
+        std::vector<QRect> areas;
+        for (const QScreen* screen : QGuiApplication::screens())
+            areas.push_back(screen->availableGeometry());
+        const QRect window =
+            FitWindowIntoScreens(QRect(field[0], field[1], field[2], field[3]), FrameMargins(),
+                                 areas, QPoint(DesignLeft, DesignTop));
+        resize(window.size());
+        move(window.topLeft());
+        PlacementRestored = true;
+    }
+    // Shown maximised over the normal place just restored, which it keeps for un-maximising.
+    if (key.ReadString(MaximizedValue).ToInt() != 0)
+        setWindowState(windowState() | Qt::WindowMaximized);
 }
 
-bool TMainForm::CanBeReached(const QRect& frame) {
-    const int grip = 48; // enough of the window to see it and drag it back
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        const QRect visible = frame.intersected(screen->availableGeometry());
-        if (visible.width() >= grip && visible.height() >= grip)
-            return true;
+void TMainForm::KeepRestoredPlaceOnScreen() {
+    // The frame is known only once the window is shown: a restored place that filled the screen
+    // may now stick out by the title bar.
+    if (!PlacementRestored || (windowState() & ~Qt::WindowActive) != Qt::WindowNoState)
+        return;
+    std::vector<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
+    const QRect now(pos(), size());
+    const QRect fitted =
+        FitWindowIntoScreens(now, FrameMargins(), areas, QPoint(DesignLeft, DesignTop));
+    if (fitted == now)
+        return;
+    resize(fitted.size());
+    move(fitted.topLeft());
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous() && !PlacementChecked) {
+        PlacementChecked = true;
+        QTimer::singleShot(0, this, &TMainForm::KeepRestoredPlaceOnScreen);
     }
-    return false;
+}
+
+QMargins TMainForm::FrameMargins() const {
+    // Known once the window has been shown; before that the frame is taken as none.
+    return QMargins(geometry().left() - frameGeometry().left(),
+                    geometry().top() - frameGeometry().top(),
+                    frameGeometry().right() - geometry().right(),
+                    frameGeometry().bottom() - geometry().bottom());
 }
 
 void TMainForm::WriteFormSize(TSettingsKey& key) {
-    // The normal geometry, so a maximised window comes back at the size it had before.
-    const QRect frame = isMaximized() ? normalGeometry() : QRect(pos(), size());
+    QRect frame(pos(), size());
+    const bool maximized = isMaximized();
+    if (maximized && normalGeometry().isValid()) {
+        // The normal place, at the frame position that FormSize holds: the inside's own position
+        // would move the window down by its title bar on every restart.
+        const QRect normal = normalGeometry();
+        frame = QRect(FramePosition(normal, FrameMargins()), normal.size());
+    }
     char text[64];
     snprintf(text, sizeof text, "%d;%d;%d;%d", frame.x(), frame.y(), frame.width(), frame.height());
     key.WriteString("FormSize", text);
+    key.WriteString(MaximizedValue, maximized ? "1" : "0");
 }

@@ -22,10 +22,12 @@ class QDragEnterEvent;
 class QDropEvent;
 class QKeyEvent;
 class QLabel;
+class QMargins;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QRect;
+class QShowEvent;
 class QStatusBar;
 class QTimer;
 class QToolBar;
@@ -34,6 +36,7 @@ class TEBData;
 class TComms;
 class TSettingsKey;
 struct TMonitorMessage;
+struct TPortCandidate;
 
 // Console colours are kept as Windows colour values (red in the low byte) so that stored
 // settings carry over between platforms.
@@ -147,7 +150,11 @@ public:
     void ReadFileHistory(TSettingsKey& key);
     void WriteFileHistory(TSettingsKey& key);
     void ReadPortSetting(TSettingsKey& key);
-    void FillPortList();
+    void FillPortList(); // at start-up, selecting the remembered port
+    // Lists the ports anew, selecting `wanted` (a device) when it is still there, else the first.
+    void FillPortList(const QString& wanted);
+    // The device of the chosen port, as settings texts and SerialPort take it.
+    QString ChosenPort() const;
     void WritePortSetting(TSettingsKey& key);
     void ImportTypesIfMissing(TSettingsKey& key);
     void SelectType(const TString& name);
@@ -188,6 +195,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -197,10 +205,12 @@ private:
     void CreateMenus();
     void CreateConsole();
     void CreateStatusBar();
+    void CreatePortBox();
     QToolButton* AddToolButton(const char* icon, const char* hint, void (TMainForm::*click)());
     void ReadFormSize(TSettingsKey& key);
-    static bool CanBeReached(const QRect& frame); // enough of it lies on some screen
     void WriteFormSize(TSettingsKey& key);
+    QMargins FrameMargins() const; // of the window's frame around its inside
+    void KeepRestoredPlaceOnScreen();
 
     bool HasSectors() const;
     // Runs Open when no image is loaded; whether there is one now.
@@ -215,10 +225,15 @@ private:
 
     QAction* EraseAllTBAction = nullptr; // the tool-bar slot of EraseAllTB, kept hidden
     QLabel* StatusLabels[3] = {nullptr, nullptr, nullptr};
-    bool Busy = false;      // a transfer runs: only Cancel is offered
-    bool Operating = false; // any board command runs
+    bool Busy = false;              // a transfer runs: only Cancel is offered
+    bool PlacementRestored = false; // the window took its place from FormSize
+    bool PlacementChecked = false;  // against the screen, with the frame that showing revealed
+    bool Operating = false;         // any board command runs
     QElapsedTimer TransferClock;
 };
+
+// What the port list shows for a port: its name, or for a simulated board what it is.
+QString PortDisplayName(const TPortCandidate& port);
 
 // Shows a boot-monitor message with its flags; the answer.
 int ShowMessage(const TMonitorMessage& message);

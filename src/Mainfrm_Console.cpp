@@ -12,6 +12,7 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -202,6 +203,12 @@ void TMainForm::ReadConsoleFont(TConsoleFont& font) {
 }
 
 void TMainForm::ApplyConsoleLook() {
+    // A new font lays the text out anew, which would leave the view at the top and stop it
+    // following new lines: it comes back to the line it showed, or to the end it followed.
+    QScrollBar* bar = Memo->verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    const int topLine = Memo->cursorForPosition(QPoint(0, 0)).blockNumber();
+
     TConsoleFont font;
     ReadConsoleFont(font);
     Memo->setFont(font.Font);
@@ -209,6 +216,14 @@ void TMainForm::ApplyConsoleLook() {
     palette.setColor(QPalette::Base, ColorFromValue(ReadConsoleBackground()));
     palette.setColor(QPalette::Text, ColorFromValue(font.Color));
     Memo->setPalette(palette);
+    // The console counts its lines for the new font only when its size changes.
+    QResizeEvent sameSize(Memo->viewport()->size(), Memo->viewport()->size());
+    QCoreApplication::sendEvent(Memo->viewport(), &sameSize);
+
+    if (following)
+        ScrollConsoleToEnd(); // lays out the end anew, which the new lines look at to follow
+    else
+        bar->setValue(Memo->document()->findBlockByNumber(topLine).firstLineNumber());
 }
 
 void TMainForm::SetStatusPanel(int panel, const TString& text) {

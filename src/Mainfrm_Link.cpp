@@ -9,15 +9,6 @@
 #include "MonitorMessages.h"
 
 #include <QApplication>
-#include <QComboBox>
-
-namespace {
-
-std::string PortText(const QComboBox* box) {
-    return box->currentText().toLocal8Bit().toStdString();
-}
-
-} // namespace
 
 int ShowMessage(const TMonitorMessage& message) {
     return MsgBox(message.Flags, "%s", message.Text.c_str());
@@ -36,7 +27,7 @@ void TWaitCursor::Restore() {
 
 TString TMainForm::BuildPortSettings(int mode) {
     const int speed = mode == SramSpeedSetting ? ReadMaxSpeed(SramSpeedSetting) : LinkBaud;
-    return TString(PortSettingsText(PortText(PortCB), speed).c_str());
+    return TString(PortSettingsText(ChosenPort().toLocal8Bit().toStdString(), speed).c_str());
 }
 
 bool TMainForm::OpenBoardPort(TComms& port, int mode) {
@@ -75,7 +66,7 @@ void TMainForm::SynchTBClick() {
     TOperationScope operation(*this);
     if (!HasSectors())
         return;
-    const std::string port = PortText(PortCB);
+    const std::string port = ChosenPort().toLocal8Bit().toStdString();
     if (ShowMessage(SyncConfirmation(port)) != IDOK)
         return;
 

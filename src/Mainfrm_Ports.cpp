@@ -1,6 +1,6 @@
-// The main window's list of serial ports: filled once at start-up from the ports that can be
-// opened, the remembered port selected, a warning when there is none, the choice stored on
-// close.
+// The main window's list of serial ports: filled from the ports that can be opened, at start-up
+// and again each time the list is opened, the remembered port selected, a warning when there is
+// none, the choice stored on close.
 
 #include "Mainfrm.h"
 
@@ -9,10 +9,32 @@
 #include "Settings.h"
 
 #include <QComboBox>
+#include <QFileInfo>
+#include <QSignalBlocker>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 
+#include <functional>
+#include <utility>
+
 namespace {
+
+// Adapters and simulated boards come and go while the program runs: the list is filled anew
+// just before it opens.
+class TPortBox : public QComboBox {
+public:
+    TPortBox(QWidget* parent, std::function<void()> beforeOpening)
+        : QComboBox(parent), FBeforeOpening(std::move(beforeOpening)) {}
+
+    void showPopup() override {
+        FBeforeOpening();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> FBeforeOpening;
+};
 
 // The box's own tooltip follows the chosen port, so the adapter can be told apart without
 // opening the list.
@@ -20,37 +42,82 @@ void ShowChosenPortDetails(QComboBox* box) {
     box->setToolTip(box->currentData(Qt::ToolTipRole).toString());
 }
 
+const char* const SimulatedPrefix = "Simulated board ";
+
 } // namespace
+
+QString PortDisplayName(const TPortCandidate& port) {
+    if (!port.Simulated)
+        return port.Name;
+    // A simulator announces itself as "<type>-<mode>-boardsim"; its device is a numbered
+    // pseudo-terminal that tells a person nothing, so it only tells two boards apart.
+    QString label = port.Description;
+    if (label.startsWith(QLatin1String(SimulatedPrefix)))
+        label = label.mid(int(strlen(SimulatedPrefix)));
+    label = label.section(QLatin1String(" ("), 0, 0).trimmed();
+    if (label.endsWith(QLatin1String("-boardsim")))
+        label.chop(int(strlen("-boardsim")));
+    label.replace(QLatin1Char('-'), QLatin1Char(' '));
+    const QString line = port.Name.contains(QLatin1String("/pts/"))
+                             ? port.Name.section(QLatin1Char('/'), -2)
+                             : QFileInfo(port.Name).fileName();
+    if (label.isEmpty())
+        return QStringLiteral("Simulated board (%1)").arg(line);
+    return QStringLiteral("Simulated %1 (%2)").arg(label, line);
+}
+
+void TMainForm::CreatePortBox() {
+    PortCB = new TPortBox(ToolBar, [this] { FillPortList(ChosenPort()); });
+    PortCB->setEditable(false);
+    PortCB->setMinimumContentsLength(8);
+    PortCB->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    connect(PortCB, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
+        ShowChosenPortDetails(PortCB);
+        PortCBChange();
+    });
+}
+
+QString TMainForm::ChosenPort() const {
+    // The device, which the settings text needs; lines put in by hand carry only their text.
+    const QVariant device = PortCB->currentData(Qt::UserRole);
+    return device.isValid() ? device.toString() : PortCB->currentText();
+}
 
 void TMainForm::ReadPortSetting(TSettingsKey& key) {
     RememberedPort = key.ReadString("SerialPort");
 }
 
 void TMainForm::FillPortList() {
-    const QString remembered = QString::fromLocal8Bit(static_cast<const char*>(RememberedPort));
-    int rememberedIndex = -1;
-    for (const TPortCandidate& port : AvailablePorts()) {
-        PortCB->addItem(port.Name);
-        const int index = PortCB->count() - 1;
-        if (!port.Description.isEmpty())
-            PortCB->setItemData(index, port.Description, Qt::ToolTipRole);
-        if (port.Name == remembered)
-            rememberedIndex = index;
-    }
-    if (PortCB->count() > 0)
-        PortCB->setCurrentIndex(rememberedIndex >= 0 ? rememberedIndex : 0);
+    FillPortList(QString::fromLocal8Bit(static_cast<const char*>(RememberedPort)));
+}
 
-    ShowChosenPortDetails(PortCB);
-    if (!PortCB->property("korvexPortDetails").toBool()) {
-        PortCB->setProperty("korvexPortDetails", true);
-        connect(PortCB, qOverload<int>(&QComboBox::currentIndexChanged), PortCB,
-                [box = PortCB] { ShowChosenPortDetails(box); });
+void TMainForm::FillPortList(const QString& wanted) {
+    const QString before = PortCB->count() > 0 ? ChosenPort() : QString();
+    {
+        // Only the outcome counts as a change of port, not the emptying and refilling.
+        QSignalBlocker quiet(PortCB);
+        PortCB->clear();
+        int wantedIndex = -1;
+        for (const TPortCandidate& port : AvailablePorts()) {
+            PortCB->addItem(PortDisplayName(port), port.Name);
+            const int index = PortCB->count() - 1;
+            if (!port.Description.isEmpty())
+                PortCB->setItemData(index, port.Description, Qt::ToolTipRole);
+            if (port.Name == wanted)
+                wantedIndex = index;
+        }
+        if (PortCB->count() > 0)
+            PortCB->setCurrentIndex(wantedIndex >= 0 ? wantedIndex : 0);
     }
+    ShowChosenPortDetails(PortCB);
+    const QString after = PortCB->count() > 0 ? ChosenPort() : QString();
+    if (after != before)
+        PortCBChange();
 }
 
 void TMainForm::WritePortSetting(TSettingsKey& key) {
     if (PortCB->count() > 0)
-        key.WriteString("SerialPort", PortCB->currentText().toLocal8Bit().constData());
+        key.WriteString("SerialPort", ChosenPort().toLocal8Bit().constData());
 }
 
 void TMainForm::TimerTimer() {

@@ -8,8 +8,6 @@
 #include "Misc.h"
 #include "MonitorMessages.h"
 
-#include <QComboBox>
-
 void TMainForm::SramTBClick() {
     TOperationScope operation(*this);
     if (!CurrentType || CurrentType->GetSramSize() == 0 || !HaveImage())
@@ -19,7 +17,7 @@ void TMainForm::SramTBClick() {
         ShowMessage(SramTooLarge(CurrentType->GetSramSize()));
         return;
     }
-    if (ShowMessage(SramConfirmation(PortCB->currentText().toLocal8Bit().toStdString())) != IDOK)
+    if (ShowMessage(SramConfirmation(ChosenPort().toLocal8Bit().toStdString())) != IDOK)
         return;
     TComms port;
     if (!OpenBoardPort(port, SramSpeedSetting))

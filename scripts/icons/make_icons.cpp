@@ -1,4 +1,5 @@
-// Draws the main window's tool-bar icons (24 x 24 PNG) into src/resources.
+// Draws the main window's tool-bar icons into src/resources: name.png at 24 x 24 and
+// name@2x.png at 48 x 48 for screens with twice the pixel density, which Qt picks by itself.
 // Not part of the build; run scripts/icons/make_icons.sh after changing a drawing.
 
 #include <QGuiApplication>
@@ -209,19 +210,29 @@ void Exit(QPainter& p) {
     DrawArrow(p, QPointF(12, 12), QPointF(22, 12), Red, 2.2);
 }
 
-bool Save(const char* folder, const char* name, const std::function<void(QPainter&)>& draw) {
-    QImage image(24, 24, QImage::Format_ARGB32_Premultiplied);
+bool SaveAt(const char* folder, const char* name, int scale,
+            const std::function<void(QPainter&)>& draw) {
+    QImage image(24 * scale, 24 * scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    // The drawings are in 24-unit coordinates; the larger image gets them at full detail.
+    painter.scale(scale, scale);
     draw(painter);
     painter.end();
-    const QString path = QString("%1/%2.png").arg(folder, name);
+    const QString path =
+        QString("%1/%2%3.png")
+            .arg(folder, name, scale == 1 ? QString() : QString("@%1x").arg(scale));
     if (!image.save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
     return true;
+}
+
+bool Save(const char* folder, const char* name, const std::function<void(QPainter&)>& draw) {
+    const bool normal = SaveAt(folder, name, 1, draw);
+    return SaveAt(folder, name, 2, draw) && normal;
 }
 
 } // namespace

@@ -117,7 +117,11 @@ TEST(MainFormToolBar, EveryButtonHasItsHintAndEraseAllStaysHidden) {
         EXPECT_EQ(buttons[i]->toolTip().toStdString(), hints[i]);
         EXPECT_TRUE(buttons[i]->isVisible()) << hints[i];
         EXPECT_FALSE(buttons[i]->icon().pixmap(24).isNull()) << hints[i];
+        // Drawn again at twice the size for screens with twice the pixel density.
+        EXPECT_TRUE(buttons[i]->icon().availableSizes().contains(QSize(48, 48))) << hints[i];
     }
+    EXPECT_TRUE(form.windowIcon().availableSizes().contains(QSize(48, 48)));
+    EXPECT_TRUE(form.windowIcon().availableSizes().contains(QSize(256, 256)));
     EXPECT_EQ(form.OpenTB->popupMode(), QToolButton::MenuButtonPopup);
     EXPECT_EQ(form.OpenTB->menu(), form.OpenPopup);
     EXPECT_FALSE(form.EraseAllTB->isVisible());
@@ -327,6 +331,37 @@ TEST(MainFormConsole, LookComesFromTheStoredValues) {
     EXPECT_FALSE(font.italic());
     EXPECT_TRUE(font.underline());
     EXPECT_FALSE(font.strikeOut());
+}
+
+TEST(MainFormConsole, ANewFontKeepsThePlaceInTheConsole) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    ASSERT_TRUE(harness.ShowForm());
+    QScrollBar* bar = form.Memo->verticalScrollBar();
+    const auto topLine = [&form] {
+        return form.Memo->cursorForPosition(QPoint(0, 0)).blockNumber();
+    };
+    for (int i = 0; i < 300; ++i)
+        form.ConsolePrintf("line %d", i);
+    form.ScrollConsoleToEnd();
+    ASSERT_GT(bar->maximum(), 0);
+
+    // Following the end: it still does after the change, and goes on following.
+    StoreText("Font", "DejaVu Sans Mono;16;16777215;;;;;");
+    form.ApplyConsoleLook();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    form.ConsoleAdd("one more");
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // Reading further up: the same line stays at the top, and new lines do not move it.
+    bar->setValue(bar->maximum() / 2);
+    const int shown = topLine();
+    ASSERT_GT(shown, 0);
+    StoreText("Font", "DejaVu Sans Mono;9;16777215;;;;;");
+    form.ApplyConsoleLook();
+    EXPECT_EQ(topLine(), shown);
+    form.ConsoleAdd("and another");
+    EXPECT_EQ(topLine(), shown);
 }
 
 TEST(MainFormConsole, ShortFontValueKeepsToolkitDefaultsForTheRest) {

@@ -1,5 +1,6 @@
 // The main window's port list with pseudo-terminals standing in for the computer's ports.
 #include "Comm.h"
+#include "LinkSpeed.h"
 #include "MainFormHarness.h"
 #include "PseudoTerminal.h"
 #include "Settings.h"
@@ -18,6 +19,11 @@ namespace {
 
 QString Name(const TPseudoTerminal& line) {
     return QString::fromStdString(line.SlavePath());
+}
+
+// "pts/3" for /dev/pts/3.
+QString Line(const TPseudoTerminal& line) {
+    return Name(line).section('/', -2);
 }
 
 class MainfrmPorts : public ::testing::Test {
@@ -72,8 +78,13 @@ TEST_F(MainfrmPorts, ListsThePortsThatOpenAndSelectsTheRememberedOne) {
     Remember(Lines[1].SlavePath().c_str());
 
     TMainFormHarness window(false, true);
-    EXPECT_EQ(Listed(window.Form()), (QStringList{Name(Lines[0]), Name(Lines[1])}));
+    // A simulated board by what it is; its device only tells two of them apart.
+    EXPECT_EQ(Listed(window.Form()),
+              (QStringList{Name(Lines[0]), "Simulated EB40A (" + Line(Lines[1]) + ")"}));
     EXPECT_EQ(window->PortCB->currentIndex(), 1);
+    EXPECT_EQ(window->ChosenPort(), Name(Lines[1]));
+    EXPECT_EQ(std::string(window->BuildPortSettings(SramSpeedSetting)()),
+              Lines[1].SlavePath() + ":115200,N,8,1");
     EXPECT_EQ(window->PortCB->itemData(0, Qt::ToolTipRole).toString(),
               "USB serial adapter, FTDI, USB 0403:6001");
     EXPECT_EQ(window->PortCB->toolTip(), "Simulated board EB40A-boardsim (process 1)");
@@ -137,4 +148,52 @@ TEST_F(MainfrmPorts, WithPortsTheCheckLeavesTheButtonsAlone) {
     EXPECT_TRUE(window->SynchTB->isEnabled());
     EXPECT_TRUE(window->SramTB->isEnabled());
     EXPECT_EQ(window.Boxes().Count(), 0);
+}
+
+TEST_F(MainfrmPorts, TheListIsFilledAnewEachTimeItOpens) {
+    const TPortCandidate first{Name(Lines[0]), "", false};
+    const TPortCandidate second{Name(Lines[1]), "", false};
+    const TPortCandidate simulated{Name(Lines[2]), "Simulated board EB42-sram-boardsim (process 7)",
+                                   true};
+    Offer({first, second});
+    Remember(Lines[1].SlavePath().c_str());
+    TMainFormHarness window(false, true);
+    TMainForm& form = window.Form();
+    ASSERT_TRUE(window.ShowForm());
+    PassStartUp(form);
+    ASSERT_EQ(form.ChosenPort(), Name(Lines[1]));
+
+    const auto open = [&form] {
+        form.PortCB->showPopup();
+        form.PortCB->hidePopup();
+    };
+    const QString simulatedName = "Simulated EB42 sram (" + Line(Lines[2]) + ")";
+
+    // One port gone and one added: the chosen one stays, and the link stays synchronised.
+    form.EnableFlashCommands(true);
+    Offer({second, simulated});
+    open();
+    EXPECT_EQ(Listed(form), (QStringList{Name(Lines[1]), simulatedName}));
+    EXPECT_EQ(form.ChosenPort(), Name(Lines[1]));
+    EXPECT_TRUE(form.ReadTB->isEnabled());
+
+    // The chosen port gone: the first one left is chosen, and it must be synchronised first.
+    Offer({simulated});
+    open();
+    EXPECT_EQ(Listed(form), QStringList{simulatedName});
+    EXPECT_EQ(form.ChosenPort(), Name(Lines[2]));
+    EXPECT_EQ(form.PortCB->toolTip(), simulated.Description);
+    EXPECT_FALSE(form.ReadTB->isEnabled());
+
+    // Every port gone, then one back.
+    Offer({});
+    open();
+    EXPECT_EQ(form.PortCB->count(), 0);
+    Offer({first});
+    open();
+    EXPECT_EQ(Listed(form), QStringList{Name(Lines[0])});
+
+    EXPECT_EQ(window.Boxes().Count(), 0) << window.Boxes().AllTexts();
+    window.CloseForm();
+    EXPECT_EQ(std::string(Stored()), Lines[0].SlavePath());
 }

@@ -430,6 +430,28 @@ TEST_F(SetupfrmTest, OkStoresSpeedsLookAndTypeWhileCancelStoresNothing) {
     EXPECT_EQ(key.ReadInteger("Background", -1), 0);
 }
 
+TEST_F(SetupfrmTest, TheFontPickerDrawsItsSampleOnTheConsoleColourFromTheStart) {
+    // The defaults: white text on black.
+    TSetupForm& form = Open();
+    QColor background;
+    QColor text;
+    WhenModalShown([&](QWidget* modal) {
+        auto* picker = qobject_cast<TFontPicker*>(modal);
+        ASSERT_NE(picker, nullptr);
+        const QImage sample = picker->SampleL->grab().toImage();
+        background = sample.pixelColor(6, 6); // inside the frame, away from the text
+        // The brightest pixel is the text's.
+        for (int y = 0; y < sample.height(); ++y)
+            for (int x = 4; x < sample.width() - 4; ++x)
+                if (!text.isValid() || sample.pixelColor(x, y).lightness() > text.lightness())
+                    text = sample.pixelColor(x, y);
+        picker->reject();
+    });
+    Click(form.FontSB);
+    EXPECT_EQ(background, QColor(Qt::black));
+    EXPECT_EQ(text, QColor(Qt::white));
+}
+
 TEST_F(SetupfrmTest, PickedColourAndFontArePreviewedAndStoredOnOk) {
     Store("Font", "Courier New;30;16777215;;Italic;;;");
     TSetupForm& form = Open();
