@@ -241,9 +241,7 @@ TFontPicker::TFontPicker(QWidget* owner) : QDialog(owner) {
 }
 
 void TFontPicker::SetFont(const QFont& font, const QColor& color, const QColor& background) {
-    QPalette palette = SampleL->palette();
-    palette.setColor(QPalette::Window, background);
-    SampleL->setPalette(palette);
+    FBackground = background;
     FamilyCB->setCurrentFont(font);
     if (FamilyCB->currentIndex() < 0 && FamilyCB->count() > 0)
         FamilyCB->setCurrentIndex(0); // the font is not installed or not fixed-pitch
@@ -288,9 +286,18 @@ QColor TFontPicker::GetColor() const {
 
 void TFontPicker::UpdateSample() {
     SampleL->setFont(GetFont());
+    // Both colours each time: the sample shows the text as the console will.
     QPalette palette = SampleL->palette();
+    palette.setColor(QPalette::Window, FBackground);
     palette.setColor(QPalette::WindowText, GetColor());
     SampleL->setPalette(palette);
+}
+
+void TFontPicker::showEvent(QShowEvent* event) {
+    // A style may give the sample a look of its own when it first prepares it for showing,
+    // which comes after SetFont: the console's colours go back on before it is seen.
+    QDialog::showEvent(event);
+    UpdateSample();
 }
 
 // ---------------------------------------------------------------------------------------------

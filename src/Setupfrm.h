@@ -41,8 +41,13 @@ public:
     QComboBox* ColorCB;
     QLabel* SampleL;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void UpdateSample();
+
+    QColor FBackground = Qt::black; // the console's, behind the sample
 };
 
 class TSetupForm : public QDialog {
