@@ -15,6 +15,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <cstring>
 #include <functional>
 #include <utility>
 
