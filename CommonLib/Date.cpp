@@ -390,13 +390,15 @@ void TVxDate::SubtractYears(int n) {
     AddYears(-(n % 128));
 }
 
-// Days since the start of 1900, counting 1900 as a leap year (right from 1 March 1900 on).
+// The day's number counted from 1 January 1900, which is day 1. 1900 is no leap year: the leap
+// years in range are every fourth from 1904 to 2024.
 int TVxDate::DayNumber() const {
     const int years = FDate >> 9;
     const int month = GetMonth();
     const int before = MonthInRange(month) ? DaysBeforeMonth[month] : 0;
-    const int leapDay = years % 4 == 0 && month > 2 ? 1 : 0;
-    return before + 365 * years + (years + 3) / 4 + leapDay + GetDay();
+    const int leapDaysBefore = years > 0 ? (years - 1) / 4 : 0;
+    const int leapDay = IsLeapyear() && month > 2 ? 1 : 0;
+    return before + 365 * years + leapDaysBefore + leapDay + GetDay();
 }
 
 int TVxDate::Days(const TVxDate& other) const {
@@ -424,9 +426,10 @@ int TVxDate::YearsSince(const TString& other) const {
 }
 
 int TVxDate::DayOfWeek() const {
-    // With 1900 counted as a leap year, 2 January 1900 falls one day after a Sunday.
-    static const TVxDate Reference(TString("02/01/1900"));
-    return Days(Reference) % 7;
+    if (!Is())
+        return 0;
+    // Day 1, 1 January 1900, was a Monday.
+    return DayNumber() % 7;
 }
 
 bool TVxDate::IsWeekDay() const {

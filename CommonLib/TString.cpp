@@ -292,6 +292,8 @@ int TString::Words() const {
 }
 
 TString TString::Word(int n) const {
+    if (n < 0)
+        return TString();
     const char* start = WordStart((*this)(), n);
     if (!start)
         return TString();
@@ -300,6 +302,8 @@ TString TString::Word(int n) const {
 }
 
 int TString::WordPos(int n) const {
+    if (n < 0)
+        return -1;
     const char* start = WordStart((*this)(), n);
     return start ? static_cast<int>(start - (*this)()) : -1;
 }
@@ -356,6 +360,9 @@ TString TString::AsciiWord(int n, int sep, bool noQuotes) const {
 // Word wrapping
 
 int TString::WordWrapLength(int start, int width) const {
+    // A line without room holds nothing.
+    if (width <= 0)
+        return 0;
     if (start < 0)
         start = 0;
     if (start > Length())
@@ -395,7 +402,9 @@ bool TString::WordWrapPart(TString& line, int part, int width, bool keepSpaces) 
             line = found;
             return !line.IsBlank();
         }
-        if (n <= 0 && pos >= Length()) {
+        // No such line: a negative part, the text used up, or lines too narrow to hold
+        // anything; each of these would otherwise walk on without end.
+        if (part < 0 || n <= 0) {
             line = TString();
             return false;
         }

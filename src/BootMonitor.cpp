@@ -66,9 +66,8 @@ uint32_t RangeSum(const uint8_t* data, int64_t count) {
 }
 
 std::string PortSettingsText(const std::string& port, int speed) {
-    char text[300];
-    std::snprintf(text, sizeof text, "%s:%d,N,8,1", port.c_str(), speed);
-    return text;
+    // Built whole, however long the device path.
+    return port + ":" + std::to_string(speed) + ",N,8,1";
 }
 
 TBootMonitor::TBootMonitor(TComms& port, const TMonitorTiming& timing, TWaitHook waitHook)

@@ -51,7 +51,7 @@ QString Trimmed(const char* begin, const char* end) {
         ++begin;
     while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
         --end;
-    return QString::fromLatin1(begin, static_cast<int>(end - begin));
+    return QString::fromLocal8Bit(begin, static_cast<int>(end - begin));
 }
 
 // A positive decimal number of at most maxValue; false for anything else.
@@ -200,7 +200,7 @@ TPortCandidateSource& InstalledSource() {
 bool ParsePortSettings(const char* text, TPortSettings& settings) {
     if (!text)
         return false;
-    const char* colon = std::strchr(text, ':');
+    const char* colon = std::strrchr(text, ':');
     if (!colon)
         return false;
     TPortSettings parsed;
@@ -250,9 +250,7 @@ bool ParsePortSettings(const char* text, TPortSettings& settings) {
     return true;
 }
 
-TComms::TComms() : Port(nullptr), BaudRate(9600), Lost(false) {
-    std::snprintf(Settings, sizeof Settings, "%s", "");
-}
+TComms::TComms() : Port(nullptr), BaudRate(9600), Lost(false) {}
 
 TComms::TComms(const char* settings) : TComms() {
     Open(settings);
@@ -263,17 +261,17 @@ TComms::~TComms() {
 }
 
 bool TComms::Open(const char* settings) {
-    const char* text = settings && *settings ? settings : DefaultPortSettings;
-    std::snprintf(Settings, sizeof Settings, "%s", text);
+    // Kept whole: a cut text would open another device, or the right one at a wrong speed.
+    Settings = settings && *settings ? settings : DefaultPortSettings;
     Close();
     LastErrorText.clear();
     Lost = false;
 
     TPortSettings line;
-    if (!ParsePortSettings(Settings, line)) {
+    if (!ParsePortSettings(Settings.c_str(), line)) {
         LastErrorText = QStringLiteral("The settings \"%1\" are not valid: expected "
                                        "port:baud,parity,data bits,stop bits.")
-                            .arg(QString::fromLatin1(Settings));
+                            .arg(QString::fromLocal8Bit(Settings.c_str()));
         return false;
     }
 

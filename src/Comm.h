@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 class QSerialPort;
@@ -21,7 +22,9 @@ struct TPortSettings {
     int StopBits = 10; // in tenths: 10, 15 or 20
 };
 
-// Parses a settings text; false when any field is missing, malformed or out of range.
+// Parses a settings text; false when any field is missing, malformed or out of range. The
+// device is everything before the last colon, since the line fields hold none and some stable
+// device names do ("/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0").
 bool ParsePortSettings(const char* text, TPortSettings& settings);
 
 class TComms {
@@ -52,8 +55,8 @@ public:
 
     static bool PortExists(const char* device);
 
-    // The settings text of the last Open, at most 31 characters.
-    const char* GetSettings() const { return Settings; }
+    // The settings text of the last Open, whole: device paths off Windows are often long.
+    const char* GetSettings() const { return Settings.c_str(); }
 
     // Why the last Open failed, with a hint where one helps; empty after a successful Open
     // until the line fails. Meant to be shown on a line after the message of the failed step.
@@ -71,7 +74,7 @@ private:
     // Notes a failed line: true when the port reports that it is gone.
     bool CheckLine();
 
-    char Settings[32];
+    std::string Settings;
     QSerialPort* Port; // null while closed
     int BaudRate;      // of the open port, for the time a write takes on the line
     QString LastErrorText;

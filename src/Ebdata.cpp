@@ -188,13 +188,17 @@ bool ParseHexAddress(const TString& text, int* value) {
     digits.Remove(" -.");
     if (digits.IsBlank())
         return false;
-    uint32_t number = 0;
+    // Leading zeros may make the text longer than eight digits; a value that needs more than
+    // 32 bits is refused rather than kept in part (1 0000 0000 is not 0).
+    uint64_t number = 0;
     for (int i = 0; i < digits.Length(); ++i) {
         if (!isxdigit(static_cast<unsigned char>(digits[i])))
             return false;
         number = (number << 4) | HexDigitValue(digits[i]);
+        if (number > UINT32_MAX)
+            return false;
     }
-    *value = static_cast<int>(number);
+    *value = static_cast<int>(static_cast<uint32_t>(number));
     return true;
 }
 
@@ -306,19 +310,59 @@ bool SplitEntry(const TString& entryText, TTypeDef* entry) {
     return true;
 }
 
-// Calls `visit(entryText, entry)` for every five-field entry, in stored order.
-template <typename TVisit> void ForEachEntry(const TString& typeDefs, TVisit visit) {
-    const int count = typeDefs.AsciiWords('|', false);
-    for (int i = 0; i < count; ++i) {
-        const TString entryText = typeDefs.AsciiWord(i, '|', false);
-        TTypeDef entry;
-        if (SplitEntry(entryText, &entry))
-            visit(entryText, entry);
+// One piece of a TypeDefs text between the '|' that separate entries: its text as stored
+// (trimmed, quotes kept) and the entry it reads as, if it reads as one.
+struct TStoredPiece {
+    TString Text;
+    bool IsEntry = false;
+    TTypeDef Entry;
+};
+
+// The pieces of a TypeDefs text. A '|' between double quotes does not separate, and the
+// quotes are no part of what a piece reads as: the field splitting of the string class,
+// done here by hand so that the rewrites can keep each piece's own text.
+std::vector<TStoredPiece> StoredPieces(const TString& typeDefs) {
+    std::vector<TStoredPiece> pieces;
+    const char* start = typeDefs;
+    bool inQuotes = false;
+    for (const char* p = start;; ++p) {
+        if (*p == '"') {
+            inQuotes = !inQuotes;
+            continue;
+        }
+        if (*p != '\0' && (*p != '|' || inQuotes))
+            continue;
+        TStoredPiece piece;
+        piece.Text = TString(start, static_cast<int>(p - start));
+        piece.Text.RLTrim();
+        TString reading(piece.Text);
+        reading.Remove('"');
+        reading.RLTrim();
+        piece.IsEntry = SplitEntry(reading, &piece.Entry);
+        pieces.push_back(piece);
+        if (*p == '\0')
+            return pieces;
+        start = p + 1;
     }
 }
 
-// The readers take a double quote for the start of a quoted piece, so one stray quote would
-// swallow every entry behind it; stored texts carry none.
+// A piece with an odd number of quotes (only the last one can have it) gets its quote closed,
+// so that nothing written after it is taken into it; it reads the same.
+TString WithQuotesClosed(const TString& text) {
+    TString closed(text);
+    if (closed.Count('"') % 2 != 0)
+        closed += "\"";
+    return closed;
+}
+
+// Calls `visit(entry)` for every five-field entry, in stored order.
+template <typename TVisit> void ForEachEntry(const TString& typeDefs, TVisit visit) {
+    for (const TStoredPiece& piece : StoredPieces(typeDefs))
+        if (piece.IsEntry)
+            visit(piece.Entry);
+}
+
+// Stored texts carry no quotes of their own: the readers would take them for grouping.
 TString WithoutQuotes(const TString& text) {
     TString result(text);
     result.Remove('"');
@@ -332,7 +376,7 @@ bool SameName(const TString& a, const TString& b) {
 // The first entry named `name`; with `anyWhenBlank` a blank name takes the first entry.
 bool FindEntry(const TString& typeDefs, const TString& name, bool anyWhenBlank, TTypeDef* found) {
     bool matched = false;
-    ForEachEntry(typeDefs, [&](const TString&, const TTypeDef& entry) {
+    ForEachEntry(typeDefs, [&](const TTypeDef& entry) {
         if (!matched && ((anyWhenBlank && name.IsBlank()) || SameName(entry.Name, name))) {
             matched = true;
             if (found)
@@ -342,29 +386,41 @@ bool FindEntry(const TString& typeDefs, const TString& name, bool anyWhenBlank, 
     return matched;
 }
 
-// Rewrites the list from its five-field entries; `rewrite` returns the text that replaces an
-// entry, or false to leave it out.
+// Rewrites the list: `rewrite` returns the text that replaces an entry, or false to leave it
+// out. Every other entry is copied as stored. Empty pieces and pieces that do not read as an
+// entry are dropped, except those holding a quote: a quote typed into the stored value may
+// have joined entries that the user still wants once the quote is mended.
 template <typename TRewrite> TString RewriteEntries(const TString& typeDefs, TRewrite rewrite) {
     TString result;
     bool first = true;
-    ForEachEntry(typeDefs, [&](const TString& entryText, const TTypeDef& entry) {
-        TString text(entryText);
-        if (!rewrite(entry, &text))
-            return;
+    for (const TStoredPiece& piece : StoredPieces(typeDefs)) {
+        TString text = WithQuotesClosed(piece.Text);
+        if (piece.IsEntry ? !rewrite(piece.Entry, &text) : piece.Text.Find('"') < 0)
+            continue;
         if (!first)
             result += "|";
         result += text;
         first = false;
-    });
+    }
     return result;
 }
 
 } // namespace
 
+const char* const TypeDefReservedCharacters = ";|\"";
+
+bool IsStorableTypeName(const TString& name) {
+    if (name.IsBlank())
+        return false;
+    for (const char* reserved = TypeDefReservedCharacters; *reserved; ++reserved)
+        if (name.Find(*reserved) >= 0)
+            return false;
+    return true;
+}
+
 std::vector<TTypeDef> SplitTypeDefs(const TString& typeDefs) {
     std::vector<TTypeDef> entries;
-    ForEachEntry(typeDefs,
-                 [&](const TString&, const TTypeDef& entry) { entries.push_back(entry); });
+    ForEachEntry(typeDefs, [&](const TTypeDef& entry) { entries.push_back(entry); });
     return entries;
 }
 
@@ -397,7 +453,7 @@ bool FindTypeDef(const TString& typeDefs, const TString& name, TTypeDef* found) 
 int ListTypeNames(const TString& typeDefs, const TString& lastType, std::vector<TString>* names) {
     int selected = -1;
     int index = 0;
-    ForEachEntry(typeDefs, [&](const TString&, const TTypeDef& entry) {
+    ForEachEntry(typeDefs, [&](const TTypeDef& entry) {
         if (names)
             names->push_back(entry.Name);
         if (SameName(entry.Name, lastType))
@@ -410,7 +466,7 @@ int ListTypeNames(const TString& typeDefs, const TString& lastType, std::vector<
 }
 
 TString AddTypeDef(const TString& typeDefs, const TTypeDef& entry) {
-    TString text(typeDefs);
+    TString text = WithQuotesClosed(typeDefs);
     if (!text.IsBlank())
         text += "|";
     text += TypeDefText(entry);
@@ -602,6 +658,11 @@ bool CheckFactoryRow(const TString& row, TString* name, TString* sections, TStri
     }
     TString rowName = row.Left(equals);
     rowName.RLTrim();
+    if (!IsStorableTypeName(rowName)) {
+        *reason = rowName.IsBlank() ? " - missing type name"
+                                    : " - type name must not contain ';', '|' or '\"'.";
+        return false;
+    }
     TString rowSections = row.Mid(equals + 1, row.Length());
     const int nextEquals = rowSections.Find('=');
     if (nextEquals >= 0)
@@ -646,7 +707,7 @@ void BuildFactoryTypeDefs(const std::vector<TString>& rows, TString* typeDefs, T
         TString sections;
         TString reason;
         if (CheckFactoryRow(row, &name, &sections, &reason)) {
-            *typeDefs += WithoutQuotes(name);
+            *typeDefs += name;
             *typeDefs += ";";
             *typeDefs += WithoutQuotes(sections);
             *typeDefs += "|";

@@ -33,6 +33,7 @@ bool CheckSectors(const TString& text, TString* sizeText = nullptr);
 bool CheckProtected(const TString& text, int sectorCount);
 
 // Reads a hexadecimal text; spaces, '-' and '.' may separate digit groups ("0100 0000").
+// False for anything but digits and separators, and for a value above FFFFFFFF.
 bool ParseHexAddress(const TString& text, int* value);
 
 // One board type definition. Built in place by SetSectors, SetProtected, SetFlashStart and
@@ -76,6 +77,14 @@ private:
 // each of five fields separated by ';'. Entries of any other shape are skipped by the readers
 // and dropped by the rewrites; names match ignoring letter case.
 
+// Characters no stored field may hold: the list's two separators, and the double quote that
+// its readers take for grouping.
+extern const char* const TypeDefReservedCharacters;
+
+// Whether a type name can be stored and found again exactly as it is: not blank and free of
+// the reserved characters.
+bool IsStorableTypeName(const TString& name);
+
 struct TTypeDef {
     TString Name;
     TString Sectors;
@@ -100,7 +109,10 @@ bool FindTypeDef(const TString& typeDefs, const TString& name, TTypeDef* found);
 // named `lastType` (ignoring case), else 0; -1 when the list is empty.
 int ListTypeNames(const TString& typeDefs, const TString& lastType, std::vector<TString>* names);
 
-// Texts with one entry added, the entries of `name` replaced by `entry`, or removed.
+// Texts with one entry added, the entries of `name` replaced by `entry`, or removed. Every
+// other entry keeps its text as stored, quotes included; a piece that holds a double quote is
+// kept even when it does not read as an entry, since a hand-edited quote may have joined
+// entries that are still wanted.
 TString AddTypeDef(const TString& typeDefs, const TTypeDef& entry);
 TString ReplaceTypeDefs(const TString& typeDefs, const TString& name, const TTypeDef& entry);
 TString RemoveTypeDefs(const TString& typeDefs, const TString& name);
@@ -118,6 +130,8 @@ bool RemoveTypeDefs(TSettingsKey& key, const TString& name);
 // Checks one factory row "name=sectors;protect;sram size;flash start". On success `name` and
 // `sections` receive the name and the sections text as written (trimmed); otherwise `reason`
 // receives the text that the import report puts behind the row (" - missing type name" ...).
+// A name that the list could not keep as it is (blank, or holding a reserved character) is
+// refused.
 bool CheckFactoryRow(const TString& row, TString* name, TString* sections, TString* reason);
 
 // The rows used when there is no factory file, in their order.

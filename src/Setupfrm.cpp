@@ -63,13 +63,12 @@ QString ToQString(const TString& text) {
     return QString::fromUtf8(text());
 }
 
-// The field text as the store keeps it: separators of the stored list and spaces removed.
-// Double quotes go too: the list reader takes them as grouping, so one quote would hide this
-// entry and every entry stored after it.
+// The field text as the store keeps it: spaces and the characters the stored list reserves
+// removed (a quote would hide this entry and every entry stored after it).
 TString CleanField(const QString& text) {
     TString field = ToTString(text);
-    field.RLTrim();
-    field.Remove(" ;|\"");
+    field.Remove(' ');
+    field.Remove(TypeDefReservedCharacters);
     return field;
 }
 
@@ -744,7 +743,8 @@ void TSetupForm::Refuse(QWidget* focus, const char* message) {
 
 bool TSetupForm::CheckEntry(const TString& name, const TString& sectors, const TString& protect,
                             const TString& sramSize, const TString& flashStart) {
-    if (name.IsBlank()) {
+    // Cleaned, a name can only fail the store's rule by being blank.
+    if (!IsStorableTypeName(name)) {
         Refuse(DescCB, "Description can't be blank.");
         return false;
     }

@@ -333,6 +333,61 @@ TEST(BoardCommands, ADataBlockWithoutAWriteStartIsRefused) {
     EXPECT_EQ(host.Send(ReadFrame(FlashStart, 1), 3), (TBytes{'D', 0xFF, 0xFF}));
 }
 
+// The monitor on its own, fed bytes at chosen times.
+class TMonitorHost {
+public:
+    TMonitorHost() : Monitor(Eb40a()) {}
+
+    TBytes Send(const TBytes& frame, int64_t atMs) {
+        TBytes reply;
+        for (const uint8_t byte : frame)
+            Monitor.Receive(byte, Speed, atMs, reply);
+        return reply;
+    }
+    bool Synchronise(int64_t atMs) {
+        return Send({0x80}, atMs).size() == 14 && Send({'A'}, atMs) == TBytes{'A'};
+    }
+
+    static constexpr int Speed = 115200;
+    TBoardMonitor Monitor;
+};
+
+// A write start for a block the board cannot take is refused at once and opens no write: the
+// bytes after it are read as frames of their own, so a new synchronisation gets through.
+TEST(BoardCommands, AWriteStartForAnImpossibleBlockIsRefused) {
+    // In this order, so that every refusal follows a write that was open.
+    const struct {
+        uint8_t Length;
+        bool Accepted;
+    } cases[] = {{80, true}, {0, false}, {1, true}, {81, false}, {80, true}, {255, false}};
+    TMonitorHost host;
+    ASSERT_TRUE(host.Synchronise(0));
+    for (const auto& c : cases) {
+        const int length = c.Length;
+        EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, c.Length), 0),
+                  TBytes{c.Accepted ? uint8_t('A') : uint8_t('N')})
+            << length;
+        if (c.Accepted)
+            continue;
+        EXPECT_EQ(host.Send({'D'}, 0), TBytes{'N'}) << length;
+        EXPECT_TRUE(host.Synchronise(0)) << length;
+    }
+}
+
+// A frame that never completes is dropped a second after it began, even while bytes keep
+// coming: a host synchronising again every half second is heard.
+TEST(BoardCommands, AnUnfinishedFrameIsDroppedFromItsFirstByte) {
+    TMonitorHost host;
+    ASSERT_TRUE(host.Synchronise(0));
+    EXPECT_TRUE(host.Send({'W', 0x00, 0x00}, 0).empty());
+    EXPECT_TRUE(host.Send({0x01}, 600).empty()); // still part of the write start
+    EXPECT_EQ(host.Monitor.PendingFrameBytes(), 4u);
+    EXPECT_EQ(host.Send({0x80}, 1200).size(), 14u);
+    const std::vector<TFrameRecord>& frames = host.Monitor.Frames();
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_FALSE(frames[frames.size() - 2].Complete);
+}
+
 TEST(BoardCommands, CommandsAtAnotherSpeedAreNoise) {
     THost host(Eb40a());
     ASSERT_TRUE(host.Synchronise(115200));

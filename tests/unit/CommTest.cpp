@@ -3,6 +3,7 @@
 #include "PseudoTerminal.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -70,6 +71,10 @@ TEST(PortSettingsText, ReadsEveryField) {
     EXPECT_EQ(s.DataBits, 7);
     EXPECT_EQ(s.StopBits, 15);
 
+    ASSERT_TRUE(ParsePortSettings("/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0:9600", s));
+    EXPECT_EQ(s.Device, "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0");
+    EXPECT_EQ(s.BaudRate, 9600);
+
     ASSERT_TRUE(ParsePortSettings("ttyS0:1200,s,5,2", s));
     EXPECT_EQ(s.Parity, 'S');
     EXPECT_EQ(s.StopBits, 20);
@@ -95,15 +100,25 @@ TEST_F(CommTest, NoTextOrAnEmptyOneMeansTheDefault) {
     EXPECT_TRUE(port.LastError().contains("does not exist")) << port.LastError().toStdString();
 }
 
-TEST_F(CommTest, KeepsOnlyTheFirst31Characters) {
-    // Valid in its first 31 characters, invalid as a whole.
-    std::string text = Line.SlavePath() + ":";
-    text += std::string(31 - text.size() - 8, '0') + "9600,N,8";
-    ASSERT_EQ(text.size(), 31u);
-    text += ",1,GARBAGE";
-    TComms port(text.c_str());
-    EXPECT_TRUE(port.IsOpen()) << port.LastError().toStdString();
-    EXPECT_EQ(std::string(port.GetSettings()), text.substr(0, 31));
+// Stable device names are long, and some hold colons; the whole text is kept and opens the
+// port at the speed it names (a cut once opened such a port at 11 baud).
+TEST_F(CommTest, LongDeviceNamesOpenAtTheirSpeed) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const struct {
+        const char* Name;
+        int Speed;
+    } links[] = {{"usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", 57600},
+                 {"pci-0000:00:14.0-usb-0:2:1.0-port0", 115200}};
+    for (const auto& c : links) {
+        const std::string link = folder.filePath(c.Name).toStdString();
+        ASSERT_EQ(::symlink(Line.SlavePath().c_str(), link.c_str()), 0) << link;
+        const std::string text = link + ":" + std::to_string(c.Speed) + ",N,8,1";
+        TComms port(text.c_str());
+        EXPECT_TRUE(port.IsOpen()) << port.LastError().toStdString();
+        EXPECT_EQ(std::string(port.GetSettings()), text);
+        EXPECT_EQ(Line.LineSpeed(), c.Speed) << c.Name;
+    }
 }
 
 TEST_F(CommTest, SetsTheLineSpeedAndReopensWithNewSettings) {

@@ -171,6 +171,22 @@ TEST(DateTest, DayCountsAndWeekDays) {
     EXPECT_EQ(Text(date.ToString()), "14/12/2026");
 }
 
+// 1900 was no leap year. From 1 January 1900 (a Monday) on, stepping day by day, counting
+// days and the weekday agree, across the end of February 1900 too.
+TEST(DateTest, TheStartOf1900CountsLikeEveryOtherDay) {
+    const TVxDate start = D("01/01/1900");
+    TVxDate date = start;
+    for (int n = 0; n < 3 * 366; ++n, date.AddDays(1)) {
+        ASSERT_EQ(start.Days(date), n + 1) << Text(date.ToString());
+        ASSERT_EQ(date.DayOfWeek(), (1 + n) % 7) << Text(date.ToString());
+    }
+    EXPECT_EQ(D("28/02/1900").Days(D("01/03/1900")), 2);
+
+    TVxDate friday = D("05/01/1900");
+    friday.AddWorkingDays(1);
+    EXPECT_EQ(Text(friday.ToString()), "08/01/1900");
+}
+
 TEST(DateTest, YearsSinceAndFinancialYear) {
     const TVxDate birth = D("06/12/1990");
     EXPECT_EQ(D("05/12/2026").YearsSince(birth), 35);

@@ -204,13 +204,17 @@ TEST(EbdataHex, Texts) {
                  {"ff", 255},
                  {"0", 0},
                  {"FFFFFFFF", -1},
-                 {"8000 0000", INT32_MIN}};
+                 {"8000 0000", INT32_MIN},
+                 {"0 FFFF FFFF", -1}, // leading zeros beyond eight digits change nothing
+                 {"0000 0000 0100", 256}};
     for (const auto& c : valid) {
         int value = 12345;
         EXPECT_TRUE(ParseHexAddress(c.Text, &value)) << c.Text;
         EXPECT_EQ(value, c.Value) << c.Text;
     }
-    for (const char* text : {"", "   ", " - . ", "0x100", "12G4", "01,00"}) {
+    // Values beyond 32 bits are refused, not kept in part: 1 0000 0000 once read as 0.
+    for (const char* text : {"", "   ", " - . ", "0x100", "12G4", "01,00", "1 0000 0000",
+                             "F FFFF FFFF", "1 0000 0000 0000 0000"}) {
         int value = 12345;
         EXPECT_FALSE(ParseHexAddress(text, &value)) << text;
         EXPECT_EQ(value, 12345) << text;

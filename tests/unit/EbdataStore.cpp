@@ -121,11 +121,50 @@ TEST(TypeDefsList, AStrayQuoteDoesNotHideTheEntriesBehindIt) {
     EXPECT_EQ(Names(SplitTypeDefs(value)), (std::vector<std::string>{"A", "MyBoard", "B"}));
     EXPECT_EQ(Names(SplitTypeDefs(ReplaceTypeDefs(value, "A", Entry("\"A", "1x8K", "", "1", "")))),
               (std::vector<std::string>{"A", "MyBoard", "B"}));
+}
 
-    TString typeDefs;
-    TString report;
-    BuildFactoryTypeDefs({"Q\"uote=1x8K;;1;", "B=2x8K;;2;"}, &typeDefs, &report);
-    EXPECT_EQ(Names(SplitTypeDefs(typeDefs)), (std::vector<std::string>{"Quote", "B"}));
+// A quote typed into the stored value by hand: every change leaves the other entries as they
+// read before, and keeps the text that the quote has joined for the user to mend.
+TEST(TypeDefsList, HandEditedQuotesNeverChangeOtherEntries) {
+    const struct {
+        const char* Value;
+        const char* KeptText; // must survive every change of A verbatim
+    } values[] = {
+        // A quoted '|' inside a name: the entry reads as "B|x".
+        {"A;1x8K;;1;0100|\"B|x\";2x8K;;2;0100|C;3x8K;;3;0100", "\"B|x\";2x8K;;2;0100"},
+        // A quoted ';': this entry reads as five fields only with the quotes taken away.
+        {"\"D;4x8K\";;4;0100|A;1x8K;;1;0100|C;3x8K;;3;0100", "\"D;4x8K\";;4;0100"},
+        // One stray quote joins everything behind it into one piece that no reader takes.
+        {"A;1x8K;;1;0100|B\"x;2x8K;;2;0100|C;3x8K;;3;0100", "B\"x;2x8K;;2;0100|C;3x8K;;3;0100"},
+        {"B\"x;2x8K;;2;0100|A;1x8K;;1;0100|", "B\"x;2x8K;;2;0100|A;1x8K;;1;0100|"},
+    };
+    const TTypeDef newEntry = Entry("N", "5x8K", "", "5", "0100");
+    const auto others = [](const TString& typeDefs, const char* name) {
+        std::vector<std::string> texts;
+        for (const TTypeDef& entry : SplitTypeDefs(typeDefs))
+            if (!entry.Name.Equals(name, true))
+                texts.push_back(TypeDefText(entry)());
+        return texts;
+    };
+    for (const auto& c : values) {
+        const std::vector<std::string> before = others(c.Value, "A");
+        const TString removed = RemoveTypeDefs(c.Value, "A");
+        const TString replaced = ReplaceTypeDefs(c.Value, "a", Entry("A", "9x8K", "", "9", ""));
+        EXPECT_EQ(others(removed, "A"), before) << c.Value;
+        EXPECT_EQ(others(replaced, "A"), before) << c.Value;
+
+        // An entry added behind the quote reads as itself, and so does one added after that.
+        const TString added =
+            AddTypeDef(AddTypeDef(removed, newEntry), Entry("M", "", "", "1", ""));
+        std::vector<std::string> expected = before;
+        expected.push_back(TypeDefText(newEntry)());
+        expected.push_back("M;;;1;");
+        EXPECT_EQ(others(added, "A"), expected) << c.Value;
+
+        for (const TString& changed : {removed, replaced, added})
+            EXPECT_NE(std::string(changed()).find(c.KeptText), std::string::npos)
+                << c.Value << " became " << changed();
+    }
 }
 
 TEST(TypeDefsList, SettingsOperationsReadAndWriteTheStore) {
@@ -175,6 +214,13 @@ TEST(FactoryRows, EveryRefusalInItsOrder) {
         {"Demo=8x8K;;;0100 0000", " - invalid SRAM size or Flash addr. format."},
         {"Demo=8x8K;;0003 FF00;0x100", " - invalid SRAM size or Flash addr. format."},
         {"Demo=;;SRAM;", " - invalid SRAM size or Flash addr. format."},
+        {"Demo=8x8K;;1 0000 0000;0100", " - invalid SRAM size or Flash addr. format."},
+        // Names the stored list would lose, split or rename.
+        {"=;;0003 FF00;", " - missing type name"},
+        {"   =8x8K;;1;", " - missing type name"},
+        {"A;B=8x8K;;1;", " - type name must not contain ';', '|' or '\"'."},
+        {"X|Y=8x8K;;1;", " - type name must not contain ';', '|' or '\"'."},
+        {"Q\"uote=8x8K;;1;", " - type name must not contain ';', '|' or '\"'."},
     };
     for (const auto& c : refused) {
         TString name("unset");
@@ -191,7 +237,6 @@ TEST(FactoryRows, EveryRefusalInItsOrder) {
     } accepted[] = {
         {"Demo=8x8K;;0003 FF00;", "Demo", "8x8K;;0003 FF00;"},
         {"Demo=;;0003 FF00;", "Demo", ";;0003 FF00;"},
-        {"=;;0003 FF00;", "", ";;0003 FF00;"},
         {" Demo = 8x8K ; 0-7 ; 0003 FF00 ; 0100 0000 ", "Demo",
          "8x8K ; 0-7 ; 0003 FF00 ; 0100 0000"},
         {"Demo=8x8K;0;1;0100=ignored;;", "Demo", "8x8K;0;1;0100"},

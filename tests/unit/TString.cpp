@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -459,4 +460,30 @@ TEST(TStringWrap, BreaksAtSpacesAndCutsLongWords) {
     EXPECT_EQ(5, text.WordWrapLength(8, 10));
     EXPECT_EQ(1, text.WordWrapNext(3));
     EXPECT_EQ(0, text.WordWrapNext(0));
+}
+
+// Requests for no line or no word: each answers at once with nothing, and never walks the
+// text without end (a negative part once counted down past INT_MIN).
+TEST(TStringWrap, NegativePartsAndNarrowLinesGiveNothing) {
+    const TString text("the quick brown fox");
+    const struct {
+        int Part;
+        int Width;
+    } cases[] = {{-1, 10}, {INT_MIN, 10}, {-1, 0},      {-5, -3},     {0, 0},
+                 {3, 0},   {0, -1},       {INT_MAX, 0}, {INT_MAX, 10}};
+    for (const auto& c : cases) {
+        for (const bool keepSpaces : {false, true}) {
+            TString line("stale");
+            EXPECT_FALSE(text.WordWrapPart(line, c.Part, c.Width, keepSpaces))
+                << c.Part << " at width " << c.Width;
+            EXPECT_TRUE(line.IsBlank()) << c.Part << " at width " << c.Width;
+        }
+    }
+    EXPECT_EQ(0, text.WordWrapLength(0, -4));
+
+    for (const int n : {-1, INT_MIN}) {
+        EXPECT_STREQ("", text.Word(n)()) << n;
+        EXPECT_EQ(-1, text.WordPos(n)) << n;
+        EXPECT_STREQ("", text.AsciiWord(n, ' ', false)()) << n;
+    }
 }

@@ -12,8 +12,12 @@ constexpr uint8_t Nak = 'N';
 constexpr uint8_t FlashError = 'F';
 // The error code of a data block that needs bits set which only an erase can set.
 constexpr uint8_t NotErasedCode = 0x01;
-// A frame whose bytes stop coming for this long is dropped.
-constexpr int64_t FrameGapMs = 1000;
+// A frame not complete this long after the time its bytes take on the line is dropped. Timed
+// from its first byte: bytes that keep coming (a host synchronising again) must not keep a
+// frame that will never be whole waiting.
+constexpr int64_t FrameGraceMs = 1000;
+// Data bytes in one block: the board's receive buffer.
+constexpr uint8_t MaxBlockLength = 80;
 // Longer verifies are refused rather than keeping the board busy for minutes.
 constexpr uint32_t MaxVerifyLength = 64u << 20;
 
@@ -44,6 +48,11 @@ std::vector<uint8_t> FaultReply(const TFaultRule& fault) {
     default:
         return {};
     }
+}
+
+// How long `bytes` take on the line at `speed`: 10 bits each.
+int64_t LineTimeMs(size_t bytes, int speed) {
+    return speed > 0 ? static_cast<int64_t>(bytes) * 10 * 1000 / speed : 0;
 }
 
 } // namespace
@@ -163,6 +172,8 @@ void TBoardMonitor::Receive(uint8_t byte, int lineSpeed, int64_t nowMs,
         return;
     }
 
+    // A frame that has run out of time is dropped before this byte, which starts afresh.
+    Tick(nowMs);
     if (Frame.empty()) {
         // A board sees bytes at a speed it has not detected as noise. A sync byte starts over
         // at any time, as if the board had been reset.
@@ -175,15 +186,15 @@ void TBoardMonitor::Receive(uint8_t byte, int lineSpeed, int64_t nowMs,
         if (byte == SyncByte)
             State = TState::Unsynced;
         FrameSpeed = lineSpeed;
+        FrameDeadlineMs = nowMs + FrameGraceMs + LineTimeMs(FrameLength(byte), lineSpeed);
     }
     Frame.push_back(byte);
-    LastByteMs = nowMs;
     if (Frame.size() >= FrameLength(Frame[0]))
         Complete(nowMs, reply);
 }
 
 void TBoardMonitor::Tick(int64_t nowMs) {
-    if (Frame.empty() || nowMs - LastByteMs < FrameGapMs)
+    if (Frame.empty() || nowMs < FrameDeadlineMs)
         return;
     TFrameRecord record;
     record.Kind = KindOf(Frame[0]);
@@ -313,11 +324,12 @@ bool TBoardMonitor::AnswerCommand(TFrameRecord& record, const TFaultRule* fault)
         accepted = Mem.EraseSectorAt(Le32(&frame[1]));
         break;
     case TFrameKind::WriteStart:
-        if (frame[5] > 0) {
+        // A block the board cannot take is refused, and leaves no write open: the board would
+        // otherwise wait for a block that never comes, taking every later byte for its data.
+        accepted = frame[5] > 0 && frame[5] <= MaxBlockLength;
+        if (accepted)
             WriteAddress = Le32(&frame[1]);
-            BlockLength = frame[5];
-            accepted = true;
-        }
+        BlockLength = accepted ? frame[5] : 0;
         break;
     case TFrameKind::Data: {
         if (frame.size() < 2 || frame.size() != BlockLength + 2)

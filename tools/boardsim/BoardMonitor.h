@@ -47,7 +47,8 @@ public:
 
     // One received byte; answers are appended to reply. nowMs is a monotonic clock.
     void Receive(uint8_t byte, int lineSpeed, int64_t nowMs, std::vector<uint8_t>& reply);
-    // Drops a frame that has stopped arriving, so the board does not wait for it forever.
+    // Drops a frame that has not arrived whole in time, so the board does not wait for it
+    // forever.
     void Tick(int64_t nowMs);
 
     bool HungUp() const { return HangUp; }
@@ -112,9 +113,9 @@ private:
     int Speed = 0;              // the speed the link was synchronised at
     std::vector<uint8_t> Frame; // the frame being received
     int FrameSpeed = 0;
-    int64_t LastByteMs = 0;
-    uint32_t WriteAddress = 0; // where the next data block goes
-    uint32_t BlockLength = 0;  // data bytes in a block, from the last write start; 0: none
+    int64_t FrameDeadlineMs = 0; // when the frame being received is dropped unfinished
+    uint32_t WriteAddress = 0;   // where the next data block goes
+    uint32_t BlockLength = 0;    // data bytes in a block, from the last write start; 0: none
     std::array<TCounter, 9> Counters{};
     int FramesAnswered = 0;
     bool Silent = false;
