@@ -6,7 +6,6 @@
 #include "MonitorMessages.h"
 
 #include <CLI/CLI.hpp>
-#include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -42,17 +41,6 @@ std::string OneLine(const std::string& text) {
     while (!line.empty() && line.back() == ' ')
         line.pop_back();
     return line;
-}
-
-// The serial port keeps a settings text of at most 31 characters, too short for the stable
-// names that benches use (/dev/serial/by-id/usb-FTDI_...); such a link is opened by the device
-// it leads to.
-std::string DeviceName(const std::string& port) {
-    constexpr size_t SettingsLimit = 31;
-    if (PortSettingsText(port, 115200).size() <= SettingsLimit)
-        return port;
-    const QString target = QFileInfo(QString::fromLocal8Bit(port.c_str())).canonicalFilePath();
-    return target.isEmpty() ? port : target.toLocal8Bit().toStdString();
 }
 
 std::string IdentityJson(const TMonitorIdentity& identity) {
@@ -144,8 +132,8 @@ TSyncRequest StoredSyncRequest(int fixedSpeed) {
 // ---- One board --------------------------------------------------------------------------------
 
 TBoard::TBoard(const std::string& port, bool prefixed, bool json, int progressSlot)
-    : PortName(port), Device(DeviceName(port)), Prefix(prefixed ? port + ": " : std::string()),
-      JsonMode(json), ProgressSlot(progressSlot) {}
+    : PortName(port), Prefix(prefixed ? port + ": " : std::string()), JsonMode(json),
+      ProgressSlot(progressSlot) {}
 
 void TBoard::Start() {
     Started = std::chrono::steady_clock::now();
@@ -181,7 +169,7 @@ bool TBoard::Progress(int64_t done, int64_t total) {
 }
 
 bool TBoard::Open(TComms& port, int speed) {
-    const std::string settings = PortSettingsText(Device, speed);
+    const std::string settings = PortSettingsText(PortName, speed);
     if (!port.Open(settings.c_str())) {
         Fail(PortOpenFailure(settings, port.LastError().toStdString()).Text);
         return false;
@@ -197,7 +185,7 @@ bool TBoard::Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyn
     } else {
         Phase("Synchronizing");
         TSyncRequest own = request;
-        own.Port = Device;
+        own.Port = PortName;
         const TSyncResult sync = monitor.Synchronize(own);
         if (!sync.Ok()) {
             Fail(SyncFailure(sync).Text);

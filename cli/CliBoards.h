@@ -97,7 +97,6 @@ public:
 
 private:
     std::string PortName;
-    std::string Device; // what is opened: the port, or the device a long link leads to
     std::string Prefix;
     bool JsonMode;
     int ProgressSlot;
