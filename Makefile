@@ -1,11 +1,12 @@
 # make run    installs what is missing, builds, starts Korvex beside simulated boards
 # make test   installs what is missing, builds and runs every test
 # make bench  runs the benchmarks
+# make windows-check  builds the general library for Windows and runs its tests under Wine
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench soak sanitize clean
+.PHONY: all deps configure build run test bench soak sanitize clean windows-check
 
 all: build
 
@@ -34,6 +35,9 @@ soak: configure
 
 sanitize:
 	@$(MAKE) test BUILD=build-sanitize BUILD_TYPE=Debug CMAKE_FLAGS=-DKORVEX_SANITIZE=ON
+
+windows-check:
+	@windows/check.sh
 
 clean:
 	rm -rf $(BUILD) build-sanitize

@@ -6,6 +6,11 @@
 // Style bits and answer codes keep the values of the Windows message box, so callers and
 // stored habits read the same on every platform.
 #ifdef _WIN32
+// Without NOMINMAX the Windows headers turn min and max into macros, breaking std::min/std::max
+// in every file that shows a message box.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 constexpr int MB_OK = 0x00000000;
@@ -31,11 +36,11 @@ constexpr int IDRETRY = 4;
 constexpr int IDIGNORE = 5;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
-#endif
 
 constexpr int MB_TYPEMASK = 0x0000000F;
 constexpr int MB_ICONMASK = 0x000000F0;
 constexpr int MB_DEFMASK = 0x00000F00;
+#endif
 
 // Longest text a message box shows, terminating NUL included; longer texts are cut.
 constexpr int MsgBoxTextSize = 1024;

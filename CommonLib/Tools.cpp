@@ -43,7 +43,7 @@ struct TFoundFile {
 // Up to `limit` ordinary files matching `path` (limit 0: all of them).
 std::vector<TFoundFile> FindOrdinaryFiles(const char* path, size_t limit) {
     std::vector<TFoundFile> found;
-    _finddata64_t entry;
+    struct __finddata64_t entry;
     intptr_t search = _findfirst64(path, &entry);
     if (search == -1)
         return found;
@@ -179,7 +179,7 @@ bool DirExists(const char* path) {
 #ifdef _WIN32
     if (folder.back() == ':')
         return true;
-    _finddata64_t entry;
+    struct __finddata64_t entry;
     intptr_t search = _findfirst64(folder.c_str(), &entry);
     if (search == -1)
         return false;
