@@ -19,8 +19,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
-#include <sys/locking.h>
 #include <sys/stat.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -45,44 +45,72 @@ const int AttemptsPerQuestion = 20;
 
 #ifdef _WIN32
 
+// The Microsoft run-time takes a handle that is not open for an invalid parameter, which ends
+// the program by default; a closed file (handle -1) must raise its "Cannot ..." error instead.
+bool HandleOpen(int handle) {
+    if (handle >= 0)
+        return true;
+    errno = EBADF;
+    return false;
+}
+
 int SysOpen(const char* path, int mode) {
     int share = mode & FileShareMask;
     if (share == 0)
         share = _SH_DENYNO;
+    // Not inherited, so a program started meanwhile cannot keep the file or its sharing mode.
     int handle = -1;
-    _sopen_s(&handle, path, mode & ~FileShareMask, share, _S_IREAD | _S_IWRITE);
+    _sopen_s(&handle, path, (mode & ~FileShareMask) | _O_NOINHERIT, share, _S_IREAD | _S_IWRITE);
     return handle;
 }
 
 int SysClose(int handle) {
-    return _close(handle);
+    return HandleOpen(handle) ? _close(handle) : -1;
 }
 int SysRead(int handle, void* buffer, int length) {
-    return _read(handle, buffer, length);
+    return HandleOpen(handle) ? _read(handle, buffer, static_cast<unsigned>(length)) : -1;
 }
 int SysWrite(int handle, const void* data, int length) {
-    return _write(handle, data, length);
+    return HandleOpen(handle) ? _write(handle, data, static_cast<unsigned>(length)) : -1;
 }
 long long SysSeek(int handle, long long offset, int whence) {
-    return _lseeki64(handle, offset, whence);
+    return HandleOpen(handle) ? _lseeki64(handle, offset, whence) : -1;
 }
 long long SysLength(int handle) {
-    return _filelengthi64(handle);
+    return HandleOpen(handle) ? _filelengthi64(handle) : -1;
 }
 int SysTruncate(int handle, int size) {
-    return _chsize(handle, size);
+    return HandleOpen(handle) ? _chsize(handle, size) : -1;
 }
 
-// The run-time locks from the current position; the position is put back afterwards.
+// Region locks on the system handle beneath the run-time one: the run-time's own call locks
+// from the file position (so the position would have to be moved and put back), and not every
+// run-time sets errno when a region is held. A held region reports EACCES, as on POSIX.
 int SysLockRegion(int handle, int offset, int length, bool lock) {
-    const long long here = _lseeki64(handle, 0, SEEK_CUR);
-    if (here < 0 || _lseeki64(handle, offset, SEEK_SET) < 0)
+    if (!HandleOpen(handle))
         return -1;
-    const int result = _locking(handle, lock ? _LK_NBLCK : _LK_UNLCK, length);
-    const int error = errno;
-    _lseeki64(handle, here, SEEK_SET);
-    errno = error;
-    return result;
+    if (offset < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(handle));
+    const DWORD start = static_cast<DWORD>(offset);
+    const DWORD count = static_cast<DWORD>(length);
+    const BOOL done =
+        lock ? LockFile(file, start, 0, count, 0) : UnlockFile(file, start, 0, count, 0);
+    if (done)
+        return 0;
+    switch (GetLastError()) {
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+        errno = EACCES;
+        break;
+    default:
+        errno = EINVAL;
+        break;
+    }
+    return -1;
 }
 
 bool SysRegionFree(int handle, int offset, int length) {
