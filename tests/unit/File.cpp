@@ -340,6 +340,10 @@ TEST_F(FileTest, NamePartsOfThePath) {
     EXPECT_STREQ(buffer, ".txt");
     file.Name(buffer, FilePartDrive | FilePartDir);
     EXPECT_EQ(std::string(buffer), FTemp.Path() + "/");
+#ifdef _WIN32
+    file.Name(buffer, FilePartDrive);
+    EXPECT_EQ(std::string(buffer), FTemp.Path().substr(0, 2)); // "C:"
+#endif
     EXPECT_STREQ(file.Name(), path.c_str());
     EXPECT_TRUE(file.Exists());
     file.Close();

@@ -110,6 +110,13 @@ TEST_F(ToolsTest, DirExistsWithAndWithoutTrailingSeparator) {
     EXPECT_FALSE(DirExists(Path("file").c_str()));
     EXPECT_FALSE(DirExists(Path("file/").c_str()));
     EXPECT_FALSE(DirExists(Path("missing").c_str()));
+#ifdef _WIN32
+    // A bare drive counts without asking the disk; backslashes separate as slashes do.
+    EXPECT_TRUE(DirExists("C:"));
+    EXPECT_TRUE(DirExists("Q:\\"));
+    EXPECT_TRUE(DirExists((Path("sub") + "\\").c_str()));
+    EXPECT_FALSE(DirExists((Path("file") + "\\").c_str()));
+#endif
 }
 
 TEST_F(ToolsTest, DelFileDeletesEveryOrdinaryMatchAndNothingElse) {
