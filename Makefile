@@ -1,12 +1,13 @@
 # make run    installs what is missing, builds, starts Korvex beside simulated boards
 # make test   installs what is missing, builds and runs every test
 # make bench  runs the benchmarks
+# make package builds the Debian package (build/korvex_VERSION_ARCH.deb)
 # make windows-check  builds the general library for Windows and runs its tests under Wine
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench soak sanitize clean windows-check
+.PHONY: all deps configure build run package test bench soak sanitize clean windows-check
 
 all: build
 
@@ -19,8 +20,15 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD)
 
-run: build
+# Only the window and the simulated board: the tests are not needed to start it.
+run: configure
+	@cmake --build $(BUILD) --target korvex korvex-boardsim
 	@scripts/run.sh $(BUILD)
+
+# Only what the package carries, then the package itself.
+package: configure
+	@cmake --build $(BUILD) --target korvex korvex-cli korvex-boardsim korvex-cli-man
+	@cd $(BUILD) && cpack -G DEB
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Korvex need, when missing.
+# Installs the Debian packages that building, running, testing and packaging Korvex need, when
+# missing.
 # Quick and silent when everything is present.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
     libcli11-dev
     srecord binutils
     xvfb xauth
+    desktop-file-utils appstream help2man dpkg-dev
 )
 
 missing=()

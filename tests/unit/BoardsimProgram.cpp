@@ -6,6 +6,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -33,11 +34,13 @@ public:
     // Whether the board completes a synchronisation at the speed. The identity is awaited
     // long enough for a loaded machine, and for the board to have read the byte before the
     // port is reopened at another speed: the board takes the speed from the port as it reads.
-    bool Answers(int speed) {
+    bool Answers(int speed, uint8_t* identityOut = nullptr) {
         TComms port((Port + ":" + std::to_string(speed) + ",N,8,1").c_str());
         uint8_t identity[14];
         if (!port.WriteByte(0x80) || !port.Read(identity, 14, 2000) || identity[0] != 'B')
             return false;
+        if (identityOut)
+            std::copy(identity, identity + 14, identityOut);
         return port.WriteByte('A') && port.ReadByte(5000) == 'A';
     }
 
@@ -45,13 +48,24 @@ public:
     std::string Port;
 };
 
-QString RunCli(const QStringList& arguments, int* exitCode = nullptr) {
+struct TRun {
+    int ExitCode = -1;
+    QString Out, Err;
+};
+
+TRun Run(const QString& program, const QStringList& arguments) {
     QProcess process;
-    process.start(CliPath, arguments);
-    EXPECT_TRUE(process.waitForFinished(30000));
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForFinished(30000)) << arguments.join(' ').toStdString();
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QString RunCli(const QStringList& arguments, int* exitCode = nullptr) {
+    const TRun run = Run(CliPath, arguments);
     if (exitCode)
-        *exitCode = process.exitCode();
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
+        *exitCode = run.ExitCode;
+    return run.Out;
 }
 
 } // namespace
@@ -66,6 +80,27 @@ TEST(BoardsimProgram, SynchronisesAtTheSpeedsItIsToldToAccept) {
     EXPECT_FALSE(only19200.Answers(115200));
     EXPECT_FALSE(only19200.Answers(9600));
     EXPECT_TRUE(only19200.Answers(19200));
+
+    // The slowest link speed is as good as the fastest.
+    TSimProcess slowest({"--speeds", "1200,115200", "--quiet", "--no-announce"});
+    ASSERT_FALSE(slowest.Port.empty());
+    EXPECT_TRUE(slowest.Answers(1200));
+}
+
+TEST(BoardsimProgram, ReportsItsOwnVersionAndTakesTheMonitorsSeparately) {
+    // Both programs carry the one project version.
+    const TRun cli = Run(CliPath, {"--version"});
+    const TRun sim = Run(SimPath, {"--version"});
+    EXPECT_EQ(sim.ExitCode, 0);
+    ASSERT_TRUE(cli.Out.startsWith("korvex-cli ")) << cli.Out.toStdString();
+    EXPECT_EQ(sim.Out, QString(cli.Out).replace("korvex-cli", "korvex-boardsim"));
+
+    TSimProcess board({"--monitor-version", "0203", "--quiet", "--no-announce"});
+    ASSERT_FALSE(board.Port.empty());
+    uint8_t identity[14] = {};
+    ASSERT_TRUE(board.Answers(115200, identity));
+    EXPECT_EQ(identity[6], 0x03) << "version, low byte first";
+    EXPECT_EQ(identity[7], 0x02);
 }
 
 TEST(BoardsimProgram, AnnouncesItsPortWhileItRuns) {
@@ -103,14 +138,29 @@ TEST(BoardsimProgram, RefusesWrongOptionsAndDocumentsTheRightOnes) {
     ASSERT_TRUE(help.waitForFinished(10000));
     EXPECT_EQ(help.exitCode(), 0);
     const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
-    for (const char* option : {"--type", "--mode", "--speeds", "--clock", "--fault", "--line-rate"})
+    for (const char* option : {"--type", "--mode", "--speeds", "--clock", "--fault", "--line-rate",
+                               "--monitor-version", "--version"})
         EXPECT_TRUE(text.contains(option)) << option;
 
-    for (const QStringList& wrong : {QStringList{"--type", "EB99"}, QStringList{"--speeds", "fast"},
-                                     QStringList{"--fault", "D=loud"}, QStringList{"--bogus"}}) {
-        QProcess process;
-        process.start(SimPath, wrong);
-        ASSERT_TRUE(process.waitForFinished(10000));
-        EXPECT_EQ(process.exitCode(), 2) << wrong.join(' ').toStdString();
+    const QList<QStringList> wrongOptions = {{"--type", "EB99"},
+                                             {"--speeds", "fast"},
+                                             {"--speeds", "19201"},
+                                             {"--speeds", "115200,300"},
+                                             {"--speeds", "115200,"},
+                                             {"--speeds", "0"},
+                                             {"--monitor-version"},
+                                             {"--monitor-version", "1G"},
+                                             {"--monitor-version", "10000"},
+                                             {"--fault", "D=loud"},
+                                             {"--bogus"}};
+    for (const QStringList& wrong : wrongOptions) {
+        const TRun run = Run(SimPath, wrong);
+        EXPECT_EQ(run.ExitCode, 2) << wrong.join(' ').toStdString();
+        EXPECT_TRUE(run.Out.isEmpty()) << "no port on a refused start";
     }
+
+    // A refused speed is answered with the speeds a board can take.
+    const QString refusal = Run(SimPath, {"--speeds", "9600,14400"}).Err;
+    for (int speed : {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200})
+        EXPECT_TRUE(refusal.contains(QString::number(speed))) << refusal.toStdString();
 }

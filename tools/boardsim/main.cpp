@@ -1,6 +1,7 @@
 // korvex-boardsim: a simulated evaluation board on a pseudo-terminal, for trying Korvex and
 // korvex-cli without hardware.
 #include "BoardSim.h"
+#include "LinkSpeed.h"
 #include "PortAnnouncement.h"
 
 #include <algorithm>
@@ -28,15 +29,17 @@ Board:
                      e.g. "Demo=8x8K,2x32K;;0004 0000;0100 0000"
   --mode MODE        flash (default): flash programming mode, answers synchronisation,
                      R, E, W/D and V; sram: SRAM uploading mode, stores what it receives
-  --speeds LIST      the only speeds the board answers at, e.g. 115200 or 19200,9600
-                     (default: every speed)
+  --speeds LIST      the only link speeds the board answers at, e.g. 115200 or 19200,9600;
+                     each one of 115200, 57600, 38400, 19200, 9600, 4800, 2400 or 1200
+                     (default: all eight)
 
 Identity (hexadecimal values):
   --clock HZ         master clock in Hz; the clock divisor shown is clock / (16 x speed)
                      (default 48000000, which gives 26 at 115200)
   --chip XX          chip type (default 01)
   --flash-code XXXX  flash code (default 0020)
-  --version XXXX     monitor version (default 0101)
+  --monitor-version XXXX
+                     monitor version (default 0101)
   --base XXXXXXXX    base address (default: the type's flash start)
 
 Faults (repeatable):
@@ -62,6 +65,7 @@ Other:
   --save FILE        in SRAM mode, write the bytes received to FILE on exit
   --no-announce      do not announce the port
   --help             this text
+  --version          the program's version
 )";
 
 bool Hex(const char* text, uint32_t limit, uint32_t& value) {
@@ -73,6 +77,21 @@ bool Hex(const char* text, uint32_t limit, uint32_t& value) {
     return true;
 }
 
+// A board's monitor answers only at the host's link speeds; any other would never be tried.
+bool IsLinkSpeed(long speed) {
+    return std::find(BaudRates, BaudRates + BaudRateCount, speed) != BaudRates + BaudRateCount;
+}
+
+// "115200, 57600, ... or 1200", for the message that refuses a speed.
+std::string LinkSpeedList() {
+    std::string list = std::to_string(BaudRates[0]);
+    for (int i = 1; i < BaudRateCount; ++i) {
+        list += i + 1 < BaudRateCount ? ", " : " or ";
+        list += std::to_string(BaudRates[i]);
+    }
+    return list;
+}
+
 bool Speeds(const std::string& text, std::vector<int>& speeds) {
     size_t start = 0;
     while (start <= text.size()) {
@@ -80,7 +99,7 @@ bool Speeds(const std::string& text, std::vector<int>& speeds) {
         const std::string item = text.substr(start, comma - start);
         char* end = nullptr;
         const long speed = std::strtol(item.c_str(), &end, 10);
-        if (item.empty() || *end || speed <= 0 || speed > 4000000)
+        if (item.empty() || *end || !IsLinkSpeed(speed))
             return false;
         speeds.push_back(static_cast<int>(speed));
         if (comma == std::string::npos)
@@ -153,6 +172,9 @@ int main(int argc, char** argv) {
         if (option == "--help" || option == "-h") {
             std::fputs(Usage, stdout);
             return 0;
+        } else if (option == "--version") {
+            std::printf("korvex-boardsim %s\n", KORVEX_VERSION);
+            return 0;
         } else if (option == "--type") {
             if (!value(arg) || !BuiltInBoardType(arg, config.Type))
                 return Fail("unknown board type; use EB40, EB40A, EB42, EB55 or EB63");
@@ -167,7 +189,8 @@ int main(int argc, char** argv) {
         } else if (option == "--speeds") {
             config.AcceptedSpeeds.clear();
             if (!value(arg) || !Speeds(arg, config.AcceptedSpeeds))
-                return Fail("--speeds takes speeds separated by commas, e.g. 115200,19200");
+                return Fail("--speeds takes link speeds separated by commas, each one of " +
+                            LinkSpeedList());
         } else if (option == "--clock") {
             char* end = nullptr;
             if (!value(arg))
@@ -180,10 +203,10 @@ int main(int argc, char** argv) {
             if (!value(arg) || !Hex(arg, 0xFF, number))
                 return Fail("--chip takes a hexadecimal byte");
             config.Identity.ChipType = static_cast<uint8_t>(number);
-        } else if (option == "--flash-code" || option == "--version") {
+        } else if (option == "--flash-code" || option == "--monitor-version") {
             if (!value(arg) || !Hex(arg, 0xFFFF, number))
                 return Fail(option + " takes a hexadecimal 16-bit value");
-            (option == "--version" ? config.Identity.Version : config.Identity.FlashCode) =
+            (option == "--monitor-version" ? config.Identity.Version : config.Identity.FlashCode) =
                 static_cast<uint16_t>(number);
         } else if (option == "--base") {
             if (!value(arg) || !Hex(arg, 0xFFFFFFFF, number))

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Installs a build into a scratch prefix and checks what lands there: exactly the expected
+# files, a valid desktop entry and metainfo, icons under the entry's Icon= name, and programs
+# that run from their installed place.
+# Usage: check-install.sh BUILD_DIR APP_ID VERSION EXPECT_MAN(ON|OFF)
+set -euo pipefail
+build=$1 app_id=$2 version=$3 expect_man=$4
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+for tool in desktop-file-validate appstreamcli; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps.sh" >&2; exit 1; }
+done
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+expected=(
+    bin/korvex
+    bin/korvex-boardsim
+    bin/korvex-cli
+    "share/applications/$app_id.desktop"
+    "share/icons/hicolor/48x48/apps/$app_id.png"
+    "share/icons/hicolor/scalable/apps/$app_id.svg"
+    "share/metainfo/$app_id.metainfo.xml"
+)
+[ "$expect_man" = ON ] && expected+=(share/man/man1/korvex-cli.1.gz)
+
+# Exactly these files: a test program or library slipping into the install shows here.
+installed=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
+wanted=$(printf '%s\n' "${expected[@]}" | sort)
+[ "$installed" = "$wanted" ] ||
+    fail "installed files differ from the expected ones:$(diff <(echo "$wanted") <(echo "$installed") | grep '^[<>]')"
+
+for program in korvex korvex-boardsim korvex-cli; do
+    [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
+done
+
+desktop="$prefix/share/applications/$app_id.desktop"
+metainfo="$prefix/share/metainfo/$app_id.metainfo.xml"
+if [ -f "$desktop" ]; then
+    desktop-file-validate "$desktop" || fail "desktop entry does not validate"
+    icon=$(sed -n 's/^Icon=//p' "$desktop")
+    [ "$icon" = "$app_id" ] || fail "desktop entry's Icon= is '$icon', not '$app_id'"
+    exec=$(sed -n 's/^Exec=//p' "$desktop")
+    [ -x "$prefix/bin/${exec%% *}" ] || fail "desktop entry's Exec= '$exec' is not an installed program"
+fi
+if [ -f "$metainfo" ]; then
+    appstreamcli validate --no-net --explain "$metainfo" || fail "metainfo does not validate"
+    grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+        fail "metainfo does not launch $app_id.desktop"
+    grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo's release is not $version"
+fi
+
+# The installed programs run from their place (no build-tree paths) and know their version.
+for program in korvex-cli korvex-boardsim; do
+    said=$("$prefix/bin/$program" --version 2>&1) || fail "$program --version failed: $said"
+    [ "$said" = "$program $version" ] || fail "$program --version says '$said', not '$program $version'"
+done
+if [ "$expect_man" = ON ]; then
+    page=$(zcat "$prefix/share/man/man1/korvex-cli.1.gz")
+    grep -q '^\.TH KORVEX-CLI "1"' <<<"$page" || fail "manual page has no KORVEX-CLI(1) title"
+    grep -q "$version" <<<"$page" || fail "manual page does not name version $version"
+fi
+
+[ "$failures" -eq 0 ] && echo "install check passed: ${#expected[@]} files in place"
+exit $((failures > 0))
