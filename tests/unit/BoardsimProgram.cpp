@@ -53,7 +53,7 @@ struct TRun {
     QString Out, Err;
 };
 
-TRun Run(const QString& program, const QStringList& arguments) {
+TRun RunProgram(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.start(program, arguments);
     EXPECT_TRUE(process.waitForFinished(30000)) << arguments.join(' ').toStdString();
@@ -62,7 +62,7 @@ TRun Run(const QString& program, const QStringList& arguments) {
 }
 
 QString RunCli(const QStringList& arguments, int* exitCode = nullptr) {
-    const TRun run = Run(CliPath, arguments);
+    const TRun run = RunProgram(CliPath, arguments);
     if (exitCode)
         *exitCode = run.ExitCode;
     return run.Out;
@@ -89,8 +89,8 @@ TEST(BoardsimProgram, SynchronisesAtTheSpeedsItIsToldToAccept) {
 
 TEST(BoardsimProgram, ReportsItsOwnVersionAndTakesTheMonitorsSeparately) {
     // Both programs carry the one project version.
-    const TRun cli = Run(CliPath, {"--version"});
-    const TRun sim = Run(SimPath, {"--version"});
+    const TRun cli = RunProgram(CliPath, {"--version"});
+    const TRun sim = RunProgram(SimPath, {"--version"});
     EXPECT_EQ(sim.ExitCode, 0);
     ASSERT_TRUE(cli.Out.startsWith("korvex-cli ")) << cli.Out.toStdString();
     EXPECT_EQ(sim.Out, QString(cli.Out).replace("korvex-cli", "korvex-boardsim"));
@@ -154,13 +154,13 @@ TEST(BoardsimProgram, RefusesWrongOptionsAndDocumentsTheRightOnes) {
                                              {"--fault", "D=loud"},
                                              {"--bogus"}};
     for (const QStringList& wrong : wrongOptions) {
-        const TRun run = Run(SimPath, wrong);
+        const TRun run = RunProgram(SimPath, wrong);
         EXPECT_EQ(run.ExitCode, 2) << wrong.join(' ').toStdString();
         EXPECT_TRUE(run.Out.isEmpty()) << "no port on a refused start";
     }
 
     // A refused speed is answered with the speeds a board can take.
-    const QString refusal = Run(SimPath, {"--speeds", "9600,14400"}).Err;
+    const QString refusal = RunProgram(SimPath, {"--speeds", "9600,14400"}).Err;
     for (int speed : {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200})
         EXPECT_TRUE(refusal.contains(QString::number(speed))) << refusal.toStdString();
 }
