@@ -62,6 +62,8 @@ int main(int argc, char** argv) {
     // Only the name: a display name would be appended to every window caption.
     QApplication::setApplicationName(MsgBoxCaption);
     QApplication::setWindowIcon(ApplicationIcon());
+    // Lets the desktop match the window to its installed entry (icon, name in the task list).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.korvex.Korvex"));
     SetMsgBoxPresenter(QMessageBoxPresenter);
 
     try {
