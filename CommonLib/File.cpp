@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -937,4 +938,108 @@ void TString::Read(TFile* file, char delimiter, bool textMode, bool ctrlZEnds) {
         record.Append(static_cast<char>(byte));
     }
     *this = TString(record.Text(), record.Count());
+}
+
+// ---------------------------------------------------------------------------------------------
+// TRegularFileReader
+
+TRegularFileReader::~TRegularFileReader() {
+    Close();
+}
+
+void TRegularFileReader::Close() {
+    if (FHandle >= 0)
+        SysClose(FHandle);
+    FHandle = -1;
+}
+
+bool TRegularFileReader::Open(const char* path) {
+    Close();
+    FReason.clear();
+#ifdef _WIN32
+    _sopen_s(&FHandle, path, _O_RDONLY | _O_BINARY, _SH_DENYNO, 0);
+#else
+    // Devices are not even opened: opening a serial line, for one, changes its signals.
+    struct stat named;
+    if (stat(path, &named) == 0 && !S_ISREG(named.st_mode)) {
+        FReason = S_ISDIR(named.st_mode) ? strerror(EISDIR) : "Not a regular file";
+        return false;
+    }
+    // Without O_NONBLOCK the open itself would wait for the writer of a FIFO put in its place.
+    FHandle = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
+    if (FHandle < 0) {
+        FReason = strerror(errno);
+        return false;
+    }
+#ifdef _WIN32
+    struct _stat64 status;
+    const bool known = _fstat64(FHandle, &status) == 0;
+    const bool folder = known && (status.st_mode & _S_IFMT) == _S_IFDIR;
+    const bool regular = known && (status.st_mode & _S_IFMT) == _S_IFREG;
+#else
+    struct stat status;
+    const bool known = fstat(FHandle, &status) == 0;
+    const bool folder = known && S_ISDIR(status.st_mode);
+    const bool regular = known && S_ISREG(status.st_mode);
+    // A regular file never blocks; the flag goes so that reads behave as usual.
+    if (regular)
+        fcntl(FHandle, F_SETFL, fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
+#endif
+    if (!regular) {
+        FReason = !known ? strerror(errno) : folder ? strerror(EISDIR) : "Not a regular file";
+        Close();
+        return false;
+    }
+    FSize = static_cast<long long>(status.st_size);
+    FModified = static_cast<long long>(status.st_mtime);
+    return true;
+}
+
+long long TRegularFileReader::Read(void* buffer, long long length) {
+    char* out = static_cast<char*>(buffer);
+    long long done = 0;
+    while (done < length) {
+        const int chunk = static_cast<int>((std::min)(length - done, 1LL << 30));
+        const int got = SysRead(FHandle, out + done, chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            FReason = strerror(errno);
+            return -1;
+        }
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+bool TRegularFileReader::Rewind() {
+    return SysSeek(FHandle, 0, SEEK_SET) == 0;
+}
+
+std::vector<std::string> FolderEntryNames(const char* folder) {
+    std::vector<std::string> names;
+#ifdef _WIN32
+    const std::string pattern = std::string(folder) + "\\*";
+    struct _finddata_t found;
+    const intptr_t search = _findfirst(pattern.c_str(), &found);
+    if (search == -1)
+        return names;
+    do {
+        if (strcmp(found.name, ".") != 0 && strcmp(found.name, "..") != 0)
+            names.push_back(found.name);
+    } while (_findnext(search, &found) == 0);
+    _findclose(search);
+#else
+    DIR* listing = opendir(folder);
+    if (!listing)
+        return names;
+    while (const dirent* entry = readdir(listing))
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            names.push_back(entry->d_name);
+    closedir(listing);
+#endif
+    return names;
 }

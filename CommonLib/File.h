@@ -9,6 +9,9 @@
 
 #include "Contain.h"
 
+#include <string>
+#include <vector>
+
 class TString;
 class TVxDate;
 
@@ -242,3 +245,36 @@ private:
 
 // The name in-memory files give in their error messages.
 extern const char* const MemoryFileName;
+
+// A regular file opened read-only by the bytes of its name, as the caller has them (no text
+// conversion, so any name the file system holds can be read). Anything else is refused: a FIFO
+// or a device may block for ever or never end, and a folder holds no bytes to read. Unlike the
+// classes above it raises nothing; failures leave the system's reason in Reason().
+class TRegularFileReader {
+public:
+    TRegularFileReader() = default;
+    ~TRegularFileReader();
+    TRegularFileReader(const TRegularFileReader&) = delete;
+    TRegularFileReader& operator=(const TRegularFileReader&) = delete;
+
+    bool Open(const char* path);
+    void Close();
+    // Why the last Open or Read failed: "No such file or directory", "Not a regular file" ...
+    const std::string& Reason() const { return FReason; }
+    // Size and last modification (seconds since the epoch) as they were at Open.
+    long long Size() const { return FSize; }
+    long long Modified() const { return FModified; }
+    // Up to length bytes from the current position; 0 at the end, -1 on failure.
+    long long Read(void* buffer, long long length);
+    bool Rewind();
+
+private:
+    int FHandle = -1;
+    long long FSize = 0;
+    long long FModified = 0;
+    std::string FReason;
+};
+
+// The names in a folder exactly as the file system holds them ("." and ".." left out); empty
+// when it cannot be listed.
+std::vector<std::string> FolderEntryNames(const char* folder);

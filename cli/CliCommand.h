@@ -93,7 +93,10 @@ bool WriteOutputFile(const std::string& path, const uint8_t* data, int64_t lengt
 // "Unable to write file:\n<path>"
 std::string WriteFailureMessage(const std::string& path);
 
-// Reads the image a board command sends; false after the loader's message went to stderr (also
+// The reader's message for a failed read, fit for a terminal: the record line it quotes has
+// its control characters escaped.
+std::string CliImageFailureMessage(const TImageReadResult& result, const std::string& path);
+// Reads the image a command works on; false after the loader's message went to stderr (also
 // for a file without any data).
 bool LoadCommandImage(const std::string& path, TFileImage& image, TImageReadResult& result);
 // The address given, else the file's own start address; a binary file has none and needs

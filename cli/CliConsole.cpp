@@ -239,3 +239,27 @@ void TJsonObject::AddAll(const TJsonObject& other) {
         Body += ",";
     Body += other.Body;
 }
+
+// ---- Terminal-safe text ---------------------------------------------------------------------
+
+std::string EscapeControlCharacters(const std::string& text) {
+    std::string safe;
+    safe.reserve(text.size());
+    for (const char ch : text) {
+        const unsigned char byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x20 && byte != 0x7F) {
+            safe += ch;
+        } else if (ch == '\r') {
+            safe += "\\r";
+        } else if (ch == '\t') {
+            safe += "\\t";
+        } else if (ch == '\n') {
+            safe += "\\n";
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            safe += escaped;
+        }
+    }
+    return safe;
+}

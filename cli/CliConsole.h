@@ -77,3 +77,7 @@ private:
 
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& text);
+
+// Text from a file made safe for a terminal: control characters (escape sequences, carriage
+// returns, NULs ...) are shown as \r, \t or \xHH rather than acted upon.
+std::string EscapeControlCharacters(const std::string& text);

@@ -1,14 +1,19 @@
 #include "CliCommand.h"
 
+#include "CliConsole.h"
 #include "Ebdata.h"
 #include "ImageFile.h"
 #include "Settings.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QString>
 
+#include <cerrno>
 #include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 void PrintCliError(const std::string& message) {
     std::fputs(message.c_str(), stderr);
@@ -88,21 +93,31 @@ uint64_t CliNumber(const std::string& text) {
 
 // An existing file is overwritten in place and then cut to length: truncating it to nothing
 // first makes some file systems (ext4) flush it to disk on close, which costs more than the
-// whole conversion. Devices and links are never removed.
+// whole conversion. Devices and links are never removed. The name is used as the bytes given,
+// so that any name the file system can hold is written as it stands.
 bool WriteOutputFile(const std::string& path, const uint8_t* data, int64_t length) {
-    QFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
-    if (!file.open(QIODevice::ReadWrite) && !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    int handle = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (handle < 0)
+        handle = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (handle < 0)
         return false;
-    bool written = length == 0 || file.write(reinterpret_cast<const char*>(data), length) == length;
-    // A regular file, reached directly or through a link, can be cut to length.
-    if (written && !file.isSequential() && QFileInfo(file).isFile())
-        written = file.resize(length);
-    file.close();
-    if (written && file.error() == QFileDevice::NoError)
+    bool written = true;
+    for (int64_t done = 0; written && done < length;) {
+        const ssize_t put = write(handle, data + done, static_cast<size_t>(length - done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        written = put > 0;
+        done += written ? put : 0;
+    }
+    // A regular file, reached directly or through a link, is cut to length.
+    struct stat status;
+    if (written && fstat(handle, &status) == 0 && S_ISREG(status.st_mode))
+        written = ftruncate(handle, static_cast<off_t>(length)) == 0;
+    written = close(handle) == 0 && written;
+    if (written)
         return true;
-    const QFileInfo info(file);
-    if (info.isFile() && !info.isSymLink())
-        file.remove();
+    if (lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+        unlink(path.c_str());
     return false;
 }
 
@@ -112,10 +127,23 @@ std::string WriteFailureMessage(const std::string& path) {
 
 // ---- Images -------------------------------------------------------------------------------------
 
+std::string CliImageFailureMessage(const TImageReadResult& result, const std::string& path) {
+    // The record's text comes from the file: its line end goes (the message ends there), and
+    // whatever else could steer the terminal is shown escaped.
+    TImageReadResult shown = result;
+    std::string& line = shown.LineText;
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    line = EscapeControlCharacters(line);
+    return ImageFailureMessage(shown, path).Text;
+}
+
 bool LoadCommandImage(const std::string& path, TFileImage& image, TImageReadResult& result) {
     result = ReadImageFile(path, image);
     if (!result.Ok()) {
-        PrintCliError(ImageFailureMessage(result, path).Text);
+        PrintCliError(CliImageFailureMessage(result, path));
         return false;
     }
     if (image.Length() == 0) {

@@ -17,11 +17,9 @@ int RunInfo(const TInfoOptions& options, bool outputGiven) {
     if (outputGiven && options.Output.empty())
         throw TCliUsageError("empty file name for --output");
     TFileImage image;
-    const TImageReadResult result = ReadImageFile(options.File, image);
-    if (!result.Ok()) {
-        PrintCliError(ImageFailureMessage(result, options.File).Text);
+    TImageReadResult result;
+    if (!LoadCommandImage(options.File, image, result))
         return CliExitFailure;
-    }
     for (const std::string& line : ImageSummaryLines(result, options.File))
         std::printf("%s\n", line.c_str());
     std::fflush(stdout);

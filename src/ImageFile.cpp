@@ -1,9 +1,8 @@
 #include "ImageFile.h"
+#include "File.h"
 #include "HexText.h"
 
 #include <QDateTime>
-#include <QFile>
-#include <QString>
 
 #include <algorithm>
 #include <array>
@@ -12,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 
 // ---------------------------------------------------------------------------------------------
 // TFileImage
@@ -119,28 +117,53 @@ void StoreHexBytes(const char* text, int count, uint8_t* out) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Lines as the reader sees them: at most 255 characters each, ending after a line feed, which
-// stays in the line together with any carriage return before it. A longer line comes in several
-// pieces, and each piece counts as a line.
+// Lines as the reader sees them: at most 255 characters each, ending after a line feed, after a
+// carriage return and line feed, or after a carriage return alone (old Macintosh files); the
+// line end stays in the line. A longer line comes in several pieces, and each piece counts as a
+// line.
+//
+// The file is read in chunks, never held whole: a text file is several times the size of the
+// image it describes.
 
 constexpr size_t MaxPieceLength = 255;
+constexpr size_t ChunkSize = 64 * 1024;
+
+// A fingerprint of everything read, to tell whether the second reading saw the same file.
+uint64_t MixBytes(uint64_t hash, const char* bytes, size_t size) {
+    constexpr uint64_t Multiplier = 0x9E3779B97F4A7C15ULL;
+    uint64_t word = 0;
+    for (; size >= sizeof word; bytes += sizeof word, size -= sizeof word) {
+        std::memcpy(&word, bytes, sizeof word);
+        hash = (hash ^ word) * Multiplier;
+        hash ^= hash >> 29;
+    }
+    word = static_cast<uint64_t>(size) << 56;
+    std::memcpy(&word, bytes, size);
+    hash = (hash ^ word) * Multiplier;
+    return hash ^ (hash >> 29);
+}
 
 class TLineReader {
 public:
-    TLineReader(const char* text, size_t size) : FNext(text), FEnd(text + size) {}
+    explicit TLineReader(TRegularFileReader& file)
+        : FFile(file), FBuffer(new char[ChunkSize]), FNext(FBuffer.get()), FEnd(FNext) {}
 
+    // The next piece; false at the end of the file or when reading failed (Failed()).
     bool Next() {
-        do {
-            if (FNext == FEnd)
+        for (;;) {
+            if (!Fill() || FNext == FEnd)
                 return false;
-            const bool previousCut = Size == MaxPieceLength && Text[Size - 1] != '\n';
+            const bool continuesCut = !FTerminated;
             Cut();
             // A line of exactly 255 characters leaves only its line end for the next piece:
             // that is no blank line, and no record to check.
-            if (!(previousCut && Fields == 0))
+            if (!(continuesCut && Fields == 0))
                 return true;
-        } while (true);
+        }
     }
+
+    bool Failed() const { return FFailed; }
+    uint64_t Fingerprint() const { return FFingerprint; }
 
     const char* Text = nullptr;
     size_t Size = 0;   // characters as read
@@ -148,63 +171,69 @@ public:
     int Number = 0;
 
 private:
+    // Keeps more than a piece's length in the buffer until the file ends, so that a carriage
+    // return at a piece's end can see whether a line feed follows it.
+    bool Fill() {
+        if (FAtEnd || static_cast<size_t>(FEnd - FNext) > MaxPieceLength)
+            return true;
+        const size_t kept = static_cast<size_t>(FEnd - FNext);
+        std::memmove(FBuffer.get(), FNext, kept);
+        FNext = FBuffer.get();
+        FEnd = FNext + kept;
+        const long long wanted = static_cast<long long>(ChunkSize - kept);
+        const long long got = FFile.Read(FBuffer.get() + kept, wanted);
+        if (got < 0) {
+            FFailed = true;
+            return false;
+        }
+        FAtEnd = got < wanted; // a read stops short only at the end of the file
+        FEnd += got;
+        return true;
+    }
+
     void Cut() {
         const size_t limit = std::min(static_cast<size_t>(FEnd - FNext), MaxPieceLength);
-        const void* feed = std::memchr(FNext, '\n', limit);
-        Text = FNext;
-        Size = feed ? static_cast<size_t>(static_cast<const char*>(feed) - FNext) + 1 : limit;
-        FNext += Size;
+        const char* const start = FNext;
+        const char* const stop = start + limit;
+        const auto feed = static_cast<const char*>(std::memchr(start, '\n', limit));
+        const char* const searched = feed ? feed : stop;
+        const auto ret = static_cast<const char*>(
+            std::memchr(start, '\r', static_cast<size_t>(searched - start)));
+        const char* end = stop;
+        FTerminated = false;
+        if (ret && !(ret + 1 == stop && ret + 1 < FEnd && ret[1] == '\n')) {
+            end = ret + 1 == feed ? feed + 1 : ret + 1;
+            FTerminated = true;
+        } else if (feed) {
+            end = feed + 1;
+            FTerminated = true;
+        }
+        Text = start;
+        Size = static_cast<size_t>(end - start);
+        FNext = end;
         Fields = Size;
         if (Fields > 0 && Text[Fields - 1] == '\n')
             --Fields;
         if (Fields > 0 && Text[Fields - 1] == '\r')
             --Fields;
         ++Number;
+        FFingerprint = MixBytes(FFingerprint, Text, Size);
     }
 
+    TRegularFileReader& FFile;
+    std::unique_ptr<char[]> FBuffer;
     const char* FNext;
     const char* FEnd;
-};
-
-// The whole text, read once and held for both passes. It is copied rather than mapped: a file
-// that its build tool rewrites while it is being read would then end the program with a bus
-// error, where a copy merely holds what was read.
-class TFileText {
-public:
-    bool Load(QFile& file) {
-        if (!file.seek(0))
-            return false;
-        try {
-            const qint64 size = file.size();
-            if (size > 0 && static_cast<quint64>(size) < FCopy.max_size())
-                FCopy.reserve(static_cast<size_t>(size));
-            char chunk[65536];
-            for (;;) {
-                const qint64 got = file.read(chunk, sizeof chunk);
-                if (got < 0)
-                    return false;
-                if (got == 0)
-                    break;
-                FCopy.append(chunk, static_cast<size_t>(got));
-            }
-        } catch (const std::bad_alloc&) {
-            return false;
-        } catch (const std::length_error&) {
-            return false;
-        }
-        return true;
-    }
-    const char* Text() const { return FCopy.data(); }
-    size_t Size() const { return FCopy.size(); }
-
-private:
-    std::string FCopy;
+    bool FAtEnd = false;
+    bool FFailed = false;
+    bool FTerminated = true;
+    uint64_t FFingerprint = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Records
 
-enum class TRecordKind { Data, Base, Skip, Invalid };
+enum class TRecordKind { Data, Base, Skip, Invalid, BadChecksum };
 
 struct TRecord {
     TRecordKind Kind = TRecordKind::Skip;
@@ -212,6 +241,8 @@ struct TRecord {
     int Count = 0;              // Data: number of bytes
     const char* Data = nullptr; // Data: the first byte's two digits
     int64_t Base = 0;           // Base: the new upper address bits
+    int Checksum = 0;           // BadChecksum: the record's checksum
+    int Expected = 0;           // and the one its bytes call for
 };
 
 TRecord Invalid() {
@@ -220,8 +251,41 @@ TRecord Invalid() {
     return record;
 }
 
-// ':' count(2) address(4) type(2) data(2 * count) checksum; the checksum is not read.
-TRecord DecodeIntel(const TLineReader& line, int64_t base, bool checkData) {
+TRecord WrongChecksum(uint32_t checksum, uint32_t expected) {
+    TRecord record;
+    record.Kind = TRecordKind::BadChecksum;
+    record.Checksum = static_cast<int>(checksum & 0xFF);
+    record.Expected = static_cast<int>(expected & 0xFF);
+    return record;
+}
+
+// Adds up the bytes of 2 * count hexadecimal digits; false when one is no digit.
+bool AddHexBytes(const char* text, size_t count, uint32_t& sum) {
+    int check = 0;
+    uint32_t total = 0;
+    for (size_t i = 0; i < count; ++i, text += 2) {
+        const int high = DigitValue(text[0]);
+        const int low = DigitValue(text[1]);
+        check |= high | low;
+        total += (static_cast<uint32_t>(high) << 4) | static_cast<uint32_t>(low);
+    }
+    sum += total;
+    return check >= 0;
+}
+
+// Only blanks may follow a record's checksum: anything else would be a second record run
+// into the first, or a damaged one.
+bool OnlyBlanks(const char* from, const char* to) {
+    for (; from < to; ++from)
+        if (*from != ' ' && *from != '\t')
+            return false;
+    return true;
+}
+
+// ':' count(2) address(4) type(2) data(2 * count) checksum(2): the checksum makes the sum of
+// all bytes from the count on 0. verify checks the data digits and the checksum, which the
+// second pass, reading lines known to be good, can leave out.
+TRecord DecodeIntel(const TLineReader& line, int64_t base, bool verify) {
     const char* text = line.Text;
     if (text[0] != ':')
         return Invalid();
@@ -231,12 +295,25 @@ TRecord DecodeIntel(const TLineReader& line, int64_t base, bool checkData) {
     const int count = static_cast<int>(HexValue(text + 1, 1));
     const uint32_t address = HexValue(text + 3, 2);
     const uint32_t type = HexValue(text + 7, 1);
+    const size_t checksumColumn = DataColumn + 2 * static_cast<size_t>(count);
+    if (line.Fields < checksumColumn + 2 ||
+        !OnlyBlanks(text + checksumColumn + 2, text + line.Fields))
+        return Invalid();
+    // 00 data, 01 end of file, 02 and 04 address bases of two bytes, 03 and 05 start addresses.
+    if (type > 0x05 || ((type == 0x02 || type == 0x04) && count != 2))
+        return Invalid();
+    if (verify) {
+        uint32_t sum = 0;
+        if (!AddHexBytes(text + 1, 4 + static_cast<size_t>(count) + 1, sum))
+            return Invalid();
+        if ((sum & 0xFF) != 0) {
+            const uint32_t checksum = HexValue(text + checksumColumn, 1);
+            return WrongChecksum(checksum, 0u - (sum - checksum));
+        }
+    }
     const char* data = text + DataColumn;
     TRecord record;
     if (type == 0x00) {
-        if (line.Fields < DataColumn + 2 * static_cast<size_t>(count) ||
-            (checkData && !AllHex(data, 2 * static_cast<size_t>(count))))
-            return Invalid();
         record.Kind = TRecordKind::Data;
         record.Address = base + address;
         record.Count = count;
@@ -244,39 +321,36 @@ TRecord DecodeIntel(const TLineReader& line, int64_t base, bool checkData) {
     } else if (type == 0x02 || type == 0x04) {
         // Extended segment address (paragraphs of 16 bytes, written by objcopy for images
         // below 1 MiB) or extended linear address (the upper 16 address bits).
-        if (line.Fields < DataColumn + 4 || !AllHex(data, 4))
-            return Invalid();
         record.Kind = TRecordKind::Base;
         record.Base = static_cast<int64_t>(HexValue(data, 2)) << (type == 0x02 ? 4 : 16);
     }
     return record;
 }
 
-// 'S' type count(2) address(4, 6 or 8) data checksum; the count covers address, data and
-// checksum; the checksum is not read. S0 headers, S5/S6 record counts and S7/S8/S9 ends are
-// skipped.
-TRecord DecodeMotorola(const TLineReader& line, int64_t, bool checkData) {
+// 'S' type count(2) address(4, 6 or 8) data checksum(2): the count covers address, data and
+// checksum, and the checksum is the ones' complement of the sum of the bytes from the count on.
+// S0 headers, S5/S6 record counts and S7/S8/S9 ends are checked and skipped.
+TRecord DecodeMotorola(const TLineReader& line, int64_t, bool verify) {
     const char* text = line.Text;
-    if (text[0] != 'S' || line.Size < 2)
+    if (text[0] != 'S' || line.Fields < 2)
         return Invalid();
     int addressBytes = 0;
     switch (text[1]) {
+    case '0':
     case '1':
+    case '5':
+    case '9':
         addressBytes = 2;
         break;
     case '2':
+    case '6':
+    case '8':
         addressBytes = 3;
         break;
     case '3':
+    case '7':
         addressBytes = 4;
         break;
-    case '0':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9':
-        return TRecord();
     default:
         return Invalid();
     }
@@ -286,15 +360,26 @@ TRecord DecodeMotorola(const TLineReader& line, int64_t, bool checkData) {
     const int count = static_cast<int>(HexValue(text + 2, 1)) - addressBytes - 1;
     if (count < 0)
         return Invalid();
-    const char* data = text + dataColumn;
-    if (line.Fields < dataColumn + 2 * static_cast<size_t>(count) ||
-        (checkData && !AllHex(data, 2 * static_cast<size_t>(count))))
+    const size_t checksumColumn = dataColumn + 2 * static_cast<size_t>(count);
+    if (line.Fields < checksumColumn + 2 ||
+        !OnlyBlanks(text + checksumColumn + 2, text + line.Fields))
         return Invalid();
+    if (verify) {
+        uint32_t sum = 0;
+        if (!AddHexBytes(text + 2, 1 + static_cast<size_t>(addressBytes + count) + 1, sum))
+            return Invalid();
+        if ((sum & 0xFF) != 0xFF) {
+            const uint32_t checksum = HexValue(text + checksumColumn, 1);
+            return WrongChecksum(checksum, ~(sum - checksum));
+        }
+    }
+    if (text[1] < '1' || text[1] > '3')
+        return TRecord();
     TRecord record;
     record.Kind = TRecordKind::Data;
     record.Address = HexValue(text + 4, addressBytes);
     record.Count = count;
-    record.Data = data;
+    record.Data = text + dataColumn;
     return record;
 }
 
@@ -305,24 +390,41 @@ void FailAtLine(TImageReadResult& result, TImageFailure failure, const TLineRead
     result.LineText.assign(line.Text, strnlen(line.Text, line.Size));
 }
 
+// Fails the load at the record if it is no good record; true when it is.
+bool AcceptRecord(const TRecord& record, TImageFailure badRecord, const TLineReader& line,
+                  TImageReadResult& result) {
+    if (record.Kind == TRecordKind::Invalid) {
+        FailAtLine(result, badRecord, line);
+        return false;
+    }
+    if (record.Kind == TRecordKind::BadChecksum) {
+        FailAtLine(result, TImageFailure::BadChecksum, line);
+        result.Checksum = record.Checksum;
+        result.ExpectedChecksum = record.Expected;
+        return false;
+    }
+    return true;
+}
+
 // Two passes over the lines: measure the span of all data records, then allocate the image
 // once at its final size and fill it in file order, so a later record overwrites an earlier
-// one at the same address.
-// The data digits are checked in the first pass only; the second reads lines known to be good.
+// one at the same address. A record without data bytes defines no address.
+// The second pass must see the very file the first one measured: one that changed in between
+// (a build tool rewriting it) is refused rather than loaded half old, half new.
 template <class TDecoder>
-void ReadRecords(const TFileText& text, TDecoder decode, TImageFailure badRecord,
+void ReadRecords(TRegularFileReader& file, TDecoder decode, TImageFailure badRecord,
                  TImageReadResult& result, TFileImage& image) {
     int64_t lowest = -1;
     int64_t highest = -1;
     int64_t base = 0;
-    TLineReader measure(text.Text(), text.Size());
+    TLineReader measure(file);
     while (measure.Next()) {
         const TRecord record = decode(measure, base, true);
-        if (record.Kind == TRecordKind::Invalid)
-            return FailAtLine(result, badRecord, measure);
+        if (!AcceptRecord(record, badRecord, measure, result))
+            return;
         if (record.Kind == TRecordKind::Base)
             base = record.Base;
-        if (record.Kind != TRecordKind::Data)
+        if (record.Kind != TRecordKind::Data || record.Count == 0)
             continue;
         if (record.Address + record.Count > MaxImageAddress || record.Address >= MaxImageAddress) {
             FailAtLine(result, TImageFailure::AddressTooHigh, measure);
@@ -333,6 +435,10 @@ void ReadRecords(const TFileText& text, TDecoder decode, TImageFailure badRecord
             lowest = record.Address;
         if (highest == -1 || record.Address + record.Count > highest)
             highest = record.Address + record.Count;
+    }
+    if (measure.Failed()) {
+        result.Failure = TImageFailure::CannotRead;
+        return;
     }
 
     const int64_t length = highest - lowest;
@@ -353,15 +459,29 @@ void ReadRecords(const TFileText& text, TDecoder decode, TImageFailure badRecord
     result.End = static_cast<int32_t>(highest - 1);
     result.Length = static_cast<int32_t>(length);
 
+    if (!file.Rewind()) {
+        result.Failure = TImageFailure::CannotRead;
+        return;
+    }
     base = 0;
-    TLineReader fill(text.Text(), text.Size());
-    while (fill.Next()) {
+    bool same = true;
+    TLineReader fill(file);
+    while (same && fill.Next()) {
         const TRecord record = decode(fill, base, false);
         if (record.Kind == TRecordKind::Base)
             base = record.Base;
-        else if (record.Kind == TRecordKind::Data)
-            StoreHexBytes(record.Data, record.Count, image.Data() + (record.Address - lowest));
+        else if (record.Kind == TRecordKind::Invalid)
+            same = false;
+        else if (record.Kind == TRecordKind::Data && record.Count > 0) {
+            same = record.Address >= lowest && record.Address + record.Count <= highest;
+            if (same)
+                StoreHexBytes(record.Data, record.Count, image.Data() + (record.Address - lowest));
+        }
     }
+    if (fill.Failed())
+        result.Failure = TImageFailure::CannotRead;
+    else if (!same || fill.Number != measure.Number || fill.Fingerprint() != measure.Fingerprint())
+        result.Failure = TImageFailure::Changed;
 }
 
 TImageFormat RecogniseFormat(const char* first) {
@@ -375,9 +495,9 @@ TImageFormat RecogniseFormat(const char* first) {
     return TImageFormat::Binary;
 }
 
-void ReadBinary(QFile& file, TImageReadResult& result, TFileImage& image) {
-    const int64_t size = file.size();
-    if (size < 3) { // 3 bytes were read, yet the file claims less: a device, not a file
+void ReadBinary(TRegularFileReader& file, TImageReadResult& result, TFileImage& image) {
+    const int64_t size = file.Size();
+    if (size < 3) { // 3 bytes were read, yet the file claims less: it is being rewritten
         result.Failure = TImageFailure::CannotRead;
         return;
     }
@@ -392,8 +512,7 @@ void ReadBinary(QFile& file, TImageReadResult& result, TFileImage& image) {
         result.SpanLength = size;
         return;
     }
-    if (!file.seek(0) ||
-        file.read(reinterpret_cast<char*>(image.Data()), size) != static_cast<qint64>(size)) {
+    if (!file.Rewind() || file.Read(image.Data(), size) != size) {
         result.Failure = TImageFailure::CannotRead;
         return;
     }
@@ -407,33 +526,34 @@ void ReadBinary(QFile& file, TImageReadResult& result, TFileImage& image) {
 TImageReadResult ReadImageFile(const std::string& path, TFileImage& image) {
     image.Clear();
     TImageReadResult result;
-    QFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
-    if (!file.open(QIODevice::ReadOnly)) {
+    TRegularFileReader file;
+    if (!file.Open(path.c_str())) {
         result.Failure = TImageFailure::CannotOpen;
+        result.Reason = file.Reason();
         return result;
     }
-    result.Modified = static_cast<std::time_t>(
-        file.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch());
+    result.Modified = static_cast<std::time_t>(file.Modified());
 
     char first[3];
-    if (file.read(first, sizeof first) != static_cast<qint64>(sizeof first)) {
+    const long long got = file.Read(first, sizeof first);
+    if (got < 0) {
+        result.Failure = TImageFailure::CannotRead;
+        return result;
+    }
+    if (got < static_cast<long long>(sizeof first)) {
         result.Failure = TImageFailure::TooShort;
-        result.FileSize = file.size();
+        result.FileSize = got;
         return result;
     }
     result.Format = RecogniseFormat(first);
-    if (result.Format == TImageFormat::Binary) {
+    if (result.Format == TImageFormat::Binary)
         ReadBinary(file, result, image);
-    } else {
-        TFileText text;
-        if (!text.Load(file)) {
-            result.Failure = TImageFailure::CannotRead;
-        } else if (result.Format == TImageFormat::IntelHex) {
-            ReadRecords(text, DecodeIntel, TImageFailure::BadIntelRecord, result, image);
-        } else {
-            ReadRecords(text, DecodeMotorola, TImageFailure::BadMotorolaRecord, result, image);
-        }
-    }
+    else if (!file.Rewind())
+        result.Failure = TImageFailure::CannotRead;
+    else if (result.Format == TImageFormat::IntelHex)
+        ReadRecords(file, DecodeIntel, TImageFailure::BadIntelRecord, result, image);
+    else
+        ReadRecords(file, DecodeMotorola, TImageFailure::BadMotorolaRecord, result, image);
     if (!result.Ok())
         image.Clear();
     return result;
@@ -445,7 +565,9 @@ TImageMessage ImageFailureMessage(const TImageReadResult& result, const std::str
     case TImageFailure::None:
         break;
     case TImageFailure::CannotOpen:
-        return {FormatText("Unable to open:\n%s", file), true};
+        if (result.Reason.empty())
+            return {FormatText("Unable to open:\n%s", file), true};
+        return {FormatText("Unable to open:\n%s\n%s", file, result.Reason.c_str()), true};
     case TImageFailure::TooShort:
         return {FormatText("Input file:\n%s\nhas insufficient length: %d bytes.", file,
                            static_cast<int>(result.FileSize)),
@@ -458,8 +580,19 @@ TImageMessage ImageFailureMessage(const TImageReadResult& result, const std::str
         return {FormatText("File doesn't appear to have valid Motorola SREC record at line %d:\n%s",
                            result.Line, result.LineText.c_str()),
                 false};
+    case TImageFailure::BadChecksum:
+        return {FormatText("File has %s record with wrong checksum %02X (expected %02X) at line "
+                           "%d:\n%s",
+                           result.Format == TImageFormat::IntelHex ? "Intel HEX" : "Motorola SREC",
+                           result.Checksum, result.ExpectedChecksum, result.Line,
+                           result.LineText.c_str()),
+                false};
     case TImageFailure::CannotRead:
         return {FormatText("Unable to read file:\n%s", file), true};
+    case TImageFailure::Changed:
+        return {
+            FormatText("Input file:\n%s\nchanged while it was being read; load it again.", file),
+            true};
     case TImageFailure::AddressTooHigh:
         return {FormatText("Input file:\n%s\nholds data at address %s or above at line %d:\n%s\n"
                            "Addresses from 0x80000000 upwards cannot be loaded.",

@@ -36,11 +36,13 @@ const char* ImageFormatName(TImageFormat format);
 
 enum class TImageFailure {
     None,
-    CannotOpen,
+    CannotOpen,        // not there, not allowed, or not a regular file: see Reason
     TooShort,          // fewer than 3 bytes
     BadIntelRecord,    // the record at Line is not a readable Intel HEX record
     BadMotorolaRecord, // the record at Line is not a readable S-record
-    CannotRead,        // a binary file could not be read whole
+    BadChecksum,       // the record at Line is readable, but its checksum is wrong
+    CannotRead,        // the file could not be read whole
+    Changed,           // the file changed between the two readings of a text file
     AddressTooHigh,    // the record at Line holds data at or above MaxImageAddress
     TooLarge,          // the image would span more than MaxImageLength bytes
     OutOfMemory,       // the image buffer could not be allocated
@@ -61,20 +63,24 @@ struct TImageReadResult {
     std::time_t Modified = 0; // the file's last modification
 
     // Details for the failure messages.
-    int64_t FileSize = 0;   // TooShort
-    int Line = 0;           // record failures: the line, counted as read
-    std::string LineText;   // and its text as read, line end included
-    int64_t Address = 0;    // AddressTooHigh: the address of the offending data;
-                            // TooLarge: the lowest address of the span
-    int64_t SpanLength = 0; // TooLarge, OutOfMemory: the bytes the image would need
+    std::string Reason;       // CannotOpen: the system's reason
+    int64_t FileSize = 0;     // TooShort
+    int Line = 0;             // record failures: the line, counted as read
+    std::string LineText;     // and its text as read, line end included
+    int64_t Address = 0;      // AddressTooHigh: the address of the offending data;
+                              // TooLarge: the lowest address of the span
+    int64_t SpanLength = 0;   // TooLarge, OutOfMemory: the bytes the image would need
+    int Checksum = 0;         // BadChecksum: the record's checksum
+    int ExpectedChecksum = 0; // and the one its bytes call for
 
     bool Ok() const { return Failure == TImageFailure::None; }
     // A text format that defines a start address (the programming address it proposes).
     bool HasOwnStart() const { return Format != TImageFormat::Binary; }
 };
 
-// Reads the file at path (in the local 8-bit encoding) into image. The image is empty after
-// any failure. The format comes from the first three bytes, never from the name.
+// Reads the file at path (the bytes of its name, as the file system holds them) into image.
+// The image is empty after any failure. The format comes from the first three bytes, never
+// from the name. Text files are read twice, to measure and then to fill, never held whole.
 TImageReadResult ReadImageFile(const std::string& path, TFileImage& image);
 
 struct TImageMessage {

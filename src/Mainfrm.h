@@ -104,6 +104,7 @@ public:
     TFileImage FileImage;    // Length() == 0: no image loaded
     int FileStart = -1;      // lowest address of a loaded hex file; -1 for none or binary
     bool Refreshing = false; // the next load is a refresh
+    TString LoadedPath;      // the file panel's path as the file system spells it, for Refresh
     bool UserBreak = false;  // the user confirmed an abort of the running operation
     int LinkBaud = 0;        // speed found by the last successful synchronisation
     std::shared_ptr<TEBData> CurrentType; // the selected board type, or null

@@ -1,6 +1,7 @@
 // The main window's image commands: loading a file into FileImage, the Open command with its
 // file history, and Refresh.
 
+#include "File.h"
 #include "ImageFile.h"
 #include "Mainfrm.h"
 #include "Misc.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -55,6 +57,30 @@ TString FromQString(const QString& text) {
     return TString(text.toLocal8Bit().constData());
 }
 
+// A name that is not valid in the local encoding reaches the window with replacement
+// characters, and that text names no file. The file is found again among its folder's entries
+// by the name they show; the path then holds the bytes the file system holds.
+TString LocalPath(const QString& path) {
+    const QByteArray encoded = QFile::encodeName(path);
+    const QFileInfo info(path);
+    if (info.exists() || !path.contains(QChar::ReplacementCharacter))
+        return TString(encoded.constData());
+    const QByteArray folder = QFile::encodeName(info.path());
+    std::string found;
+    int matches = 0;
+    for (const std::string& name : FolderEntryNames(folder.constData()))
+        if (QFile::decodeName(name.c_str()) == info.fileName()) {
+            found = name;
+            ++matches;
+        }
+    if (matches != 1)
+        return TString(encoded.constData());
+    return TString((folder + QDir::separator().toLatin1() + found.c_str()).constData());
+}
+
+// Where a history item's file lies, as the file system spells it.
+const char* const LocalPathProperty = "localPath";
+
 // A history item keeps its path as data; the caption shows it with '&' doubled so that the
 // menu neither hides it nor takes the next character for an accelerator.
 QAction* MakeHistoryItem(QMenu* popup, const QString& path) {
@@ -69,14 +95,21 @@ QString HistoryPath(const QAction* item) {
     return item->data().toString();
 }
 
+TString HistoryLocalPath(const QAction* item) {
+    const QByteArray local = item->property(LocalPathProperty).toByteArray();
+    return local.isEmpty() ? FromQString(HistoryPath(item)) : TString(local.constData());
+}
+
 // Adds a path at the top unless the very same text is there already; drops the oldest entry
 // when that makes more than MaxHistoryItems.
-void AddToHistory(QMenu* popup, const QString& path) {
+void AddToHistory(QMenu* popup, const QString& path, const TString& local) {
     const QList<QAction*> items = popup->actions();
     for (const QAction* item : items)
         if (HistoryPath(item) == path)
             return;
-    popup->insertAction(items.isEmpty() ? nullptr : items.first(), MakeHistoryItem(popup, path));
+    QAction* added = MakeHistoryItem(popup, path);
+    added->setProperty(LocalPathProperty, QByteArray(local()));
+    popup->insertAction(items.isEmpty() ? nullptr : items.first(), added);
     const QList<QAction*> grown = popup->actions();
     if (grown.size() > MaxHistoryItems) {
         popup->removeAction(grown.last());
@@ -104,6 +137,7 @@ void TMainForm::LoadImageFile(const TString& path) {
     if (result.HasOwnStart())
         FileStart = result.Start;
     SetStatusPanel(FilePanel, path);
+    LoadedPath = path;
 
     if (refreshing) {
         ConsoleAdd(ImageRefreshedLine(result).c_str());
@@ -139,14 +173,14 @@ void TMainForm::OpenTBClick() {
 
 void TMainForm::OpenChosenFile(const QString& path) {
     const QString chosen = QDir::toNativeSeparators(path);
-    const TString text = FromQString(chosen);
     {
         TSettingsKey key;
         if (key.IsOpen())
-            key.WriteString("LastFileLocation", text);
+            key.WriteString("LastFileLocation", FromQString(chosen));
     }
-    LoadImageFile(text);
-    AddToHistory(OpenPopup, chosen); // a failed load is remembered too
+    const TString local = LocalPath(chosen);
+    LoadImageFile(local);
+    AddToHistory(OpenPopup, chosen, local); // a failed load is remembered too
 }
 
 namespace {
@@ -156,9 +190,12 @@ QString DraggedFile(const QMimeData* data) {
     if (!data || !data->hasUrls() || data->urls().size() != 1)
         return QString();
     const QUrl url = data->urls().first();
-    if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile())
+    // A name with a replacement character may still be a file: the load finds it or says why.
+    const QString file = url.toLocalFile();
+    if (!url.isLocalFile() ||
+        !(QFileInfo(file).isFile() || file.contains(QChar::ReplacementCharacter)))
         return QString();
-    return url.toLocalFile();
+    return file;
 }
 
 } // namespace
@@ -183,7 +220,7 @@ void TMainForm::dropEvent(QDropEvent* event) {
 
 void TMainForm::HistoryItemClick(QAction* item) {
     if (item)
-        LoadImageFile(FromQString(HistoryPath(item)));
+        LoadImageFile(HistoryLocalPath(item));
 }
 
 void TMainForm::RefreshTBClick() {
@@ -192,7 +229,7 @@ void TMainForm::RefreshTBClick() {
         return;
     }
     Refreshing = true;
-    LoadImageFile(StatusPanel(FilePanel));
+    LoadImageFile(LoadedPath);
 }
 
 void TMainForm::FormKeyDown(QKeyEvent* event) {

@@ -24,6 +24,10 @@
 
 #include <algorithm>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace imagetest;
 
 namespace {
@@ -124,11 +128,15 @@ TEST(MainFormImage, AFailedLoadShowsItsMessageAndLeavesNoImage) {
     };
     const std::string shortFile = scratch.Write("short.bin", "ab");
     const std::string badHex = scratch.Write("bad.hex", HexText + "\n");
-    const std::string badSrec = scratch.Write("bad.s19", "S1071000010203045E\nS4\n");
-    const std::string high = scratch.Write("high.s37", "S30980000000AABBCCDD00\n");
+    const std::string badSrec = scratch.Write("bad.s19", "S107100001020304DE\nS4\n");
+    const std::string high = scratch.Write("high.s37", "S30980000000AABBCCDD68\n");
+    const std::string fifo = scratch.Path("fifo.hex");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::vector<TCase> cases = {
-        {scratch.Path("missing.hex"), "Unable to open:\n" + scratch.Path("missing.hex"),
+        {scratch.Path("missing.hex"),
+         "Unable to open:\n" + scratch.Path("missing.hex") + "\nNo such file or directory",
          MB_ICONWARNING},
+        {fifo, "Unable to open:\n" + fifo + "\nNot a regular file", MB_ICONWARNING},
         {shortFile, "Input file:\n" + shortFile + "\nhas insufficient length: 2 bytes.",
          MB_ICONWARNING},
         {badHex, "File doesn't appear to have valid Intel HEX record at line 3:\n\n", 0},
@@ -186,7 +194,7 @@ TEST(MainFormImage, RefreshReloadsTheFileWithOneLine) {
     const std::string path = scratch.Write("prog.hex", HexText);
     form.LoadImageFile(path.c_str());
 
-    scratch.Write("prog.hex", ":02100000AA5500\n"); // the file changed on disk
+    scratch.Write("prog.hex", ":02100000AA55EF\n"); // the file changed on disk
     SetModified(path, QTime(14, 5, 9));
     const int lines = form.ConsoleLineCount();
     form.RefreshTBClick();
@@ -205,7 +213,8 @@ TEST(MainFormImage, RefreshReloadsTheFileWithOneLine) {
     // After a failed refresh nothing is loaded, and Refresh asks for a file.
     QFile::remove(Q(path));
     form.RefreshTBClick();
-    EXPECT_EQ(harness.Boxes().Last().Text, "Unable to open:\n" + path);
+    EXPECT_EQ(harness.Boxes().Last().Text,
+              "Unable to open:\n" + path + "\nNo such file or directory");
     int dialogs = 0;
     WhenModalShown([&](QWidget* dialog) {
         ++dialogs;
@@ -239,13 +248,43 @@ TEST(MainFormImage, F5RefreshesOnceAndNotWhileBusy) {
     EXPECT_EQ(form.ConsoleLineCount(), lines + 2);
 }
 
+TEST(MainFormImage, ANameThatIsNoValidTextOpensAndReloads) {
+    TMainFormHarness harness;
+    TMainForm& form = harness.Form();
+    harness.Boxes().Clear(); // what start-up had to say is not this test's concern
+    TScratch scratch;
+    const std::string raw = scratch.Path("prog-\xFF.s19");
+    const auto write = [&raw](const std::string& text) {
+        const int handle = open(raw.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(handle, 0);
+        ASSERT_EQ(write(handle, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(handle);
+    };
+    write("S107100001020304DE\n");
+
+    // The dialog and a drop hand over the name as text, with a replacement character.
+    form.OpenChosenFile(QFile::decodeName(raw.c_str()));
+    EXPECT_EQ(harness.Boxes().Count(), 0) << harness.Boxes().AllTexts();
+    EXPECT_EQ(form.FileImage.Length(), 4);
+
+    write("S1051000AABB85\n");
+    form.RefreshTBClick();
+    ASSERT_EQ(form.FileImage.Length(), 2);
+    EXPECT_EQ(form.FileImage[0], 0xAA);
+
+    form.FileImage.Clear();
+    form.OpenPopup->actions()[0]->trigger();
+    EXPECT_EQ(form.FileImage.Length(), 2);
+    EXPECT_EQ(harness.Boxes().Count(), 0) << harness.Boxes().AllTexts();
+}
+
 TEST(MainFormImage, OpenDialogStartsAtTheLastFileAndRemembersTheChoice) {
     TMainFormHarness harness;
     TMainForm& form = harness.Form();
     harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     TScratch scratch;
     const std::string last = scratch.Write("last.hex", HexText);
-    const std::string chosen = scratch.Write("chosen.s19", "S1071000010203045E\n");
+    const std::string chosen = scratch.Write("chosen.s19", "S107100001020304DE\n");
     Store("LastFileLocation", last);
     const QString workingDir = QDir::currentPath();
 

@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 using namespace imagetest;
 
 namespace {
@@ -45,8 +47,8 @@ std::string Joined(const std::vector<std::string>& lines) {
 TEST(CliInfo, PrintsTheSummaryAndWritesTheImage) {
     ASSERT_TRUE(QFile::exists(CliPath)) << "build korvex-cli first";
     TScratch scratch;
-    const std::string path = scratch.Write("image.s", "S1071000010203045E\n"
-                                                      "S1051008AABB00\n");
+    const std::string path = scratch.Write("image.s", "S107100001020304DE\n"
+                                                      "S1051008AABB7D\n");
     // An older, longer file of that name is replaced whole, without a stale tail.
     const std::string out = scratch.Write("out.bin", RandomBytes(100, 1));
     const TRun run = RunCli({"info", Q(path), "--output", Q(out)});
@@ -106,12 +108,58 @@ TEST(CliInfo, FailuresGoToStderrWithTheLoaderMessage) {
 
     run = RunCli({"info", Q(scratch.Path("missing"))});
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_EQ(run.Err, "Unable to open:\n" + scratch.Path("missing") + "\n");
+    EXPECT_EQ(run.Err,
+              "Unable to open:\n" + scratch.Path("missing") + "\nNo such file or directory\n");
 
-    const std::string good = scratch.Write("good.s", "S1071000010203045E\n");
+    const std::string good = scratch.Write("good.s", "S107100001020304DE\n");
     run = RunCli({"info", Q(good), "-o", Q(scratch.Path("no/such/folder/out.bin"))});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Err, "Unable to write file:\n" + scratch.Path("no/such/folder/out.bin") + "\n");
+}
+
+TEST(CliInfo, RefusesWhatHoldsNoImageWithAReadableMessage) {
+    TScratch scratch;
+    const std::string fifo = scratch.Path("fifo.hex");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string empty = scratch.Write("empty.hex", ":020000040001F9\n:00000001FF\n");
+    // What the file says comes back escaped: it must not steer the terminal.
+    const std::string hostile =
+        scratch.Write("hostile.hex", ":0400100001020304E2\r\n\x1B]0;owned\x07\tx\r\n");
+    const struct {
+        std::string Path;
+        std::string Err;
+    } cases[] = {
+        {fifo, "Unable to open:\n" + fifo + "\nNot a regular file\n"},
+        {empty, "The file holds no data:\n" + empty + "\n"},
+        {hostile, "File doesn't appear to have valid Intel HEX record at line 2:\n"
+                  "\\x1B]0;owned\\x07\\tx\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        const std::string out = scratch.Path("out.bin");
+        const TRun run = RunCli({"info", Q(c.Path), "-o", Q(out)});
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_EQ(run.Out, "");
+        EXPECT_EQ(run.Err, c.Err);
+        EXPECT_FALSE(QFile::exists(Q(out)));
+    }
+}
+
+TEST(CliInfo, NamesAreUsedAsTheBytesGiven) {
+    // Names that are no valid UTF-8, made and checked by the shell, which passes bytes through.
+    TScratch scratch;
+    const QString folder = Q(scratch.Path(""));
+    const QString script = "cd '" + folder +
+                           "' && in=$(printf 'in-\\377.s19') && out=$(printf 'out-\\376.bin') && "
+                           "printf 'S107100001020304DE\\n' > \"$in\" && '" +
+                           CliPath + "' info \"$in\" --output \"$out\" && od -An -tx1 \"$out\"";
+    QProcess process;
+    process.start("/bin/sh", {"-c", script});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const std::string out = process.readAllStandardOutput().toStdString();
+    EXPECT_NE(out.find("Loaded file:   in-\xFF.s19\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(" 01 02 03 04\n"), std::string::npos) << out;
 }
 
 TEST(CliInfo, AnImageThatCannotBeAllocatedEndsWithAMessage) {
@@ -123,8 +171,8 @@ TEST(CliInfo, AnImageThatCannotBeAllocatedEndsWithAMessage) {
         GTEST_SKIP() << "korvex-cli does not even start within the limit here";
     TScratch scratch;
     // 250 MiB between two records: under the reader's own ceiling, over the process limit.
-    const std::string path = scratch.Write("far.s", "S30900000000010203040\n"
-                                                    "S3090FA00000010203040\n");
+    const std::string path = scratch.Write("far.s", "S3090000000001020304EC\n"
+                                                    "S3090FA00000010203043D\n");
     const TRun run = RunCli({"info", Q(path)}, limit);
     EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
     EXPECT_EQ(run.Err, "Not enough memory to load:\n" + path + "\n(262144004 bytes needed)\n");

@@ -5,7 +5,10 @@
 #include <QDateTime>
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace imagetest;
 
@@ -48,8 +51,8 @@ TEST(ImageFileRules, FormatComesFromTheFirstThreeBytes) {
     const std::vector<TCase> cases = {
         {":0410000001020304E2\n" + EndOfFile, TImageFormat::IntelHex, 0x1000},
         {":020000040001F9\n:0400100001020304E2\n", TImageFormat::IntelHex, 0x10010},
-        {"S00600004844521B\nS1071000010203045E\n", TImageFormat::MotorolaS, 0x1000},
-        {"S1071000010203045E\n", TImageFormat::MotorolaS, 0x1000},
+        {"S00600004844521B\nS107100001020304DE\n", TImageFormat::MotorolaS, 0x1000},
+        {"S107100001020304DE\n", TImageFormat::MotorolaS, 0x1000},
         // A first count that starts with a letter makes the file binary, however it goes on.
         {":A0001000" + std::string(320, '0') + "00\n", TImageFormat::Binary, 0},
         {"S1A31000" + std::string(320, '1') + "00\n", TImageFormat::Binary, 0},
@@ -79,10 +82,10 @@ TEST(ImageFileRules, BlankLinesAndUnknownRecordsAreRefusedAtTheirLine) {
                     "\r\n");
     ExpectRefusedAt(*Load(scratch, data + EndOfFile + "\n"), TImageFailure::BadIntelRecord, 3,
                     "\n");
-    ExpectRefusedAt(*Load(scratch, data + "S1071000010203045E\n"), TImageFailure::BadIntelRecord, 2,
-                    "S1071000010203045E\n");
+    ExpectRefusedAt(*Load(scratch, data + "S107100001020304DE\n"), TImageFailure::BadIntelRecord, 2,
+                    "S107100001020304DE\n");
 
-    const std::string s1 = "S1071000010203045E\n";
+    const std::string s1 = "S107100001020304DE\n";
     ExpectRefusedAt(*Load(scratch, s1 + "\n"), TImageFailure::BadMotorolaRecord, 2, "\n");
     ExpectRefusedAt(*Load(scratch, s1 + "S4050000000000\n"), TImageFailure::BadMotorolaRecord, 2,
                     "S4050000000000\n");
@@ -134,8 +137,8 @@ TEST(ImageFileRules, LongLinesComeInPiecesThatCountAsLines) {
 
     // Records of exactly 255 characters leave only their line end for the next piece: the
     // file is good, though that piece still counts.
-    const std::string intel255 = ":7A000000" + std::string(244, '5') + "00";
-    const std::string s3WithCrLf = "S37D00000100" + std::string(240, '6') + "00";
+    const std::string intel255 = ":7A000000" + std::string(244, '5') + "04";
+    const std::string s3WithCrLf = "S37D00000100" + std::string(240, '6') + "B1";
     ASSERT_EQ(intel255.size(), 255u);
     ASSERT_EQ(s3WithCrLf.size() + 1, 255u);
     const std::string base = ":020000040000FA\n"; // the first count must start with a digit
@@ -151,26 +154,107 @@ TEST(ImageFileRules, LongLinesComeInPiecesThatCountAsLines) {
 
 TEST(ImageFileRules, RecordsTheReaderSkipsOrAccepts) {
     TScratch scratch;
-    // Wrong checksums, lower-case digits, record counts (S5, S6), headers and ends are fine;
-    // data after the end records still counts; later records overwrite earlier ones.
+    // Lower-case digits, blanks after the checksum, record counts (S5, S6), headers and ends
+    // are fine; data after the end records still counts; later records overwrite earlier ones.
     const auto srec = Load(scratch, "S0030000FC\n"
-                                    "S1071000aabbccdd00\n"
+                                    "S1071000aabbccddda \t\n"
                                     "S5030001FB\n"
                                     "S604000001FA\n"
                                     "S9031000EC\n"
-                                    "S1051002EEFF00\n");
+                                    "S1051002EEFFFB\n");
     ASSERT_TRUE(srec->Result.Ok()) << srec->Message().Text;
     EXPECT_EQ(ImageBytes(srec->Image), (TBytes{0xAA, 0xBB, 0xEE, 0xFF}));
 
-    const auto intel = Load(scratch, ":0200000400017F\n"
-                                     ":02000000111100\n" +
-                                         EndOfFile +
-                                         ":02000400333300\n"
-                                         ":0200000500000000\n"
-                                         ":03000003000000\n");
+    const auto intel =
+        Load(scratch, WithChecksum(":020000040001") + "\n" + WithChecksum(":020000001111") + "\n" +
+                          EndOfFile + WithChecksum(":020004003333") + "\n" +
+                          WithChecksum(":0400000500000000") + "\r\n" +
+                          WithChecksum(":0400000300000000") + "\n");
     ASSERT_TRUE(intel->Result.Ok()) << intel->Message().Text;
     EXPECT_EQ(intel->Result.Start, 0x10000);
     EXPECT_EQ(ImageBytes(intel->Image), (TBytes{0x11, 0x11, 0xFF, 0xFF, 0x33, 0x33}));
+}
+
+TEST(ImageFileRules, DamagedRecordsAreRefusedAtTheirLine) {
+    struct TCase {
+        std::string Text;
+        TImageFailure Failure;
+        int Line;
+        std::string Message; // the part after "...at line N:\n" is the line itself
+    };
+    const std::string good = ":0400100001020304E2\n";
+    const std::string s1 = "S107100001020304DE\n";
+    const std::string badIntel = "File doesn't appear to have valid Intel HEX record at line ";
+    const std::string badSrec = "File doesn't appear to have valid Motorola SREC record at line ";
+    const std::vector<TCase> cases = {
+        {good + ":0400100001020305E2\n", TImageFailure::BadChecksum, 2,
+         "File has Intel HEX record with wrong checksum E2 (expected E1) at line 2:\n"},
+        {"S107100001020304D0\r\n", TImageFailure::BadChecksum, 1,
+         "File has Motorola SREC record with wrong checksum D0 (expected DE) at line 1:\n"},
+        {"S0030000FD\n" + s1, TImageFailure::BadChecksum, 1,
+         "File has Motorola SREC record with wrong checksum FD (expected FC) at line 1:\n"},
+        // Text after the checksum: two records run together, or two files joined without a
+        // line end, whose second address record would otherwise be lost.
+        {":01000000AA55:01000100BB43\n", TImageFailure::BadIntelRecord, 1, badIntel + "1:\n"},
+        {good + ":00000001FF:020000040001F9\n" + good, TImageFailure::BadIntelRecord, 2,
+         badIntel + "2:\n"},
+        {s1 + "S107100001020304DES9030000FC\n", TImageFailure::BadMotorolaRecord, 2,
+         badSrec + "2:\n"},
+        {good + ":0400100001020304E2 x\n", TImageFailure::BadIntelRecord, 2, badIntel + "2:\n"},
+        // No checksum at all.
+        {good + ":0400100001020304\n", TImageFailure::BadIntelRecord, 2, badIntel + "2:\n"},
+        {"S107100001020304\n", TImageFailure::BadMotorolaRecord, 1, badSrec + "1:\n"},
+        // Record types beyond 05, and address records of another length than two bytes.
+        {good + WithChecksum(":00000006") + "\n", TImageFailure::BadIntelRecord, 2,
+         badIntel + "2:\n"},
+        {WithChecksum(":0400000400010000") + "\n", TImageFailure::BadIntelRecord, 1,
+         badIntel + "1:\n"},
+    };
+    TScratch scratch;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Text);
+        const auto load = Load(scratch, c.Text);
+        ASSERT_EQ(load->Result.Failure, c.Failure);
+        EXPECT_EQ(load->Result.Line, c.Line);
+        EXPECT_EQ(load->Image.Length(), 0);
+        EXPECT_FALSE(load->Message().Warning);
+        EXPECT_EQ(load->Message().Text, c.Message + load->Result.LineText);
+    }
+}
+
+TEST(ImageFileRules, EveryLineEndLoadsTheSameImage) {
+    const std::vector<std::string> records = {":020000040001F9", ":0400100001020304E2",
+                                              ":02001800AABB81", ":00000001FF"};
+    TScratch scratch;
+    for (const char* end : {"\n", "\r\n", "\r"}) {
+        SCOPED_TRACE(testing::PrintToString(end));
+        std::string text;
+        for (const std::string& record : records)
+            text += record + end;
+        const auto load = Load(scratch, text);
+        ASSERT_TRUE(load->Result.Ok()) << load->Message().Text;
+        EXPECT_EQ(load->Result.Start, 0x10010);
+        EXPECT_EQ(ImageBytes(load->Image),
+                  (TBytes{1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0xBB}));
+    }
+    // Lines ended by a carriage return alone count one by one.
+    ExpectRefusedAt(*Load(scratch, ":0400100001020304E2\r:00000001FF\rjunk\r"),
+                    TImageFailure::BadIntelRecord, 3, "junk\r");
+}
+
+TEST(ImageFileRules, RecordsWithoutDataDefineNoAddress) {
+    TScratch scratch;
+    // Empty data records at both ends of the address space would otherwise span 256 MiB.
+    const auto intel = Load(scratch, ":0000000000\n:020000040FFFEC\n:00FFFF0002\n"
+                                     ":020000040000FA\n:0400100001020304E2\n");
+    ASSERT_TRUE(intel->Result.Ok()) << intel->Message().Text;
+    EXPECT_EQ(intel->Result.Start, 0x10);
+    EXPECT_EQ(intel->Result.Length, 4);
+
+    const auto srec = Load(scratch, "S1030000FC\nS107100001020304DE\nS3057FFFFFFF7E\n");
+    ASSERT_TRUE(srec->Result.Ok()) << srec->Message().Text;
+    EXPECT_EQ(srec->Result.Start, 0x1000);
+    EXPECT_EQ(ImageBytes(srec->Image), (TBytes{1, 2, 3, 4}));
 }
 
 TEST(ImageFileRules, AFileWithoutDataRecordsGivesAnEmptyImage) {
@@ -185,17 +269,31 @@ TEST(ImageFileRules, AFileWithoutDataRecordsGivesAnEmptyImage) {
                                         "Length:        0x00000000 (0)"}));
 }
 
-TEST(ImageFileRules, FailuresOfTheFileItselfAreWarnings) {
+TEST(ImageFileRules, FailuresOfTheFileItselfAreWarningsWithTheirReason) {
     TScratch scratch;
-    const std::string missing = scratch.Path("missing.hex");
-    TFileImage image;
-    ASSERT_TRUE(image.Allocate(10));
-    TImageReadResult result = ReadImageFile(missing, image);
-    EXPECT_EQ(result.Failure, TImageFailure::CannotOpen);
-    EXPECT_EQ(image.Length(), 0) << "a failed load leaves no image behind";
-    TImageMessage message = ImageFailureMessage(result, missing);
-    EXPECT_EQ(message.Text, "Unable to open:\n" + missing);
-    EXPECT_TRUE(message.Warning);
+    const std::string fifo = scratch.Path("fifo.hex");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string Path;
+        const char* Reason;
+    } cases[] = {
+        {scratch.Path("missing.hex"), "No such file or directory"},
+        {scratch.Path(""), "Is a directory"},
+        // No writer ever comes: the load must not wait for one.
+        {fifo, "Not a regular file"},
+        {"/dev/null", "Not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        TFileImage image;
+        ASSERT_TRUE(image.Allocate(10));
+        const TImageReadResult result = ReadImageFile(c.Path, image);
+        EXPECT_EQ(result.Failure, TImageFailure::CannotOpen);
+        EXPECT_EQ(image.Length(), 0) << "a failed load leaves no image behind";
+        const TImageMessage message = ImageFailureMessage(result, c.Path);
+        EXPECT_EQ(message.Text, "Unable to open:\n" + c.Path + "\n" + c.Reason);
+        EXPECT_TRUE(message.Warning);
+    }
 
     const auto twoBytes = Load(scratch, "S1", "two");
     EXPECT_EQ(twoBytes->Result.Failure, TImageFailure::TooShort);
@@ -204,15 +302,26 @@ TEST(ImageFileRules, FailuresOfTheFileItselfAreWarnings) {
     EXPECT_TRUE(twoBytes->Message().Warning);
     EXPECT_EQ(Load(scratch, "", "none")->Message().Text,
               "Input file:\n" + scratch.Path("none") + "\nhas insufficient length: 0 bytes.");
+}
 
-    result = ReadImageFile(scratch.Path(""), image); // a folder
-    EXPECT_EQ(result.Failure, TImageFailure::CannotOpen);
+TEST(ImageFileRules, ANameThatIsNoValidTextIsReadByItsBytes) {
+    TScratch scratch;
+    const std::string path = scratch.Path("image-\xFF\xFE.s19");
+    const std::string text = "S107100001020304DE\n";
+    const int handle = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(write(handle, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(handle);
+    TFileImage image;
+    const TImageReadResult result = ReadImageFile(path, image);
+    ASSERT_TRUE(result.Ok()) << ImageFailureMessage(result, path).Text;
+    EXPECT_EQ(ImageBytes(image), (TBytes{1, 2, 3, 4}));
 }
 
 TEST(ImageFileRules, AddressesFrom0x80000000AreRefused) {
     TScratch scratch;
-    const std::string high = "S30980000000AABBCCDD00\n";
-    const auto atLimit = Load(scratch, "S3097FFFFFFC01020304\n" + high);
+    const std::string high = "S30980000000AABBCCDD68\n";
+    const auto atLimit = Load(scratch, "S3097FFFFFFC0102030473\n" + high);
     ExpectRefusedAt(*atLimit, TImageFailure::AddressTooHigh, 2, high);
     EXPECT_EQ(atLimit->Message().Text,
               "Input file:\n" + atLimit->Path +
@@ -220,7 +329,7 @@ TEST(ImageFileRules, AddressesFrom0x80000000AreRefused) {
                   "\nAddresses from 0x80000000 upwards cannot be loaded.");
 
     // A record that starts below the limit but runs over it, through an address record.
-    const std::string across = ":10FFF800" + std::string(32, '0') + "00\n";
+    const std::string across = WithChecksum(":10FFF800" + std::string(32, '0')) + "\n";
     const auto crossing = Load(scratch, ":020000047FFF7C\n" + across);
     ExpectRefusedAt(*crossing, TImageFailure::AddressTooHigh, 2, across);
     EXPECT_EQ(crossing->Result.Address, 0x80000000LL);
@@ -228,7 +337,7 @@ TEST(ImageFileRules, AddressesFrom0x80000000AreRefused) {
 
 TEST(ImageFileRules, RecordsTooFarApartAreRefusedBeforeAllocating) {
     TScratch scratch;
-    const auto load = Load(scratch, "S30900000010010203040\nS30930000000010203040\n");
+    const auto load = Load(scratch, "S3090000001001020304DC\nS3093000000001020304BC\n");
     EXPECT_EQ(load->Result.Failure, TImageFailure::TooLarge);
     EXPECT_EQ(load->Image.Length(), 0);
     EXPECT_TRUE(load->Message().Warning);
@@ -240,8 +349,8 @@ TEST(ImageFileRules, RecordsTooFarApartAreRefusedBeforeAllocating) {
 TEST(ImageFileRules, AFailedLoadEmptiesAnEarlierImage) {
     TScratch scratch;
     TFileImage image;
-    const std::string good = scratch.Write("good.s", "S1071000010203045E\n");
-    const std::string bad = scratch.Write("bad.s", "S1071000010203045E\nS4\n");
+    const std::string good = scratch.Write("good.s", "S107100001020304DE\n");
+    const std::string bad = scratch.Write("bad.s", "S107100001020304DE\nS4\n");
     ASSERT_TRUE(ReadImageFile(good, image).Ok());
     ASSERT_EQ(image.Length(), 4);
     EXPECT_FALSE(ReadImageFile(bad, image).Ok());
@@ -269,38 +378,52 @@ TEST(ImageFileRules, RefreshedLineShowsTheFileTimeOfDay) {
     }
 }
 
-TEST(ImageFileRules, AFileRewrittenWhileItIsReadEndsCleanly) {
-    // A build tool may rewrite the file while the loader reads it: every load must end with a
-    // result, whole or failed, and never take the program down.
+TEST(ImageFileRules, AFileRewrittenWhileItIsReadLoadsWholeOrNotAtAll) {
+    // A build tool may rewrite the file while the loader reads it. Every load must end with a
+    // result, and an image must come whole from one version of the file: the first reading
+    // measures, the second fills, and a file that changed in between is refused.
+    const auto version = [](const char* data) {
+        std::string text;
+        for (int line = 0; line < 8192; ++line) {
+            char record[64];
+            std::snprintf(record, sizeof record, "S113%04X%s", (line * 16) & 0xFFFF, data);
+            text += WithChecksum(record) + "\n";
+        }
+        return text;
+    };
+    const std::string versions[] = {version("11111111111111111111111111111111"),
+                                    version("22222222222222222222222222222222")};
     TScratch scratch;
-    std::string text;
-    for (int line = 0; line < 8192; ++line) {
-        char record[64];
-        std::snprintf(record, sizeof record, "S113%04X00112233445566778899AABBCCDDEEFF00\n",
-                      (line * 16) & 0xFFFF);
-        text += record;
-    }
-    const std::string path = scratch.Write("busy.s19", text);
+    const std::string path = scratch.Write("busy.s19", versions[0]);
 
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         QFile file(Q(path));
         if (!file.open(QIODevice::ReadWrite))
             return;
-        while (!stop) {
+        for (int turn = 0; !stop; ++turn) {
             file.resize(0);
             file.seek(0);
-            file.write(text.data(), static_cast<qint64>(text.size()));
+            file.write(versions[turn % 2].data(), static_cast<qint64>(versions[turn % 2].size()));
             file.flush();
         }
     });
+    int changed = 0;
     for (int load = 0; load < 150; ++load) {
         TFileImage image;
         const TImageReadResult result = ReadImageFile(path, image);
+        changed += result.Failure == TImageFailure::Changed;
         EXPECT_EQ(image.Length(), result.Ok() ? result.Length : 0);
+        if (result.Ok() && image.Length() > 0) {
+            const TBytes loaded = ImageBytes(image);
+            EXPECT_TRUE(loaded == TBytes(loaded.size(), 0x11) ||
+                        loaded == TBytes(loaded.size(), 0x22))
+                << "an image mixed from two versions of the file";
+        }
     }
     stop = true;
     writer.join();
+    RecordProperty("RefusedAsChanged", changed);
     TFileImage image;
     const TImageReadResult settled = ReadImageFile(path, image);
     ASSERT_TRUE(settled.Ok()) << ImageFailureMessage(settled, path).Text;

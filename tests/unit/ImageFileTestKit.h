@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -96,6 +97,18 @@ inline TBytes SrecCatImage(const TScratch& scratch, const std::string& file, con
          << "-minimum-address" << Q(file) << format << "-o" << Q(out) << "-binary";
     RunTool("srec_cat", args);
     return TScratch::ReadBytes(out);
+}
+
+// A record with its checksum appended: ":" records get the two's complement of their bytes'
+// sum, "S" records the ones' complement of the sum from the count on.
+inline std::string WithChecksum(const std::string& record) {
+    const size_t first = record[0] == ':' ? 1 : 2;
+    unsigned sum = 0;
+    for (size_t i = first; i + 1 < record.size(); i += 2)
+        sum += static_cast<unsigned>(std::stoul(record.substr(i, 2), nullptr, 16));
+    char checksum[3];
+    std::snprintf(checksum, sizeof checksum, "%02X", (record[0] == ':' ? 0u - sum : ~sum) & 0xFF);
+    return record + checksum;
 }
 
 inline TBytes ImageBytes(const TFileImage& image) {
