@@ -39,7 +39,8 @@ void AddInfoCommand(TCliCommands& commands) {
     CLI::App* command = commands.Add(
         {"info", "FILE [--output OUT.bin]", "read a program image and print its summary",
          "Reads FILE as the loader does (raw binary, Intel HEX or Motorola S-record, told apart\n"
-         "by its first three bytes) and prints the summary the loader's console shows.\n"},
+         "by its first three bytes) and prints the summary the loader's console shows. A file\n"
+         "that defines no data at all is refused (exit code 1).\n"},
         [options, output] { return RunInfo(*options, (*output)->count() > 0); });
     command->add_option("FILE", options->File, "the image")->required();
     *output = command

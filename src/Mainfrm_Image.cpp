@@ -78,6 +78,24 @@ TString LocalPath(const QString& path) {
     return TString((folder + QDir::separator().toLatin1() + found.c_str()).constData());
 }
 
+// The toolkit's dialog refuses a chosen file whose name it cannot spell as "not found"; this
+// one lets it through when the file is there under the bytes of its name.
+class TOpenDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+protected:
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && !QFileInfo::exists(files.first()) &&
+            QByteArray(LocalPath(files.first())()) != QFile::encodeName(files.first())) {
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
 // Where a history item's file lies, as the file system spells it.
 const char* const LocalPathProperty = "localPath";
 
@@ -150,7 +168,7 @@ void TMainForm::LoadImageFile(const TString& path) {
 }
 
 void TMainForm::OpenTBClick() {
-    QFileDialog dialog(this, "Open");
+    TOpenDialog dialog(this, "Open");
     dialog.setFileMode(QFileDialog::ExistingFile);
     QStringList filters;
     for (const char* filter : OpenDialogFilters)

@@ -254,20 +254,20 @@ TEST(MainFormImage, ANameThatIsNoValidTextOpensAndReloads) {
     harness.Boxes().Clear(); // what start-up had to say is not this test's concern
     TScratch scratch;
     const std::string raw = scratch.Path("prog-\xFF.s19");
-    const auto write = [&raw](const std::string& text) {
+    const auto rewrite = [&raw](const std::string& text) {
         const int handle = open(raw.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ASSERT_GE(handle, 0);
-        ASSERT_EQ(write(handle, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        ASSERT_EQ(::write(handle, text.data(), text.size()), static_cast<ssize_t>(text.size()));
         close(handle);
     };
-    write("S107100001020304DE\n");
+    rewrite("S107100001020304DE\n");
 
-    // The dialog and a drop hand over the name as text, with a replacement character.
-    form.OpenChosenFile(QFile::decodeName(raw.c_str()));
+    // The dialog hands over the name as text, with a replacement character.
+    OpenThroughDialog(form, QFile::decodeName(raw.c_str()).toStdString());
     EXPECT_EQ(harness.Boxes().Count(), 0) << harness.Boxes().AllTexts();
     EXPECT_EQ(form.FileImage.Length(), 4);
 
-    write("S1051000AABB85\n");
+    rewrite("S1051000AABB85\n");
     form.RefreshTBClick();
     ASSERT_EQ(form.FileImage.Length(), 2);
     EXPECT_EQ(form.FileImage[0], 0xAA);
@@ -276,6 +276,7 @@ TEST(MainFormImage, ANameThatIsNoValidTextOpensAndReloads) {
     form.OpenPopup->actions()[0]->trigger();
     EXPECT_EQ(form.FileImage.Length(), 2);
     EXPECT_EQ(harness.Boxes().Count(), 0) << harness.Boxes().AllTexts();
+    unlink(raw.c_str()); // the scratch folder cannot remove what it cannot name
 }
 
 TEST(MainFormImage, OpenDialogStartsAtTheLastFileAndRemembersTheChoice) {

@@ -146,13 +146,15 @@ TEST(CliInfo, RefusesWhatHoldsNoImageWithAReadableMessage) {
 }
 
 TEST(CliInfo, NamesAreUsedAsTheBytesGiven) {
-    // Names that are no valid UTF-8, made and checked by the shell, which passes bytes through.
+    // Names that are no valid UTF-8, made, checked and removed by the shell, which passes bytes
+    // through.
     TScratch scratch;
     const QString folder = Q(scratch.Path(""));
     const QString script = "cd '" + folder +
                            "' && in=$(printf 'in-\\377.s19') && out=$(printf 'out-\\376.bin') && "
                            "printf 'S107100001020304DE\\n' > \"$in\" && '" +
-                           CliPath + "' info \"$in\" --output \"$out\" && od -An -tx1 \"$out\"";
+                           CliPath + "' info \"$in\" --output \"$out\" && od -An -tx1 \"$out\"; " +
+                           "status=$?; rm -f \"$in\" \"$out\"; exit $status";
     QProcess process;
     process.start("/bin/sh", {"-c", script});
     ASSERT_TRUE(process.waitForFinished(60000));

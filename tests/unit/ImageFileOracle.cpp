@@ -3,6 +3,8 @@
 // for byte as srec_cat (or the original data) says.
 #include "ImageFileTestKit.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <sstream>
 
@@ -74,6 +76,14 @@ std::string Join(const std::vector<std::string>& lines) {
     return text;
 }
 
+// A copy with every line ending in a line feed: srec_cat reads no other line end back.
+std::string WithLineFeeds(const TScratch& scratch, const std::string& path) {
+    QByteArray text = QByteArray::fromStdString(TScratch::ReadText(path));
+    text.replace("\r\n", "\n").replace('\r', '\n');
+    return scratch.Write("line-feeds." + QFileInfo(Q(path)).fileName().toStdString(),
+                         text.toStdString());
+}
+
 } // namespace
 
 TEST(ImageFileOracle, EveryFormatWithHolesMatchesSrecCat) {
@@ -126,7 +136,7 @@ TEST(ImageFileOracle, EveryFormatWithHolesMatchesSrecCat) {
         SCOPED_TRACE(c.Name);
         const std::string path = MakeFile(scratch, c.Name, c.Regions, c.Output, seed += 10);
         ExpectLoadsAs(path, c.Format, static_cast<int32_t>(Lowest(c.Regions)),
-                      SrecCatImage(scratch, path, c.Input));
+                      SrecCatImage(scratch, WithLineFeeds(scratch, path), c.Input));
     }
 }
 
