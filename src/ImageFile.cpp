@@ -128,19 +128,25 @@ void StoreHexBytes(const char* text, int count, uint8_t* out) {
 constexpr size_t MaxPieceLength = 255;
 constexpr size_t ChunkSize = 64 * 1024;
 
-// A fingerprint of everything read, to tell whether the second reading saw the same file.
-uint64_t MixBytes(uint64_t hash, const char* bytes, size_t size) {
+// A fingerprint of a block of bytes, to tell whether the second reading saw the same file.
+// Four lanes of words keep the multiplier busy: it runs over every byte of the file twice.
+uint64_t BlockFingerprint(const char* bytes, size_t size) {
     constexpr uint64_t Multiplier = 0x9E3779B97F4A7C15ULL;
-    uint64_t word = 0;
-    for (; size >= sizeof word; bytes += sizeof word, size -= sizeof word) {
-        std::memcpy(&word, bytes, sizeof word);
-        hash = (hash ^ word) * Multiplier;
+    uint64_t lanes[4] = {1, 2, 3, 4};
+    uint64_t words[4];
+    for (; size >= sizeof words; bytes += sizeof words, size -= sizeof words) {
+        std::memcpy(words, bytes, sizeof words);
+        for (int i = 0; i < 4; ++i)
+            lanes[i] = ((lanes[i] ^ words[i]) * Multiplier) ^ (lanes[i] >> 31);
+    }
+    std::memset(words, 0, sizeof words);
+    std::memcpy(words, bytes, size);
+    uint64_t hash = static_cast<uint64_t>(size);
+    for (int i = 0; i < 4; ++i) {
+        hash = (hash ^ lanes[i] ^ words[i]) * Multiplier;
         hash ^= hash >> 29;
     }
-    word = static_cast<uint64_t>(size) << 56;
-    std::memcpy(&word, bytes, size);
-    hash = (hash ^ word) * Multiplier;
-    return hash ^ (hash >> 29);
+    return hash;
 }
 
 class TLineReader {
@@ -187,7 +193,10 @@ private:
             return false;
         }
         FAtEnd = got < wanted; // a read stops short only at the end of the file
+        // Reads stop short only at the end, so the same file is read in the same blocks.
+        FFingerprint = FFingerprint * 31 + BlockFingerprint(FEnd, static_cast<size_t>(got));
         FEnd += got;
+        FNextReturn = nullptr;
         return true;
     }
 
@@ -197,8 +206,15 @@ private:
         const char* const stop = start + limit;
         const auto feed = static_cast<const char*>(std::memchr(start, '\n', limit));
         const char* const searched = feed ? feed : stop;
-        const auto ret = static_cast<const char*>(
-            std::memchr(start, '\r', static_cast<size_t>(searched - start)));
+        // Most files hold no carriage return at all, or one a line: the next one is looked for
+        // once, not in every line.
+        if (!FNextReturn || FNextReturn < start) {
+            FNextReturn = static_cast<const char*>(
+                std::memchr(start, '\r', static_cast<size_t>(FEnd - start)));
+            if (!FNextReturn)
+                FNextReturn = FEnd;
+        }
+        const char* const ret = FNextReturn < searched ? FNextReturn : nullptr;
         const char* end = stop;
         FTerminated = false;
         if (ret && !(ret + 1 == stop && ret + 1 < FEnd && ret[1] == '\n')) {
@@ -217,13 +233,13 @@ private:
         if (Fields > 0 && Text[Fields - 1] == '\r')
             --Fields;
         ++Number;
-        FFingerprint = MixBytes(FFingerprint, Text, Size);
     }
 
     TRegularFileReader& FFile;
     std::unique_ptr<char[]> FBuffer;
     const char* FNext;
     const char* FEnd;
+    const char* FNextReturn = nullptr; // the next carriage return, FEnd for none; null: unknown
     bool FAtEnd = false;
     bool FFailed = false;
     bool FTerminated = true;
