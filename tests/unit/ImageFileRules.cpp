@@ -5,10 +5,8 @@
 #include <QDateTime>
 
 #include <atomic>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace imagetest;
 
@@ -302,21 +300,6 @@ TEST(ImageFileRules, FailuresOfTheFileItselfAreWarningsWithTheirReason) {
     EXPECT_TRUE(twoBytes->Message().Warning);
     EXPECT_EQ(Load(scratch, "", "none")->Message().Text,
               "Input file:\n" + scratch.Path("none") + "\nhas insufficient length: 0 bytes.");
-}
-
-TEST(ImageFileRules, ANameThatIsNoValidTextIsReadByItsBytes) {
-    TScratch scratch;
-    const std::string path = scratch.Path("image-\xFF\xFE.s19");
-    const std::string text = "S107100001020304DE\n";
-    const int handle = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    ASSERT_GE(handle, 0);
-    ASSERT_EQ(write(handle, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(handle);
-    TFileImage image;
-    const TImageReadResult result = ReadImageFile(path, image);
-    unlink(path.c_str()); // the scratch folder cannot remove what it cannot name
-    ASSERT_TRUE(result.Ok()) << ImageFailureMessage(result, path).Text;
-    EXPECT_EQ(ImageBytes(image), (TBytes{1, 2, 3, 4}));
 }
 
 TEST(ImageFileRules, AddressesFrom0x80000000AreRefused) {
