@@ -3,11 +3,12 @@
 # make bench  runs the benchmarks
 # make package builds the Debian package (build/korvex_VERSION_ARCH.deb)
 # make windows-check  builds the general library for Windows and runs its tests under Wine
+# make fuzz   builds the fuzz targets with clang and runs each for FUZZ_SECONDS (default 60)
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run package test bench soak sanitize clean windows-check
+.PHONY: all deps configure build run package test bench soak sanitize fuzz clean windows-check
 
 all: build
 
@@ -46,6 +47,15 @@ sanitize:
 
 windows-check:
 	@windows/check.sh
+
+# Fuzz targets: their own clang build; new corpus entries and crashes go to $(FUZZ_BUILD)/runs.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/install-deps.sh fuzz
+	@cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(FUZZ_BUILD) --target fuzz_targets --parallel 2
+	@fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) build-sanitize

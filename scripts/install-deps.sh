@@ -14,6 +14,8 @@ packages=(
     xvfb xauth
     desktop-file-utils appstream help2man dpkg-dev
 )
+# make fuzz also needs clang with its fuzzing run-time.
+[ "${1:-}" = fuzz ] && packages+=(clang libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do
