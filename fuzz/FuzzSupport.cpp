@@ -34,12 +34,9 @@ void RemoveScratchFolder() {
 } // namespace
 
 const std::string& ScratchFolder() {
-    static const std::string folder = [] {
-        std::string made = MakeScratchFolder();
-        return made;
-    }();
-    static const bool cleanup = (std::atexit(RemoveScratchFolder), true);
-    (void)cleanup;
+    static const std::string folder = MakeScratchFolder();
+    static const bool removedAtExit = std::atexit(RemoveScratchFolder) == 0;
+    (void)removedAtExit;
     return folder;
 }
 
