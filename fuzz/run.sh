@@ -22,6 +22,7 @@ for source in "$here"/fuzz_*.cpp; do
     corpus=$runs/corpus/$target
     findings=$runs/findings/$target
     log=$runs/$target.log
+    rm -rf "$findings"
     mkdir -p "$corpus" "$findings"
     # The first corpus folder receives what the run finds; the seeds are only read.
     "$build/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
@@ -35,9 +36,12 @@ for source in "$here"/fuzz_*.cpp; do
         failed=1
         printf '%-18s %12s  FAILED (status %d), log %s\n' "$target" "${executions:-?}" \
             "$status" "$log"
-        grep -E '^(==[0-9]+==ERROR|SUMMARY|Property violated)|^ALARM|runtime error' "$log" |
-            head -5 | sed 's/^/    /'
-        grep -A2 '^Property violated' "$log" | tail -n +2 | head -2 | sed 's/^/    /'
+        if grep -q '^Property violated' "$log"; then
+            grep -A1 '^Property violated' "$log" | head -2
+        else
+            grep -E 'runtime error|==ERROR|^ALARM' "$log" | head -1
+            grep '^SUMMARY' "$log" | head -1
+        fi | cut -c1-300 | sed 's/^/    /'
         ls "$findings" | sed "s|^|    input: $findings/|"
     fi
 done
