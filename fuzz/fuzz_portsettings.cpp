@@ -16,9 +16,10 @@ void CheckParsed(const std::string& text) {
     TPortSettings settings;
     if (!ParsePortSettings(text.c_str(), settings))
         return;
-    const QByteArray device = settings.Device.toLatin1();
-    FUZZ_CHECK(!device.isEmpty() && device.trimmed() == device && !device.contains(':'),
-               "device \"%s\" from \"%s\"", device.constData(), text.c_str());
+    // Device names are in the local 8-bit encoding.
+    const QByteArray device = settings.Device.toLocal8Bit();
+    FUZZ_CHECK(!device.isEmpty() && device.trimmed() == device, "device \"%s\" from \"%s\"",
+               device.constData(), text.c_str());
     FUZZ_CHECK(settings.BaudRate > 0 && std::strchr("NEOMS", settings.Parity) &&
                    settings.Parity != '\0' && settings.DataBits >= 5 && settings.DataBits <= 8 &&
                    (settings.StopBits == 10 || settings.StopBits == 15 || settings.StopBits == 20),
@@ -36,14 +37,19 @@ void CheckParsed(const std::string& text) {
                "\"%s\" formatted as \"%s\" reads differently", text.c_str(), again.c_str());
 }
 
-// The device part is a path that cannot exist, followed by name characters from the input, so
-// that whatever Open makes of the text it cannot reach a real device.
+// The device is a path inside a folder that does not exist, named with name characters from
+// the input; the rest of the text loses its slashes, so that however Open splits the text, the
+// device it tries cannot be a real one.
 std::string AbsentDeviceText(const std::string& suffix, const std::string& line) {
     std::string name;
     for (char c : suffix)
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_')
             name += c;
-    return ScratchFolder() + "/absent/port-" + name + ":" + line;
+    std::string rest;
+    for (char c : line)
+        if (c != '/')
+            rest += c;
+    return ScratchFolder() + "/absent/port-" + name + ":" + rest;
 }
 
 void CheckOpenKeepsText(const std::string& text) {
