@@ -160,7 +160,7 @@ std::optional<TExpectedImage> DecodeMotorola(std::vector<TRecordLine>& lines) {
         const int addressBytes = type == '2' || type == '8'   ? 3
                                  : type == '3' || type == '7' ? 4
                                                               : 2;
-        if (!std::strchr("0123789", type) || bytes[0] < addressBytes + 1)
+        if (type == '\0' || !std::strchr("0123789", type) || bytes[0] < addressBytes + 1)
             return std::nullopt;
         if (type >= '1' && type <= '3') {
             int64_t address = 0;
