@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running, testing and packaging Korvex need, when
-# missing.
+# missing; "fuzz" adds what the fuzz targets need, "windows" only what the Windows check needs.
 # Quick and silent when everything is present.
 set -euo pipefail
 
@@ -14,8 +14,13 @@ packages=(
     xvfb xauth
     desktop-file-utils appstream help2man dpkg-dev
 )
+case "${1:-}" in
 # make fuzz also needs clang with its fuzzing run-time.
-[ "${1:-}" = fuzz ] && packages+=(clang libclang-rt-14-dev)
+fuzz) packages+=(clang libclang-rt-14-dev) ;;
+# The Windows check: the mingw-w64 cross compiler (posix threads, for std::this_thread), Wine to
+# run its tests, and CMake, Ninja and the GoogleTest sources.
+windows) packages=(cmake ninja-build libgtest-dev g++-mingw-w64-x86-64-posix wine wine64) ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

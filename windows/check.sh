@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-windows}
 
-scripts/install-windows-deps.sh
+scripts/install-deps.sh windows
 
 cmake -S windows -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/windows/mingw-w64.cmake" >/dev/null
 cmake --build "$build" --parallel 2
