@@ -3,6 +3,7 @@
 // object itself, so this program brings its own main() and creates that object instead of the plain
 // one the other tests use.
 
+#include "Eventually.h"
 #include "MainFormHarness.h"
 #include "Mainfrm_Application.h"
 #include "Settings.h"
@@ -130,7 +131,7 @@ TEST(CommandLine, AFileGivenIsLoadedAsOpenLoadsIt) {
     TMainForm& form = harness.Form();
     LoadAfterStartUp(form, path);
     EXPECT_EQ(form.FileImage.Length(), 0) << "not before the window is up";
-    QTRY_COMPARE(form.FileImage.Length(), 300);
+    EXPECT_EVENTUALLY(form.FileImage.Length() == 300);
     EXPECT_EQ(form.StatusPanel(TMainForm::FilePanel)(), path.toStdString());
     ASSERT_EQ(form.OpenPopup->actions().size(), 1);
     EXPECT_EQ(form.OpenPopup->actions().first()->text(), path);

@@ -3,6 +3,7 @@
 // waits for the board.
 #include "BoardWindow.h"
 #include "Ebdata.h"
+#include "Eventually.h"
 #include "Settings.h"
 
 #include <QApplication>
@@ -223,6 +224,6 @@ TEST(MainfrmLink, WhileACommandWaitsTheWindowPaintsButNothingElseRuns) {
     QTest::qWait(100);
     EXPECT_EQ(w.Boxes().Count(), 0);
     w.Form().SetOperating(false);
-    QTRY_COMPARE_WITH_TIMEOUT(w.Boxes().Count(), 1, 5000);
+    EXPECT_EVENTUALLY(w.Boxes().Count() == 1);
     EXPECT_EQ(w.Boxes().Last().Text, "No serial ports found on this computer.");
 }

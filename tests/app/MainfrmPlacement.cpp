@@ -1,5 +1,6 @@
 // Where the main window comes back: kept inside a screen, and as it was when it was closed
 // maximised.
+#include "Eventually.h"
 #include "MainFormHarness.h"
 #include "Mainfrm_Placement.h"
 #include "Settings.h"
@@ -65,7 +66,7 @@ TEST(WindowPlacement, AnOversizedStoredWindowFitsTheScreen) {
     Store("FormSize", stored.constData());
     TMainFormHarness window(false);
     ASSERT_TRUE(window.ShowForm());
-    QTRY_VERIFY(screen.contains(window->frameGeometry()));
+    EXPECT_EVENTUALLY(screen.contains(window->frameGeometry()));
     EXPECT_TRUE(window->StatusBar->isVisible());
 }
 
@@ -76,7 +77,7 @@ TEST(WindowPlacement, AWindowClosedMaximisedComesBackMaximisedOverItsNormalPlace
         TMainFormHarness window(false);
         ASSERT_TRUE(window.ShowForm());
         window->showMaximized();
-        QTRY_VERIFY(window->isMaximized());
+        EXPECT_EVENTUALLY(window->isMaximized());
         window.CloseForm();
     }
     EXPECT_EQ(Stored("FormSize"), "40;50;500;400") << "the normal place, not the maximised one";
@@ -87,9 +88,9 @@ TEST(WindowPlacement, AWindowClosedMaximisedComesBackMaximisedOverItsNormalPlace
         EXPECT_TRUE(window->isMaximized()) << restart;
         ASSERT_TRUE(window.ShowForm());
         window->showNormal();
-        QTRY_COMPARE(QRect(window->pos(), window->size()), QRect(40, 50, 500, 400));
+        EXPECT_EVENTUALLY(QRect(window->pos(), window->size()) == QRect(40, 50, 500, 400));
         window->showMaximized();
-        QTRY_VERIFY(window->isMaximized());
+        EXPECT_EVENTUALLY(window->isMaximized());
         window.CloseForm();
         EXPECT_EQ(Stored("FormSize"), "40;50;500;400") << "restart " << restart;
     }
@@ -99,7 +100,7 @@ TEST(WindowPlacement, AWindowClosedMaximisedComesBackMaximisedOverItsNormalPlace
         TMainFormHarness window(false);
         ASSERT_TRUE(window.ShowForm());
         window->showNormal();
-        QTRY_COMPARE(QRect(window->pos(), window->size()), QRect(40, 50, 500, 400));
+        EXPECT_EVENTUALLY(QRect(window->pos(), window->size()) == QRect(40, 50, 500, 400));
         window.CloseForm();
     }
     EXPECT_EQ(Stored("FormMaximized"), "0");

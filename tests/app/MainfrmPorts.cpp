@@ -1,5 +1,6 @@
 // The main window's port list with pseudo-terminals standing in for the computer's ports.
 #include "Comm.h"
+#include "Eventually.h"
 #include "LinkSpeed.h"
 #include "MainFormHarness.h"
 #include "PseudoTerminal.h"
@@ -60,7 +61,7 @@ protected:
 
     // Lets the one-shot port check run.
     static void PassStartUp(TMainForm& form) {
-        QTRY_VERIFY_WITH_TIMEOUT(!form.Timer->isActive(), 5000);
+        EXPECT_EVENTUALLY(!form.Timer->isActive());
     }
 
     TPseudoTerminal Lines[3];
