@@ -13,94 +13,32 @@
 #include <QWidget>
 
 #include <csetjmp>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <utility>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
-const char* const MsgBoxCaption = "Korvex";
-
 namespace {
 
-// A cut in the middle of a multi-byte UTF-8 character would show as a replacement glyph, so a
-// truncated text ends before the partial character instead.
-void DropPartialUtf8Tail(char* text) {
-    size_t length = std::strlen(text);
-    size_t start = length;
-    while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
-        --start;
-    if (start == 0)
-        return;
-    const unsigned char lead = static_cast<unsigned char>(text[start - 1]);
-    if (lead < 0xC0)
-        return; // plain ASCII before the continuation bytes, nothing to trim
-    size_t expected = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    if (length - (start - 1) < expected)
-        text[start - 1] = '\0';
-}
-
-// Without windows nobody can mend what a Retry box reports, so retrying would repeat the
-// failure forever: such boxes are answered Cancel (Abort), every other box its default button.
-int ConsolePresenter(int flags, const char* text) {
-    std::fprintf(stderr, "%s: %s\n", MsgBoxCaption, text);
-    switch (flags & MB_TYPEMASK) {
-    case MB_RETRYCANCEL:
-        return IDCANCEL;
-    case MB_ABORTRETRYIGNORE:
-        return IDABORT;
+QMessageBox::StandardButton ButtonOf(int answer) {
+    switch (answer) {
+    case IDCANCEL:
+        return QMessageBox::Cancel;
+    case IDABORT:
+        return QMessageBox::Abort;
+    case IDRETRY:
+        return QMessageBox::Retry;
+    case IDIGNORE:
+        return QMessageBox::Ignore;
+    case IDYES:
+        return QMessageBox::Yes;
+    case IDNO:
+        return QMessageBox::No;
     default:
-        return MsgBoxDefaultAnswer(flags);
+        return QMessageBox::Ok;
     }
-}
-
-TMsgBoxPresenter& InstalledPresenter() {
-    static TMsgBoxPresenter presenter = ConsolePresenter;
-    return presenter;
-}
-
-struct TButtonChoice {
-    QMessageBox::StandardButton Button;
-    int Answer;
-};
-
-// The buttons of a box type in the order Windows shows them, so MB_DEFBUTTONn picks the n-th.
-int ButtonsOf(int flags, TButtonChoice* choices) {
-    switch (flags & MB_TYPEMASK) {
-    case MB_OKCANCEL:
-        choices[0] = {QMessageBox::Ok, IDOK};
-        choices[1] = {QMessageBox::Cancel, IDCANCEL};
-        return 2;
-    case MB_ABORTRETRYIGNORE:
-        choices[0] = {QMessageBox::Abort, IDABORT};
-        choices[1] = {QMessageBox::Retry, IDRETRY};
-        choices[2] = {QMessageBox::Ignore, IDIGNORE};
-        return 3;
-    case MB_YESNOCANCEL:
-        choices[0] = {QMessageBox::Yes, IDYES};
-        choices[1] = {QMessageBox::No, IDNO};
-        choices[2] = {QMessageBox::Cancel, IDCANCEL};
-        return 3;
-    case MB_YESNO:
-        choices[0] = {QMessageBox::Yes, IDYES};
-        choices[1] = {QMessageBox::No, IDNO};
-        return 2;
-    case MB_RETRYCANCEL:
-        choices[0] = {QMessageBox::Retry, IDRETRY};
-        choices[1] = {QMessageBox::Cancel, IDCANCEL};
-        return 2;
-    default:
-        choices[0] = {QMessageBox::Ok, IDOK};
-        return 1;
-    }
-}
-
-int DefaultButtonIndex(int flags, int buttonCount) {
-    const int index = (flags & MB_DEFMASK) >> 8;
-    return index < buttonCount ? index : 0;
 }
 
 QMessageBox::Icon IconOf(int flags) {
@@ -137,33 +75,6 @@ int DismissAnswer(int flags) {
 
 } // namespace
 
-int MsgBoxDefaultAnswer(int flags) {
-    TButtonChoice choices[3];
-    const int count = ButtonsOf(flags, choices);
-    return choices[DefaultButtonIndex(flags, count)].Answer;
-}
-
-TMsgBoxPresenter SetMsgBoxPresenter(TMsgBoxPresenter presenter) {
-    TMsgBoxPresenter previous = std::move(InstalledPresenter());
-    InstalledPresenter() = presenter ? std::move(presenter) : TMsgBoxPresenter(ConsolePresenter);
-    return previous;
-}
-
-int MsgBox(int flags, const char* fmt, ...) {
-    char text[MsgBoxTextSize];
-    va_list args;
-    va_start(args, fmt);
-    const int needed = std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    if (needed < 0)
-        text[0] = '\0';
-    else if (needed >= static_cast<int>(sizeof text))
-        DropPartialUtf8Tail(text);
-    // Copy so a presenter that installs another presenter while it runs stays alive.
-    TMsgBoxPresenter presenter = InstalledPresenter();
-    return presenter(flags, text);
-}
-
 int QMessageBoxPresenter(int flags, const char* text) {
     QWidget* parent = QApplication::activeModalWidget();
     if (!parent)
@@ -175,19 +86,19 @@ int QMessageBoxPresenter(int flags, const char* text) {
     box.setText(QString::fromLocal8Bit(text));
     box.setIcon(IconOf(flags));
 
-    TButtonChoice choices[3];
-    const int count = ButtonsOf(flags, choices);
+    int answers[3];
+    const int count = MsgBoxAnswers(flags, answers);
     QMessageBox::StandardButtons buttons;
     for (int i = 0; i < count; ++i)
-        buttons |= choices[i].Button;
+        buttons |= ButtonOf(answers[i]);
     box.setStandardButtons(buttons);
-    box.setDefaultButton(choices[DefaultButtonIndex(flags, count)].Button);
+    box.setDefaultButton(ButtonOf(MsgBoxDefaultAnswer(flags)));
 
     box.exec();
     const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
     for (int i = 0; i < count; ++i) {
-        if (choices[i].Button == pressed)
-            return choices[i].Answer;
+        if (ButtonOf(answers[i]) == pressed)
+            return answers[i];
     }
     return DismissAnswer(flags);
 }

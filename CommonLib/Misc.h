@@ -68,6 +68,10 @@ TMsgBoxPresenter SetMsgBoxPresenter(TMsgBoxPresenter presenter);
 // The answer of the button a box of `flags` preselects (what Enter would press).
 int MsgBoxDefaultAnswer(int flags);
 
+// The answers of a box type's buttons in the order Windows shows them (so MB_DEFBUTTONn picks
+// the n-th); answers must hold 3. Returns how many there are.
+int MsgBoxAnswers(int flags, int* answers);
+
 // The desktop presenter: a modal QMessageBox over the application's active window. Needs a
 // QApplication.
 int QMessageBoxPresenter(int flags, const char* text);
