@@ -560,6 +560,7 @@ std::vector<TPortCandidate> AnnouncedPorts() {
         port.Description =
             QStringLiteral("Simulated board %1 (process %2)").arg(name.left(dash), pid);
         port.Simulated = true;
+        port.Board = name.left(dash);
         ports.push_back(port);
     }
 #endif

@@ -89,6 +89,7 @@ struct TPortCandidate {
     QString Name;        // what goes into the settings text: "COM1", "ttyUSB0", "/dev/pts/3"
     QString Description; // adapter or simulator details for a tooltip; may be empty
     bool Simulated = false;
+    QString Board = QString(); // a simulated board's announced name, e.g. "EB40A-flash-boardsim"
 };
 
 using TPortCandidateSource = std::function<std::vector<TPortCandidate>()>;

@@ -43,8 +43,6 @@ void ShowChosenPortDetails(QComboBox* box) {
     box->setToolTip(box->currentData(Qt::ToolTipRole).toString());
 }
 
-const char* const SimulatedPrefix = "Simulated board ";
-
 } // namespace
 
 QString PortDisplayName(const TPortCandidate& port) {
@@ -52,10 +50,7 @@ QString PortDisplayName(const TPortCandidate& port) {
         return port.Name;
     // A simulator announces itself as "<type>-<mode>-boardsim"; its device is a numbered
     // pseudo-terminal that tells a person nothing, so it only tells two boards apart.
-    QString label = port.Description;
-    if (label.startsWith(QLatin1String(SimulatedPrefix)))
-        label = label.mid(int(strlen(SimulatedPrefix)));
-    label = label.section(QLatin1String(" ("), 0, 0).trimmed();
+    QString label = port.Board;
     if (label.endsWith(QLatin1String("-boardsim")))
         label.chop(int(strlen("-boardsim")));
     label.replace(QLatin1Char('-'), QLatin1Char(' '));

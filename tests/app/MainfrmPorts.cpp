@@ -60,9 +60,7 @@ protected:
     }
 
     // Lets the one-shot port check run.
-    static void PassStartUp(TMainForm& form) {
-        EXPECT_EVENTUALLY(!form.Timer->isActive());
-    }
+    static void PassStartUp(TMainForm& form) { EXPECT_EVENTUALLY(!form.Timer->isActive()); }
 
     TPseudoTerminal Lines[3];
 };
@@ -74,7 +72,7 @@ TEST_F(MainfrmPorts, ListsThePortsThatOpenAndSelectsTheRememberedOne) {
     ASSERT_TRUE(holder.IsOpen()) << "another program holds the third port";
     Offer({{Name(Lines[0]), "USB serial adapter, FTDI, USB 0403:6001", false},
            {"/dev/korvex-missing-port", "", false},
-           {Name(Lines[1]), "Simulated board EB40A-boardsim (process 1)", true},
+           {Name(Lines[1]), "Simulated board EB40A-boardsim (process 1)", true, "EB40A-boardsim"},
            {Name(Lines[2]), "", false}});
     Remember(Lines[1].SlavePath().c_str());
 
@@ -155,7 +153,7 @@ TEST_F(MainfrmPorts, TheListIsFilledAnewEachTimeItOpens) {
     const TPortCandidate first{Name(Lines[0]), "", false};
     const TPortCandidate second{Name(Lines[1]), "", false};
     const TPortCandidate simulated{Name(Lines[2]), "Simulated board EB42-sram-boardsim (process 7)",
-                                   true};
+                                   true, "EB42-sram-boardsim"};
     Offer({first, second});
     Remember(Lines[1].SlavePath().c_str());
     TMainFormHarness window(false, true);
