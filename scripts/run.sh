@@ -32,4 +32,4 @@ if [ "${KORVEX_BOARDSIM:-1}" != 0 ] && [ -x "$sim" ]; then
     start_board flash
     start_board sram
 fi
-"$build/src/korvex"
+"$build/src/window/korvex"

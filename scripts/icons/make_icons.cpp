@@ -1,4 +1,4 @@
-// Draws the main window's tool-bar icons into src/resources: name.png at 24 x 24 and
+// Draws the main window's tool-bar icons into src/window/resources: name.png at 24 x 24 and
 // name@2x.png at 48 x 48 for screens with twice the pixel density, which Qt picks by itself.
 // Not part of the build; run scripts/icons/make_icons.sh after changing a drawing.
 
@@ -239,7 +239,7 @@ bool Save(const char* folder, const char* name, const std::function<void(QPainte
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    const char* folder = argc > 1 ? argv[1] : "src/resources";
+    const char* folder = argc > 1 ? argv[1] : "src/window/resources";
     const struct {
         const char* name;
         void (*draw)(QPainter&);

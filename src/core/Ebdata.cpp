@@ -754,7 +754,7 @@ void ImportFactoryDefaults() {
 void ShowLongInformation(const TString& text, const char* continuedHeading) {
     const int limit = MsgBoxTextSize - 1;
     const TString heading(continuedHeading);
-    LIB_ASSERT(heading.Length() < limit / 2, "heading.Length() < limit / 2", "src/Ebdata");
+    LIB_ASSERT(heading.Length() < limit / 2, "heading.Length() < limit / 2", "src/core/Ebdata");
     int position = 0;
     while (position < text.Length()) {
         TString box(position == 0 ? "" : continuedHeading);

@@ -140,7 +140,7 @@ TEST(CommandLine, AFileGivenIsLoadedAsOpenLoadsIt) {
 }
 
 TEST(CommandLine, HelpAndVersionNeedNoDisplay) {
-    const QString program = QStringLiteral(KORVEX_BINARY_DIR "/src/korvex");
+    const QString program = QStringLiteral(KORVEX_BINARY_DIR "/src/window/korvex");
     ASSERT_TRUE(QFile::exists(program)) << "build korvex first";
     const auto run = [&](const QStringList& arguments, const char* platform) {
         QProcess process;
