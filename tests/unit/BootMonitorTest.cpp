@@ -539,8 +539,11 @@ TEST(FlashPlanning, ChecksTheRangeAndFindsEverySectorTouched) {
         {end + 1, 1, TFlashPlan::AddressOutside, {}, -1},
         {end, 1, TFlashPlan::Fits, {uint32_t(end)}, -1},
         {end - 9, 11, TFlashPlan::DoesNotFit, {}, -1},
-        // Starting inside sector 2, 0x8000 bytes reach into sector 3 only; 0x8001 into 4.
+        // Starting inside sector 2, 0x8000 bytes reach into sector 3 only. Ending on the last
+        // byte of sector 3 leaves sector 4 alone; ending on its first byte erases it too.
         {start + 0x10100, 0x8000, TFlashPlan::Fits, {0x01010100, 0x01018000}, -1},
+        {start + 0x10100, 0xFF00, TFlashPlan::Fits, {0x01010100, 0x01018000}, -1},
+        {start + 0x10100, 0xFF01, TFlashPlan::Fits, {0x01010100, 0x01018000, 0x01020000}, -1},
         {start + 0x10100, 0x10000, TFlashPlan::Fits, {0x01010100, 0x01018000, 0x01020000}, -1},
         {start + 0x4000, 0x8000, TFlashPlan::Fits, {0x01004000, 0x01008000}, 0},
     };
