@@ -194,7 +194,11 @@ TEST_F(CliBoards, SyncFindsTheSpeedAndShowsTheIdentity) {
         TSimBoard board(test.Board);
         const TRun run = RunCli(QStringList{"sync", "--port", board.Port()} + test.Arguments);
         EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
-        EXPECT_TRUE(EndsWith(run.Out, test.Out)) << run.Out;
+        if (test.ExitCode == 0) {
+            EXPECT_TRUE(EndsWith(run.Out, test.Out)) << run.Out;
+        } else { // no identity and no speed after a failed synchronisation
+            EXPECT_EQ(run.Out.find(':'), std::string::npos) << run.Out;
+        }
         std::string err = test.Err;
         if (err.find("%s") != std::string::npos)
             err.replace(err.find("%s"), 2, board.Sim.PortPath());
@@ -249,7 +253,11 @@ TEST_F(CliBoards, ReadDumpsOrReportsTheBrokenReply) {
         const TRun run = RunCli(QStringList{"read", "--port", board.Port()} + test.Arguments);
         EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
         EXPECT_EQ(run.Out, test.Out);
-        EXPECT_EQ(run.Err.rfind(test.Err, 0), 0u) << run.Err;
+        if (test.Err.empty()) {
+            EXPECT_EQ(run.Err, "");
+        } else {
+            EXPECT_EQ(run.Err.rfind(test.Err, 0), 0u) << run.Err;
+        }
     }
 }
 
@@ -341,6 +349,7 @@ TEST_F(CliBoards, ProgramChecksErasesWritesAndVerifies) {
         std::string Out;
         std::string Err;
         bool Programmed;
+        uint32_t At = Free; // where the row's image would be written
     };
     const std::vector<TCase> cases = {
         {"own address, read back",
@@ -372,7 +381,8 @@ TEST_F(CliBoards, ProgramChecksErasesWritesAndVerifies) {
          "",
          "Programming address spans over one or more protected sectors.\nAre you sure you wish "
          "to erase these sectors?\nGive --yes to erase them.\n",
-         false},
+         false,
+         0x01000000},
         {"past the flash end",
          {Q(binary), "--address", "0x0122FF00"},
          {},
@@ -380,7 +390,8 @@ TEST_F(CliBoards, ProgramChecksErasesWritesAndVerifies) {
          "",
          "Program data doesn't fit into selected flash area.\n\nFlash start: 0x01000000, Flash "
          "end: 0x0122FFFF\nData start: 0x0122FF00, Data end: 0x012302E7\n",
-         false},
+         false,
+         0x0122FF00},
         {"write start refused",
          {Q(motorola)},
          {"W=byte:4E"},
@@ -420,8 +431,8 @@ TEST_F(CliBoards, ProgramChecksErasesWritesAndVerifies) {
             EXPECT_NE(run.Err.find(test.Err), std::string::npos) << run.Err;
         else
             EXPECT_EQ(run.Err, test.Err);
-        EXPECT_EQ(board.Sim.ReadMemory(Free, 1000) == image, test.Programmed);
-        if (test.ExitCode == 2 || test.Err.find("protected") != std::string::npos) {
+        EXPECT_EQ(board.Sim.ReadMemory(test.At, 1000) == image, test.Programmed);
+        if (test.Out.empty()) { // refused before the first phase
             EXPECT_TRUE(board.Sim.Frames().empty()) << "nothing is sent after a refusal";
         }
     }
@@ -593,6 +604,7 @@ TEST_F(CliBoards, SeveralBoardsAtOnceEachUnderItsPort) {
         EXPECT_EQ(json["speed"].toInt(), 115200);
         EXPECT_EQ(json["identity"].toObject()["base_address"].toString(), "0x01000000");
         EXPECT_EQ(json["identity"].toObject()["clock_divisor"].toInt(), 26);
+        ASSERT_TRUE(json["seconds"].isDouble()) << objects[i].toStdString();
         EXPECT_GE(json["seconds"].toDouble(), 0.0);
         if (i == 1) {
             EXPECT_EQ(json["result"].toString(), "failed");
