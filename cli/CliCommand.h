@@ -58,6 +58,12 @@ private:
         std::function<int()> Run;
     };
     const TEntry* Find(const std::string& name) const;
+    // The help of the program and of each command, and --version.
+    void InstallHelp();
+    // "help" and "help COMMAND".
+    int ShowHelp(const std::string& topic) const;
+    // Runs the command the command line named.
+    int RunParsed() const;
     int UsageError(const TEntry* entry, const std::string& message) const;
 
     CLI::App& Program;

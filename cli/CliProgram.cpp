@@ -144,7 +144,7 @@ int TCliCommands::UsageError(const TEntry* entry, const std::string& message) co
     return CliExitUsage;
 }
 
-int TCliCommands::Run(int argc, char** argv) {
+void TCliCommands::InstallHelp() {
     std::vector<std::pair<const CLI::App*, TCliCommandText>> texts;
     for (const TEntry& entry : Entries)
         texts.emplace_back(entry.Parser, entry.Text);
@@ -154,7 +154,10 @@ int TCliCommands::Run(int argc, char** argv) {
         entry.Parser->formatter(formatter);
     Program.set_version_flag("-V,--version", std::string(CliProgramName) + " " + KORVEX_VERSION,
                              "show the version");
+}
 
+int TCliCommands::Run(int argc, char** argv) {
+    InstallHelp();
     // "help COMMAND" as a command of its own, outside the table.
     std::string helpTopic;
     CLI::App* help = Program.add_subcommand("help", "show a command's help");
@@ -187,18 +190,24 @@ int TCliCommands::Run(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return UsageError(reached(), error.what());
     }
+    if (help->parsed())
+        return ShowHelp(helpTopic);
+    return RunParsed();
+}
 
-    if (help->parsed()) {
-        if (helpTopic.empty()) {
-            std::fputs(Program.help().c_str(), stdout);
-            return CliExitOk;
-        }
-        const TEntry* entry = Find(helpTopic);
-        if (!entry)
-            return UsageError(nullptr, "unknown command '" + helpTopic + "'");
-        std::fputs(entry->Parser->help().c_str(), stdout);
+int TCliCommands::ShowHelp(const std::string& topic) const {
+    if (topic.empty()) {
+        std::fputs(Program.help().c_str(), stdout);
         return CliExitOk;
     }
+    const TEntry* entry = Find(topic);
+    if (!entry)
+        return UsageError(nullptr, "unknown command '" + topic + "'");
+    std::fputs(entry->Parser->help().c_str(), stdout);
+    return CliExitOk;
+}
+
+int TCliCommands::RunParsed() const {
     for (const TEntry& entry : Entries) {
         if (!entry.Parser->parsed())
             continue;

@@ -20,66 +20,78 @@ struct TProgramOptions {
     bool ReadBack = false;
 };
 
+// What every board gets: the image, where it goes and the sectors to erase first.
+struct TProgramJob {
+    const uint8_t* Data = nullptr;
+    int64_t Length = 0;
+    uint32_t Address = 0;
+    TFlashPlan Plan;
+    TSyncRequest Request;
+};
+
+void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJob& job) {
+    TComms port;
+    TBootMonitor monitor(port);
+    board.Json().AddString("file", options.File);
+    board.Json().AddString("address", AddrToHex(job.Address)());
+    board.Json().AddNumber("length", job.Length);
+    if (!board.Connect(port, monitor, options.Board.Linked, job.Request))
+        return;
+    auto phase = [&board](TBootMonitor::TPhase next) {
+        if (next == TBootMonitor::TPhase::Erasing)
+            board.Line(" ");
+        board.Line(ProgramPhaseLine(next));
+        board.Phase(next == TBootMonitor::TPhase::Erasing       ? "Erasing"
+                    : next == TBootMonitor::TPhase::Programming ? "Programming"
+                                                                : "Verifying");
+    };
+    const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
+        job.Address, job.Data, job.Length, job.Plan.EraseAddresses, phase,
+        [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
+    board.SetBytes(program.Result.BytesDone);
+    if (program.Result.Status == TMonitorStatus::Cancelled) {
+        board.Interrupted();
+        return;
+    }
+    if (!program.Result.Ok()) {
+        board.Fail(ProgramFailure(program, job.Address).Text);
+        const std::string closing = ProgramClosingLine(program);
+        if (!closing.empty())
+            board.Line(closing);
+        return;
+    }
+    board.SetResult(ProgrammedLine(job.Length, job.Address), job.Length);
+    if (options.ReadBack)
+        board.ReadBackAndCompare(monitor, job.Address, job.Data, job.Length,
+                                 "Program verification failed.");
+}
+
 int RunProgram(const TProgramOptions& options) {
     const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, true);
     TFileImage image;
     TImageReadResult loaded;
     if (!LoadCommandImage(options.File, image, loaded))
         return CliExitFailure;
-    const uint32_t address = CommandImageAddress(options.Address, loaded);
+    TProgramJob job;
+    job.Address = CommandImageAddress(options.Address, loaded);
     const auto type = CommandBoardType(options.Type, TTypeNeed::Sectors);
     if (!type)
         return CliExitFailure;
-    const int64_t length = image.Length();
+    job.Data = image.Data();
+    job.Length = image.Length();
     // Checked once for all boards: they are of one type and get the same image.
-    const TFlashPlan plan = PlanFlashProgramming(*type, static_cast<int>(address), length);
-    if (!plan.Ok()) {
-        PrintCliError(ProgramCheckFailure(plan, static_cast<int>(address)).Text);
+    job.Plan = PlanFlashProgramming(*type, static_cast<int>(job.Address), job.Length);
+    if (!job.Plan.Ok()) {
+        PrintCliError(ProgramCheckFailure(job.Plan, static_cast<int>(job.Address)).Text);
         return CliExitFailure;
     }
-    if (plan.TouchesProtected() && !options.Yes) {
+    if (job.Plan.TouchesProtected() && !options.Yes) {
         PrintCliError(ProgramProtectedQuestion().Text + "\nGive --yes to erase them.");
         return CliExitFailure;
     }
-
-    const TSyncRequest request = StoredSyncRequest(0);
-    const uint8_t* data = image.Data();
-    return RunOnBoards(options.Board, ports, "program", [&](TBoard& board) {
-        TComms port;
-        TBootMonitor monitor(port);
-        board.Json().AddString("file", options.File);
-        board.Json().AddString("address", AddrToHex(address)());
-        board.Json().AddNumber("length", length);
-        if (!board.Connect(port, monitor, options.Board.Linked, request))
-            return;
-        auto phase = [&board](TBootMonitor::TPhase next) {
-            if (next == TBootMonitor::TPhase::Erasing)
-                board.Line(" ");
-            board.Line(ProgramPhaseLine(next));
-            board.Phase(next == TBootMonitor::TPhase::Erasing       ? "Erasing"
-                        : next == TBootMonitor::TPhase::Programming ? "Programming"
-                                                                    : "Verifying");
-        };
-        const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
-            address, data, length, plan.EraseAddresses, phase,
-            [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
-        board.SetBytes(program.Result.BytesDone);
-        if (program.Result.Status == TMonitorStatus::Cancelled) {
-            board.Interrupted();
-            return;
-        }
-        if (!program.Result.Ok()) {
-            board.Fail(ProgramFailure(program, address).Text);
-            const std::string closing = ProgramClosingLine(program);
-            if (!closing.empty())
-                board.Line(closing);
-            return;
-        }
-        board.SetResult(ProgrammedLine(length, address), length);
-        if (options.ReadBack)
-            board.ReadBackAndCompare(monitor, address, data, length,
-                                     "Program verification failed.");
-    });
+    job.Request = StoredSyncRequest(0);
+    return RunOnBoards(options.Board, ports, "program",
+                       [&](TBoard& board) { ProgramBoard(board, options, job); });
 }
 
 } // namespace

@@ -33,8 +33,8 @@ std::string HexBytes(const std::vector<uint8_t>& data) {
     return text;
 }
 
-int RunRead(const TReadOptions& options) {
-    const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, false);
+// The range asked for: from ADDR, LEN bytes or up to --end; within the 32-bit address space.
+void ReadRangeOf(const TReadOptions& options, uint32_t& start, int64_t& count) {
     const uint64_t address = CliNumber(options.Address);
     uint64_t length = 0;
     if (!options.End.empty()) {
@@ -49,6 +49,62 @@ int RunRead(const TReadOptions& options) {
     }
     if (address + length > 0x100000000ull)
         throw TCliUsageError("the range passes the end of the 32-bit address space");
+    start = static_cast<uint32_t>(address);
+    count = static_cast<int64_t>(length);
+}
+
+// Reads the range from the board; false when that failed or was stopped (already reported).
+bool ReadFromBoard(TBoard& board, TBootMonitor& monitor, uint32_t start, int64_t count, bool dump,
+                   std::vector<uint8_t>& data) {
+    if (dump) {
+        board.Line(" ");
+        board.Line(ReadTitle);
+    }
+    board.Phase("Reading");
+    auto show = [&board](uint32_t at, const uint8_t* bytes, int n) {
+        std::string lines;
+        for (const TString& line : HexDumpLines(bytes, at, static_cast<size_t>(n)))
+            lines += std::string(lines.empty() ? "" : "\n") + line();
+        board.Line(lines);
+    };
+    const TMonitorResult result = monitor.ReadRange(
+        start, count, data, dump ? show : std::function<void(uint32_t, const uint8_t*, int)>(),
+        [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
+    board.SetBytes(result.BytesDone);
+    if (result.Status == TMonitorStatus::Cancelled) {
+        board.Interrupted();
+        return false;
+    }
+    if (!result.Ok()) {
+        board.Fail(ReadFailure(result).Text);
+        return false;
+    }
+    return true;
+}
+
+// The bytes read, written to the output file in its format.
+void SaveRead(TBoard& board, const TReadOptions& options, TOutputFormat format, uint32_t start,
+              const std::vector<uint8_t>& data) {
+    const std::string contents =
+        ImageFileContents(format, start, data.data(), data.size(), options.Output);
+    if (!WriteOutputFile(options.Output, reinterpret_cast<const uint8_t*>(contents.data()),
+                         static_cast<int64_t>(contents.size()))) {
+        board.Fail(WriteFailureMessage(options.Output));
+        return;
+    }
+    const int64_t count = static_cast<int64_t>(data.size());
+    board.Json().AddString("file", options.Output);
+    board.Json().AddString("format", OutputFormatName(format));
+    board.SetResult(std::to_string(count) + " bytes at " + Hex(start) + " written to " +
+                        options.Output + ".",
+                    count);
+}
+
+int RunRead(const TReadOptions& options) {
+    const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, false);
+    uint32_t start = 0;
+    int64_t count = 0;
+    ReadRangeOf(options, start, count);
     TOutputFormat format = OutputFormatFromPath(options.Output);
     if (!options.Format.empty()) {
         if (options.Output.empty())
@@ -57,8 +113,6 @@ int RunRead(const TReadOptions& options) {
     }
 
     const TSyncRequest request = StoredSyncRequest(0);
-    const uint32_t start = static_cast<uint32_t>(address);
-    const int64_t count = static_cast<int64_t>(length);
     return RunOnBoards(options.Board, ports, "read", [&](TBoard& board) {
         TComms port;
         TBootMonitor monitor(port);
@@ -67,47 +121,15 @@ int RunRead(const TReadOptions& options) {
         if (!board.Connect(port, monitor, options.Board.Linked, request))
             return;
         const bool dump = options.Output.empty();
-        if (dump) {
-            board.Line(" ");
-            board.Line(ReadTitle);
-        }
-        board.Phase("Reading");
         std::vector<uint8_t> data;
-        auto show = [&board](uint32_t at, const uint8_t* bytes, int n) {
-            std::string lines;
-            for (const TString& line : HexDumpLines(bytes, at, static_cast<size_t>(n)))
-                lines += std::string(lines.empty() ? "" : "\n") + line();
-            board.Line(lines);
-        };
-        const TMonitorResult result = monitor.ReadRange(
-            start, count, data, dump ? show : std::function<void(uint32_t, const uint8_t*, int)>(),
-            [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
-        board.SetBytes(result.BytesDone);
-        if (result.Status == TMonitorStatus::Cancelled) {
-            board.Interrupted();
+        if (!ReadFromBoard(board, monitor, start, count, dump, data))
+            return;
+        if (!dump) {
+            SaveRead(board, options, format, start, data);
             return;
         }
-        if (!result.Ok()) {
-            board.Fail(ReadFailure(result).Text);
-            return;
-        }
-        if (dump) {
-            board.Json().AddString("data", HexBytes(data));
-            board.SetResult(std::string(), count);
-            return;
-        }
-        const std::string contents =
-            ImageFileContents(format, start, data.data(), data.size(), options.Output);
-        if (!WriteOutputFile(options.Output, reinterpret_cast<const uint8_t*>(contents.data()),
-                             static_cast<int64_t>(contents.size()))) {
-            board.Fail(WriteFailureMessage(options.Output));
-            return;
-        }
-        board.Json().AddString("file", options.Output);
-        board.Json().AddString("format", OutputFormatName(format));
-        board.SetResult(std::to_string(count) + " bytes at " + Hex(start) + " written to " +
-                            options.Output + ".",
-                        count);
+        board.Json().AddString("data", HexBytes(data));
+        board.SetResult(std::string(), count);
     });
 }
 
