@@ -6,6 +6,8 @@
 #include "MonitorMessages.h"
 
 #include <CLI/CLI.hpp>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QThread>
 
 #include <algorithm>
@@ -16,10 +18,12 @@
 
 namespace {
 
-std::atomic<bool> Interrupt{false};
+// The signal that asked the boards to stop; 0 while none did.
+std::atomic<int> InterruptSignal{0};
 
-extern "C" void OnInterrupt(int) {
-    Interrupt = true;
+extern "C" void OnInterrupt(int signal) {
+    int none = 0;
+    InterruptSignal.compare_exchange_strong(none, signal);
 }
 
 // Differing bytes listed one a line; the count tells the rest.
@@ -43,14 +47,14 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
-std::string IdentityJson(const TMonitorIdentity& identity) {
-    TJsonObject json;
+QJsonObject IdentityJson(const TMonitorIdentity& identity) {
+    TJsonFields json;
     json.AddString("chip_type", "0x" + std::string(WordToHex(identity.ChipType)()));
     json.AddString("flash_code", "0x" + std::string(WordToHex(identity.FlashCode)()));
     json.AddString("version", "0x" + std::string(WordToHex(identity.Version)()));
     json.AddNumber("clock_divisor", static_cast<int64_t>(identity.ClockDivisor));
     json.AddString("base_address", Hex(identity.BaseAddress));
-    return json.Text();
+    return json.Object();
 }
 
 } // namespace
@@ -74,7 +78,9 @@ void AddBoardOptions(CLI::App* command, TBoardOptions& options, TBoardOptionSet 
             ->check(CLI::IsMember(LinkSpeeds()));
     command->add_flag("-q,--quiet", options.Quiet, "print nothing but errors");
     command->add_flag("--json", options.Json,
-                      "print one JSON object per board on stdout instead of the text");
+                      "print one JSON object per board on stdout instead of the text; a name "
+                      "that is not UTF-8 has each other byte as \\xHH and each backslash "
+                      "doubled, and NAME_escaped: true beside it");
 }
 
 void AddTypeOption(CLI::App* command, std::string& type) {
@@ -107,15 +113,18 @@ void InstallInterruptHandler() {
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    // The first Ctrl+C stops after the current block; the default action is back for a second.
+    // The first signal stops after the current block; the default action is back for a second.
+    // A closed terminal (SIGHUP) or a supervisor's SIGTERM must not leave a board half-written
+    // without a word.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 } // namespace
 
 bool InterruptRequested() {
-    return Interrupt;
+    return InterruptSignal != 0;
 }
 
 std::vector<int> LinkSpeeds() {
@@ -144,13 +153,19 @@ void TBoard::Finish() {
 }
 
 void TBoard::Line(const std::string& text) {
+    Printed = true;
     if (!JsonMode)
         TCliConsole::Instance().Out(Prefix, text);
 }
 
+void TBoard::Separator() {
+    if (Printed)
+        Line(std::string());
+}
+
 void TBoard::Fail(const std::string& message) {
+    FailureText = State == TBoardOutcome::Failed ? FailureText + "\n" + message : message;
     State = TBoardOutcome::Failed;
-    FailureText = message;
     TCliConsole::Instance().Err(Prefix, message);
 }
 
@@ -219,10 +234,11 @@ bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const u
         return false;
     }
 
-    Line(" ");
+    Separator();
     int64_t differing = 0;
     uint32_t first = 0;
-    std::string listed = "[";
+    QJsonArray listed;
+    std::string lines;
     for (int64_t i = 0; i < length; ++i) {
         if (onBoard[static_cast<size_t>(i)] == data[i])
             continue;
@@ -231,12 +247,10 @@ bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const u
             first = at;
         if (differing < ShownDifferences) {
             const unsigned board = onBoard[static_cast<size_t>(i)], file = data[i];
-            Line(FormatText("%s: board 0x%02X, file 0x%02X", Hex(at).c_str(), board, file));
-            TJsonObject entry;
-            entry.AddString("address", Hex(at));
-            entry.AddNumber("board", static_cast<int64_t>(board));
-            entry.AddNumber("file", static_cast<int64_t>(file));
-            listed += (differing ? "," : "") + entry.Text();
+            lines += FormatText("%s: board 0x%02X, file 0x%02X\n", Hex(at).c_str(), board, file);
+            listed.append(QJsonObject{{"address", QString::fromStdString(Hex(at))},
+                                      {"board", static_cast<int>(board)},
+                                      {"file", static_cast<int>(file)}});
         }
         ++differing;
     }
@@ -246,21 +260,21 @@ bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const u
                         Hex(address).c_str()));
         return true;
     }
-    Extra.AddRaw("first_differences", listed + "]");
+    Extra.Add("first_differences", listed);
     if (differing > ShownDifferences)
-        Line("...");
-    Line(FormatText("%lld bytes differ.", static_cast<long long>(differing)));
-    Fail(failureText + "\n" +
-         FormatText("%lld bytes differ, the first at %s.", static_cast<long long>(differing),
-                    Hex(first).c_str()));
+        lines += "...\n";
+    Line(lines + FormatText("%lld bytes differ.", static_cast<long long>(differing)));
+    const std::string counted = FormatText("%lld bytes differ, the first at %s.",
+                                           static_cast<long long>(differing), Hex(first).c_str());
+    Fail(failureText.empty() ? counted : failureText + "\n" + counted);
     return false;
 }
 
-void TBoard::SetResult(const std::string& line, int64_t bytes) {
+void TBoard::SetResult(const std::string& line, int64_t bytes, const std::string& details) {
     ResultLine = line;
     Bytes = bytes;
     if (!line.empty())
-        Line(line);
+        Line(details.empty() ? line : details + "\n" + line);
 }
 
 std::string TBoard::Summary() const {
@@ -277,7 +291,7 @@ std::string TBoard::Summary() const {
 }
 
 std::string TBoard::JsonText(const char* operation) const {
-    TJsonObject json;
+    TJsonFields json;
     json.AddString("port", PortName);
     json.AddString("operation", operation);
     json.AddString("result", State == TBoardOutcome::Done     ? "ok"
@@ -288,7 +302,7 @@ std::string TBoard::JsonText(const char* operation) const {
     if (LinkSpeed != 0)
         json.AddNumber("speed", static_cast<int64_t>(LinkSpeed));
     if (Identified)
-        json.AddRaw("identity", IdentityJson(BoardIdentity));
+        json.Add("identity", IdentityJson(BoardIdentity));
     json.AddAll(Extra);
     if (State == TBoardOutcome::Failed)
         json.AddString("error", FailureText);
@@ -344,5 +358,7 @@ int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& po
         else if (several)
             console.Out("", board->Summary());
     }
-    return interrupted ? CliExitInterrupted : failed ? CliExitFailure : CliExitOk;
+    if (interrupted)
+        return InterruptSignal != 0 ? 128 + InterruptSignal : CliExitInterrupted;
+    return failed ? CliExitFailure : CliExitOk;
 }

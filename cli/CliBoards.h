@@ -39,8 +39,8 @@ void AddAddressOption(CLI::App* command, std::string& address, const char* descr
 // Adds --baud BAUD, one of the link speeds.
 void AddBaudOption(CLI::App* command, int& baud, const char* description);
 
-// Ctrl+C while boards work: the first asks the operations to stop after their current block; a
-// second one ends the program at once.
+// Ctrl+C, SIGTERM or SIGHUP while boards work: the first asks the operations to stop after
+// their current block; a second one of the same kind ends the program at once.
 bool InterruptRequested();
 
 enum class TBoardOutcome { Done, Failed, Interrupted };
@@ -53,9 +53,12 @@ public:
     const std::string& Port() const { return PortName; }
     int Slot() const { return ProgressSlot; }
 
-    // A console line on stdout (not with --json).
+    // One or more console lines on stdout (not with --json), printed as one block.
     void Line(const std::string& text);
-    // A failure: the message on stderr; the board's outcome becomes failed.
+    // The empty line between two parts of the output; none before the first.
+    void Separator();
+    // A failure: the message on stderr; the board's outcome becomes failed. A further failure
+    // adds its message to the first.
     void Fail(const std::string& message);
     // "User break." as the console shows it; the outcome becomes interrupted.
     void Interrupted();
@@ -72,15 +75,18 @@ public:
     bool Open(TComms& port, int speed);
 
     // Reads length bytes back and compares them with data; reports the differences and, when
-    // there are any, fails with failureText. False when they differ or the read failed.
+    // there are any, fails with failureText (none when the board already failed the range).
+    // False when they differ or the read failed.
     bool ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const uint8_t* data,
                             int64_t length, const std::string& failureText);
 
-    // The success line the summary repeats, and the figures of the JSON object.
-    void SetResult(const std::string& line, int64_t bytes);
+    // The success line the summary repeats, and the figures of the JSON object. The lines of
+    // details, when given, are printed in one block with it.
+    void SetResult(const std::string& line, int64_t bytes,
+                   const std::string& details = std::string());
     // The bytes a transfer that ended early had moved.
     void SetBytes(int64_t bytes) { Bytes = bytes; }
-    TJsonObject& Json() { return Extra; }
+    TJsonFields& Json() { return Extra; }
 
     // What the synchronisation found: the speed (also the one of --linked), and the identity
     // (null when the link was not synchronised here).
@@ -107,7 +113,8 @@ private:
     int LinkSpeed = 0;
     bool Identified = false;
     TMonitorIdentity BoardIdentity;
-    TJsonObject Extra;
+    TJsonFields Extra;
+    bool Printed = false;
     std::chrono::steady_clock::time_point Started;
     double Seconds = 0;
 };
@@ -115,8 +122,8 @@ private:
 using TBoardWork = std::function<void(TBoard& board)>;
 
 // Runs the work on every port at once, each on its own thread; prints the summary lines (several
-// boards) or the JSON objects, and returns the exit code: 130 when any board was interrupted,
-// else 1 when any failed, else 0.
+// boards) or the JSON objects, and returns the exit code: 128 + the signal's number when any
+// board was interrupted (130 for Ctrl+C), else 1 when any failed, else 0.
 int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& ports,
                 const char* operation, const TBoardWork& work);
 

@@ -22,7 +22,7 @@ enum TCliExit : int {
     CliExitOk = 0,
     CliExitFailure = 1,      // the command ran and failed (the message went to stderr)
     CliExitUsage = 2,        // the command line itself is wrong
-    CliExitInterrupted = 130 // stopped by Ctrl+C
+    CliExitInterrupted = 130 // stopped by Ctrl+C; by another signal: 128 + its number
 };
 
 extern const char* const CliProgramName;
@@ -93,11 +93,23 @@ bool ParseCliNumber(const std::string& text, bool allowUnit, uint64_t& value, st
 std::function<std::string(const std::string&)> CliNumberCheck(bool allowUnit, uint64_t limit);
 uint64_t CliNumber(const std::string& text);
 
-// Writes bytes to a file: an existing file is overwritten in place and cut to length, a failed
-// write leaves no partial plain file behind. False when it could not be written.
+// Where an output file's bytes go: a file replaced whole (links followed), a device or pipe
+// written as it stands, or stdout ("-", /dev/stdout).
+struct TOutputTarget {
+    enum TKind { File, Device, Stdout } Kind = File;
+    std::string Path;
+};
+// Checks, before any work is done, that the output can be written: not a folder, the folder
+// it goes into exists and may be written. False with the system's reason.
+bool CheckOutputFile(const std::string& path, TOutputTarget& target, std::string& reason);
+// Writes the bytes. A file is written beside the target and renamed over it only once it is
+// whole: a failure never spoils an existing file nor leaves a partial one. False with the
+// system's reason.
+bool WriteOutputFile(const TOutputTarget& target, const uint8_t* data, int64_t length,
+                     std::string& reason);
 bool WriteOutputFile(const std::string& path, const uint8_t* data, int64_t length);
-// "Unable to write file:\n<path>"
-std::string WriteFailureMessage(const std::string& path);
+// "Unable to write file:\n<path>\n<reason>"
+std::string WriteFailureMessage(const std::string& path, const std::string& reason = {});
 
 // The reader's message for a failed read, fit for a terminal: the record line it quotes has
 // its control characters escaped.

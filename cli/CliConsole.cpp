@@ -2,7 +2,10 @@
 
 #include "TransferRate.h"
 
+#include <QJsonDocument>
+
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include <sys/ioctl.h>
@@ -60,23 +63,37 @@ void TCliConsole::Err(const std::string& prefix, const std::string& text) {
 
 void TCliConsole::Raw(const std::string& text) {
     std::lock_guard<std::mutex> guard(Lock);
-    EraseDrawn(true);
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    EraseDrawn(!StatusOnStderr);
+    Put(StatusOnStderr, text);
+}
+
+void TCliConsole::KeepStdoutForData() {
+    std::lock_guard<std::mutex> guard(Lock);
+    StatusOnStderr = true;
 }
 
 void TCliConsole::Write(bool toStderr, const std::string& prefix, const std::string& text) {
     std::lock_guard<std::mutex> guard(Lock);
     if (Quiet && !toStderr)
         return;
+    toStderr = toStderr || StatusOnStderr;
     EraseDrawn(!toStderr);
-    FILE* stream = toStderr ? stderr : stdout;
     std::string block;
     for (const std::string& line : SplitLines(text))
         block += prefix + line + "\n";
-    std::fputs(block.c_str(), stream);
-    std::fflush(stream);
+    Put(toStderr, block);
     Draw(true);
+}
+
+void TCliConsole::Put(bool toStderr, const std::string& text) {
+    // Once the reader of stdout has gone (korvex-cli ... | head -1) the operation goes on, and
+    // the exit code tells how it ended; what it would have printed goes nowhere.
+    if (!toStderr && StdoutClosed)
+        return;
+    FILE* stream = toStderr ? stderr : stdout;
+    std::fputs(text.c_str(), stream);
+    if (std::fflush(stream) != 0 && !toStderr)
+        StdoutClosed = true;
 }
 
 int TCliConsole::AddProgress(const std::string& label) {
@@ -166,78 +183,93 @@ std::string TCliConsole::Render(const TProgressLine& line, int width) const {
 
 // ---- JSON ---------------------------------------------------------------------------------
 
-std::string JsonString(const std::string& text) {
-    std::string json = "\"";
-    for (const char ch : text) {
-        const unsigned char byte = static_cast<unsigned char>(ch);
-        switch (ch) {
-        case '"':
-            json += "\\\"";
-            break;
-        case '\\':
-            json += "\\\\";
-            break;
-        case '\n':
-            json += "\\n";
-            break;
-        case '\r':
-            json += "\\r";
-            break;
-        case '\t':
-            json += "\\t";
-            break;
-        default:
-            if (byte < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
-                json += escaped;
-            } else {
-                json += ch;
-            }
+namespace {
+
+// The length of the UTF-8 character at text[at], or 0 when no valid one starts there.
+size_t Utf8Length(const std::string& text, size_t at) {
+    const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80)
+        return 1;
+    size_t length;
+    unsigned lowest, code;
+    if ((lead & 0xE0) == 0xC0)
+        length = 2, lowest = 0x80, code = lead & 0x1F;
+    else if ((lead & 0xF0) == 0xE0)
+        length = 3, lowest = 0x800, code = lead & 0x0F;
+    else if ((lead & 0xF8) == 0xF0)
+        length = 4, lowest = 0x10000, code = lead & 0x07;
+    else
+        return 0;
+    if (at + length > text.size())
+        return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (byte(at + i) & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past Unicode are no characters.
+    if (code < lowest || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return 0;
+    return length;
+}
+
+} // namespace
+
+QString JsonText(const std::string& text, bool* escaped) {
+    bool valid = true;
+    for (size_t at = 0; valid && at < text.size();) {
+        const size_t length = Utf8Length(text, at);
+        valid = length != 0;
+        at += length;
+    }
+    if (escaped)
+        *escaped = !valid;
+    if (valid)
+        return QString::fromStdString(text);
+    std::string safe;
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = Utf8Length(text, at);
+        if (length == 0) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[at]));
+            safe += hex;
+            ++at;
+        } else {
+            safe += text[at] == '\\' ? std::string("\\\\") : text.substr(at, length);
+            at += length;
         }
     }
-    return json + "\"";
+    return QString::fromStdString(safe);
 }
 
-void TJsonObject::Key(const char* key) {
-    if (!Body.empty())
-        Body += ",";
-    Body += JsonString(key) + ":";
+void TJsonFields::AddString(const char* key, const std::string& value) {
+    bool escaped = false;
+    Fields.insert(QLatin1String(key), JsonText(value, &escaped));
+    if (escaped)
+        Fields.insert(QLatin1String(key) + QLatin1String("_escaped"), true);
 }
 
-void TJsonObject::AddString(const char* key, const std::string& value) {
-    Key(key);
-    Body += JsonString(value);
+void TJsonFields::AddNumber(const char* key, int64_t value) {
+    Fields.insert(QLatin1String(key), static_cast<qint64>(value));
 }
 
-void TJsonObject::AddNumber(const char* key, int64_t value) {
-    Key(key);
-    Body += std::to_string(value);
+void TJsonFields::AddNumber(const char* key, double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    Fields.insert(QLatin1String(key), std::round(value * scale) / scale);
 }
 
-void TJsonObject::AddNumber(const char* key, double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    Key(key);
-    Body += text;
+void TJsonFields::Add(const char* key, const QJsonValue& value) {
+    Fields.insert(QLatin1String(key), value);
 }
 
-void TJsonObject::AddBool(const char* key, bool value) {
-    Key(key);
-    Body += value ? "true" : "false";
+void TJsonFields::AddAll(const TJsonFields& other) {
+    for (auto field = other.Fields.begin(); field != other.Fields.end(); ++field)
+        Fields.insert(field.key(), field.value());
 }
 
-void TJsonObject::AddRaw(const char* key, const std::string& value) {
-    Key(key);
-    Body += value;
-}
-
-void TJsonObject::AddAll(const TJsonObject& other) {
-    if (other.Body.empty())
-        return;
-    if (!Body.empty())
-        Body += ",";
-    Body += other.Body;
+std::string TJsonFields::Text() const {
+    return QJsonDocument(Fields).toJson(QJsonDocument::Compact).toStdString();
 }
 
 // ---- Terminal-safe text ---------------------------------------------------------------------

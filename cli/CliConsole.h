@@ -1,13 +1,16 @@
 #pragma once
 // Everything korvex-cli writes while boards work: whole lines on stdout and stderr from several
 // threads at once, and on a terminal a progress line per board on stderr, redrawn in place
-// below the text. Also the small JSON writer of --json.
+// below the text. Also the JSON fields of --json.
 
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <QJsonObject>
+#include <QJsonValue>
 
 class TCliConsole {
 public:
@@ -23,6 +26,8 @@ public:
     void Err(const std::string& prefix, const std::string& text);
     // Text on stdout as it is, even when quiet (the JSON objects).
     void Raw(const std::string& text);
+    // Stdout carries data (read -o -): the lines of Out and Raw go to stderr instead.
+    void KeepStdoutForData();
 
     // A progress line for a board: its slot. Lines appear in the order they were added.
     int AddProgress(const std::string& label);
@@ -44,6 +49,7 @@ private:
     };
 
     void Write(bool toStderr, const std::string& prefix, const std::string& text);
+    void Put(bool toStderr, const std::string& text);
     void EraseDrawn(bool beforeStdout);
     void Draw(bool force);
     std::string Render(const TProgressLine& line, int width) const;
@@ -52,31 +58,35 @@ private:
     bool Quiet = false;
     bool ShowProgress = false;
     bool StdoutIsTerminal = false;
+    bool StatusOnStderr = false;
+    bool StdoutClosed = false; // a write to stdout failed: the reader went away
     std::vector<TProgressLine> Lines;
     int Drawn = 0; // progress lines on the screen now
     TClock::time_point LastDraw;
 };
 
-// A JSON object written key by key, in the order the keys are added.
-class TJsonObject {
+// The fields of a JSON object, written by QJsonDocument. Text that is not UTF-8 (a file or port
+// name as the system gave it) is kept recoverable: each byte that is no part of a UTF-8
+// character is written as \xHH and each backslash doubled, and "KEY_escaped": true is added.
+class TJsonFields {
 public:
     void AddString(const char* key, const std::string& value);
     void AddNumber(const char* key, int64_t value);
     void AddNumber(const char* key, double value, int decimals);
-    void AddBool(const char* key, bool value);
-    // value is JSON text already (an object or an array).
-    void AddRaw(const char* key, const std::string& value);
-    // Every key of another object, after those already here.
-    void AddAll(const TJsonObject& other);
-    std::string Text() const { return "{" + Body + "}"; }
+    void Add(const char* key, const QJsonValue& value);
+    // Every field of another object, after those already here.
+    void AddAll(const TJsonFields& other);
+    // The object on one line.
+    std::string Text() const;
+    const QJsonObject& Object() const { return Fields; }
 
 private:
-    void Key(const char* key);
-    std::string Body;
+    QJsonObject Fields;
 };
 
-// A JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
+// A string value fit for JSON: the text itself when it is UTF-8, else the escaped form that
+// TJsonFields writes; escaped tells which.
+QString JsonText(const std::string& text, bool* escaped = nullptr);
 
 // Text from a file made safe for a terminal: control characters (escape sequences, carriage
 // returns, NULs ...) are shown as \r, \t or \xHH rather than acted upon.

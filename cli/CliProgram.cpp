@@ -106,7 +106,8 @@ private:
                "\nRun '"
             << CliProgramName
             << " COMMAND --help' for a command's arguments.\n"
-               "Exit codes: 0 done, 1 failed, 2 wrong command line, 130 interrupted (Ctrl+C).\n";
+               "Exit codes: 0 done, 1 failed, 2 wrong command line; interrupted: 130 (Ctrl+C),\n"
+               "143 (SIGTERM), 129 (SIGHUP). Each board stops after its current block.\n";
         return out.str();
     }
 

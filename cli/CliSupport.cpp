@@ -5,11 +5,12 @@
 #include "ImageFile.h"
 #include "Settings.h"
 
-#include <QFileInfo>
 #include <QString>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,7 +36,7 @@ bool ParseCliNumber(const std::string& text, bool allowUnit, uint64_t& value, st
         }
     }
     const bool hex =
-        digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+        digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
     if (hex)
         digits.erase(0, 2);
     if (digits.empty()) {
@@ -43,8 +44,20 @@ bool ParseCliNumber(const std::string& text, bool allowUnit, uint64_t& value, st
         return false;
     }
     if (!hex && digits.size() > 1 && digits[0] == '0') {
-        error = "'" + text + "' is ambiguous: write hexadecimal numbers with 0x (0x" + digits + ")";
-        return false;
+        // Decimal digits after a zero, perhaps grouped as the types table shows addresses
+        // ("0100 0000"), were most likely meant as hexadecimal: say how to write that.
+        std::string compact;
+        bool decimal = true;
+        for (const char ch : digits) {
+            if (ch != ' ')
+                compact += ch;
+            decimal = decimal && (ch == ' ' || (ch >= '0' && ch <= '9'));
+        }
+        if (decimal) {
+            error = "'" + text + "' is ambiguous: write hexadecimal numbers with 0x (0x" + compact +
+                    ")";
+            return false;
+        }
     }
     uint64_t number = 0;
     for (const char ch : digits) {
@@ -91,38 +104,148 @@ uint64_t CliNumber(const std::string& text) {
 
 // ---- Files ------------------------------------------------------------------------------------
 
-// An existing file is overwritten in place and then cut to length: truncating it to nothing
-// first makes some file systems (ext4) flush it to disk on close, which costs more than the
-// whole conversion. Devices and links are never removed. The name is used as the bytes given,
-// so that any name the file system can hold is written as it stands.
-bool WriteOutputFile(const std::string& path, const uint8_t* data, int64_t length) {
-    int handle = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (handle < 0)
-        handle = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (handle < 0)
-        return false;
-    bool written = true;
-    for (int64_t done = 0; written && done < length;) {
+namespace {
+
+std::string SystemReason(int error) {
+    return std::strerror(error);
+}
+
+// The name stands for this program's stdout ("-", /dev/stdout, /proc/self/fd/1 ...).
+bool IsStdout(const std::string& path) {
+    if (path == "-")
+        return true;
+    struct stat named, out;
+    return stat(path.c_str(), &named) == 0 && fstat(STDOUT_FILENO, &out) == 0 &&
+           named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+}
+
+bool WriteAll(int handle, const uint8_t* data, int64_t length) {
+    for (int64_t done = 0; done < length;) {
         const ssize_t put = write(handle, data + done, static_cast<size_t>(length - done));
         if (put < 0 && errno == EINTR)
             continue;
-        written = put > 0;
-        done += written ? put : 0;
+        if (put <= 0)
+            return false;
+        done += put;
     }
-    // A regular file, reached directly or through a link, is cut to length.
-    struct stat status;
-    if (written && fstat(handle, &status) == 0 && S_ISREG(status.st_mode))
-        written = ftruncate(handle, static_cast<off_t>(length)) == 0;
-    written = close(handle) == 0 && written;
-    if (written)
-        return true;
-    if (lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
-        unlink(path.c_str());
-    return false;
+    return true;
 }
 
-std::string WriteFailureMessage(const std::string& path) {
-    return "Unable to write file:\n" + path;
+// A new file's mode as open() would give it.
+mode_t NewFileMode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// The bytes into a temporary file beside the target, renamed over it once they are all
+// written: a full disk or any other failure leaves an existing file as it was.
+bool ReplaceFile(const std::string& path, const uint8_t* data, int64_t length,
+                 std::string& reason) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    std::string temporary = folder + (slash == std::string::npos ? "/" : "") + ".korvex-XXXXXX";
+    const int handle = mkstemp(&temporary[0]);
+    if (handle < 0) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    struct stat existing;
+    const mode_t mode =
+        stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : NewFileMode();
+    bool written = WriteAll(handle, data, length) && fchmod(handle, mode) == 0;
+    int error = errno;
+    if (close(handle) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && rename(temporary.c_str(), path.c_str()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        unlink(temporary.c_str());
+        reason = SystemReason(error);
+    }
+    return written;
+}
+
+} // namespace
+
+bool CheckOutputFile(const std::string& path, TOutputTarget& target, std::string& reason) {
+    target = {TOutputTarget::Stdout, path};
+    if (IsStdout(path))
+        return true;
+    if (path.empty() || path.back() == '/') {
+        reason = SystemReason(path.empty() ? ENOENT : EISDIR);
+        return false;
+    }
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            reason = SystemReason(EISDIR);
+            return false;
+        }
+        if (!S_ISREG(status.st_mode)) {
+            // A device or a pipe is written as it stands, never replaced.
+            target.Kind = TOutputTarget::Device;
+            if (access(path.c_str(), W_OK) != 0) {
+                reason = SystemReason(errno);
+                return false;
+            }
+            return true;
+        }
+        // A link is followed: the file it leads to is replaced, the link stays.
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            target.Path = real;
+            std::free(real);
+        }
+    } else if (errno != ENOENT) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    target.Kind = TOutputTarget::File;
+    const size_t slash = target.Path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : target.Path.substr(0, slash);
+    if (stat(folder.c_str(), &status) != 0 || access(folder.c_str(), W_OK | X_OK) != 0) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        reason = SystemReason(ENOTDIR);
+        return false;
+    }
+    return true;
+}
+
+bool WriteOutputFile(const TOutputTarget& target, const uint8_t* data, int64_t length,
+                     std::string& reason) {
+    if (target.Kind == TOutputTarget::File)
+        return ReplaceFile(target.Path, data, length, reason);
+    const int handle = target.Kind == TOutputTarget::Stdout
+                           ? STDOUT_FILENO
+                           : open(target.Path.c_str(), O_WRONLY | O_CLOEXEC);
+    bool written = handle >= 0 && WriteAll(handle, data, length);
+    int error = errno;
+    if (handle >= 0 && target.Kind == TOutputTarget::Device && close(handle) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written)
+        reason = SystemReason(error);
+    return written;
+}
+
+bool WriteOutputFile(const std::string& path, const uint8_t* data, int64_t length) {
+    TOutputTarget target;
+    std::string reason;
+    return CheckOutputFile(path, target, reason) && WriteOutputFile(target, data, length, reason);
+}
+
+std::string WriteFailureMessage(const std::string& path, const std::string& reason) {
+    return "Unable to write file:\n" + path + (reason.empty() ? "" : "\n" + reason);
 }
 
 // ---- Images -------------------------------------------------------------------------------------
@@ -221,15 +344,30 @@ std::unique_ptr<TEBData> CommandBoardType(const std::string& given, TTypeNeed ne
     return type;
 }
 
+namespace {
+
+// The device a port name opens: the serial port takes a name without a folder ("ttyUSB0",
+// "pts/3") from /dev; links are followed.
+std::string PortDevice(const std::string& name) {
+    const bool path = name[0] == '/' || name.rfind("./", 0) == 0 || name.rfind("../", 0) == 0;
+    const std::string device = path ? name : "/dev/" + name;
+    char* real = realpath(device.c_str(), nullptr);
+    if (!real)
+        return device;
+    const std::string resolved = real;
+    std::free(real);
+    return resolved;
+}
+
+} // namespace
+
 std::vector<std::string> ResolvePorts(const std::vector<std::string>& given, bool severalAllowed) {
     std::vector<std::string> ports;
-    std::vector<QString> devices; // where links lead, so that one port is not given twice
+    std::vector<std::string> devices; // so that one port is not given twice under two names
     for (const std::string& port : given) {
         if (port.empty())
             throw TCliUsageError("empty port name");
-        const QString name = QString::fromLocal8Bit(port.c_str());
-        const QString canonical = QFileInfo(name).canonicalFilePath();
-        const QString device = canonical.isEmpty() ? name : canonical;
+        const std::string device = PortDevice(port);
         for (size_t i = 0; i < ports.size(); ++i)
             if (devices[i] == device)
                 throw TCliUsageError(ports[i] == port ? "port '" + port + "' given twice"

@@ -48,7 +48,7 @@ int RunErase(const TEraseOptions& options) {
             board.Fail(EraseFailure(result).Text);
             return;
         }
-        board.Line(" ");
+        board.Separator();
         board.SetResult(SectorErasedLine(address), 0);
     });
 }

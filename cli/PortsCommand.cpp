@@ -1,5 +1,6 @@
 // korvex-cli ports [--all]: the serial ports the loader would offer, simulated boards included.
 #include "CliCommand.h"
+#include "CliConsole.h"
 #include "Comm.h"
 
 #include <CLI/CLI.hpp>
@@ -11,18 +12,21 @@ namespace {
 int RunPorts(bool all) {
     int listed = 0;
     for (const TPortCandidate& port : PortCandidates()) {
-        const QByteArray name = port.Name.toLocal8Bit();
-        const bool opens = TComms::PortExists(name.constData());
+        const QByteArray device = port.Name.toLocal8Bit();
+        const bool opens = TComms::PortExists(device.constData());
         if (!opens && !all)
             continue;
         QString details = port.Description;
         if (!opens)
             details = details.isEmpty() ? QStringLiteral("(cannot be opened now)")
                                         : details + QStringLiteral(" (cannot be opened now)");
-        if (details.isEmpty())
-            std::printf("%s\n", name.constData());
+        // Simulated boards are listed under the name they announce: it could steer the terminal.
+        const std::string name = EscapeControlCharacters(device.toStdString());
+        const std::string shown = EscapeControlCharacters(details.toLocal8Bit().toStdString());
+        if (shown.empty())
+            std::printf("%s\n", name.c_str());
         else
-            std::printf("%-16s  %s\n", name.constData(), details.toLocal8Bit().constData());
+            std::printf("%-16s  %s\n", name.c_str(), shown.c_str());
         ++listed;
     }
     std::fflush(stdout);

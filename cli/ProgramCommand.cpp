@@ -39,7 +39,7 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
         return;
     auto phase = [&board](TBootMonitor::TPhase next) {
         if (next == TBootMonitor::TPhase::Erasing)
-            board.Line(" ");
+            board.Separator();
         board.Line(ProgramPhaseLine(next));
         board.Phase(next == TBootMonitor::TPhase::Erasing       ? "Erasing"
                     : next == TBootMonitor::TPhase::Programming ? "Programming"
@@ -47,7 +47,8 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
     };
     const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
         job.Address, job.Data, job.Length, job.Plan.EraseAddresses, phase,
-        [&board](int64_t done, int64_t total) { return board.Progress(done, total); });
+        [&board](int64_t done, int64_t total) { return board.Progress(done, total); },
+        [] { return !InterruptRequested(); });
     board.SetBytes(program.Result.BytesDone);
     if (program.Result.Status == TMonitorStatus::Cancelled) {
         board.Interrupted();

@@ -3,6 +3,7 @@
 #include "CliImageOutput.h"
 #include "Comm.h"
 #include "HexText.h"
+#include "ImageFile.h"
 #include "MonitorMessages.h"
 
 #include <CLI/CLI.hpp>
@@ -57,7 +58,7 @@ void ReadRangeOf(const TReadOptions& options, uint32_t& start, int64_t& count) {
 bool ReadFromBoard(TBoard& board, TBootMonitor& monitor, uint32_t start, int64_t count, bool dump,
                    std::vector<uint8_t>& data) {
     if (dump) {
-        board.Line(" ");
+        board.Separator();
         board.Line(ReadTitle);
     }
     board.Phase("Reading");
@@ -82,14 +83,26 @@ bool ReadFromBoard(TBoard& board, TBootMonitor& monitor, uint32_t start, int64_t
     return true;
 }
 
+// A file korvex-cli writes must load again: refused before the read when it would not.
+void CheckLoadable(TOutputFormat format, uint32_t start, int64_t count) {
+    if (count > MaxImageLength)
+        throw TCliUsageError(FormatText("a file of more than %lld MiB cannot be loaded again: "
+                                        "read the range in parts",
+                                        static_cast<long long>(MaxImageLength >> 20)));
+    if (format != TOutputFormat::Binary && start + count > MaxImageAddress)
+        throw TCliUsageError("an Intel HEX or S-record file with data from 0x80000000 upwards "
+                             "cannot be loaded again: write a binary file (--format bin)");
+}
+
 // The bytes read, written to the output file in its format.
-void SaveRead(TBoard& board, const TReadOptions& options, TOutputFormat format, uint32_t start,
-              const std::vector<uint8_t>& data) {
+void SaveRead(TBoard& board, const TReadOptions& options, const TOutputTarget& target,
+              TOutputFormat format, uint32_t start, const std::vector<uint8_t>& data) {
     const std::string contents =
         ImageFileContents(format, start, data.data(), data.size(), options.Output);
-    if (!WriteOutputFile(options.Output, reinterpret_cast<const uint8_t*>(contents.data()),
-                         static_cast<int64_t>(contents.size()))) {
-        board.Fail(WriteFailureMessage(options.Output));
+    std::string reason;
+    if (!WriteOutputFile(target, reinterpret_cast<const uint8_t*>(contents.data()),
+                         static_cast<int64_t>(contents.size()), reason)) {
+        board.Fail(WriteFailureMessage(options.Output, reason));
         return;
     }
     const int64_t count = static_cast<int64_t>(data.size());
@@ -111,6 +124,18 @@ int RunRead(const TReadOptions& options) {
             throw TCliUsageError("--format needs --output FILE");
         OutputFormatFromName(options.Format, format);
     }
+    TOutputTarget target;
+    if (!options.Output.empty()) {
+        CheckLoadable(format, start, count);
+        std::string reason;
+        if (!CheckOutputFile(options.Output, target, reason)) {
+            PrintCliError(WriteFailureMessage(options.Output, reason));
+            return CliExitFailure;
+        }
+        // The data take stdout; what would be printed there goes to stderr.
+        if (target.Kind == TOutputTarget::Stdout)
+            TCliConsole::Instance().KeepStdoutForData();
+    }
 
     const TSyncRequest request = StoredSyncRequest(0);
     return RunOnBoards(options.Board, ports, "read", [&](TBoard& board) {
@@ -125,7 +150,7 @@ int RunRead(const TReadOptions& options) {
         if (!ReadFromBoard(board, monitor, start, count, dump, data))
             return;
         if (!dump) {
-            SaveRead(board, options, format, start, data);
+            SaveRead(board, options, target, format, start, data);
             return;
         }
         board.Json().AddString("data", HexBytes(data));

@@ -41,7 +41,7 @@ int RunSram(const TSramOptions& options) {
         board.Json().AddNumber("length", length);
         if (!board.Open(port, speed))
             return;
-        board.Line(" ");
+        board.Separator();
         board.Line(SramTitle);
         board.Phase("Sending");
         const TMonitorResult result =
@@ -55,6 +55,7 @@ int RunSram(const TSramOptions& options) {
         }
         if (!result.Ok()) {
             board.Fail(SramFailure(result, length).Text);
+            board.Line(FailedLine);
             return;
         }
         board.SetResult(SramDoneLine, length);

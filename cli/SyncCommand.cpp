@@ -24,11 +24,11 @@ int RunSync(const TSyncOptions& options) {
         TBootMonitor monitor(port);
         if (!board.Connect(port, monitor, 0, request))
             return;
-        board.Line(" ");
-        board.Line(SyncTitle);
+        // One block, so that the boards' identities do not interleave.
+        std::string identity = SyncTitle;
         for (const std::string& line : IdentityLines(*board.Identity(), board.Speed()))
-            board.Line(line);
-        board.SetResult("Link speed: " + std::to_string(board.Speed()), 0);
+            identity += "\n" + line;
+        board.SetResult("Link speed: " + std::to_string(board.Speed()), 0, identity);
     });
 }
 

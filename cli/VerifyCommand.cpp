@@ -47,7 +47,7 @@ int RunVerify(const TVerifyOptions& options) {
         board.Phase("Verifying");
         const TMonitorResult result = monitor.VerifyRange(address, data, length);
         if (result.Ok()) {
-            board.Line(" ");
+            board.Separator();
             board.SetResult(VerifiedLine(length, address), length);
         } else {
             board.Fail(VerifyFailure(result).Text);
@@ -55,8 +55,10 @@ int RunVerify(const TVerifyOptions& options) {
             if (result.Status != TMonitorStatus::Refused)
                 return;
         }
+        // After the board's refusal the read-back only adds where the bytes differ.
         if (options.ReadBack)
-            board.ReadBackAndCompare(monitor, address, data, length, "Data verification failed.");
+            board.ReadBackAndCompare(monitor, address, data, length,
+                                     result.Ok() ? "Data verification failed." : "");
     });
 }
 

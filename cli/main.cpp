@@ -5,8 +5,13 @@
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
 
+#include <csignal>
+
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
+    // A closed pipe shows as a failed write, which the console handles, rather than ending the
+    // program in the middle of a board operation.
+    std::signal(SIGPIPE, SIG_IGN);
 
     CLI::App program("Loads program images into ARM7 evaluation boards from scripts.",
                      CliProgramName);

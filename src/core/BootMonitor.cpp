@@ -319,7 +319,8 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const 
                                                         int64_t length,
                                                         const std::vector<uint32_t>& eraseAddresses,
                                                         const std::function<void(TPhase)>& phase,
-                                                        const TProgressHook& progress) {
+                                                        const TProgressHook& progress,
+                                                        const std::function<bool()>& keepErasing) {
     TProgramResult program;
     auto endAt = [&program](TStep step, TMonitorResult result, int64_t done) {
         program.Step = step;
@@ -334,6 +335,8 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const 
         TMonitorResult erased = EraseSector(sector);
         if (!erased.Ok())
             return endAt(TStep::Erase, erased, 0);
+        if (keepErasing && !keepErasing())
+            return endAt(TStep::Erase, ResultOf(TMonitorStatus::Cancelled, sector), 0);
     }
 
     if (phase)

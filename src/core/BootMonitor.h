@@ -148,10 +148,13 @@ public:
     // Flash programming: erases the sectors at eraseAddresses, writes length bytes of data from
     // address in 80-byte blocks and a shorter last one, and has the board verify them. phase is
     // told as each phase begins; progress is called after each whole block of the write phase.
+    // keepErasing, when given, is asked after each erased sector: false stops (Cancelled)
+    // before the next sector or the first write start.
     TProgramResult ProgramFlash(uint32_t address, const uint8_t* data, int64_t length,
                                 const std::vector<uint32_t>& eraseAddresses,
                                 const std::function<void(TPhase)>& phase,
-                                const TProgressHook& progress);
+                                const TProgressHook& progress,
+                                const std::function<bool()>& keepErasing = {});
 
     // The raw SRAM upload: the bytes as they are, in chunks of 80 and the rest, each handed to
     // the port and awaited until it has left. progress is called before each chunk with the

@@ -3,8 +3,11 @@
 #include "BoardSim.h"
 #include "HexText.h"
 #include "ImageFileTestKit.h"
+#include "MonitorMessages.h"
 #include "Settings.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -138,7 +141,7 @@ protected:
 };
 
 const std::string Identity115200 =
-    Lines({" ", "Synchronization link response:", "Chip type:    0x0001", "Manufacturer: 0x001F",
+    Lines({"Synchronization link response:", "Chip type:    0x0001", "Manufacturer: 0x001F",
            "Flash code:   0x0020", "Version:      0x0101", "CD:           26 (115200 baud)",
            "Base address: 0x01000000", "Link speed: 115200"});
 
@@ -228,7 +231,7 @@ TEST_F(CliBoards, ReadDumpsOrReportsTheBrokenReply) {
         std::string Out;
         std::string Err;
     };
-    const std::string title = " \nRead data response:\n";
+    const std::string title = "Read data response:\n";
     const TBytes firstBlock(memory.begin(), memory.begin() + 80);
     const std::vector<TCase> cases = {
         {"length", {}, {"0x01040000", "200"}, 0, title + Dump(memory, Free), ""},
@@ -309,7 +312,7 @@ TEST_F(CliBoards, EraseChecksTheAddressBeforeAnythingIsSent) {
         std::string Err;
     };
     const std::vector<TCase> cases = {
-        {{"0x01040010"}, 0, " \nSector at 0x01040010 erased.\n", ""},
+        {{"0x01040010"}, 0, "Sector at 0x01040010 erased.\n", ""},
         {{"0x00FFFFFF"}, 1, "", "Sector erase address must be within 0x01000000 and 0x0122FFFF\n"},
         {{"0x01230000"}, 1, "", "Sector erase address must be within 0x01000000 and 0x0122FFFF\n"},
         {{"0x01008000"},
@@ -317,7 +320,7 @@ TEST_F(CliBoards, EraseChecksTheAddressBeforeAnythingIsSent) {
          "",
          "Selected address lies in sector #1 which is protected.\nAre you sure you wish to erase "
          "this sector?\nGive --yes to erase it.\n"},
-        {{"0x01008000", "--yes"}, 0, " \nSector at 0x01008000 erased.\n", ""},
+        {{"0x01008000", "--yes"}, 0, "Sector at 0x01008000 erased.\n", ""},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Arguments.join(' ').toStdString());
@@ -340,7 +343,7 @@ TEST_F(CliBoards, ProgramChecksErasesWritesAndVerifies) {
     const TBytes image = RandomBytes(1000, 7);
     const std::string motorola = ImageFile(Scratch, "image.s37", image, Free, "-motorola");
     const std::string binary = Scratch.Write("image.bin", image);
-    const std::string phases = " \nFlash erasing...\nProgramming...\n";
+    const std::string phases = "Flash erasing...\nProgramming...\n";
     struct TCase {
         const char* Name;
         QStringList Arguments;
@@ -356,7 +359,7 @@ TEST_F(CliBoards, ProgramChecksErasesWritesAndVerifies) {
          {Q(motorola), "--readback"},
          {},
          0,
-         phases + "Verifying...\n1000 bytes at 0x01040000 programmed OK.\n \n"
+         phases + "Verifying...\n1000 bytes at 0x01040000 programmed OK.\n\n"
                   "1000 bytes at 0x01040000 read back OK.\n",
          "",
          true},
@@ -459,12 +462,12 @@ TEST_F(CliBoards, VerifyBySumAndByReadBack) {
         std::string Err;
     };
     const std::vector<TCase> cases = {
-        {"sum", image, {Q(file)}, 0, " \n1000 bytes at 0x01040000 verified OK.\n", ""},
+        {"sum", image, {Q(file)}, 0, "1000 bytes at 0x01040000 verified OK.\n", ""},
         {"first bytes only",
          changed,
          {Q(file), "--length", "999"},
          0,
-         " \n999 bytes at 0x01040000 verified OK.\n",
+         "999 bytes at 0x01040000 verified OK.\n",
          ""},
         {"longer than the image",
          image,
@@ -478,15 +481,22 @@ TEST_F(CliBoards, VerifyBySumAndByReadBack) {
          swapped,
          {Q(swappedFile)},
          0,
-         " \n1000 bytes at 0x01040000 verified OK.\n",
+         "1000 bytes at 0x01040000 verified OK.\n",
          ""},
         {"and not the read-back",
          swapped,
          {Q(swappedFile), "--readback"},
          1,
-         " \n1000 bytes at 0x01040000 verified OK.\n \n"
+         "1000 bytes at 0x01040000 verified OK.\n\n"
          "0x0104000A: board 0x12, file 0x34\n0x0104000B: board 0x34, file 0x12\n2 bytes differ.\n",
          "Data verification failed.\n2 bytes differ, the first at 0x0104000A.\n"},
+        {"the sum and the read-back both fail: one message",
+         changed,
+         {Q(file), "--readback"},
+         1,
+         FormatText("0x010403E7: board 0x%02X, file 0x%02X\n1 bytes differ.\n", changed[999],
+                    image[999]),
+         "Data verification failed.\n1 bytes differ, the first at 0x010403E7.\n"},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
@@ -507,7 +517,7 @@ TEST_F(CliBoards, SramUploadsTheImageRaw) {
     TSimBoard board(sram);
     TRun run = RunCli({"sram", Q(file), "-p", board.Port(), "--baud", "57600"});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, " \nSRAM writing...\nFinished OK\n");
+    EXPECT_EQ(run.Out, "SRAM writing...\nFinished OK\n");
     QElapsedTimer clock;
     clock.start();
     while (board.Sim.SramData().size() < image.size() && clock.elapsed() < 5000)
@@ -518,6 +528,17 @@ TEST_F(CliBoards, SramUploadsTheImageRaw) {
     run = RunCli({"sram", Q(large), "-p", board.Port()});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Err, "Currently loaded file size is greater than SRAM size (0x0003FF00).\n");
+
+    // A board that hangs up half-way: the message, and "Failed" where the upload stopped. The
+    // line would take a small image whole before the board could hang up.
+    TBoardSetup hangUp = sram;
+    hangUp.Faults = {"hangup-after:200"};
+    TSimBoard leaving(hangUp);
+    const std::string full = Scratch.Write("full.bin", RandomBytes(0x3FF00, 2));
+    run = RunCli({"sram", Q(full), "-p", leaving.Port()});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Out, "SRAM writing...\nFailed\n");
+    EXPECT_EQ(run.Err.rfind("SRAM upload failed at byte ", 0), 0u) << run.Err;
 }
 
 TEST_F(CliBoards, TypesAreTheStoredOnesOrTheFactoryOnes) {
@@ -649,4 +670,296 @@ TEST_F(CliBoards, CtrlCStopsAProgrammingAfterTheCurrentBlock) {
     const TRun again = RunCli({"sync", "-p", board.Port(), "--quiet"});
     EXPECT_EQ(again.ExitCode, 0) << again.Err;
     EXPECT_EQ(again.Out, "");
+}
+
+namespace {
+
+// korvex-cli run by bash, for what QProcess cannot set up: a closed stdout, names that are not
+// UTF-8. The script gets korvex-cli as $0.
+TRun RunShell(const QString& script, const QStringList& arguments = {}) {
+    QProcess process;
+    ShareSettings(process);
+    process.start("bash", QStringList{"-c", script, CliPath} + arguments);
+    EXPECT_TRUE(process.waitForFinished(60000)) << "korvex-cli did not finish";
+    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+bool IsUtf8(const std::string& text) {
+    const QByteArray bytes = QByteArray::fromStdString(text);
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+} // namespace
+
+TEST_F(CliBoards, SignalsStopAfterTheCurrentStepAndReportEachBoard) {
+    // Three sectors from the first free one; at the line's pace the writing takes seconds.
+    const TBytes image = RandomBytes(0x10001, 19);
+    const std::string file = ImageFile(Scratch, "image.hex", image, Free, "-intel");
+    const uint32_t thirdSector = 0x01050000;
+    const TBytes untouched(16, 0x5A);
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Faults;
+        TFrameKind Awaited; // the signal comes once this many frames of the kind came
+        size_t Count;
+        int Signal;
+        bool Json;
+        int ExitCode;
+        std::string OutEnd;
+        bool Written; // a write start reached the board
+    };
+    const std::vector<TCase> cases = {
+        {"SIGTERM while writing",
+         {},
+         TFrameKind::Data,
+         20,
+         SIGTERM,
+         false,
+         143,
+         "Programming...\nUser break.\n",
+         true},
+        {"SIGHUP with --json", {}, TFrameKind::Data, 20, SIGHUP, true, 129, "", true},
+        // The first erase goes unanswered once: Ctrl+C comes while it is retried.
+        {"Ctrl+C while erasing",
+         {"E#0@1=silent"},
+         TFrameKind::Erase,
+         1,
+         SIGINT,
+         false,
+         130,
+         "Flash erasing...\nUser break.\n",
+         false},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TBoardSetup paced = WithFaults(test.Faults);
+        paced.LineRate = true;
+        TSimBoard board(paced);
+        board.Sim.LoadMemory(thirdSector, untouched);
+        QProcess process;
+        ShareSettings(process);
+        QStringList arguments{"program", Q(file), "-p", board.Port()};
+        if (test.Json)
+            arguments << "--json";
+        process.start(CliPath, arguments);
+        QElapsedTimer clock;
+        clock.start();
+        while (board.Count(test.Awaited) < test.Count && clock.elapsed() < 30000)
+            QThread::msleep(5);
+        ASSERT_GE(board.Count(test.Awaited), test.Count) << "the programming did not start";
+        ::kill(static_cast<pid_t>(process.processId()), test.Signal);
+        ASSERT_TRUE(process.waitForFinished(15000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), test.ExitCode);
+        const std::string out = process.readAllStandardOutput().toStdString();
+        if (test.Json) {
+            const QJsonObject json =
+                QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+            EXPECT_EQ(json["result"].toString(), "interrupted") << out;
+            EXPECT_GT(json["bytes"].toInt(), 0) << out;
+        } else {
+            EXPECT_TRUE(EndsWith(out, test.OutEnd)) << out;
+        }
+        EXPECT_EQ(board.Count(TFrameKind::WriteStart) > 0, test.Written);
+        EXPECT_EQ(board.Count(TFrameKind::Verify), 0u);
+        EXPECT_EQ(board.Sim.ReadMemory(thirdSector, 16) == untouched, !test.Written);
+    }
+}
+
+TEST_F(CliBoards, AClosedStdoutDoesNotStopTheProgramming) {
+    const TBytes image = RandomBytes(1000, 23);
+    const std::string file = ImageFile(Scratch, "image.hex", image, Free, "-intel");
+    TSimBoard board;
+    // stdout is a pipe whose reader has gone before korvex-cli writes its first line.
+    const TRun run = RunShell("exec > >(exit 0); sleep 0.3; exec \"$0\" \"$@\"",
+                              {"program", Q(file), "-p", board.Port()});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(board.Sim.ReadMemory(Free, 1000), image);
+}
+
+TEST_F(CliBoards, ReadChecksTheOutputFirstAndReplacesFilesWhole) {
+    const TBytes memory = RandomBytes(200, 29);
+    const std::string old = "the file that was there";
+    const std::string kept = Scratch.Write("kept.bin", old);
+    const std::string replaced = Scratch.Write("replaced.bin", std::string(300, 'x'));
+    const std::string folder = Scratch.Path("folder");
+    ASSERT_TRUE(QDir().mkpath(Q(folder)));
+    const std::string raw(memory.begin(), memory.end());
+    struct TCase {
+        const char* Name;
+        std::string Output;
+        QStringList Arguments;
+        std::vector<std::string> Faults;
+        int ExitCode;
+        std::string Out;
+        std::string Err; // the start of stderr
+        bool Read;       // the board was asked for the data
+    };
+    const std::vector<TCase> cases = {
+        {"a folder",
+         folder,
+         {"0x01040000", "200"},
+         {},
+         1,
+         "",
+         "Unable to write file:\n" + folder + "\nIs a directory\n",
+         false},
+        {"no such folder",
+         Scratch.Path("none/out.bin"),
+         {"0x01040000", "200"},
+         {},
+         1,
+         "",
+         "Unable to write file:\n" + Scratch.Path("none/out.bin") + "\nNo such file or directory\n",
+         false},
+        {"a range Korvex cannot load from Intel HEX",
+         Scratch.Path("high.hex"),
+         {"0xFFFFFF00", "16"},
+         {},
+         2,
+         "",
+         "korvex-cli read: an Intel HEX or S-record file",
+         false},
+        {"a full disk",
+         "/dev/full",
+         {"0x01040000", "200"},
+         {},
+         1,
+         "",
+         "Unable to write file:\n/dev/full\nNo space left on device\n",
+         true},
+        {"a failed read keeps the file",
+         kept,
+         {"0x01040000", "200"},
+         {"R#1=badsum"},
+         1,
+         "",
+         "Checksum fail at: 0x01040050",
+         true},
+        {"an existing file is replaced whole",
+         replaced,
+         {"0x01040000", "200"},
+         {},
+         0,
+         "200 bytes at 0x01040000 written to " + replaced + ".\n",
+         "",
+         true},
+        {"stdout: the status goes to stderr",
+         "-",
+         {"0x01040000", "200"},
+         {},
+         0,
+         raw,
+         "200 bytes at 0x01040000 written to -.\n",
+         true},
+        {"/dev/stdout",
+         "/dev/stdout",
+         {"0x01040000", "200", "--json"},
+         {},
+         0,
+         raw,
+         "{\"address\":\"0x01040000\",",
+         true},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TSimBoard board(WithFaults(test.Faults));
+        board.Sim.LoadMemory(Free, memory);
+        const TRun run =
+            RunCli(QStringList{"read", "-o", Q(test.Output), "-p", board.Port()} + test.Arguments);
+        EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
+        EXPECT_EQ(run.Out, test.Out);
+        EXPECT_EQ(run.Err.rfind(test.Err, 0), 0u) << run.Err;
+        EXPECT_EQ(board.Count(TFrameKind::Read) > 0, test.Read);
+    }
+    EXPECT_EQ(TScratch::ReadBytes(kept), TBytes(old.begin(), old.end()));
+    EXPECT_EQ(TScratch::ReadBytes(replaced), memory);
+    EXPECT_FALSE(QFile::exists(Q(Scratch.Path("high.hex"))));
+    // No temporary file is left beside the outputs.
+    const QStringList hidden = QDir(Q(Scratch.Path(""))).entryList(QDir::Hidden | QDir::Files);
+    for (const QString& name : hidden)
+        EXPECT_FALSE(name.startsWith('.')) << name.toStdString();
+}
+
+TEST_F(CliBoards, OnePortUnderTwoNamesIsRefusedBeforeAnyBoardIsTouched) {
+    TSimBoard board;
+    const std::string device = board.Sim.PortPath();
+    ASSERT_EQ(device.rfind("/dev/", 0), 0u) << device;
+    const std::string link = Scratch.Path("board-link");
+    ASSERT_TRUE(QFile::link(Q(device), Q(link)));
+    for (const std::string& other : {device.substr(5), link}) {
+        SCOPED_TRACE(other);
+        const TRun run = RunCli({"sync", "-p", Q(device), "-p", Q(other)});
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_NE(run.Err.find("are the same port"), std::string::npos) << run.Err;
+        EXPECT_TRUE(board.Sim.Frames().empty());
+    }
+}
+
+TEST_F(CliBoards, JsonIsUtf8AndNamesThatAreNotStayRecoverable) {
+    const TBytes image = RandomBytes(100, 31);
+    ImageFile(Scratch, "image.hex", image, Free, "-intel");
+    TSimBoard board;
+    board.Sim.LoadMemory(Free, image);
+    // A Latin-1 file name with a backslash in it, and a missing port named in Latin-1.
+    const TRun run =
+        RunShell("cd \"$1\" && name=$(printf 'caf\\351\\\\1.hex') && cp image.hex \"$name\" && "
+                 "\"$0\" verify \"$name\" --json -p \"$2\" -p \"$(printf '/none/p\\377')\"; "
+                 "code=$?; rm \"$name\"; exit $code",
+                 {Q(Scratch.Path("")), board.Port()});
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    EXPECT_TRUE(IsUtf8(run.Out)) << run.Out;
+    const QStringList objects = Q(run.Out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(objects.size(), 2) << run.Out;
+    const QJsonObject found = QJsonDocument::fromJson(objects[0].toUtf8()).object();
+    EXPECT_EQ(found["result"].toString(), "ok");
+    EXPECT_EQ(found["file"].toString(), "caf\\xE9\\\\1.hex");
+    EXPECT_TRUE(found["file_escaped"].toBool());
+    EXPECT_FALSE(found.contains("port_escaped"));
+    const QJsonObject missing = QJsonDocument::fromJson(objects[1].toUtf8()).object();
+    EXPECT_EQ(missing["port"].toString(), "/none/p\\xFF");
+    EXPECT_TRUE(missing["port_escaped"].toBool());
+    EXPECT_TRUE(missing["error"].toString().contains("/none/p\\xFF")) << run.Out;
+}
+
+TEST_F(CliBoards, MessagesSayWhatWasWrong) {
+    // Numbers on the command line.
+    const std::vector<std::pair<QString, std::string>> numbers = {
+        {"0x", "'0x' is not a number"},
+        {"0b101", "'0b101' is not a number"},
+        {"0100 0000", "(0x01000000)"},
+    };
+    for (const auto& [number, message] : numbers) {
+        SCOPED_TRACE(number.toStdString());
+        const TRun run = RunCli({"read", number, "16", "-p", Q(Scratch.Path("none"))});
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_NE(run.Err.find(message), std::string::npos) << run.Err;
+    }
+
+    // A board's name in the port list cannot steer the terminal.
+    TSimBoard board;
+    const QString ports = qEnvironmentVariable("XDG_RUNTIME_DIR") + "/korvex/ports";
+    ASSERT_TRUE(QDir().mkpath(ports));
+    QFile::setPermissions(qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString announced =
+        ports + "/EB\x1b[2J-" + QString::number(QCoreApplication::applicationPid());
+    ASSERT_TRUE(QFile::link(board.Port(), announced));
+    const TRun run = RunCli({"ports"});
+    QFile::remove(announced);
+    EXPECT_EQ(run.Out.find('\x1b'), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Simulated board EB\\x1B[2J (process"), std::string::npos) << run.Out;
+
+    // Several boards: each one's identity in one piece.
+    TSimBoard second;
+    const TRun sync = RunCli({"sync", "-p", board.Port(), "-p", second.Port()});
+    EXPECT_EQ(sync.ExitCode, 0) << sync.Err;
+    for (const QString& port : {board.Port(), second.Port()}) {
+        const std::string prefix = port.toStdString() + ": ";
+        const std::string block = prefix + "Synchronization link response:\n" + prefix +
+                                  "Chip type:    0x0001\n" + prefix + "Manufacturer: 0x001F\n";
+        EXPECT_NE(sync.Out.find(block), std::string::npos) << sync.Out;
+    }
 }
