@@ -195,6 +195,11 @@ bool CheckOutputFile(const std::string& path, TOutputTarget& target, std::string
             }
             return true;
         }
+        // A file the user may not write is not replaced behind their back.
+        if (access(path.c_str(), W_OK) != 0) {
+            reason = SystemReason(errno);
+            return false;
+        }
         // A link is followed: the file it leads to is replaced, the link stays.
         if (char* real = realpath(path.c_str(), nullptr)) {
             target.Path = real;
