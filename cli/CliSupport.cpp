@@ -24,6 +24,24 @@ void PrintCliError(const std::string& message) {
 
 // ---- Numbers ----------------------------------------------------------------------------------
 
+namespace {
+
+// Decimal digits after a leading zero, perhaps grouped as the types table shows addresses
+// ("0100 0000"), were most likely meant as hexadecimal; meant: the digits without the spaces.
+bool MeantAsHexadecimal(const std::string& digits, std::string& meant) {
+    if (digits.size() < 2 || digits[0] != '0')
+        return false;
+    for (const char ch : digits) {
+        if (ch != ' ' && (ch < '0' || ch > '9'))
+            return false;
+        if (ch != ' ')
+            meant += ch;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ParseCliNumber(const std::string& text, bool allowUnit, uint64_t& value, std::string& error) {
     std::string digits = text;
     uint64_t unit = 1;
@@ -43,21 +61,10 @@ bool ParseCliNumber(const std::string& text, bool allowUnit, uint64_t& value, st
         error = "'" + text + "' is not a number";
         return false;
     }
-    if (!hex && digits.size() > 1 && digits[0] == '0') {
-        // Decimal digits after a zero, perhaps grouped as the types table shows addresses
-        // ("0100 0000"), were most likely meant as hexadecimal: say how to write that.
-        std::string compact;
-        bool decimal = true;
-        for (const char ch : digits) {
-            if (ch != ' ')
-                compact += ch;
-            decimal = decimal && (ch == ' ' || (ch >= '0' && ch <= '9'));
-        }
-        if (decimal) {
-            error = "'" + text + "' is ambiguous: write hexadecimal numbers with 0x (0x" + compact +
-                    ")";
-            return false;
-        }
+    std::string meant;
+    if (!hex && MeantAsHexadecimal(digits, meant)) {
+        error = "'" + text + "' is ambiguous: write hexadecimal numbers with 0x (0x" + meant + ")";
+        return false;
     }
     uint64_t number = 0;
     for (const char ch : digits) {
