@@ -422,22 +422,26 @@ bool AcceptRecord(const TRecord& record, TImageFailure badRecord, const TLineRea
     return true;
 }
 
-// Two passes over the lines: measure the span of all data records, then allocate the image
-// once at its final size and fill it in file order, so a later record overwrites an earlier
-// one at the same address. A record without data bytes defines no address.
-// The second pass must see the very file the first one measured: one that changed in between
-// (a build tool rewriting it) is refused rather than loaded half old, half new.
+// The span of a text file's data: from its lowest address to just after its highest one.
+struct TSpan {
+    int64_t Lowest = -1;
+    int64_t Highest = -1;
+    int Lines = 0;            // the lines the measure saw
+    uint64_t Fingerprint = 0; // and what they held
+};
+
+// The first pass: checks every record and measures the span of the data records. A record
+// without data bytes defines no address. False, with the failure in result, at the first bad
+// record.
 template <class TDecoder>
-void ReadRecords(TRegularFileReader& file, TDecoder decode, TImageFailure badRecord,
-                 TImageReadResult& result, TFileImage& image) {
-    int64_t lowest = -1;
-    int64_t highest = -1;
+bool MeasureRecords(TRegularFileReader& file, TDecoder decode, TImageFailure badRecord,
+                    TImageReadResult& result, TSpan& span) {
     int64_t base = 0;
     TLineReader measure(file);
     while (measure.Next()) {
         const TRecord record = decode(measure, base, true);
         if (!AcceptRecord(record, badRecord, measure, result))
-            return;
+            return false;
         if (record.Kind == TRecordKind::Base)
             base = record.Base;
         if (record.Kind != TRecordKind::Data || record.Count == 0)
@@ -445,22 +449,66 @@ void ReadRecords(TRegularFileReader& file, TDecoder decode, TImageFailure badRec
         if (record.Address + record.Count > MaxImageAddress || record.Address >= MaxImageAddress) {
             FailAtLine(result, TImageFailure::AddressTooHigh, measure);
             result.Address = std::max(record.Address, MaxImageAddress);
-            return;
+            return false;
         }
-        if (lowest == -1 || record.Address < lowest)
-            lowest = record.Address;
-        if (highest == -1 || record.Address + record.Count > highest)
-            highest = record.Address + record.Count;
+        if (span.Lowest == -1 || record.Address < span.Lowest)
+            span.Lowest = record.Address;
+        if (span.Highest == -1 || record.Address + record.Count > span.Highest)
+            span.Highest = record.Address + record.Count;
     }
     if (measure.Failed()) {
         result.Failure = TImageFailure::CannotRead;
+        return false;
+    }
+    span.Lines = measure.Number;
+    span.Fingerprint = measure.Fingerprint();
+    return true;
+}
+
+// The second pass: stores the data records into the image in file order, so a later record
+// overwrites an earlier one at the same address. It must see the very file the first pass
+// measured: one that changed in between (a build tool rewriting it) is refused rather than
+// loaded half old, half new.
+template <class TDecoder>
+void FillRecords(TRegularFileReader& file, TDecoder decode, const TSpan& span,
+                 TImageReadResult& result, TFileImage& image) {
+    if (!file.Rewind()) {
+        result.Failure = TImageFailure::CannotRead;
         return;
     }
+    int64_t base = 0;
+    bool same = true;
+    TLineReader fill(file);
+    while (same && fill.Next()) {
+        const TRecord record = decode(fill, base, false);
+        if (record.Kind == TRecordKind::Base)
+            base = record.Base;
+        else if (record.Kind == TRecordKind::Invalid)
+            same = false;
+        else if (record.Kind == TRecordKind::Data && record.Count > 0) {
+            same = record.Address >= span.Lowest && record.Address + record.Count <= span.Highest;
+            if (same)
+                StoreHexBytes(record.Data, record.Count,
+                              image.Data() + (record.Address - span.Lowest));
+        }
+    }
+    if (fill.Failed())
+        result.Failure = TImageFailure::CannotRead;
+    else if (!same || fill.Number != span.Lines || fill.Fingerprint() != span.Fingerprint)
+        result.Failure = TImageFailure::Changed;
+}
 
-    const int64_t length = highest - lowest;
+// Two passes over the lines, so that the image is allocated once at its final size.
+template <class TDecoder>
+void ReadRecords(TRegularFileReader& file, TDecoder decode, TImageFailure badRecord,
+                 TImageReadResult& result, TFileImage& image) {
+    TSpan span;
+    if (!MeasureRecords(file, decode, badRecord, result, span))
+        return;
+    const int64_t length = span.Highest - span.Lowest;
     if (length > MaxImageLength) {
         result.Failure = TImageFailure::TooLarge;
-        result.Address = lowest;
+        result.Address = span.Lowest;
         result.SpanLength = length;
         return;
     }
@@ -471,33 +519,10 @@ void ReadRecords(TRegularFileReader& file, TDecoder decode, TImageFailure badRec
     }
     if (length > 0)
         std::memset(image.Data(), 0xFF, static_cast<size_t>(length));
-    result.Start = static_cast<int32_t>(lowest);
-    result.End = static_cast<int32_t>(highest - 1);
+    result.Start = static_cast<int32_t>(span.Lowest);
+    result.End = static_cast<int32_t>(span.Highest - 1);
     result.Length = static_cast<int32_t>(length);
-
-    if (!file.Rewind()) {
-        result.Failure = TImageFailure::CannotRead;
-        return;
-    }
-    base = 0;
-    bool same = true;
-    TLineReader fill(file);
-    while (same && fill.Next()) {
-        const TRecord record = decode(fill, base, false);
-        if (record.Kind == TRecordKind::Base)
-            base = record.Base;
-        else if (record.Kind == TRecordKind::Invalid)
-            same = false;
-        else if (record.Kind == TRecordKind::Data && record.Count > 0) {
-            same = record.Address >= lowest && record.Address + record.Count <= highest;
-            if (same)
-                StoreHexBytes(record.Data, record.Count, image.Data() + (record.Address - lowest));
-        }
-    }
-    if (fill.Failed())
-        result.Failure = TImageFailure::CannotRead;
-    else if (!same || fill.Number != measure.Number || fill.Fingerprint() != measure.Fingerprint())
-        result.Failure = TImageFailure::Changed;
+    FillRecords(file, decode, span, result, image);
 }
 
 TImageFormat RecogniseFormat(const char* first) {
