@@ -536,6 +536,26 @@ TImageFormat RecogniseFormat(const char* first) {
     return TImageFormat::Binary;
 }
 
+// The text format a file's name promises (by its extension, in any letter case), Binary for
+// any other name.
+TImageFormat FormatOfName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return TImageFormat::Binary;
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    for (const char* intel : {"hex", "ihx", "ihex"})
+        if (extension == intel)
+            return TImageFormat::IntelHex;
+    for (const char* motorola : {"srec", "s19", "s28", "s37", "mot"})
+        if (extension == motorola)
+            return TImageFormat::MotorolaS;
+    return TImageFormat::Binary;
+}
+
 void ReadBinary(TRegularFileReader& file, TImageReadResult& result, TFileImage& image) {
     const int64_t size = file.Size();
     if (size < 3) { // 3 bytes were read, yet the file claims less: it is being rewritten
@@ -587,7 +607,11 @@ TImageReadResult ReadImageFile(const std::string& path, TFileImage& image) {
         return result;
     }
     result.Format = RecogniseFormat(first);
-    if (result.Format == TImageFormat::Binary)
+    const TImageFormat named = FormatOfName(path);
+    if (result.Format == TImageFormat::Binary && named != TImageFormat::Binary) {
+        result.Failure = TImageFailure::NotNamedFormat;
+        result.NamedFormat = named;
+    } else if (result.Format == TImageFormat::Binary)
         ReadBinary(file, result, image);
     else if (!file.Rewind())
         result.Failure = TImageFailure::CannotRead;
@@ -650,6 +674,15 @@ TImageMessage ImageFailureMessage(const TImageReadResult& result, const std::str
     case TImageFailure::OutOfMemory:
         return {FormatText("Not enough memory to load:\n%s\n(%lld bytes needed)", file,
                            static_cast<long long>(result.SpanLength)),
+                true};
+    case TImageFailure::NotNamedFormat:
+        return {FormatText("Input file:\n%s\nis named as %s file but holds no %s.\n"
+                           "Rename it (to .bin, for example) to load it as a binary image.",
+                           file,
+                           result.NamedFormat == TImageFormat::IntelHex ? "an Intel HEX"
+                                                                        : "a Motorola S-record",
+                           result.NamedFormat == TImageFormat::IntelHex ? "Intel HEX records"
+                                                                        : "S-records"),
                 true};
     }
     return {};

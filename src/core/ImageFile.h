@@ -46,6 +46,7 @@ enum class TImageFailure {
     AddressTooHigh,    // the record at Line holds data at or above MaxImageAddress
     TooLarge,          // the image would span more than MaxImageLength bytes
     OutOfMemory,       // the image buffer could not be allocated
+    NotNamedFormat,    // named like a text image (NamedFormat), but it holds none
 };
 
 // Addresses are signed 32-bit throughout the program; data must lie below this address.
@@ -72,6 +73,7 @@ struct TImageReadResult {
     int64_t SpanLength = 0;   // TooLarge, OutOfMemory: the bytes the image would need
     int Checksum = 0;         // BadChecksum: the record's checksum
     int ExpectedChecksum = 0; // and the one its bytes call for
+    TImageFormat NamedFormat = TImageFormat::Binary; // NotNamedFormat: the format of the name
 
     bool Ok() const { return Failure == TImageFailure::None; }
     // A text format that defines a start address (the programming address it proposes).
@@ -79,8 +81,9 @@ struct TImageReadResult {
 };
 
 // Reads the file at path (the bytes of its name, as the file system holds them) into image.
-// The image is empty after any failure. The format comes from the first three bytes, never
-// from the name. Text files are read twice, to measure and then to fill, never held whole.
+// The image is empty after any failure. The format comes from the first three bytes; the name
+// only refuses a file named like a text image that holds none, rather than loading it as a
+// binary at address 0. Text files are read twice, to measure and then to fill, never held whole.
 TImageReadResult ReadImageFile(const std::string& path, TFileImage& image);
 
 struct TImageMessage {

@@ -73,6 +73,56 @@ TEST(ImageFileRules, FormatComesFromTheFirstThreeBytes) {
     }
 }
 
+TEST(ImageFileRules, ANameOfATextFormatRefusesOtherContent) {
+    const std::string notes = "Notes on the board\n";
+    const std::string intel = ":0410000001020304E2\n";
+    struct TCase {
+        std::string Name;
+        std::string Content;
+        TImageFailure Failure;
+        const char* Holds; // what the message says the name promised
+    };
+    const std::vector<TCase> cases = {
+        {"notes.hex", notes, TImageFailure::NotNamedFormat,
+         "an Intel HEX file but holds no Intel HEX records"},
+        {"notes.IHX", notes, TImageFailure::NotNamedFormat,
+         "an Intel HEX file but holds no Intel HEX records"},
+        {"notes.ihex", notes, TImageFailure::NotNamedFormat,
+         "an Intel HEX file but holds no Intel HEX records"},
+        {"notes.srec", notes, TImageFailure::NotNamedFormat,
+         "a Motorola S-record file but holds no S-records"},
+        {"notes.s19", notes, TImageFailure::NotNamedFormat,
+         "a Motorola S-record file but holds no S-records"},
+        {"notes.S28", notes, TImageFailure::NotNamedFormat,
+         "a Motorola S-record file but holds no S-records"},
+        {"notes.s37", notes, TImageFailure::NotNamedFormat,
+         "a Motorola S-record file but holds no S-records"},
+        {"notes.mot", notes, TImageFailure::NotNamedFormat,
+         "a Motorola S-record file but holds no S-records"},
+        // Content of a text format loads whatever the name says.
+        {"intel.srec", intel, TImageFailure::None, nullptr},
+        // Other names, and a dot that belongs to a folder, keep the binary fallback.
+        {"notes.txt", notes, TImageFailure::None, nullptr},
+        {"notes.hex.bin", notes, TImageFailure::None, nullptr},
+        {"notes.hexdump", notes, TImageFailure::None, nullptr},
+        {"a.hex/notes", notes, TImageFailure::None, nullptr},
+    };
+    TScratch scratch;
+    ASSERT_TRUE(QDir(Q(scratch.Path(""))).mkdir("a.hex"));
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto load = Load(scratch, c.Content, c.Name);
+        EXPECT_EQ(load->Result.Failure, c.Failure);
+        if (c.Holds) {
+            EXPECT_EQ(load->Image.Length(), 0);
+            EXPECT_TRUE(load->Message().Warning);
+            EXPECT_EQ(load->Message().Text,
+                      "Input file:\n" + load->Path + "\nis named as " + c.Holds +
+                          ".\nRename it (to .bin, for example) to load it as a binary image.");
+        }
+    }
+}
+
 TEST(ImageFileRules, BlankLinesAndUnknownRecordsAreRefusedAtTheirLine) {
     TScratch scratch;
     const std::string data = ":0400100001020304E2\r\n";
