@@ -38,9 +38,11 @@ void AddInfoCommand(TCliCommands& commands) {
     auto output = std::make_shared<CLI::Option*>();
     CLI::App* command = commands.Add(
         {"info", "FILE [--output OUT.bin]", "read a program image and print its summary",
-         "Reads FILE as the loader does (raw binary, Intel HEX or Motorola S-record, told apart\n"
-         "by its first three bytes) and prints the summary the loader's console shows. A file\n"
-         "that defines no data at all is refused (exit code 1).\n"},
+         "Reads FILE as the loader does (raw binary, Intel HEX, Motorola S-record or an ARM ELF\n"
+         "executable, told apart by its first bytes) and prints the summary the loader's console\n"
+         "shows; for ELF also the entry point and each loaded segment. A file that defines no\n"
+         "data at all is refused (exit code 1), and so is a file named like Intel HEX or\n"
+         "S-records (.hex, .srec, .s19, ...) that holds none.\n"},
         [options, output] { return RunInfo(*options, (*output)->count() > 0); });
     command->add_option("FILE", options->File, "the image")->required();
     *output = command

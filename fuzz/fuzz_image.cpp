@@ -1,6 +1,7 @@
 // Image files: any bytes load or fail cleanly, with a result that agrees with the image; a
 // binary file loads byte for byte; and a well-formed Intel HEX or S-record file loads exactly
-// the bytes its data records define, spanning from the first to the last of them, gaps 0xFF.
+// the bytes its data records define, spanning from the first to the last of them, gaps 0xFF; an
+// ELF file that loads holds, at each segment's load address, that segment's bytes of the file.
 
 #include "FuzzSupport.h"
 #include "ImageFile.h"
@@ -230,6 +231,62 @@ void CheckWellFormedText(const uint8_t* data, size_t size) {
                            image[static_cast<int32_t>(address - lowest)], text.c_str());
 }
 
+// ---------------------------------------------------------------------------------------------
+// ELF files that load, read back from their program headers independently of the reader.
+
+uint32_t Little(const uint8_t* data, size_t size, size_t offset, int bytes) {
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | (offset + i < size ? data[offset + i] : 0);
+    return value;
+}
+
+void CheckElf(const TImageReadResult& result, const TFileImage& image, const uint8_t* data,
+              size_t size) {
+    FUZZ_CHECK(size >= 52 && data[4] == 1 && data[5] == 1 && Little(data, size, 18, 2) == 40,
+               "loaded an ELF file that is not 32-bit little-endian ARM");
+    const uint32_t headers = Little(data, size, 28, 4);
+    const uint32_t entrySize = Little(data, size, 42, 2);
+    const uint32_t count = Little(data, size, 44, 2);
+    if (count == 0xFFFF) // the count is kept in the first section header
+        return;
+    struct TPart {
+        int64_t Virtual, Physical, Length, Offset;
+    };
+    std::vector<TPart> parts;
+    bool physical = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t at = headers + static_cast<size_t>(i) * entrySize;
+        FUZZ_CHECK(at + 32 <= size, "program header %u lies past the end", i);
+        if (Little(data, size, at, 4) != 1 || Little(data, size, at + 16, 4) == 0)
+            continue;
+        physical = physical || Little(data, size, at + 12, 4) != 0;
+        parts.push_back({Little(data, size, at + 8, 4), Little(data, size, at + 12, 4),
+                         Little(data, size, at + 16, 4), Little(data, size, at + 4, 4)});
+    }
+    std::vector<bool> covered(static_cast<size_t>(image.Length()));
+    for (const TPart& part : parts) {
+        const int64_t address = physical ? part.Physical : part.Virtual;
+        const int64_t from = address - result.Start;
+        FUZZ_CHECK(from >= 0 && from + part.Length <= image.Length() &&
+                       part.Offset + part.Length <= static_cast<int64_t>(size),
+                   "segment at %lld (%lld bytes) outside the image or the file",
+                   static_cast<long long>(address), static_cast<long long>(part.Length));
+        FUZZ_CHECK(std::memcmp(image.Data() + from, data + part.Offset,
+                               static_cast<size_t>(part.Length)) == 0,
+                   "segment at %lld differs from the file", static_cast<long long>(address));
+        for (int64_t i = 0; i < part.Length; ++i)
+            covered[static_cast<size_t>(from + i)] = true;
+    }
+    FUZZ_CHECK(!covered.empty() && covered.front() && covered.back(),
+               "the image does not span from the first segment to the end of the last");
+    for (size_t i = 0; i < covered.size(); ++i)
+        FUZZ_CHECK(covered[i] || image[static_cast<int32_t>(i)] == 0xFF, "gap byte %zu is %02X", i,
+                   image[static_cast<int32_t>(i)]);
+    FUZZ_CHECK(parts.size() == result.Segments.size(), "%zu segments, %zu reported", parts.size(),
+               result.Segments.size());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -239,6 +296,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckConsistent(result, image, size);
     if (result.Ok() && result.Format == TImageFormat::Binary)
         CheckBinary(result, image, data, size);
+    if (result.Ok() && result.Format == TImageFormat::Elf)
+        CheckElf(result, image, data, size);
     if (result.Ok())
         ImageSummaryLines(result, path);
     else

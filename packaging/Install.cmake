@@ -57,7 +57,7 @@ set(CPACK_PACKAGE_VENDOR "The Korvex developers")
 set(CPACK_PACKAGE_CONTACT "The Korvex developers <maintainers@korvex.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "serial loader for AT91 ARM7 evaluation boards")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Korvex loads program images (raw binary, Intel HEX, Motorola S-record) into AT91 ARM7
+    "Korvex loads program images (raw binary, Intel HEX, Motorola S-record, ELF) into AT91 ARM7
 evaluation boards through a serial port, talking to the boot monitor on the board. It comes
 with korvex-cli for scripts and korvex-boardsim, a simulated board.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -65,6 +65,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window's platform plugin is loaded at run time, out of dpkg-shlibdeps' sight.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+# The window's platform plugin is loaded at run time, out of dpkg-shlibdeps' sight. libelf (ELF
+# images) is linked and found by dpkg-shlibdeps too; it is named so that the package says so
+# even where shlibdeps is turned off.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libelf1")
 include(CPack)

@@ -7,10 +7,10 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config make
     qt6-base-dev qt6-serialport-dev libgl-dev
-    libinih-dev libjpeg-dev
+    libinih-dev libjpeg-dev libelf-dev
     libgtest-dev libbenchmark-dev
     libcli11-dev
-    srecord binutils
+    srecord binutils binutils-arm-none-eabi
     xvfb xauth
     desktop-file-utils appstream help2man dpkg-dev
 )

@@ -1,4 +1,5 @@
 #include "ImageFile.h"
+#include "ElfImage.h"
 #include "File.h"
 #include "HexText.h"
 
@@ -37,6 +38,8 @@ const char* ImageFormatName(TImageFormat format) {
         return "Intel Hex";
     case TImageFormat::MotorolaS:
         return "Motorola S";
+    case TImageFormat::Elf:
+        return "ELF";
     case TImageFormat::Binary:
         break;
     }
@@ -595,15 +598,21 @@ TImageReadResult ReadImageFile(const std::string& path, TFileImage& image) {
     }
     result.Modified = static_cast<std::time_t>(file.Modified());
 
-    char first[3];
+    char first[4];
     const long long got = file.Read(first, sizeof first);
     if (got < 0) {
         result.Failure = TImageFailure::CannotRead;
         return result;
     }
-    if (got < static_cast<long long>(sizeof first)) {
+    if (got < 3) {
         result.Failure = TImageFailure::TooShort;
         result.FileSize = got;
+        return result;
+    }
+    if (HasElfMark(first, static_cast<size_t>(got))) {
+        ReadElfImage(file, result, image);
+        if (!result.Ok())
+            image.Clear();
         return result;
     }
     result.Format = RecogniseFormat(first);
@@ -659,6 +668,11 @@ TImageMessage ImageFailureMessage(const TImageReadResult& result, const std::str
             FormatText("Input file:\n%s\nchanged while it was being read; load it again.", file),
             true};
     case TImageFailure::AddressTooHigh:
+        if (result.Format == TImageFormat::Elf)
+            return {FormatText("Input file:\n%s\nholds data at address %s or above.\n"
+                               "Addresses from 0x80000000 upwards cannot be loaded.",
+                               file, AddressText(result.Address).c_str()),
+                    true};
         return {FormatText("Input file:\n%s\nholds data at address %s or above at line %d:\n%s\n"
                            "Addresses from 0x80000000 upwards cannot be loaded.",
                            file, AddressText(result.Address).c_str(), result.Line,
@@ -684,17 +698,67 @@ TImageMessage ImageFailureMessage(const TImageReadResult& result, const std::str
                            result.NamedFormat == TImageFormat::IntelHex ? "Intel HEX records"
                                                                         : "S-records"),
                 true};
+    case TImageFailure::ElfUnreadable:
+        return {FormatText("Input file:\n%s\nis not a readable ELF file: %s.", file,
+                           result.Reason.c_str()),
+                true};
+    case TImageFailure::ElfNot32Bit:
+        return {FormatText("Input file:\n%s\nis not a 32-bit ELF file; only 32-bit ARM "
+                           "executables can be loaded.",
+                           file),
+                true};
+    case TImageFailure::ElfBigEndian:
+        return {FormatText("Input file:\n%s\nis not a little-endian ELF file; only "
+                           "little-endian ARM executables can be loaded.",
+                           file),
+                true};
+    case TImageFailure::ElfWrongMachine:
+        return {FormatText("Input file:\n%s\nis an ELF file for %s, not for ARM.", file,
+                           ElfMachineName(result.Machine).c_str()),
+                true};
+    case TImageFailure::ElfNotExecutable:
+        return {FormatText("Input file:\n%s\nis an ELF file of type %d, not an executable: "
+                           "load the linked program.",
+                           file, result.ElfType),
+                true};
+    case TImageFailure::ElfNoLoadableData:
+        return {FormatText("Input file:\n%s\nholds no loadable data: no program segment has "
+                           "bytes in the file.",
+                           file),
+                true};
+    case TImageFailure::ElfSegmentPastEnd:
+        return {FormatText("Input file:\n%s\nis damaged: a segment of %lld bytes at file offset "
+                           "%lld reaches past the file's end (%lld bytes).",
+                           file, static_cast<long long>(result.SpanLength),
+                           static_cast<long long>(result.Address),
+                           static_cast<long long>(result.FileSize)),
+                true};
+    case TImageFailure::ElfOverlap:
+        return {FormatText("Input file:\n%s\nhas segments that overlap: %lld bytes at %s and "
+                           "%lld bytes at %s.",
+                           file, static_cast<long long>(result.Segments[0].Length),
+                           AddressText(result.Segments[0].Address).c_str(),
+                           static_cast<long long>(result.Segments[1].Length),
+                           AddressText(result.Segments[1].Address).c_str()),
+                true};
     }
     return {};
 }
 
 std::vector<std::string> ImageSummaryLines(const TImageReadResult& result,
                                            const std::string& path) {
-    return {"Loaded file:   " + path,
-            std::string("Type:          ") + ImageFormatName(result.Format),
-            "Start address: " + AddressWithDecimal(result.Start),
-            "End address:   " + AddressWithDecimal(result.End),
-            "Length:        " + AddressWithDecimal(result.Length)};
+    std::vector<std::string> lines{"Loaded file:   " + path,
+                                   std::string("Type:          ") + ImageFormatName(result.Format),
+                                   "Start address: " + AddressWithDecimal(result.Start),
+                                   "End address:   " + AddressWithDecimal(result.End),
+                                   "Length:        " + AddressWithDecimal(result.Length)};
+    if (result.Format == TImageFormat::Elf) {
+        lines.push_back("Entry point:   " + AddressText(result.Entry));
+        for (const TImageSegment& segment : result.Segments)
+            lines.push_back("Segment:       " + AddressText(segment.Address) + ", length " +
+                            AddressWithDecimal(static_cast<int32_t>(segment.Length)));
+    }
+    return lines;
 }
 
 std::string ImageRefreshedLine(const TImageReadResult& result) {

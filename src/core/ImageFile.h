@@ -1,7 +1,8 @@
 #pragma once
-// Reading a program image file (raw binary, Intel HEX or Motorola S-record) into one contiguous
-// block of bytes. GUI-free: the reader shows nothing; it returns the image, or the failure with
-// the details its message needs, and the window or the command line decides what the user sees.
+// Reading a program image file (raw binary, Intel HEX, Motorola S-record or ELF) into one
+// contiguous block of bytes. GUI-free: the reader shows nothing; it returns the image, or the
+// failure with the details its message needs, and the window or the command line decides what the
+// user sees.
 
 #include <cstdint>
 #include <ctime>
@@ -29,9 +30,9 @@ private:
     int32_t FLength = 0;
 };
 
-enum class TImageFormat { Binary, IntelHex, MotorolaS };
+enum class TImageFormat { Binary, IntelHex, MotorolaS, Elf };
 
-// "Binary", "Intel Hex" or "Motorola S": the names the summary shows.
+// "Binary", "Intel Hex", "Motorola S" or "ELF": the names the summary shows.
 const char* ImageFormatName(TImageFormat format);
 
 enum class TImageFailure {
@@ -47,6 +48,23 @@ enum class TImageFailure {
     TooLarge,          // the image would span more than MaxImageLength bytes
     OutOfMemory,       // the image buffer could not be allocated
     NotNamedFormat,    // named like a text image (NamedFormat), but it holds none
+    ElfUnreadable,     // an ELF header or program header table that cannot be read: Reason
+    ElfNot32Bit,
+    ElfBigEndian,
+    ElfWrongMachine,   // for Machine, not ARM
+    ElfNotExecutable,  // an object file or shared library: ElfType
+    ElfNoLoadableData, // no loadable segment with bytes in the file
+    ElfSegmentPastEnd, // SpanLength bytes at file offset Address, past FileSize
+    ElfOverlap,        // the two Segments overlap
+};
+
+// A block of bytes of the image at its target address.
+struct TImageSegment {
+    int64_t Address = 0;
+    int64_t Length = 0;
+    bool operator==(const TImageSegment& other) const {
+        return Address == other.Address && Length == other.Length;
+    }
 };
 
 // Addresses are signed 32-bit throughout the program; data must lie below this address.
@@ -62,6 +80,9 @@ struct TImageReadResult {
     int32_t End = -1;  // Start + Length - 1
     int32_t Length = 0;
     std::time_t Modified = 0; // the file's last modification
+    // ELF: the loaded segments in address order, and where the program starts.
+    std::vector<TImageSegment> Segments;
+    uint32_t Entry = 0;
 
     // Details for the failure messages.
     std::string Reason;       // CannotOpen: the system's reason
@@ -74,16 +95,19 @@ struct TImageReadResult {
     int Checksum = 0;         // BadChecksum: the record's checksum
     int ExpectedChecksum = 0; // and the one its bytes call for
     TImageFormat NamedFormat = TImageFormat::Binary; // NotNamedFormat: the format of the name
+    int Machine = 0;                                 // ElfWrongMachine
+    int ElfType = 0;                                 // ElfNotExecutable
 
     bool Ok() const { return Failure == TImageFailure::None; }
-    // A text format that defines a start address (the programming address it proposes).
+    // A format that defines a start address (the programming address it proposes).
     bool HasOwnStart() const { return Format != TImageFormat::Binary; }
 };
 
 // Reads the file at path (the bytes of its name, as the file system holds them) into image.
-// The image is empty after any failure. The format comes from the first three bytes; the name
-// only refuses a file named like a text image that holds none, rather than loading it as a
-// binary at address 0. Text files are read twice, to measure and then to fill, never held whole.
+// The image is empty after any failure. The format comes from the first bytes (four for ELF,
+// three for the text formats); the name only refuses a file named like a text image that
+// holds none, rather than loading it as a binary at address 0. Text files are read twice, to
+// measure and then to fill, never held whole.
 TImageReadResult ReadImageFile(const std::string& path, TFileImage& image);
 
 struct TImageMessage {
@@ -95,7 +119,7 @@ struct TImageMessage {
 TImageMessage ImageFailureMessage(const TImageReadResult& result, const std::string& path);
 
 // The summary of a successful read: "Loaded file", "Type", "Start address", "End address" and
-// "Length" lines.
+// "Length" lines; for ELF also the entry point and each segment.
 std::vector<std::string> ImageSummaryLines(const TImageReadResult& result, const std::string& path);
 
 // The one line that a reload reports instead of the summary, with the file's local time.

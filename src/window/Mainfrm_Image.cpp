@@ -29,6 +29,7 @@ const char* const AllFilesFilter = "All files (*.*)";
 const char* const OpenDialogFilters[] = {
     "Binary files (*.bin)",
     "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
+    "ELF files (*.elf *.axf)",
     AllFilesFilter,
 };
 

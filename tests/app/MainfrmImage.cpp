@@ -112,6 +112,19 @@ TEST(MainFormImage, ALoadShowsItsSummaryAndThePath) {
     EXPECT_EQ(ConsoleTail(form, 4)[0], "Type:          Binary");
     EXPECT_EQ(form.FileStart, -1) << "a binary file proposes no address of its own";
     EXPECT_EQ(form.FileImage.Length(), 5);
+
+    // An ELF file gives what the Intel HEX file made of it gives, and its segments.
+    const std::string elf = KORVEX_TEST_DATA_DIR "/elf/gap.elf";
+    form.LoadImageFile(elf.c_str());
+    EXPECT_EQ(
+        ConsoleTail(form, 4),
+        (std::vector<std::string>{"Length:        0x0000040C (1036)", "Entry point:   0x01040000",
+                                  "Segment:       0x01040000, length 0x00000010 (16)",
+                                  "Segment:       0x01040400, length 0x0000000C (12)"}));
+    EXPECT_EQ(form.FileStart, 0x01040000);
+    TFileImage objcopied;
+    ASSERT_TRUE(ReadImageFile(KORVEX_TEST_DATA_DIR "/elf/gap.hex", objcopied).Ok());
+    EXPECT_EQ(ImageBytes(form.FileImage), ImageBytes(objcopied));
     EXPECT_EQ(harness.Boxes().Count(), 0) << harness.Boxes().AllTexts();
 }
 
@@ -304,7 +317,7 @@ TEST(MainFormImage, OpenDialogStartsAtTheLastFileAndRemembersTheChoice) {
     form.OpenTBClick();
     EXPECT_EQ(filters,
               (QStringList{"Binary files (*.bin)", "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
-                           "All files (*.*)"}));
+                           "ELF files (*.elf *.axf)", "All files (*.*)"}));
     EXPECT_EQ(selectedFilter, "Binary files (*.bin)");
     EXPECT_EQ(folder, QFileInfo(Q(last)).absolutePath());
     EXPECT_TRUE(resizable);
@@ -329,10 +342,14 @@ TEST(MainFormImage, AllFilesListsNamesWithoutADot) {
     TScratch scratch;
     const std::string raw = scratch.Write("firmware", std::string("\x01\x02\x03\x04", 4));
     scratch.Write("prog.hex", HexText);
+    scratch.Write("app.elf", "\x7F"
+                             "ELF");
+    scratch.Write("app.axf", "\x7F"
+                             "ELF");
     const QString folder = QFileInfo(Q(raw)).absolutePath();
 
     // What the dialog lists under each of its choices, once the listing has settled.
-    std::vector<std::string> shown[3];
+    std::vector<std::string> shown[4];
     WhenModalShown([&](QWidget* dialog) {
         auto* files = qobject_cast<QFileDialog*>(dialog);
         ASSERT_NE(files, nullptr);
@@ -349,10 +366,10 @@ TEST(MainFormImage, AllFilesListsNamesWithoutADot) {
             std::sort(names.begin(), names.end());
             return names;
         };
-        for (int choice = 0; choice < 3; ++choice) {
+        for (int choice = 0; choice < 4; ++choice) {
             if (choice > 0)
                 QTest::keyClick(combo, Qt::Key_Down); // as the user picks the next choice
-            const size_t expected = choice == 0 ? 0 : choice == 1 ? 1 : 2;
+            const size_t expected = std::vector<size_t>{0, 1, 2, 4}[choice];
             static_cast<void>(QTest::qWaitFor([&] { return listing().size() == expected; }, 5000));
             shown[choice] = listing();
         }
@@ -361,7 +378,8 @@ TEST(MainFormImage, AllFilesListsNamesWithoutADot) {
     form.OpenTBClick();
     EXPECT_EQ(shown[0], std::vector<std::string>{});
     EXPECT_EQ(shown[1], std::vector<std::string>{"prog.hex"});
-    EXPECT_EQ(shown[2], (std::vector<std::string>{"firmware", "prog.hex"}));
+    EXPECT_EQ(shown[2], (std::vector<std::string>{"app.axf", "app.elf"}));
+    EXPECT_EQ(shown[3], (std::vector<std::string>{"app.axf", "app.elf", "firmware", "prog.hex"}));
     EXPECT_EQ(form.FileImage.Length(), 4);
 }
 

@@ -55,8 +55,9 @@ TEST(ImageFileRules, FormatComesFromTheFirstThreeBytes) {
         {":A0001000" + std::string(320, '0') + "00\n", TImageFormat::Binary, 0},
         {"S1A31000" + std::string(320, '1') + "00\n", TImageFormat::Binary, 0},
         {"S X\n", TImageFormat::Binary, 0},
+        // Three bytes of the ELF mark are no ELF file.
         {"\x7F"
-         "ELF",
+         "EL",
          TImageFormat::Binary, 0},
     };
     TScratch scratch;
@@ -99,8 +100,12 @@ TEST(ImageFileRules, ANameOfATextFormatRefusesOtherContent) {
          "a Motorola S-record file but holds no S-records"},
         {"notes.mot", notes, TImageFailure::NotNamedFormat,
          "a Motorola S-record file but holds no S-records"},
-        // Content of a text format loads whatever the name says.
+        // Content that names its own format loads whatever the name says.
         {"intel.srec", intel, TImageFailure::None, nullptr},
+        {"elf.hex",
+         "\x7F"
+         "ELF",
+         TImageFailure::ElfUnreadable, nullptr},
         // Other names, and a dot that belongs to a folder, keep the binary fallback.
         {"notes.txt", notes, TImageFailure::None, nullptr},
         {"notes.hex.bin", notes, TImageFailure::None, nullptr},
