@@ -113,14 +113,9 @@ TEST(MainFormImage, ALoadShowsItsSummaryAndThePath) {
     EXPECT_EQ(form.FileStart, -1) << "a binary file proposes no address of its own";
     EXPECT_EQ(form.FileImage.Length(), 5);
 
-    // An ELF file gives what the Intel HEX file made of it gives, and its segments.
+    // An ELF file gives what the Intel HEX file made of it gives.
     const std::string elf = KORVEX_TEST_DATA_DIR "/elf/gap.elf";
     form.LoadImageFile(elf.c_str());
-    EXPECT_EQ(
-        ConsoleTail(form, 4),
-        (std::vector<std::string>{"Length:        0x0000040C (1036)", "Entry point:   0x01040000",
-                                  "Segment:       0x01040000, length 0x00000010 (16)",
-                                  "Segment:       0x01040400, length 0x0000000C (12)"}));
     EXPECT_EQ(form.FileStart, 0x01040000);
     TFileImage objcopied;
     ASSERT_TRUE(ReadImageFile(KORVEX_TEST_DATA_DIR "/elf/gap.hex", objcopied).Ok());
