@@ -65,8 +65,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window's platform plugin is loaded at run time, out of dpkg-shlibdeps' sight. libelf (ELF
-# images) is linked and found by dpkg-shlibdeps too; it is named so that the package says so
-# even where shlibdeps is turned off.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libelf1")
+# The window's platform plugin is loaded at run time, out of dpkg-shlibdeps' sight. The linked
+# libraries, libelf1 for ELF images among them, are found by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
 include(CPack)
