@@ -35,6 +35,7 @@ class QToolButton;
 class TEBData;
 class TComms;
 class TSettingsKey;
+struct TFlashPlan;
 struct TMonitorMessage;
 struct TPortCandidate;
 
@@ -220,6 +221,11 @@ private:
     bool OpenBoardPort(TComms& port, int mode);
     // The protocol over port, with the window's timing and a wait hook that keeps it painting.
     TBootMonitor Monitor(TComms& port);
+    // Asks for the programming address and checks the image against the flash there; false
+    // when the user gave up or the image does not fit.
+    bool AskProgramTarget(int& address, TFlashPlan& plan);
+    // Erases what the plan names and writes the loaded image from start.
+    void ProgramImage(TComms& port, uint32_t start, const TFlashPlan& plan);
     // Lets the window handle everything pending, Cancel included, between two blocks of a
     // transfer; false when the user confirmed an abort.
     bool PumpMessages();

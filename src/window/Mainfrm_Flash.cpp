@@ -98,29 +98,37 @@ void TMainForm::FlashTBClick() {
     TOperationScope operation(*this);
     if (!HasSectors() || !HaveImage())
         return;
+    int address = 0;
+    TFlashPlan plan;
+    if (!AskProgramTarget(address, plan))
+        return;
+    TComms port;
+    if (!OpenBoardPort(port, FlashSpeedSetting))
+        return;
+    ProgramImage(port, static_cast<uint32_t>(address), plan);
+}
+
+bool TMainForm::AskProgramTarget(int& address, TFlashPlan& plan) {
     TAddressForm form(this);
     form.setWindowTitle("Program Flash");
     form.AddressOnly = true;
     form.StartAddress = FileStart;
     if (form.exec() != QDialog::Accepted)
-        return;
+        return false;
     // The image's own address is proposed once; afterwards the address last entered.
     FileStart = -1;
 
-    const int address = form.StartAddress;
-    const int64_t length = FileImage.Length();
-    const TFlashPlan plan = PlanFlashProgramming(*CurrentType, address, length);
+    address = form.StartAddress;
+    plan = PlanFlashProgramming(*CurrentType, address, FileImage.Length());
     if (!plan.Ok()) {
         ShowMessage(ProgramCheckFailure(plan, address));
-        return;
+        return false;
     }
-    if (plan.TouchesProtected() && ShowMessage(ProgramProtectedQuestion()) != IDYES)
-        return;
-    TComms port;
-    if (!OpenBoardPort(port, FlashSpeedSetting))
-        return;
+    return !plan.TouchesProtected() || ShowMessage(ProgramProtectedQuestion()) == IDYES;
+}
 
-    const uint32_t start = static_cast<uint32_t>(address);
+void TMainForm::ProgramImage(TComms& port, uint32_t start, const TFlashPlan& plan) {
+    const int64_t length = FileImage.Length();
     TBootMonitor monitor = Monitor(port);
     TProgressScope progress(*this, static_cast<int>(length));
     TBusyScope busy(*this);

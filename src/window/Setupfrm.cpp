@@ -166,48 +166,9 @@ TString FontSettingText(const QFont& font, const QColor& color) {
 TFontPicker::TFontPicker(QWidget* owner) : QDialog(owner) {
     setObjectName("FontDialog");
     setWindowTitle("Font");
-
-    FamilyCB = new QFontComboBox(this);
-    FamilyCB->setObjectName("FamilyCB");
-    FamilyCB->setFontFilters(QFontComboBox::MonospacedFonts);
-    FamilyCB->setEditable(false);
-    StyleCB = new QComboBox(this);
-    StyleCB->setObjectName("StyleCB");
-    StyleCB->addItems({"Regular", "Italic", "Bold", "Bold Italic"});
-    SizeCB = new QComboBox(this);
-    SizeCB->setObjectName("SizeCB");
-    for (int size : QFontDatabase::standardSizes())
-        if (size >= MinPointSize && size <= MaxPointSize)
-            SizeCB->addItem(QString::number(size), size);
-
-    StrikeOutCB = new QCheckBox("Stri&keout", this);
-    StrikeOutCB->setObjectName("StrikeOutCB");
-    UnderlineCB = new QCheckBox("&Underline", this);
-    UnderlineCB->setObjectName("UnderlineCB");
-    ColorCB = new QComboBox(this);
-    ColorCB->setObjectName("ColorCB");
-    for (const TNamedColor& named : BasicColors) {
-        const QColor color(named.Value);
-        ColorCB->addItem(ColorSwatch(color), named.Name, color);
-    }
-    auto* effects = new QGroupBox("Effects", this);
-    auto* effectsGrid = new QGridLayout(effects);
-    effectsGrid->addWidget(StrikeOutCB, 0, 0, 1, 2);
-    effectsGrid->addWidget(UnderlineCB, 1, 0, 1, 2);
-    auto* colorL = new QLabel("&Color:", this);
-    colorL->setBuddy(ColorCB);
-    effectsGrid->addWidget(colorL, 2, 0);
-    effectsGrid->addWidget(ColorCB, 2, 1);
-
-    SampleL = new QLabel("AaBbYyZz", this);
-    SampleL->setObjectName("SampleL");
-    SampleL->setAlignment(Qt::AlignCenter);
-    SampleL->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    SampleL->setFixedSize(200, 60);
-    SampleL->setAutoFillBackground(true);
-    auto* sample = new QGroupBox("Sample", this);
-    auto* sampleLayout = new QVBoxLayout(sample);
-    sampleLayout->addWidget(SampleL);
+    CreateFontFields();
+    QGroupBox* effects = CreateEffectsGroup();
+    QGroupBox* sample = CreateSampleGroup();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -237,6 +198,56 @@ TFontPicker::TFontPicker(QWidget* owner) : QDialog(owner) {
                 &TFontPicker::UpdateSample);
     for (QCheckBox* box : {StrikeOutCB, UnderlineCB})
         connect(box, &QCheckBox::toggled, this, &TFontPicker::UpdateSample);
+}
+
+void TFontPicker::CreateFontFields() {
+    FamilyCB = new QFontComboBox(this);
+    FamilyCB->setObjectName("FamilyCB");
+    FamilyCB->setFontFilters(QFontComboBox::MonospacedFonts);
+    FamilyCB->setEditable(false);
+    StyleCB = new QComboBox(this);
+    StyleCB->setObjectName("StyleCB");
+    StyleCB->addItems({"Regular", "Italic", "Bold", "Bold Italic"});
+    SizeCB = new QComboBox(this);
+    SizeCB->setObjectName("SizeCB");
+    for (int size : QFontDatabase::standardSizes())
+        if (size >= MinPointSize && size <= MaxPointSize)
+            SizeCB->addItem(QString::number(size), size);
+}
+
+QGroupBox* TFontPicker::CreateEffectsGroup() {
+    StrikeOutCB = new QCheckBox("Stri&keout", this);
+    StrikeOutCB->setObjectName("StrikeOutCB");
+    UnderlineCB = new QCheckBox("&Underline", this);
+    UnderlineCB->setObjectName("UnderlineCB");
+    ColorCB = new QComboBox(this);
+    ColorCB->setObjectName("ColorCB");
+    for (const TNamedColor& named : BasicColors) {
+        const QColor color(named.Value);
+        ColorCB->addItem(ColorSwatch(color), named.Name, color);
+    }
+    auto* effects = new QGroupBox("Effects", this);
+    auto* effectsGrid = new QGridLayout(effects);
+    effectsGrid->addWidget(StrikeOutCB, 0, 0, 1, 2);
+    effectsGrid->addWidget(UnderlineCB, 1, 0, 1, 2);
+    auto* colorL = new QLabel("&Color:", this);
+    colorL->setBuddy(ColorCB);
+    effectsGrid->addWidget(colorL, 2, 0);
+    effectsGrid->addWidget(ColorCB, 2, 1);
+    return effects;
+}
+
+QGroupBox* TFontPicker::CreateSampleGroup() {
+    SampleL = new QLabel("AaBbYyZz", this);
+    SampleL->setObjectName("SampleL");
+    SampleL->setAlignment(Qt::AlignCenter);
+    SampleL->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    SampleL->setFixedSize(200, 60);
+    SampleL->setAutoFillBackground(true);
+    auto* sample = new QGroupBox("Sample", this);
+    auto* sampleLayout = new QVBoxLayout(sample);
+    sampleLayout->addWidget(SampleL);
+    return sample;
 }
 
 void TFontPicker::SetFont(const QFont& font, const QColor& color, const QColor& background) {
@@ -422,6 +433,22 @@ void TSetupForm::BuildPropertiesGroup() {
     Label9->setBuddy(FlashStartE);
     Label1->setBuddy(SramSizeE);
 
+    auto* propertiesGrid = new QGridLayout(PropertiesGB);
+    propertiesGrid->addWidget(Label4, 0, 0);
+    propertiesGrid->addWidget(DescCB, 0, 1, 1, 2);
+    propertiesGrid->addWidget(Label5, 1, 0);
+    propertiesGrid->addWidget(SectorsE, 1, 1);
+    propertiesGrid->addWidget(SizeL, 1, 2);
+    propertiesGrid->addWidget(Label8, 2, 0);
+    propertiesGrid->addWidget(ProtectE, 2, 1);
+    propertiesGrid->addWidget(Label9, 3, 0);
+    propertiesGrid->addWidget(FlashStartE, 3, 1);
+    propertiesGrid->addWidget(Label1, 4, 0);
+    propertiesGrid->addWidget(SramSizeE, 4, 1);
+    propertiesGrid->addLayout(BuildEditorButtons(), 5, 0, 1, 3);
+}
+
+QHBoxLayout* TSetupForm::BuildEditorButtons() {
     QStyle* look = style();
     NewSB = MakeGlyphButton(this, "NewSB", look->standardIcon(QStyle::SP_FileIcon), "New device");
     EditSB = MakeGlyphButton(this, "EditSB", look->standardIcon(QStyle::SP_FileDialogContentsView),
@@ -441,20 +468,7 @@ void TSetupForm::BuildPropertiesGroup() {
         editorButtons->addWidget(button);
     editorButtons->addStretch();
     editorButtons->addWidget(LoadDefSB);
-
-    auto* propertiesGrid = new QGridLayout(PropertiesGB);
-    propertiesGrid->addWidget(Label4, 0, 0);
-    propertiesGrid->addWidget(DescCB, 0, 1, 1, 2);
-    propertiesGrid->addWidget(Label5, 1, 0);
-    propertiesGrid->addWidget(SectorsE, 1, 1);
-    propertiesGrid->addWidget(SizeL, 1, 2);
-    propertiesGrid->addWidget(Label8, 2, 0);
-    propertiesGrid->addWidget(ProtectE, 2, 1);
-    propertiesGrid->addWidget(Label9, 3, 0);
-    propertiesGrid->addWidget(FlashStartE, 3, 1);
-    propertiesGrid->addWidget(Label1, 4, 0);
-    propertiesGrid->addWidget(SramSizeE, 4, 1);
-    propertiesGrid->addLayout(editorButtons, 5, 0, 1, 3);
+    return editorButtons;
 }
 
 void TSetupForm::BuildConsoleGroup() {

@@ -12,6 +12,7 @@ class QColorDialog;
 class QComboBox;
 class QFontComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -45,6 +46,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void CreateFontFields(); // family, style and size
+    QGroupBox* CreateEffectsGroup();
+    QGroupBox* CreateSampleGroup();
     void UpdateSample();
 
     QColor FBackground = Qt::black; // the console's, behind the sample
@@ -124,6 +128,7 @@ private:
     void BuildControls();
     void BuildSpeedGroups();
     void BuildPropertiesGroup();
+    QHBoxLayout* BuildEditorButtons(); // New, Edit, Save, Remove and Load Defaults
     void BuildConsoleGroup();
     void ConnectHandlers();
     QLabel* MakeLabel(const char* name, const char* caption);
