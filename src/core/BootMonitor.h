@@ -83,6 +83,7 @@ struct TSyncRequest {
     std::string Port;      // as the port box shows it: "COM2", "/dev/pts/3"
     bool AutoSpeed = true; // try every speed, fastest first; else only FixedSpeed
     int FixedSpeed = 115200;
+    std::function<void(int)> Trying; // told each speed before it is tried; may be empty
 };
 
 enum class TSyncStatus {

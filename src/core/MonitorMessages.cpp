@@ -203,9 +203,13 @@ std::string ProgrammedLine(int64_t length, uint32_t address) {
 }
 
 TMonitorMessage VerifyLengthTooLong(int64_t length, int64_t imageLength) {
+    // Lengths are unsigned: one from 0x80000000 up must not read as a negative number.
+    const auto hexDec = [](int64_t value) {
+        const unsigned number = static_cast<uint32_t>(value);
+        return FormatText("0x%08X (%u)", number, number);
+    };
     return {FormatText("Data length %s is greater than currently loaded file size %s.",
-                       AddrToHexDec(static_cast<uint32_t>(length))(),
-                       AddrToHexDec(static_cast<uint32_t>(imageLength))()),
+                       hexDec(length).c_str(), hexDec(imageLength).c_str()),
             MB_ICONINFORMATION};
 }
 

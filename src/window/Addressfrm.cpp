@@ -52,11 +52,16 @@ TString ToText(const QString& text) {
     return TString(text.toLatin1().constData());
 }
 
-// A field's text without spaces, upper-cased, as a hexadecimal number. Digits beyond the
-// eighth push the first ones out.
+// A field's text without spaces, upper-cased, as a hexadecimal number of at most eight
+// significant digits: a longer one is refused rather than cut to 32 bits, which would name
+// another address than the one typed.
 bool ParseHexField(const QString& text, int* value) {
-    const QByteArray digits = QString(text).remove(QLatin1Char(' ')).toUpper().toLatin1();
+    QByteArray digits = QString(text).remove(QLatin1Char(' ')).toUpper().toLatin1();
     if (digits.isEmpty() || !IsHexString(digits.constData()))
+        return false;
+    while (digits.size() > 1 && digits.startsWith('0'))
+        digits.remove(0, 1);
+    if (digits.size() > 8)
         return false;
     uint32_t number = 0;
     for (const char digit : digits)
@@ -148,6 +153,11 @@ void TAddressForm::showEvent(QShowEvent* event) {
             StartE->setText(QString::asprintf("%04X%04X", address >> 16, address & 0xFFFF));
         }
         StartAddress = 0;
+        if (!AddressOnly && ProposedLength > 0 && ProposedLength <= UINT32_MAX &&
+            EndE->text().isEmpty() && LenE->text().isEmpty()) {
+            const auto length = static_cast<uint32_t>(ProposedLength);
+            LenE->setText(QString::asprintf("%04X%04X", length >> 16, length & 0xFFFF));
+        }
         StartE->setFocus();
     }
     QDialog::showEvent(event);

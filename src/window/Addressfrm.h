@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <cstdint>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -21,6 +23,9 @@ public:
     int StartAddress;
     // After OK in full mode: the number of bytes from the start address.
     int DataLength;
+    // Before showing, in full mode: a length to propose when neither the end nor the length
+    // field holds a text (the loaded image's); 0 for none.
+    int64_t ProposedLength = 0;
 
     QGroupBox* GroupBox;
     QLabel* AdrLabel;

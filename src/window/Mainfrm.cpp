@@ -216,11 +216,21 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     // application's quitting would make its remaining questions and its final report return at
     // once, unanswered and unread.
     if (Busy || Operating) {
+        CloseRequested = true;
         event->ignore();
         return;
     }
     FormClose();
     event->accept();
+}
+
+void TMainForm::SetOperating(bool operating) {
+    Operating = operating;
+    if (operating || !CloseRequested)
+        return;
+    // After the command's last message, from the event loop: the handler is still unwinding.
+    CloseRequested = false;
+    QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {

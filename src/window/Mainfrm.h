@@ -12,6 +12,7 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -121,7 +122,8 @@ public:
     // A board command runs (from its first question to its last message). Its waits keep the
     // window painting; nothing else may start meanwhile.
     bool IsOperating() const { return Operating; }
-    void SetOperating(bool operating) { Operating = operating; }
+    // A close request that came while a command ran is acted on once it ends.
+    void SetOperating(bool operating);
 
     // --- console --------------------------------------------------------------------------
     void ConsoleAdd(const TString& line);
@@ -132,6 +134,10 @@ public:
 #endif
         ;
     void ConsoleAddLines(const std::vector<TString>& lines);
+    // A text of one or more lines, each its own console line.
+    void ConsoleAddText(const std::string& text);
+    // Whether the console's view shows its last line.
+    bool ConsoleAtEnd() const;
     int ConsoleLineCount() const;
     TString ConsoleLine(int index) const;
     void ScrollConsoleToEnd();
@@ -143,6 +149,8 @@ public:
     void SetStatusPanel(int panel, const TString& text);
     TString StatusPanel(int panel) const;
     void ProgressStart(int total); // range 0..total, position 0, shown
+    // The rate counts from now: a phase before the transfer does not lower it.
+    void ProgressRestartClock();
     void ProgressSetPosition(int position);
     void ProgressEnd(); // hidden, whatever the outcome
     // Throughput and time left beside the bar, from the time since ProgressStart.
@@ -208,6 +216,7 @@ private:
     void CreateConsole();
     void CreateStatusBar();
     void CreatePortBox();
+    void ConsoleAppend(const QString& text);
     QToolButton* AddToolButton(const char* icon, const char* hint, void (TMainForm::*click)());
     void ReadFormSize(TSettingsKey& key);
     void WriteFormSize(TSettingsKey& key);
@@ -226,6 +235,9 @@ private:
     bool AskProgramTarget(int& address, TFlashPlan& plan);
     // Erases what the plan names and writes the loaded image from start.
     void ProgramImage(TComms& port, uint32_t start, const TFlashPlan& plan);
+    // Shows a failure's box and then keeps its text in the console, below the earlier results:
+    // as a report of its own, or at the end of the running command's report.
+    void ShowFailure(const TMonitorMessage& message, bool ownReport = true);
     // Lets the window handle everything pending, Cancel included, between two blocks of a
     // transfer; false when the user confirmed an abort.
     bool PumpMessages();
@@ -236,11 +248,17 @@ private:
     bool PlacementRestored = false; // the window took its place from FormSize
     bool PlacementChecked = false;  // against the screen, with the frame that showing revealed
     bool Operating = false;         // any board command runs
+    bool CloseRequested = false;    // the window was asked to close while a command ran
     QElapsedTimer TransferClock;
+    static constexpr double RateIntervalMs = 250; // between two updates of the rate text
+    double RateShownAt = 0;                       // on TransferClock
 };
 
 // What the port list shows for a port: its name, or for a simulated board what it is.
 QString PortDisplayName(const TPortCandidate& port);
+
+// The status bar's text while a synchronisation tries a speed.
+QString SyncSpeedText(int speed);
 
 // Shows a boot-monitor message with its flags; the answer.
 int ShowMessage(const TMonitorMessage& message);
@@ -256,6 +274,7 @@ public:
     void ShowRate(int64_t doneBytes, int64_t totalBytes) {
         FForm.ProgressShowRate(doneBytes, totalBytes);
     }
+    void RestartClock() { FForm.ProgressRestartClock(); }
 
 private:
     TMainForm& FForm;
@@ -296,17 +315,4 @@ public:
 
 private:
     bool FSet;
-};
-
-// Holds the console's repainting while a long dump grows; it shows the whole at once when the
-// scope ends, whichever way.
-class TConsoleFreeze {
-public:
-    explicit TConsoleFreeze(TMainForm& form);
-    ~TConsoleFreeze();
-    TConsoleFreeze(const TConsoleFreeze&) = delete;
-    TConsoleFreeze& operator=(const TConsoleFreeze&) = delete;
-
-private:
-    TMainForm& FForm;
 };

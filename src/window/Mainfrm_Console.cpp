@@ -54,7 +54,8 @@ void TMainForm::CreateConsole() {
     Memo = new QPlainTextEdit(this);
     Memo->setObjectName("Memo");
     Memo->setReadOnly(true);
-    Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Dumps keep their columns: a long line scrolls sideways instead of wrapping.
+    Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // Keep the caret visible so the user can select and copy from the console.
@@ -97,8 +98,26 @@ void TMainForm::CreateStatusBar() {
     StatusLabels[FilePanel] = filePanel;
 }
 
+bool TMainForm::ConsoleAtEnd() const {
+    const QScrollBar* bar = Memo->verticalScrollBar();
+    return bar->value() >= bar->maximum();
+}
+
+void TMainForm::ConsoleAppend(const QString& text) {
+    // The view follows new lines only when it showed the end; a user reading further up keeps
+    // the place.
+    QScrollBar* bar = Memo->verticalScrollBar();
+    const bool following = ConsoleAtEnd();
+    const int kept = bar->value();
+    Memo->appendPlainText(text);
+    if (following)
+        bar->setValue(bar->maximum());
+    else
+        bar->setValue(kept);
+}
+
 void TMainForm::ConsoleAdd(const char* line) {
-    Memo->appendPlainText(FromText(line));
+    ConsoleAppend(FromText(line));
 }
 
 void TMainForm::ConsoleAdd(const TString& line) {
@@ -130,7 +149,12 @@ void TMainForm::ConsoleAddLines(const std::vector<TString>& lines) {
     text.reserve(static_cast<int>(lines.size()));
     for (const TString& line : lines)
         text.append(FromText(line()));
-    Memo->appendPlainText(text.join('\n'));
+    ConsoleAppend(text.join('\n'));
+}
+
+void TMainForm::ConsoleAddText(const std::string& text) {
+    for (const QString& line : QString::fromLocal8Bit(text.c_str()).split('\n'))
+        ConsoleAppend(line);
 }
 
 int TMainForm::ConsoleLineCount() const {
@@ -149,6 +173,8 @@ void TMainForm::ScrollConsoleToEnd() {
     cursor.movePosition(QTextCursor::End);
     Memo->setTextCursor(cursor);
     Memo->ensureCursorVisible();
+    QScrollBar* bar = Memo->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void TMainForm::ClearTBClick() {
@@ -246,10 +272,22 @@ void TMainForm::ProgressStart(int total) {
     TransferL->clear();
     TransferL->show();
     TransferClock.start();
+    RateShownAt = -RateIntervalMs;
+}
+
+void TMainForm::ProgressRestartClock() {
+    TransferClock.start();
+    RateShownAt = -RateIntervalMs;
 }
 
 void TMainForm::ProgressSetPosition(int position) {
-    ProgressBar->setValue(position);
+    // Repainting the bar costs more than a block takes on the wire: it moves when the change
+    // shows, by a two-hundredth of the range, and at its ends.
+    const int total = ProgressBar->maximum();
+    const int64_t step = std::max<int64_t>(int64_t(total) / 200, 1);
+    if (position == 0 || position >= total ||
+        std::abs(int64_t(position) - ProgressBar->value()) >= step)
+        ProgressBar->setValue(position);
 }
 
 void TMainForm::ProgressEnd() {
@@ -259,13 +297,11 @@ void TMainForm::ProgressEnd() {
 
 void TMainForm::ProgressShowRate(int64_t doneBytes, int64_t totalBytes) {
     const double elapsedMs = TransferClock.isValid() ? TransferClock.nsecsElapsed() / 1e6 : 0;
-    TransferL->setText(QString::fromStdString(TransferRateText(doneBytes, totalBytes, elapsedMs)));
-}
-
-TConsoleFreeze::TConsoleFreeze(TMainForm& form) : FForm(form) {
-    FForm.Memo->setUpdatesEnabled(false);
-}
-
-TConsoleFreeze::~TConsoleFreeze() {
-    FForm.Memo->setUpdatesEnabled(true);
+    // A figure that changed with every block could not be read anyway.
+    if (elapsedMs - RateShownAt < RateIntervalMs && doneBytes < totalBytes)
+        return;
+    RateShownAt = elapsedMs;
+    const QString text = QString::fromStdString(TransferRateText(doneBytes, totalBytes, elapsedMs));
+    if (text != TransferL->text())
+        TransferL->setText(text);
 }

@@ -10,8 +10,18 @@
 #include "Mainfrm.h"
 #include "Misc.h"
 #include "MonitorMessages.h"
+#include "SilentBoard.h"
+
+#include <QElapsedTimer>
 
 #include <vector>
+
+namespace {
+
+// Between two batches of dump lines during a read.
+constexpr int DumpIntervalMs = 100;
+
+} // namespace
 
 // ---- Read -------------------------------------------------------------------------------------
 
@@ -19,6 +29,7 @@ void TMainForm::ReadTBClick() {
     TOperationScope operation(*this);
     TAddressForm form(this);
     form.setWindowTitle("Read Data Block");
+    form.ProposedLength = FileImage.Length();
     if (form.exec() != QDialog::Accepted)
         return;
     TComms port;
@@ -29,34 +40,41 @@ void TMainForm::ReadTBClick() {
     ConsoleAdd(ReadTitle);
     const int64_t length = form.DataLength;
     TBootMonitor monitor = Monitor(port);
-    {
-        TProgressScope progress(*this, form.DataLength / BlockSize);
-        TConsoleFreeze freeze(*this);
-        TBusyScope busy(*this);
-        UserBreak = false;
-        // Each block's dump goes to the console as it comes; after each whole block the window
-        // takes its messages, Cancel among them.
-        const auto dumpBlock = [this](uint32_t address, const uint8_t* data, int count) {
-            ConsoleAddLines(HexDumpLines(data, address, static_cast<size_t>(count)));
-        };
-        const auto afterBlock = [&](int64_t done, int64_t total) {
-            progress.SetPosition(static_cast<int>(done / BlockSize));
-            progress.ShowRate(done, total);
-            return PumpMessages();
-        };
-        std::vector<uint8_t> data;
-        const TMonitorResult result = monitor.ReadRange(static_cast<uint32_t>(form.StartAddress),
-                                                        length, data, dumpBlock, afterBlock);
-        if (result.Status == TMonitorStatus::Cancelled) {
-            ConsoleAdd(UserBreakLine);
-            return;
-        }
-        if (!result.Ok()) {
-            ShowMessage(ReadFailure(result));
-            return;
-        }
+    TProgressScope progress(*this, form.DataLength / BlockSize);
+    TBusyScope busy(*this);
+    UserBreak = false;
+    // The dump reaches the console in batches: one append per block would lay the console out
+    // more often than the eye can follow, and slow the transfer down.
+    std::vector<TString> pending;
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    const auto showPending = [&] {
+        ConsoleAddLines(pending);
+        pending.clear();
+        sinceShown.restart();
+    };
+    const auto dumpBlock = [&pending](uint32_t address, const uint8_t* data, int count) {
+        const std::vector<TString> lines = HexDumpLines(data, address, static_cast<size_t>(count));
+        pending.insert(pending.end(), lines.begin(), lines.end());
+    };
+    // After each whole block the window takes its messages, Cancel among them.
+    const auto afterBlock = [&](int64_t done, int64_t total) {
+        if (sinceShown.elapsed() >= DumpIntervalMs)
+            showPending();
+        progress.SetPosition(static_cast<int>(done / BlockSize));
+        progress.ShowRate(done, total);
+        return PumpMessages();
+    };
+    std::vector<uint8_t> data;
+    const TMonitorResult result = monitor.ReadRange(static_cast<uint32_t>(form.StartAddress),
+                                                    length, data, dumpBlock, afterBlock);
+    showPending();
+    if (result.Status == TMonitorStatus::Cancelled) {
+        ConsoleAdd(UserBreakLine);
+        return;
     }
-    ScrollConsoleToEnd();
+    if (!result.Ok())
+        ShowFailure(ReadFailure(result), false);
 }
 
 // ---- Sector erase -----------------------------------------------------------------------------
@@ -71,7 +89,7 @@ void TMainForm::EraseSectorTBClick() {
         return;
     const int address = form.StartAddress;
     if (!InFlashArea(*CurrentType, address)) {
-        ShowMessage(EraseAddressOutside(CurrentType->GetFlashStart(), CurrentType->FlashEnd()));
+        ShowFailure(EraseAddressOutside(CurrentType->GetFlashStart(), CurrentType->FlashEnd()));
         return;
     }
     const int sector = CurrentType->ProtectedSectorAt(address);
@@ -84,12 +102,11 @@ void TMainForm::EraseSectorTBClick() {
     TBootMonitor monitor = Monitor(port);
     const TMonitorResult erased = monitor.EraseSector(static_cast<uint32_t>(address));
     if (!erased.Ok()) {
-        ShowMessage(EraseFailure(erased));
+        ShowFailure(WithNoAnswerLine(EraseFailure(erased), erased));
         return;
     }
     ConsoleAdd(" ");
     ConsoleAdd(SectorErasedLine(static_cast<uint32_t>(address)).c_str());
-    ScrollConsoleToEnd();
 }
 
 // ---- Programming ------------------------------------------------------------------------------
@@ -121,7 +138,7 @@ bool TMainForm::AskProgramTarget(int& address, TFlashPlan& plan) {
     address = form.StartAddress;
     plan = PlanFlashProgramming(*CurrentType, address, FileImage.Length());
     if (!plan.Ok()) {
-        ShowMessage(ProgramCheckFailure(plan, address));
+        ShowFailure(ProgramCheckFailure(plan, address));
         return false;
     }
     return !plan.TouchesProtected() || ShowMessage(ProgramProtectedQuestion()) == IDYES;
@@ -137,8 +154,11 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, const TFlashPlan& pla
     // The hourglass shows while the sectors are erased: the window takes no input then.
     TWaitCursor cursor;
     const auto reportPhase = [&](TBootMonitor::TPhase phase) {
-        if (phase == TBootMonitor::TPhase::Programming)
+        if (phase == TBootMonitor::TPhase::Programming) {
             cursor.Restore();
+            // The rate is the write's: the erase before it would show hours left at first.
+            progress.RestartClock();
+        }
         ConsoleAdd(ProgramPhaseLine(phase));
     };
     const auto afterBlock = [&](int64_t written, int64_t total) {
@@ -155,7 +175,7 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, const TFlashPlan& pla
         return;
     }
     if (program.Result.Status != TMonitorStatus::Cancelled)
-        ShowMessage(ProgramFailure(program, start));
+        ShowFailure(WithNoAnswerLine(ProgramFailure(program, start), program.Result), false);
     const std::string closing = ProgramClosingLine(program);
     if (!closing.empty())
         ConsoleAdd(closing.c_str());
@@ -169,12 +189,13 @@ void TMainForm::VerifyTBClick() {
         return;
     TAddressForm form(this);
     form.setWindowTitle("Verify Data Block");
+    form.ProposedLength = FileImage.Length();
     if (form.exec() != QDialog::Accepted)
         return;
     // A length typed as eight digits may be above the signed range: it is still a length.
     const int64_t length = static_cast<uint32_t>(form.DataLength);
     if (length > FileImage.Length()) {
-        ShowMessage(VerifyLengthTooLong(length, FileImage.Length()));
+        ShowFailure(VerifyLengthTooLong(length, FileImage.Length()));
         return;
     }
     TComms port;
@@ -185,7 +206,7 @@ void TMainForm::VerifyTBClick() {
     TBootMonitor monitor = Monitor(port);
     const TMonitorResult verified = monitor.VerifyRange(address, FileImage.Data(), length);
     if (!verified.Ok()) {
-        ShowMessage(VerifyFailure(verified));
+        ShowFailure(WithNoAnswerLine(VerifyFailure(verified), verified));
         return;
     }
     ConsoleAdd(" ");

@@ -151,6 +151,7 @@ void TMainForm::LoadImageFile(const TString& path) {
     if (!result.Ok()) {
         const TImageMessage message = ImageFailureMessage(result, file);
         MsgBox(message.Warning ? MB_ICONWARNING : MB_OK, "%s", message.Text.c_str());
+        ConsoleAddText(message.Text);
         return;
     }
     if (result.HasOwnStart())
@@ -252,6 +253,12 @@ void TMainForm::RefreshTBClick() {
 }
 
 void TMainForm::FormKeyDown(QKeyEvent* event) {
+    // Escape during a transfer is Cancel, with its question.
+    if (event->key() == Qt::Key_Escape && Busy) {
+        event->accept();
+        CancelMenuClick();
+        return;
+    }
     if (event->key() != Qt::Key_F5 || event->modifiers() != Qt::NoModifier) {
         event->ignore();
         return;

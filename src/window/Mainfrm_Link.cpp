@@ -9,9 +9,21 @@
 #include "MonitorMessages.h"
 
 #include <QApplication>
+#include <QLabel>
 
 int ShowMessage(const TMonitorMessage& message) {
     return MsgBox(message.Flags, "%s", message.Text.c_str());
+}
+
+QString SyncSpeedText(int speed) {
+    return QString("Synchronizing at %1 baud...").arg(speed);
+}
+
+void TMainForm::ShowFailure(const TMonitorMessage& message, bool ownReport) {
+    ShowMessage(message);
+    if (ownReport)
+        ConsoleAdd(" ");
+    ConsoleAddText(message.Text);
 }
 
 TWaitCursor::TWaitCursor() : FSet(true) {
@@ -34,7 +46,7 @@ bool TMainForm::OpenBoardPort(TComms& port, int mode) {
     const TString settings = BuildPortSettings(mode);
     if (port.Open(settings))
         return true;
-    ShowMessage(PortOpenFailure(settings(), port.LastError().toLocal8Bit().toStdString()));
+    ShowFailure(PortOpenFailure(settings(), port.LastError().toLocal8Bit().toStdString()));
     return false;
 }
 
@@ -78,11 +90,17 @@ void TMainForm::SynchTBClick() {
     request.Port = port;
     request.AutoSpeed = ReadAutoSpeed();
     request.FixedSpeed = ReadMaxSpeed(FlashSpeedSetting);
+    // Trying every speed takes seconds: the status bar tells which one is on the line.
+    request.Trying = [this](int speed) {
+        TransferL->setText(SyncSpeedText(speed));
+        TransferL->show();
+    };
     TWaitCursor cursor;
     const TSyncResult sync = monitor.Synchronize(request);
     cursor.Restore();
+    TransferL->hide();
     if (!sync.Ok()) {
-        ShowMessage(SyncFailure(sync));
+        ShowFailure(SyncFailure(sync));
         return;
     }
 
@@ -90,7 +108,6 @@ void TMainForm::SynchTBClick() {
     ConsoleAdd(SyncTitle);
     for (const std::string& line : IdentityLines(sync.Identity, sync.Speed))
         ConsoleAdd(line.c_str());
-    ScrollConsoleToEnd();
     EnableFlashCommands(true);
     LinkBaud = sync.Speed;
 }

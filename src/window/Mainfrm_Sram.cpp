@@ -14,7 +14,7 @@ void TMainForm::SramTBClick() {
         return;
     const int64_t length = FileImage.Length();
     if (length > CurrentType->GetSramSize()) {
-        ShowMessage(SramTooLarge(CurrentType->GetSramSize()));
+        ShowFailure(SramTooLarge(CurrentType->GetSramSize()));
         return;
     }
     if (ShowMessage(SramConfirmation(ChosenPort().toLocal8Bit().toStdString())) != IDOK)
@@ -43,7 +43,7 @@ void TMainForm::SramTBClick() {
     if (result.Status == TMonitorStatus::Cancelled) {
         ConsoleAdd(UserBreakLine);
     } else if (!result.Ok()) {
-        ShowMessage(SramFailure(result, length));
+        ShowFailure(SramFailure(result, length), false);
         ConsoleAdd(FailedLine);
     } else {
         ConsoleAdd(SramDoneLine);

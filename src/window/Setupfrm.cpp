@@ -28,6 +28,7 @@
 #include "LinkSpeed.h"
 #include "Mainfrm.h"
 #include "Misc.h"
+#include "ProtectText.h"
 #include "Settings.h"
 #include "UpperCaseEditfrm.h"
 
@@ -419,6 +420,7 @@ void TSetupForm::BuildPropertiesGroup() {
     SizeL->setMinimumWidth(48);
     Label8 = MakeLabel("Label8", "Protect sectors");
     ProtectE = MakeEdit("ProtectE");
+    ProtectedL = MakeLabel("ProtectedL", "");
     Label9 = MakeLabel("Label9", "Flash start");
     FlashStartE = MakeEdit("FlashStartE");
     Label1 = MakeLabel("Label1", "SRAM size");
@@ -441,11 +443,12 @@ void TSetupForm::BuildPropertiesGroup() {
     propertiesGrid->addWidget(SizeL, 1, 2);
     propertiesGrid->addWidget(Label8, 2, 0);
     propertiesGrid->addWidget(ProtectE, 2, 1);
-    propertiesGrid->addWidget(Label9, 3, 0);
-    propertiesGrid->addWidget(FlashStartE, 3, 1);
-    propertiesGrid->addWidget(Label1, 4, 0);
-    propertiesGrid->addWidget(SramSizeE, 4, 1);
-    propertiesGrid->addLayout(BuildEditorButtons(), 5, 0, 1, 3);
+    propertiesGrid->addWidget(ProtectedL, 3, 1, 1, 2);
+    propertiesGrid->addWidget(Label9, 4, 0);
+    propertiesGrid->addWidget(FlashStartE, 4, 1);
+    propertiesGrid->addWidget(Label1, 5, 0);
+    propertiesGrid->addWidget(SramSizeE, 5, 1);
+    propertiesGrid->addLayout(BuildEditorButtons(), 6, 0, 1, 3);
 }
 
 QHBoxLayout* TSetupForm::BuildEditorButtons() {
@@ -504,6 +507,8 @@ void TSetupForm::ConnectHandlers() {
     connect(DescCB, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &TSetupForm::DescCBChange);
     connect(SectorsE, &QLineEdit::textChanged, this, &TSetupForm::SectorsEChange);
+    for (QLineEdit* field : {SectorsE, ProtectE, FlashStartE})
+        connect(field, &QLineEdit::textChanged, this, &TSetupForm::ShowProtectedRanges);
     connect(OkButton, &QPushButton::clicked, this, &TSetupForm::OkButtonClick);
     connect(CancelButton, &QPushButton::clicked, this, &TSetupForm::reject);
 }
@@ -648,6 +653,12 @@ void TSetupForm::SectorsEChange() {
     TString sizeText;
     CheckSectors(ToTString(SectorsE->text()), &sizeText);
     SizeL->setText(ToQString(sizeText));
+}
+
+void TSetupForm::ShowProtectedRanges() {
+    ProtectedL->setText(QString::fromStdString(
+        ProtectedRangesText(ToTString(SectorsE->text()), CleanField(ProtectE->text()),
+                            CleanField(FlashStartE->text()))));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -863,8 +874,9 @@ void TSetupForm::closeEvent(QCloseEvent* event) {
 }
 
 void TSetupForm::reject() {
-    // Escape does nothing while a type is being edited: Cancel is disabled then.
-    if (FMode != TEditMode::Browse)
+    // While a type is being edited Cancel is disabled; Escape acts as the close box, asking
+    // before the unsaved entry is dropped.
+    if (!ConfirmDiscard())
         return;
     QDialog::reject();
 }

@@ -86,6 +86,7 @@ public:
     QLabel* SizeL;
     QLabel* Label8;
     QLineEdit* ProtectE;
+    QLabel* ProtectedL; // what the Protect text covers, in sectors and addresses
     QLabel* Label9;
     QLineEdit* FlashStartE;
     QLabel* Label1;
@@ -118,6 +119,7 @@ public slots:
     void LoadDefSBClick();
     void DescCBChange();
     void SectorsEChange();
+    void ShowProtectedRanges();
     void OkButtonClick();
 
 protected:

@@ -96,10 +96,11 @@ TEST_F(AddressFormTest, ALengthInsteadOfAnEndAddress) {
 
 TEST_F(AddressFormTest, ALengthOfZeroIsAccepted) {
     auto form = Open();
-    Type(form->StartE, "400");
+    Type(form->StartE, "00 0000 0400"); // leading zeros are no significant digits
     Type(form->LenE, "0");
     QTest::mouseClick(form->OkButton, Qt::LeftButton);
     ASSERT_TRUE(Accepted(*form)) << FBoxes.AllTexts();
+    EXPECT_EQ(form->StartAddress, 0x400);
     EXPECT_EQ(form->DataLength, 0);
 }
 
@@ -123,6 +124,10 @@ TEST_F(AddressFormTest, InvalidInputKeepsTheDialogOpenOnTheOffendingField) {
         {"100", "", "G", HexRequired, 2},
         // below the start once the addresses are read as the unsigned ones the user typed
         {"8000 0000", "10", "", EndNotAfterStart, 1},
+        // more than eight significant digits would otherwise be cut to another address
+        {"1 0104 8000", "", "10", HexRequired, 0},
+        {"100", "1 0000 0000", "", HexRequired, 1},
+        {"100", "", "10 0001 0000", HexRequired, 2},
     };
     for (const TCase& c : cases) {
         Store("stored", "", "");
@@ -141,6 +146,35 @@ TEST_F(AddressFormTest, InvalidInputKeepsTheDialogOpenOnTheOffendingField) {
         EXPECT_EQ(form->focusWidget(), fields[c.Field]) << c.Start << "/" << c.End;
         EXPECT_EQ(Stored("ProgReadStartAddr"), "stored");
         form->reject();
+    }
+}
+
+TEST_F(AddressFormTest, TheLoadedImagesLengthIsProposedOnlyForEmptyFields) {
+    struct TCase {
+        const char* End; // stored texts
+        const char* Length;
+        int64_t Proposed;
+        bool AddressOnly;
+        const char* ShownLength;
+    } cases[] = {
+        {"", "", 0x1234, false, "00001234"},  {"", "80", 0x1234, false, "80"},
+        {"0100 1000", "", 0x1234, false, ""}, {"", "", 0, false, ""},
+        {"", "", 0x1234, true, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.End) + "/" + c.Length);
+        Store("0100 0000", c.End, c.Length);
+        auto form = std::make_unique<TAddressForm>(nullptr);
+        form->AddressOnly = c.AddressOnly;
+        form->ProposedLength = c.Proposed;
+        form->show();
+        EXPECT_EQ(form->LenE->text(), c.ShownLength);
+        EXPECT_EQ(form->EndE->isEnabled(), QString(c.ShownLength).isEmpty());
+        if (!c.AddressOnly && c.Proposed && !*c.End && !*c.Length) {
+            QTest::mouseClick(form->OkButton, Qt::LeftButton);
+            ASSERT_TRUE(Accepted(*form)) << FBoxes.AllTexts();
+            EXPECT_EQ(form->DataLength, c.Proposed);
+        }
     }
 }
 

@@ -5,6 +5,8 @@
 #include "Ebdata.h"
 #include "Eventually.h"
 #include "HexText.h"
+#include "MonitorMessages.h"
+#include "SilentBoard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,6 +15,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
+#include <QTest>
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
@@ -66,16 +70,6 @@ QString Addr(uint32_t address) {
     return AddrToHex(address)();
 }
 
-// Puts the console's caret at its start: appending lines leaves it there, scrolling to the end
-// moves it.
-void CaretToStart(TMainForm& form) {
-    form.Memo->moveCursor(QTextCursor::Start);
-}
-
-bool ConsoleAtEnd(TMainForm& form) {
-    return form.Memo->textCursor().atEnd();
-}
-
 } // namespace
 
 TEST(MainfrmFlash, ReadsWholeBlocksAndTheRestIntoADump) {
@@ -96,7 +90,6 @@ TEST(MainfrmFlash, ReadsWholeBlocksAndTheRestIntoADump) {
         TBoardWindow w;
         w.Board.LoadMemory(start, Pattern(300));
         ASSERT_TRUE(w.Synchronise());
-        CaretToStart(w.Form());
         const TDialogSeen seen = w.RunWithDialog(
             &TMainForm::ReadTBClick, {"0100 4003", QString::number(c.Length, 16).toStdString()});
         EXPECT_EQ(seen.Title, "Read Data Block");
@@ -112,7 +105,7 @@ TEST(MainfrmFlash, ReadsWholeBlocksAndTheRestIntoADump) {
         EXPECT_EQ(w.Report(), QStringList({" ", "Read data response:"}) +
                                   Dump(w.Board.ReadMemory(start, c.Length), start));
         EXPECT_EQ(w.Positions(), c.Positions);
-        EXPECT_TRUE(ConsoleAtEnd(w.Form()));
+        EXPECT_TRUE(w.Form().ConsoleAtEnd());
         EXPECT_EQ(w.Boxes().Count(), 1) << w.Boxes().AllTexts();
         ExpectIdle(w.Form());
     }
@@ -141,14 +134,15 @@ TEST(MainfrmFlash, AReadEndsAtTheFirstBlockThatDoesNotCome) {
         ASSERT_TRUE(w.Synchronise());
         w.Form().MonitorTiming = ShortWaits();
         w.Board.SetFaults(c.Faults);
-        CaretToStart(w.Form());
         w.RunWithDialog(&TMainForm::ReadTBClick, {"0100 4000", "190"});
 
         ExpectLastBox(w, c.Message, c.Flags);
         EXPECT_EQ(FramesOf(w.Board.Frames(), TFrameKind::Read).size(), 2u) << "no later block";
+        // The box's text stays in the console after the lines that came.
         EXPECT_EQ(w.Report(), QStringList({" ", "Read data response:"}) +
-                                  Dump(TBytes(memory.begin(), memory.begin() + 80), Sector2));
-        EXPECT_FALSE(ConsoleAtEnd(w.Form()));
+                                  Dump(TBytes(memory.begin(), memory.begin() + 80), Sector2) +
+                                  QString::fromStdString(w.Boxes().Last().Text).split('\n'));
+        EXPECT_TRUE(w.Form().ConsoleAtEnd()) << "the view follows the failure's text";
         ExpectIdle(w.Form());
     }
 }
@@ -160,10 +154,14 @@ TEST(MainfrmFlash, CancelYesStopsATransferAfterTheCurrentBlockNoLetsItGoOn) {
         TBoardMode Mode;
         int ThirdBlockAt; // progress position once the third block is done
         TFrameKind Kind;
+        bool Escape = false; // the key instead of the menu's Cancel
     } cases[] = {
         {"read", &TMainForm::ReadTBClick, TBoardMode::Flash, 3, TFrameKind::Read},
         {"program", &TMainForm::FlashTBClick, TBoardMode::Flash, 240, TFrameKind::Data},
         {"SRAM upload", &TMainForm::SramTBClick, TBoardMode::Sram, 240, TFrameKind::Sram},
+        {"read, Escape", &TMainForm::ReadTBClick, TBoardMode::Flash, 3, TFrameKind::Read, true},
+        {"program, Escape", &TMainForm::FlashTBClick, TBoardMode::Flash, 240, TFrameKind::Data,
+         true},
     };
     for (const TCase& c : cases) {
         for (int answer : {IDYES, IDNO}) {
@@ -184,7 +182,10 @@ TEST(MainfrmFlash, CancelYesStopsATransferAfterTheCurrentBlockNoLetsItGoOn) {
                                 !form.FileMenu->menuAction()->isEnabled() &&
                                 !form.FlashMenu->menuAction()->isEnabled();
                     w.Boxes().QueueAnswer(answer);
-                    form.CancelMenu->trigger();
+                    if (c.Escape)
+                        QTest::keyClick(form.Memo, Qt::Key_Escape);
+                    else
+                        form.CancelMenu->trigger();
                 });
             if (c.Mode == TBoardMode::Sram) {
                 w.Boxes().QueueAnswer(IDOK);
@@ -228,7 +229,12 @@ TEST(MainfrmFlash, ErasesTheSectorHoldingTheAddressAfterItsChecks) {
         {"0101 8000", {}, nullptr, "", 0, outside},
         {"0100 3000", {IDNO}, nullptr, "sector #1", 0, ""},
         {"0100 4000", {}, "E@1-2=byte:4E", "", 3, ""},
-        {"0100 4000", {}, "E=silent", "", 5, "Sector erase at 0x01004000 failed."},
+        {"0100 4000",
+         {},
+         "E=silent",
+         "",
+         5,
+         std::string("Sector erase at 0x01004000 failed.\n") + NoAnswerText},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Address + std::string(c.Fault ? c.Fault : ""));
@@ -254,6 +260,8 @@ TEST(MainfrmFlash, ErasesTheSectorHoldingTheAddressAfterItsChecks) {
         const bool erased = c.Attempts > 0 && c.Message.empty();
         if (erased)
             EXPECT_EQ(w.Report(), QStringList({" ", "Sector at " + Addr(address) + " erased."}));
+        else if (!c.Message.empty())
+            EXPECT_EQ(w.Report(), QStringList(" ") + QString::fromStdString(c.Message).split('\n'));
         else
             EXPECT_EQ(w.Form().ConsoleLineCount(), lines);
         if (!c.Question.empty()) {
@@ -413,12 +421,18 @@ TEST(MainfrmFlash, AProgrammingThatFailsEndsInItsStepWithThatStepsMessage) {
         w.Boxes().Clear();
         w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 4000", ""});
 
-        EXPECT_EQ(w.Report().last(), c.LastLine);
+        const QStringList report = w.Report();
         if (c.Message.empty()) {
+            EXPECT_EQ(report.last(), c.LastLine);
             EXPECT_EQ(w.Boxes().Count(), 0) << w.Boxes().AllTexts();
         } else {
             EXPECT_EQ(w.Boxes().Count(), 1) << w.Boxes().AllTexts();
             ExpectLastBox(w, c.Message, MB_ICONEXCLAMATION);
+            // The box's text follows the phase it ended in, before the closing line.
+            const QStringList box = QString::fromStdString(w.Boxes().Last().Text).split('\n');
+            const QStringList tail = c.LastLine == "Failed" ? box + QStringList{"Failed"}
+                                                            : QStringList{c.LastLine} + box;
+            EXPECT_EQ(report.mid(report.size() - tail.size()), tail);
         }
         ExpectIdle(w.Form());
     }
@@ -453,8 +467,14 @@ TEST(MainfrmFlash, VerifiesTheImagesFirstBytesAgainstTheBoard) {
          "Data length 0x000000C9 (201) is greater than currently loaded file size 0x000000C8 "
          "(200).",
          -1},
+        // lengths are unsigned, from 0x80000000 up too
         {"0100 4000", "FFFFFFFF", true,
-         "Data length 0xFFFFFFFF (-1) is greater than currently loaded file size 0x000000C8 (200).",
+         "Data length 0xFFFFFFFF (4294967295) is greater than currently loaded file size "
+         "0x000000C8 (200).",
+         -1},
+        {"0100 4000", "8000 0000", false,
+         "Data length 0x80000000 (2147483648) is greater than currently loaded file size "
+         "0x000000C8 (200).",
          -1},
     };
     for (const TCase& c : cases) {
@@ -482,9 +502,88 @@ TEST(MainfrmFlash, VerifiesTheImagesFirstBytesAgainstTheBoard) {
             EXPECT_EQ(w.Boxes().Count(), 0);
         } else {
             EXPECT_EQ(w.Boxes().Last().Text, c.Result);
+            EXPECT_EQ(w.Report(),
+                      QStringList(" ") + QString::fromStdString(w.Boxes().Last().Text).split('\n'));
         }
         ExpectIdle(w.Form());
     }
+}
+
+TEST(MainfrmFlash, ASilentBoardIsToldApartFromAWrongAnswer) {
+    TMonitorResult silent; // a refusal without a byte: nothing came
+    silent.Status = TMonitorStatus::Refused;
+    silent.Address = Sector2;
+    const TBootMonitor::TProgramResult program{silent, TBootMonitor::TStep::Write};
+    struct TCase {
+        const char* Fault;
+        void (TMainForm::*Command)();
+        const char* Length;
+        std::string Message; // the step's own text, before the added line
+    } cases[] = {
+        {"V=silent", &TMainForm::VerifyTBClick, "C8", VerifyFailure(silent).Text},
+        {"D=silent", &TMainForm::FlashTBClick, "", ProgramFailure(program, Sector2).Text},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Fault);
+        TBoardWindow w;
+        w.Load(Pattern(200));
+        ASSERT_TRUE(w.Synchronise());
+        w.Form().MonitorTiming = ShortWaits();
+        w.Board.SetFaults(Faults({c.Fault}));
+        w.Boxes().Clear();
+        w.RunWithDialog(c.Command, {"0100 4000", c.Length});
+        ExpectLastBox(w, c.Message + "\n" + NoAnswerText, MB_ICONEXCLAMATION);
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlash, TheConsoleFollowsAReadOnlyWhenItsViewWasAtTheEnd) {
+    for (bool scrolledUp : {false, true}) {
+        SCOPED_TRACE(scrolledUp ? "scrolled up" : "at the end");
+        TBoardWindow w;
+        ASSERT_TRUE(w.Window->ShowForm());
+        w.Board.LoadMemory(Sector2, Pattern(4000));
+        ASSERT_TRUE(w.Synchronise());
+        TMainForm& form = w.Form();
+        for (int i = 0; i < 200; ++i)
+            form.ConsolePrintf("earlier line %d", i);
+        QScrollBar* bar = form.Memo->verticalScrollBar();
+        ASSERT_TRUE(form.ConsoleAtEnd());
+        const int kept = bar->maximum() / 3;
+        if (scrolledUp)
+            bar->setValue(kept);
+        // Half-way the console is drawn as it grows, at the place the user left it.
+        bool painting = false, placeKept = false;
+        AtProgress(
+            form, [](int at) { return at == 25; },
+            [&] {
+                QTest::qWait(150); // past the batching of dump lines
+                painting = form.Memo->updatesEnabled() && bar->isVisible();
+                placeKept = scrolledUp ? bar->value() == kept : form.ConsoleAtEnd();
+            });
+        w.RunWithDialog(&TMainForm::ReadTBClick, {"0100 4000", "FA0"});
+        EXPECT_TRUE(painting);
+        EXPECT_TRUE(placeKept);
+        EXPECT_EQ(w.Report().size(), 2 + 4000 / 16);
+        if (scrolledUp)
+            EXPECT_EQ(bar->value(), kept);
+        else
+            EXPECT_TRUE(form.ConsoleAtEnd());
+        ExpectIdle(form);
+    }
+}
+
+TEST(MainfrmFlash, ACloseRequestDuringATransferIsActedOnWhenItEnds) {
+    TBoardWindow w;
+    w.Board.LoadMemory(Sector2, Pattern(800));
+    ASSERT_TRUE(w.Synchronise());
+    bool closedAtOnce = true;
+    AtProgress(
+        w.Form(), [](int at) { return at == 3; }, [&] { closedAtOnce = w.Form().close(); });
+    w.RunWithDialog(&TMainForm::ReadTBClick, {"0100 4000", "320"});
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_EQ(FramesOf(w.Board.Frames(), TFrameKind::Read).size(), 10u) << "read to its end";
+    EXPECT_EVENTUALLY(!w.Form().isVisible());
 }
 
 TEST(MainfrmFlash, CommandsWithoutTheirPreconditionsAskForNothing) {

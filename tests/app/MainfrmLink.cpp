@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -99,8 +100,25 @@ TEST(MainfrmLink, SynchronisesAtTheFirstSpeedTheBoardAnswersOrSaysWhyNot) {
         if (c.MaxSpeed)
             key.WriteString("FlashMaxSpeed", c.MaxSpeed);
 
+        // The status bar names each speed while it is tried.
+        QStringList shown;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            const QString text = w.Form().TransferL->text();
+            if (!w.Form().TransferL->isHidden() && (shown.isEmpty() || shown.last() != text))
+                shown << text;
+        });
+        watch.start(10);
         EXPECT_EQ(w.Synchronise(), c.LinkBaud != 0);
+        watch.stop();
         EXPECT_EQ(SyncSpeeds(w), c.Tried);
+        EXPECT_TRUE(w.Form().TransferL->isHidden());
+        if (c.Tried.size() > 1 && !c.LinkBaud) { // each try waits out the time-out
+            QStringList expected;
+            for (int speed : c.Tried)
+                expected << SyncSpeedText(speed);
+            EXPECT_EQ(shown, expected);
+        }
         EXPECT_EQ(w.Form().LinkBaud, c.LinkBaud);
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         ASSERT_EQ(w.Boxes().Count(), c.LinkBaud ? 1 : 2) << w.Boxes().AllTexts();
@@ -187,7 +205,9 @@ TEST(MainfrmLink, EveryBoardCommandNamesAPortThatWillNotOpenWithTheReason) {
         EXPECT_EQ(text[1], QString("/dev/korvex-missing:%1,N,8,1").arg(c.Speed));
         EXPECT_TRUE(text[2].contains("/dev/korvex-missing")) << text[2].toStdString();
         EXPECT_EQ(w.Boxes().Last().Flags, MB_ICONEXCLAMATION);
-        EXPECT_EQ(w.Form().ConsoleLineCount(), lines);
+        // The box's text stays in the console as the command's report.
+        EXPECT_EQ(w.Form().ConsoleLineCount(), lines + 1 + text.size());
+        EXPECT_EQ(w.Report(), QStringList(" ") + text);
         EXPECT_FALSE(w.Form().IsOperating());
     }
 }
@@ -214,6 +234,8 @@ TEST(MainfrmLink, WhileACommandWaitsTheWindowPaintsButNothingElseRuns) {
     EXPECT_TRUE(hourglass);
     EXPECT_FALSE(closed) << "the window closed under a running command";
     EXPECT_FALSE(w.Form().IsOperating());
+    // The close request was kept: the window closes once the command is over.
+    EXPECT_EVENTUALLY(!w.Form().isVisible());
 
     // The port check waits until the command is over, then warns.
     w.Form().PortCB->clear();

@@ -14,12 +14,14 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Ebdata.h"
 #include "MainFormHarness.h"
+#include "ProtectText.h"
 #include "ScriptedMsgBox.h"
 #include "Settings.h"
 #include "Setupfrm.h"
@@ -119,6 +121,26 @@ TEST_F(SetupfrmTest, SizeLabelFollowsTheSectorsFieldWhileTyping) {
     EXPECT_EQ(Text(form.SizeL->text()), "0K");
     QTest::keyClick(form.SectorsE, Qt::Key_K);
     EXPECT_EQ(Text(form.SizeL->text()), "2M");
+}
+
+TEST_F(SetupfrmTest, ProtectedRangesFollowTheFieldsTheyDependOn) {
+    TSetupForm& form = Open();
+    const auto shown = [&form] {
+        return ProtectedRangesText(Text(form.SectorsE->text()).c_str(),
+                                   Text(form.ProtectE->text()).c_str(),
+                                   Text(form.FlashStartE->text()).c_str());
+    };
+    // The stored type is shown with what it protects.
+    EXPECT_FALSE(shown().empty());
+    EXPECT_EQ(Text(form.ProtectedL->text()), shown());
+    Click(form.NewSB);
+    FillEntry("Demo", "8x32K", "0-4", "0100 0000", "");
+    EXPECT_EQ(Text(form.ProtectedL->text()), ProtectedRangesText("8x32K", "0-4", "01000000"));
+    QTest::keyClick(form.ProtectE, Qt::Key_Backspace);
+    EXPECT_EQ(Text(form.ProtectedL->text()), ProtectedRangesText("8x32K", "0-", "01000000"));
+    Type(form.FlashStartE, "0200 0000");
+    Type(form.ProtectE, "1");
+    EXPECT_EQ(Text(form.ProtectedL->text()), ProtectedRangesText("8x32K", "1", "02000000"));
 }
 
 TEST_F(SetupfrmTest, NewTypeIsStoredCleanedUpperCasedWithABlankSramSizeAndSelected) {
@@ -352,18 +374,20 @@ TEST_F(SetupfrmTest, EditorLocksOkAndCancelAndClosingAsksBeforeDiscarding) {
     EXPECT_FALSE(form.NewSB->isEnabled());
     FillEntry("Demo", "8x8K", "", "0100 0000", "");
 
-    QTest::keyClick(&form, Qt::Key_Escape);
-    EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(Boxes.Count(), 0);
-
-    Boxes.QueueAnswer(IDNO);
-    form.close();
-    ASSERT_EQ(Boxes.Count(), 1);
-    EXPECT_EQ(Boxes.Last().Text, "Flash data not saved. Discard changes?");
-    EXPECT_EQ(Boxes.Last().Flags, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-    EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(form.Mode(), TSetupForm::TEditMode::New);
-    EXPECT_EQ(Text(form.DescCB->currentText()), "Demo");
+    // Escape and the close box ask the same question; No keeps the entry being edited.
+    const std::function<void()> closeWays[] = {[&form] { QTest::keyClick(&form, Qt::Key_Escape); },
+                                               [&form] { form.close(); }};
+    for (const auto& closeWay : closeWays) {
+        Boxes.Clear();
+        Boxes.QueueAnswer(IDNO);
+        closeWay();
+        ASSERT_EQ(Boxes.Count(), 1);
+        EXPECT_EQ(Boxes.Last().Text, "Flash data not saved. Discard changes?");
+        EXPECT_EQ(Boxes.Last().Flags, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_EQ(form.Mode(), TSetupForm::TEditMode::New);
+        EXPECT_EQ(Text(form.DescCB->currentText()), "Demo");
+    }
 
     Boxes.QueueAnswer(IDYES);
     form.close();
