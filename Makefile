@@ -21,9 +21,10 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD)
 
-# Only the window and the simulated board: the tests are not needed to start it.
+# The window, the command line beside it and the simulated board: the tests are not needed to
+# start them.
 run: configure
-	@cmake --build $(BUILD) --target korvex korvex-boardsim
+	@cmake --build $(BUILD) --target korvex korvex-cli korvex-boardsim
 	@scripts/run.sh $(BUILD)
 
 # Only what the package carries, then the package itself.

@@ -45,6 +45,14 @@ void ShowChosenPortDetails(QComboBox* box) {
 
 } // namespace
 
+namespace {
+
+bool IsSimulatedFlashBoard(const TPortCandidate& port) {
+    return port.Simulated && port.Board.contains(QLatin1String("-flash-"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
 QString PortDisplayName(const TPortCandidate& port) {
     if (!port.Simulated)
         return port.Name;
@@ -94,14 +102,20 @@ void TMainForm::FillPortList(const QString& wanted) {
         QSignalBlocker quiet(PortCB);
         PortCB->clear();
         int wantedIndex = -1;
+        int flashBoardIndex = -1;
         for (const TPortCandidate& port : AvailablePorts()) {
             PortCB->addItem(PortDisplayName(port), port.Name);
             const int index = PortCB->count() - 1;
+            if (flashBoardIndex < 0 && IsSimulatedFlashBoard(port))
+                flashBoardIndex = index;
             if (!port.Description.isEmpty())
                 PortCB->setItemData(index, port.Description, Qt::ToolTipRole);
             if (port.Name == wanted)
                 wantedIndex = index;
         }
+        // On a first start, with no port stored, a simulated flash board is the one to try.
+        if (wantedIndex < 0 && wanted.isEmpty())
+            wantedIndex = flashBoardIndex;
         if (PortCB->count() > 0)
             PortCB->setCurrentIndex(wantedIndex >= 0 ? wantedIndex : 0);
     }

@@ -117,6 +117,21 @@ TEST_F(MainfrmPorts, ARememberedPortThatIsGoneSelectsTheFirst) {
     EXPECT_EQ(again->PortCB->currentIndex(), 0);
 }
 
+TEST_F(MainfrmPorts, AFirstStartPreselectsASimulatedFlashBoard) {
+    const std::vector<TPortCandidate> ports = {{Name(Lines[0]), "", false},
+                                               {Name(Lines[1]), "", true, "EB40A-sram-boardsim"},
+                                               {Name(Lines[2]), "", true, "EB40A-flash-boardsim"}};
+    Offer(ports);
+    {
+        TMainFormHarness window(false, true);
+        EXPECT_EQ(window->ChosenPort(), Name(Lines[2]));
+    }
+    // A stored port, even one that is gone, is no first start.
+    Remember("/dev/ttyUSB7");
+    TMainFormHarness window(false, true);
+    EXPECT_EQ(window->ChosenPort(), Name(Lines[0]));
+}
+
 TEST_F(MainfrmPorts, WithoutPortsWarnsOnceAndDisablesTheBoardCommands) {
     Offer({{"/dev/korvex-missing-port", "", false}});
     Remember("COM3");
