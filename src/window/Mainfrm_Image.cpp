@@ -26,6 +26,7 @@ namespace {
 constexpr int MaxHistoryItems = 8;
 
 const char* const AllFilesFilter = "All files (*.*)";
+const char* const OpenFilterValue = "OpenFilter"; // the Open dialog's filter chosen last
 const char* const OpenDialogFilters[] = {
     "Binary files (*.bin)",
     "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
@@ -176,7 +177,6 @@ void TMainForm::OpenTBClick() {
     for (const char* filter : OpenDialogFilters)
         filters << filter;
     dialog.setNameFilters(filters);
-    dialog.selectNameFilter(filters.first());
     ListEveryFileUnderAllFiles(dialog);
     dialog.setSizeGripEnabled(true);
     {
@@ -184,8 +184,17 @@ void TMainForm::OpenTBClick() {
         const QString last = key.IsOpen() ? ToQString(key.ReadString("LastFileLocation")) : "";
         if (!last.isEmpty())
             dialog.selectFile(last); // its folder, with the name proposed
+        // The filter chosen last, as long as the dialog still offers it; else the first.
+        const QString filter = key.IsOpen() ? ToQString(key.ReadString(OpenFilterValue)) : "";
+        dialog.selectNameFilter(filters.contains(filter) ? filter : filters.first());
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    {
+        TSettingsKey key;
+        if (key.IsOpen())
+            key.WriteString(OpenFilterValue, FromQString(dialog.selectedNameFilter()));
+    }
+    if (!chosen)
         return;
 
     OpenChosenFile(dialog.selectedFiles().first());
