@@ -16,6 +16,7 @@
 #include <vector>
 
 class QAction;
+class QByteArray;
 class QCloseEvent;
 class QColor;
 class QComboBox;
@@ -97,6 +98,9 @@ public:
     QAction* CancelMenu = nullptr; // a command in the menu bar itself, shown only while busy
 
     QPlainTextEdit* Memo = nullptr; // the console
+    // In the console's context menu: its text to a file; the bytes of the last read to a file.
+    QAction* SaveConsoleAction = nullptr;
+    QAction* SaveReadAction = nullptr;
     QStatusBar* StatusBar = nullptr;
     QProgressBar* ProgressBar = nullptr; // lies over the first status panel
     QLabel* TransferL = nullptr;         // beside it: throughput and time left of a transfer
@@ -114,6 +118,9 @@ public:
     // Answer time-outs and pauses of the board commands. The program keeps the defaults; tests
     // shorten them so that a case that waits out every retry stays quick.
     TMonitorTiming MonitorTiming;
+    // The bytes of the last whole read, for Save Data Read.
+    uint32_t ReadAddress = 0;
+    std::vector<uint8_t> ReadData;
 
     // --- window ---------------------------------------------------------------------------
     void EnableFlashCommands(bool on);
@@ -197,6 +204,8 @@ public:
     void ExitTBClick();
     void ExitMenuClick();
     void CancelMenuClick();
+    void SaveConsoleClick();
+    void SaveReadClick();
     void TimerTimer();
     // Sees the key presses that no control and no short-cut took. While busy the menus'
     // short-cut keys are off, so their keys arrive here too.
@@ -217,6 +226,10 @@ private:
     void CreateStatusBar();
     void CreatePortBox();
     void ConsoleAppend(const QString& text);
+    void CreateConsoleMenu();
+    void KeepReadData(uint32_t address, std::vector<uint8_t> data);
+    // Writes bytes to path, replacing a file there only once all are written; tells why not.
+    bool SaveFile(const QString& path, const QByteArray& bytes);
     QToolButton* AddToolButton(const char* icon, const char* hint, void (TMainForm::*click)());
     void ReadFormSize(TSettingsKey& key);
     void WriteFormSize(TSettingsKey& key);

@@ -61,6 +61,7 @@ void TMainForm::CreateConsole() {
     // Keep the caret visible so the user can select and copy from the console.
     Memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setCentralWidget(Memo);
+    CreateConsoleMenu();
 }
 
 void TMainForm::CreateStatusBar() {

@@ -69,6 +69,9 @@ void TMainForm::ReadTBClick() {
     const TMonitorResult result = monitor.ReadRange(static_cast<uint32_t>(form.StartAddress),
                                                     length, data, dumpBlock, afterBlock);
     showPending();
+    // Only a whole read can be saved; a part would pass for what is on the board.
+    KeepReadData(static_cast<uint32_t>(form.StartAddress),
+                 result.Ok() ? std::move(data) : std::vector<uint8_t>());
     if (result.Status == TMonitorStatus::Cancelled) {
         ConsoleAdd(UserBreakLine);
         return;

@@ -2,20 +2,25 @@
 // Cancel, as the user sees them (dialogs, console, boxes, progress, busy state) and as the board
 // receives them.
 #include "BoardWindow.h"
+#include "CliImageOutput.h"
 #include "Ebdata.h"
 #include "Eventually.h"
 #include "HexText.h"
 #include "MonitorMessages.h"
 #include "SilentBoard.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
 #include <QTimer>
@@ -584,6 +589,61 @@ TEST(MainfrmFlash, ACloseRequestDuringATransferIsActedOnWhenItEnds) {
     EXPECT_FALSE(closedAtOnce);
     EXPECT_EQ(FramesOf(w.Board.Frames(), TFrameKind::Read).size(), 10u) << "read to its end";
     EXPECT_EVENTUALLY(!w.Form().isVisible());
+}
+
+TEST(MainfrmFlash, AWholeReadCanBeSavedInTheFormatItsNameGives) {
+    TBoardWindow w;
+    const TBytes memory = Pattern(200, 3);
+    w.Board.LoadMemory(Sector2, memory);
+    ASSERT_TRUE(w.Synchronise());
+    TMainForm& form = w.Form();
+    EXPECT_FALSE(form.SaveReadAction->isEnabled()) << "nothing read yet";
+    w.RunWithDialog(&TMainForm::ReadTBClick, {"0100 4000", "C8"});
+    ASSERT_TRUE(form.SaveReadAction->isEnabled());
+
+    QTemporaryDir folder;
+    const auto saveAs = [&](QAction* action, const QString& name) {
+        const QString path = folder.filePath(name);
+        WhenModalShown([path](QWidget* dialog) {
+            auto* files = qobject_cast<QFileDialog*>(dialog);
+            ASSERT_NE(files, nullptr);
+            // A file selected in the list would win over the typed name.
+            for (QAbstractItemView* view : files->findChildren<QAbstractItemView*>())
+                if (view->selectionModel())
+                    view->selectionModel()->clearSelection();
+            files->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+            static_cast<QDialog*>(files)->accept();
+        });
+        action->trigger();
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<not written>");
+    };
+    // Binary holds the bytes themselves; the text formats are korvex-cli read -o's.
+    EXPECT_EQ(saveAs(form.SaveReadAction, "flash.bin"),
+              QByteArray(reinterpret_cast<const char*>(memory.data()), int(memory.size())));
+    for (const char* name : {"flash.hex", "flash.s19", "flash.srec"}) {
+        const std::string path = folder.filePath(name).toStdString();
+        const std::string expected = ImageFileContents(OutputFormatFromPath(path), Sector2,
+                                                       memory.data(), memory.size(), path);
+        EXPECT_EQ(saveAs(form.SaveReadAction, name).toStdString(), expected) << name;
+    }
+    // The console's text, line by line.
+    const QString console = form.Memo->toPlainText();
+    EXPECT_EQ(QString::fromLocal8Bit(saveAs(form.SaveConsoleAction, "console.txt")),
+              console + "\n");
+
+    // A file that cannot be written is a failure with the system's reason; a read that fails
+    // leaves nothing to save.
+    w.Boxes().Clear();
+    saveAs(form.SaveConsoleAction, "missing/console.txt");
+    ASSERT_EQ(w.Boxes().Count(), 1);
+    EXPECT_EQ(w.Boxes().Last().Text.rfind("Unable to write file:\n", 0), 0u)
+        << w.Boxes().AllTexts();
+    form.MonitorTiming = ShortWaits();
+    w.Board.SetFaults(Faults({"R=silent"}));
+    w.RunWithDialog(&TMainForm::ReadTBClick, {"0100 4000", "C8"});
+    EXPECT_EQ(w.Boxes().Last().Text, ReadFailure(TMonitorResult{TMonitorStatus::NoAnswer}).Text);
+    EXPECT_FALSE(form.SaveReadAction->isEnabled());
 }
 
 TEST(MainfrmFlash, CommandsWithoutTheirPreconditionsAskForNothing) {
