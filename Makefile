@@ -29,7 +29,7 @@ run: configure
 
 # Only what the package carries, then the package itself.
 package: configure
-	@cmake --build $(BUILD) --target korvex korvex-cli korvex-boardsim korvex-cli-man
+	@cmake --build $(BUILD) --target korvex korvex-cli korvex-boardsim korvex-man
 	@cd $(BUILD) && cpack -G DEB
 
 test: build

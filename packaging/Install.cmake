@@ -1,5 +1,5 @@
 # What `cmake --install` and the Debian package carry besides the three programs: the desktop
-# entry, its icons, the AppStream metainfo, korvex-cli's manual page, and a check of all of it.
+# entry, its icons, the AppStream metainfo, the manual pages, and a check of all of it.
 
 set(KORVEX_APP_ID org.korvex.Korvex)
 set(KORVEX_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
@@ -21,33 +21,59 @@ configure_file(${KORVEX_DATA_DIR}/${KORVEX_APP_ID}.metainfo.xml
 install(FILES ${PROJECT_BINARY_DIR}/${KORVEX_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
-# korvex-cli's manual page is made from its own --help and --version, so it never falls behind
-# the program. Without help2man there is no manual page, and the install check does not ask
-# for one.
+# The manual pages are made from the programs' own --help and --version, so they never fall
+# behind the programs: korvex, korvex-boardsim, korvex-cli, and korvex-cli-COMMAND for each of
+# its commands. Without help2man there are none, and the install check does not ask for them.
+set(KORVEX_CLI_COMMANDS ports types sync program verify read erase sram info)
 find_program(HELP2MAN help2man)
-if(HELP2MAN AND TARGET korvex-cli)
-    set(KORVEX_CLI_MAN ${PROJECT_BINARY_DIR}/korvex-cli.1.gz)
+set(KORVEX_MAN_PAGES)
+# Writes PAGE.1.gz from what PROGRAM prints for --help and --version; extra help2man options
+# follow.
+function(korvex_manual_page page program description)
+    set(out ${PROJECT_BINARY_DIR}/man/${page}.1)
     add_custom_command(
-        OUTPUT ${KORVEX_CLI_MAN}
-        COMMAND ${HELP2MAN} --no-info --section=1
-                "--name=load program images into ARM7 evaluation boards"
-                --include=${PROJECT_SOURCE_DIR}/packaging/korvex-cli.h2m
-                --output=${PROJECT_BINARY_DIR}/korvex-cli.1 $<TARGET_FILE:korvex-cli>
-        COMMAND gzip -9 -n -f ${PROJECT_BINARY_DIR}/korvex-cli.1
-        DEPENDS korvex-cli ${PROJECT_SOURCE_DIR}/packaging/korvex-cli.h2m
-        COMMENT "Writing the manual page of korvex-cli"
+        OUTPUT ${out}.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+        COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1 "--name=${description}"
+                ${ARGN} --output=${out} ${program}
+        COMMAND gzip -9 -n -f ${out}
+        DEPENDS ${program} ${PROJECT_SOURCE_DIR}/packaging/korvex-cli.h2m
+        COMMENT "Writing the manual page ${page}(1)"
         VERBATIM)
-    add_custom_target(korvex-cli-man ALL DEPENDS ${KORVEX_CLI_MAN})
-    install(FILES ${KORVEX_CLI_MAN} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    set(KORVEX_MAN_PAGES ${KORVEX_MAN_PAGES} ${out}.gz PARENT_SCOPE)
+endfunction()
+
+if(HELP2MAN AND TARGET korvex-cli AND TARGET korvex AND TARGET korvex-boardsim)
+    korvex_manual_page(korvex $<TARGET_FILE:korvex>
+                       "serial loader window for ARM7 evaluation boards")
+    korvex_manual_page(korvex-boardsim $<TARGET_FILE:korvex-boardsim>
+                       "simulated ARM7 evaluation board on a pseudo-terminal")
+    korvex_manual_page(korvex-cli $<TARGET_FILE:korvex-cli>
+                       "load program images into ARM7 evaluation boards"
+                       --include=${PROJECT_SOURCE_DIR}/packaging/korvex-cli.h2m)
+    # Each command as a program of its own, so that its page carries its own title.
+    foreach(command ${KORVEX_CLI_COMMANDS})
+        set(wrapper ${PROJECT_BINARY_DIR}/man/bin/korvex-cli-${command})
+        file(GENERATE OUTPUT ${wrapper}
+             CONTENT "#!/bin/sh\nexec \"$<TARGET_FILE:korvex-cli>\" ${command} \"$@\"\n"
+             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                              WORLD_READ WORLD_EXECUTE)
+        # A version string without a name: the page is named for the wrapper.
+        korvex_manual_page(korvex-cli-${command} ${wrapper}
+                           "the ${command} command of korvex-cli"
+                           --version-string=${PROJECT_VERSION})
+    endforeach()
+    add_custom_target(korvex-man ALL DEPENDS ${KORVEX_MAN_PAGES})
+    install(FILES ${KORVEX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     set(KORVEX_EXPECT_MAN ON)
 else()
-    message(STATUS "help2man not found: korvex-cli gets no manual page")
+    message(STATUS "help2man not found: no manual pages")
     set(KORVEX_EXPECT_MAN OFF)
 endif()
 
 add_test(NAME install_check
          COMMAND ${PROJECT_SOURCE_DIR}/packaging/check-install.sh ${PROJECT_BINARY_DIR}
-                 ${KORVEX_APP_ID} ${PROJECT_VERSION} ${KORVEX_EXPECT_MAN})
+                 ${KORVEX_APP_ID} ${PROJECT_VERSION} ${KORVEX_EXPECT_MAN} ${KORVEX_CLI_COMMANDS})
 set_tests_properties(install_check PROPERTIES TIMEOUT 120)
 
 # The Debian package: `make package`, or cpack -G DEB in the build folder.

@@ -2,9 +2,13 @@
 # Installs a build into a scratch prefix and checks what lands there: exactly the expected
 # files, a valid desktop entry and metainfo, icons under the entry's Icon= name, and programs
 # that run from their installed place.
-# Usage: check-install.sh BUILD_DIR APP_ID VERSION EXPECT_MAN(ON|OFF)
+# Usage: check-install.sh BUILD_DIR APP_ID VERSION EXPECT_MAN(ON|OFF) [CLI_COMMAND...]
 set -euo pipefail
 build=$1 app_id=$2 version=$3 expect_man=$4
+shift 4
+commands=("$@")
+pages=(korvex korvex-boardsim korvex-cli)
+for command in "${commands[@]}"; do pages+=("korvex-cli-$command"); done
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 failures=0
@@ -25,7 +29,9 @@ expected=(
     "share/icons/hicolor/scalable/apps/$app_id.svg"
     "share/metainfo/$app_id.metainfo.xml"
 )
-[ "$expect_man" = ON ] && expected+=(share/man/man1/korvex-cli.1.gz)
+if [ "$expect_man" = ON ]; then
+    for page in "${pages[@]}"; do expected+=("share/man/man1/$page.1.gz"); done
+fi
 
 # Exactly these files: a test program or library slipping into the install shows here.
 installed=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
@@ -59,9 +65,20 @@ for program in korvex-cli korvex-boardsim; do
     [ "$said" = "$program $version" ] || fail "$program --version says '$said', not '$program $version'"
 done
 if [ "$expect_man" = ON ]; then
-    page=$(zcat "$prefix/share/man/man1/korvex-cli.1.gz")
-    grep -q '^\.TH KORVEX-CLI "1"' <<<"$page" || fail "manual page has no KORVEX-CLI(1) title"
-    grep -q "$version" <<<"$page" || fail "manual page does not name version $version"
+    for page in "${pages[@]}"; do
+        file="$prefix/share/man/man1/$page.1.gz"
+        [ -f "$file" ] || continue
+        text=$(zcat "$file")
+        title=$(tr '[:lower:]' '[:upper:]' <<<"$page")
+        grep -q "^\.TH $title \"1\"" <<<"$text" || fail "manual page $page has no $title(1) title"
+        grep -q "$version" <<<"$text" || fail "manual page $page does not name version $version"
+    done
+    # A command's page holds that command's help: its synopsis names the command.
+    for command in "${commands[@]}"; do
+        file="$prefix/share/man/man1/korvex-cli-$command.1.gz"
+        [ -f "$file" ] && zcat "$file" | grep -A1 '^\.B korvex-cli$' | tail -n 1 | grep -qw "$command" ||
+            fail "manual page korvex-cli-$command does not show the usage of '$command'"
+    done
 fi
 
 [ "$failures" -eq 0 ] && echo "install check passed: ${#expected[@]} files in place"

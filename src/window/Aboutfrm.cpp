@@ -14,6 +14,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#ifndef KORVEX_VERSION
+#define KORVEX_VERSION "unknown"
+#endif
+
 const char* const MakerWebAddress = "https://www.quillmark.example/";
 const char* const MakerLogoResource = ":/QuillmarkLogo.jpg";
 
@@ -70,6 +74,7 @@ QFrame* TAboutForm::MakePanel1() {
     Label1->setFont(bold);
     Label2 = CentredLabel("SRAM/Flash loader for ATMEL", Panel1);
     Label3 = CentredLabel("evaluation boards", Panel1);
+    VersionL = CentredLabel("Version " KORVEX_VERSION, Panel1);
     BuildL = CentredLabel("", Panel1);
     Bevel2 = HorizontalBevel(Panel1);
 
@@ -83,6 +88,7 @@ QFrame* TAboutForm::MakePanel1() {
     layout->addWidget(Label2);
     layout->addWidget(Label3);
     layout->addSpacing(4);
+    layout->addWidget(VersionL);
     layout->addWidget(BuildL);
     layout->addWidget(Bevel2);
     return Panel1;

@@ -25,6 +25,7 @@ public:
     QLabel* Label1;
     QLabel* Label2;
     QLabel* Label3;
+    QLabel* VersionL; // the program's version, as korvex --version prints it
     QLabel* BuildL;
     QFrame* Bevel2;
     QFrame* Panel2;

@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -56,6 +57,9 @@ TEST(AboutForm, ShowsTitleAndBuildDate) {
     TAboutForm form(nullptr);
     EXPECT_EQ(form.windowTitle(), "About Korvex");
     EXPECT_EQ(form.BuildL->text(), "Build: May 14 2002");
+    EXPECT_TRUE(
+        QRegularExpression("^Version [0-9]+\\.[0-9]+").match(form.VersionL->text()).hasMatch())
+        << form.VersionL->text().toStdString();
     EXPECT_EQ(form.Label1->text(), "Korvex");
     EXPECT_TRUE(form.Label1->font().bold());
 }
