@@ -19,7 +19,7 @@
 namespace {
 
 // Between two batches of dump lines during a read.
-constexpr int DumpIntervalMs = 100;
+constexpr int DumpIntervalMs = 250;
 
 } // namespace
 

@@ -9,7 +9,17 @@
 #include "MonitorMessages.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+
+#include <memory>
+
+namespace {
+
+// Between two rounds of event handling while the board is awaited.
+constexpr int WaitEventsIntervalMs = 20;
+
+} // namespace
 
 int ShowMessage(const TMonitorMessage& message) {
     return MsgBox(message.Flags, "%s", message.Text.c_str());
@@ -54,7 +64,14 @@ TBootMonitor TMainForm::Monitor(TComms& port) {
     // The window repaints while an answer is awaited; clicks and keys wait for the next point at
     // which the command lets them in, and the commands' own guards keep timers and a close
     // request from acting meanwhile.
-    return TBootMonitor(port, MonitorTiming, [] {
+    // The hook also comes after each piece of an answer; taking the events more often than a
+    // repaint shows would cost every block of a transfer its share.
+    auto sinceEvents = std::make_shared<QElapsedTimer>();
+    sinceEvents->start();
+    return TBootMonitor(port, MonitorTiming, [sinceEvents] {
+        if (sinceEvents->elapsed() < WaitEventsIntervalMs)
+            return;
+        sinceEvents->restart();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
 }

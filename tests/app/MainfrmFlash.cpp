@@ -562,7 +562,7 @@ TEST(MainfrmFlash, TheConsoleFollowsAReadOnlyWhenItsViewWasAtTheEnd) {
         AtProgress(
             form, [](int at) { return at == 25; },
             [&] {
-                QTest::qWait(150); // past the batching of dump lines
+                QTest::qWait(300); // past the batching of dump lines
                 painting = form.Memo->updatesEnabled() && bar->isVisible();
                 placeKept = scrolledUp ? bar->value() == kept : form.ConsoleAtEnd();
             });
