@@ -164,8 +164,8 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
     for (int index = 0; index < attempts; ++index) {
         const int speed = request.AutoSpeed ? BaudRates[index] : request.FixedSpeed;
         sync.Settings = PortSettingsText(request.Port, speed);
-        if (request.Trying)
-            request.Trying(speed);
+        if (TryingSpeed)
+            TryingSpeed(speed);
         if (!Port.Open(sync.Settings.c_str())) {
             sync.Status = TSyncStatus::PortFailed;
             sync.LineError = Port.LastError().toStdString();

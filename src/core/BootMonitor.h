@@ -83,7 +83,6 @@ struct TSyncRequest {
     std::string Port;      // as the port box shows it: "COM2", "/dev/pts/3"
     bool AutoSpeed = true; // try every speed, fastest first; else only FixedSpeed
     int FixedSpeed = 115200;
-    std::function<void(int)> Trying; // told each speed before it is tried; may be empty
 };
 
 enum class TSyncStatus {
@@ -118,6 +117,8 @@ public:
     // Finds the speed the board answers at and completes the handshake, opening the port anew
     // for each speed tried; the port is left open at the speed found.
     TSyncResult Synchronize(const TSyncRequest& request);
+    // Told each speed before Synchronize tries it (the window shows it); may be empty.
+    std::function<void(int)> TryingSpeed;
     // The identity exchange at the speed the port is open at: 0x80, the identity, 'A', 'A'.
     // NoAnswer when no identity came, Refused when the acknowledge did not.
     TMonitorResult Identify(TMonitorIdentity& identity);

@@ -108,7 +108,7 @@ void TMainForm::SynchTBClick() {
     request.AutoSpeed = ReadAutoSpeed();
     request.FixedSpeed = ReadMaxSpeed(FlashSpeedSetting);
     // Trying every speed takes seconds: the status bar tells which one is on the line.
-    request.Trying = [this](int speed) {
+    monitor.TryingSpeed = [this](int speed) {
         TransferL->setText(SyncSpeedText(speed));
         TransferL->show();
     };

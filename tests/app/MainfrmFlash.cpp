@@ -642,7 +642,9 @@ TEST(MainfrmFlash, AWholeReadCanBeSavedInTheFormatItsNameGives) {
     form.MonitorTiming = ShortWaits();
     w.Board.SetFaults(Faults({"R=silent"}));
     w.RunWithDialog(&TMainForm::ReadTBClick, {"0100 4000", "C8"});
-    EXPECT_EQ(w.Boxes().Last().Text, ReadFailure(TMonitorResult{TMonitorStatus::NoAnswer}).Text);
+    TMonitorResult silent;
+    silent.Status = TMonitorStatus::NoAnswer;
+    EXPECT_EQ(w.Boxes().Last().Text, ReadFailure(silent).Text);
     EXPECT_FALSE(form.SaveReadAction->isEnabled());
 }
 
