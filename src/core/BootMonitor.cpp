@@ -317,46 +317,48 @@ TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, 
 
 // ---- Flash programming ------------------------------------------------------------------------
 
-TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const uint8_t* data,
-                                                        int64_t length,
-                                                        const std::vector<uint32_t>& eraseAddresses,
-                                                        const std::function<void(TPhase)>& phase,
-                                                        const TProgressHook& progress,
-                                                        const std::function<bool()>& keepErasing) {
-    TProgramResult program;
-    auto endAt = [&program](TStep step, TMonitorResult result, int64_t done) {
-        program.Step = step;
-        program.Result = std::move(result);
-        program.Result.BytesDone = done;
-        return program;
-    };
+namespace {
 
-    if (phase)
-        phase(TPhase::Erasing);
+TBootMonitor::TProgramResult EndAt(TBootMonitor::TStep step, TMonitorResult result, int64_t done) {
+    TBootMonitor::TProgramResult program;
+    program.Step = step;
+    program.Result = std::move(result);
+    program.Result.BytesDone = done;
+    return program;
+}
+
+} // namespace
+
+TBootMonitor::TProgramResult
+TBootMonitor::EraseSectors(const std::vector<uint32_t>& eraseAddresses,
+                           const std::function<bool()>& keepErasing) {
     for (uint32_t sector : eraseAddresses) {
         TMonitorResult erased = EraseSector(sector);
         if (!erased.Ok())
-            return endAt(TStep::Erase, erased, 0);
+            return EndAt(TStep::Erase, erased, 0);
         if (keepErasing && !keepErasing())
-            return endAt(TStep::Erase, ResultOf(TMonitorStatus::Cancelled, sector), 0);
+            return EndAt(TStep::Erase, ResultOf(TMonitorStatus::Cancelled, sector), 0);
     }
+    return EndAt(TStep::Done, TMonitorResult(), 0);
+}
 
-    if (phase)
-        phase(TPhase::Programming);
+TBootMonitor::TProgramResult TBootMonitor::WriteImage(uint32_t address, const uint8_t* data,
+                                                      int64_t length,
+                                                      const TProgressHook& progress) {
     // The run of whole blocks is announced even when there is none; the board expects it.
     TMonitorResult started = StartWrite(address, BlockSize);
     if (!started.Ok())
-        return endAt(TStep::FirstWriteStart, started, 0);
+        return EndAt(TStep::FirstWriteStart, started, 0);
     const int64_t wholeBytes = length / BlockSize * BlockSize;
     int64_t written = 0;
     while (written < wholeBytes) {
         const uint32_t at = address + static_cast<uint32_t>(written);
         TMonitorResult block = WriteBlock(at, data + written, BlockSize);
         if (!block.Ok())
-            return endAt(TStep::Write, block, written);
+            return EndAt(TStep::Write, block, written);
         written += BlockSize;
         if (progress && !progress(written, length))
-            return endAt(TStep::Write, ResultOf(TMonitorStatus::Cancelled, at), written);
+            return EndAt(TStep::Write, ResultOf(TMonitorStatus::Cancelled, at), written);
     }
     const int remainder = static_cast<int>(length - wholeBytes);
     if (remainder > 0) {
@@ -365,21 +367,44 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const 
         if (!started.Ok()) {
             // The message names where the programming started, not where this run would.
             started.Address = address;
-            return endAt(TStep::RemainderWriteStart, started, written);
+            return EndAt(TStep::RemainderWriteStart, started, written);
         }
         TMonitorResult block = WriteBlock(at, data + written, remainder);
         if (!block.Ok())
-            return endAt(TStep::Write, block, written);
+            return EndAt(TStep::Write, block, written);
         written += remainder;
     }
+    return EndAt(TStep::Done, TMonitorResult(), written);
+}
 
-    if (phase)
-        phase(TPhase::Verifying);
+TBootMonitor::TProgramResult TBootMonitor::VerifyImage(uint32_t address, const uint8_t* data,
+                                                       int64_t length) {
     TMonitorResult verified = VerifyRange(address, data, length);
     if (!verified.Ok())
-        return endAt(TStep::Verify, verified, written);
+        return EndAt(TStep::Verify, verified, length);
     verified.Address = address;
-    return endAt(TStep::Done, verified, written);
+    return EndAt(TStep::Done, verified, length);
+}
+
+TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const uint8_t* data,
+                                                        int64_t length,
+                                                        const std::vector<uint32_t>& eraseAddresses,
+                                                        const std::function<void(TPhase)>& phase,
+                                                        const TProgressHook& progress,
+                                                        const std::function<bool()>& keepErasing) {
+    if (phase)
+        phase(TPhase::Erasing);
+    TProgramResult program = EraseSectors(eraseAddresses, keepErasing);
+    if (program.Step != TStep::Done)
+        return program;
+    if (phase)
+        phase(TPhase::Programming);
+    program = WriteImage(address, data, length, progress);
+    if (program.Step != TStep::Done)
+        return program;
+    if (phase)
+        phase(TPhase::Verifying);
+    return VerifyImage(address, data, length);
 }
 
 // ---- SRAM upload ------------------------------------------------------------------------------

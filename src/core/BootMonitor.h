@@ -157,6 +157,14 @@ public:
                                 const std::function<void(TPhase)>& phase,
                                 const TProgressHook& progress,
                                 const std::function<bool()>& keepErasing = {});
+    // The three phases of ProgramFlash, each ending at Done when it went through. The write
+    // phase: a write start for whole blocks, the blocks, then a write start and the shorter last
+    // block; BytesDone counts the bytes acknowledged.
+    TProgramResult EraseSectors(const std::vector<uint32_t>& eraseAddresses,
+                                const std::function<bool()>& keepErasing = {});
+    TProgramResult WriteImage(uint32_t address, const uint8_t* data, int64_t length,
+                              const TProgressHook& progress);
+    TProgramResult VerifyImage(uint32_t address, const uint8_t* data, int64_t length);
 
     // The raw SRAM upload: the bytes as they are, in chunks of 80 and the rest, each handed to
     // the port and awaited until it has left. progress is called before each chunk with the

@@ -119,6 +119,22 @@ QString DescribeOpenFailure(const QSerialPort& port) {
     }
 }
 
+// Sets speed, character format and no flow control; false when the port refuses any of them.
+bool ApplyLineSettings(QSerialPort& port, const TPortSettings& line) {
+    const QSerialPort::Parity parity = line.Parity == 'E'   ? QSerialPort::EvenParity
+                                       : line.Parity == 'O' ? QSerialPort::OddParity
+                                       : line.Parity == 'M' ? QSerialPort::MarkParity
+                                       : line.Parity == 'S' ? QSerialPort::SpaceParity
+                                                            : QSerialPort::NoParity;
+    const QSerialPort::StopBits stop = line.StopBits == 15   ? QSerialPort::OneAndHalfStop
+                                       : line.StopBits == 20 ? QSerialPort::TwoStop
+                                                             : QSerialPort::OneStop;
+    return port.setBaudRate(line.BaudRate) &&
+           port.setDataBits(static_cast<QSerialPort::DataBits>(line.DataBits)) &&
+           port.setParity(parity) && port.setStopBits(stop) &&
+           port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
 // USB serial adapters hold received bytes back for up to 16 ms unless told otherwise, which
 // would slow every acknowledged exchange; ports that do not support it are left as they are.
 void RequestLowLatency(TPortHandle handle) {
@@ -290,19 +306,7 @@ bool TComms::Open(const char* settings) {
         return false;
     }
 
-    const QSerialPort::Parity parity = line.Parity == 'E'   ? QSerialPort::EvenParity
-                                       : line.Parity == 'O' ? QSerialPort::OddParity
-                                       : line.Parity == 'M' ? QSerialPort::MarkParity
-                                       : line.Parity == 'S' ? QSerialPort::SpaceParity
-                                                            : QSerialPort::NoParity;
-    const QSerialPort::StopBits stop = line.StopBits == 15   ? QSerialPort::OneAndHalfStop
-                                       : line.StopBits == 20 ? QSerialPort::TwoStop
-                                                             : QSerialPort::OneStop;
-    const bool configured = port->setBaudRate(line.BaudRate) &&
-                            port->setDataBits(static_cast<QSerialPort::DataBits>(line.DataBits)) &&
-                            port->setParity(parity) && port->setStopBits(stop) &&
-                            port->setFlowControl(QSerialPort::NoFlowControl);
-    if (!configured) {
+    if (!ApplyLineSettings(*port, line)) {
         LastErrorText = QStringLiteral("%1 does not accept these line settings: %2")
                             .arg(SystemPath(line.Device), port->errorString());
         port->close();

@@ -63,6 +63,70 @@ bool ActionOf(const std::string& text, TFaultRule& rule) {
     return true;
 }
 
+// "silent-after:N" or "hangup-after:N"; isLimit tells whether the text was one of them.
+bool ParseLimit(const std::string& text, TFaultPlan& plan, bool& isLimit, std::string& error) {
+    const std::string lower = Lower(text);
+    isLimit = false;
+    for (const char* limit : {"silent-after:", "hangup-after:"}) {
+        const std::string prefix = limit;
+        if (lower.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        isLimit = true;
+        long frames = 0;
+        if (!Number(lower.substr(prefix.size()), 10, 1000000000L, frames)) {
+            error = "expected a number of frames after " + prefix;
+            return false;
+        }
+        (prefix[0] == 's' ? plan.SilentAfter : plan.HangUpAfter) = static_cast<int>(frames);
+        return true;
+    }
+    return true;
+}
+
+// "A" or "A-B" after the '@'.
+bool ParseAttempts(const std::string& attempts, TFaultRule& rule, std::string& error) {
+    const size_t dash = attempts.find('-');
+    long first = 0, last = 0;
+    if (!Number(attempts.substr(0, dash), 10, 1000000L, first) || first < 1) {
+        error = "attempts count from 1";
+        return false;
+    }
+    last = first;
+    if (dash != std::string::npos &&
+        (!Number(attempts.substr(dash + 1), 10, 1000000L, last) || last < first)) {
+        error = "expected an attempt range such as 1-3";
+        return false;
+    }
+    rule.FirstAttempt = static_cast<int>(first);
+    rule.LastAttempt = static_cast<int>(last);
+    return true;
+}
+
+// "KIND[#OCCURRENCE][@ATTEMPTS]", the part before the '='.
+bool ParseTarget(std::string target, TFaultRule& rule, std::string& error) {
+    const size_t at = target.find('@');
+    if (at != std::string::npos) {
+        if (!ParseAttempts(target.substr(at + 1), rule, error))
+            return false;
+        target.resize(at);
+    }
+    const size_t hash = target.find('#');
+    if (hash != std::string::npos) {
+        long occurrence = 0;
+        if (!Number(target.substr(hash + 1), 10, 1000000000L, occurrence)) {
+            error = "expected a number after #";
+            return false;
+        }
+        rule.Occurrence = static_cast<int>(occurrence);
+        target.resize(hash);
+    }
+    if (!KindOf(target, rule.Kind)) {
+        error = "unknown command \"" + target + "\" (sync, ack, R, E, W, D or V)";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const char* FrameKindName(TFrameKind kind) {
@@ -102,60 +166,20 @@ const TFaultRule* TFaultPlan::Find(TFrameKind kind, int occurrence, int attempt)
 }
 
 bool ParseFault(const std::string& text, TFaultPlan& plan, std::string& error) {
-    const std::string lower = Lower(text);
-    for (const char* limit : {"silent-after:", "hangup-after:"}) {
-        const std::string prefix = limit;
-        if (lower.compare(0, prefix.size(), prefix) != 0)
-            continue;
-        long frames = 0;
-        if (!Number(lower.substr(prefix.size()), 10, 1000000000L, frames)) {
-            error = "expected a number of frames after " + prefix;
-            return false;
-        }
-        (prefix[0] == 's' ? plan.SilentAfter : plan.HangUpAfter) = static_cast<int>(frames);
+    bool isLimit = false;
+    if (!ParseLimit(text, plan, isLimit, error))
+        return false;
+    if (isLimit)
         return true;
-    }
 
     const size_t equals = text.find('=');
     if (equals == std::string::npos) {
         error = "expected KIND[#OCCURRENCE][@ATTEMPTS]=ACTION";
         return false;
     }
-    std::string target = text.substr(0, equals);
     TFaultRule rule;
-    const size_t at = target.find('@');
-    if (at != std::string::npos) {
-        const std::string attempts = target.substr(at + 1);
-        target.resize(at);
-        const size_t dash = attempts.find('-');
-        long first = 0, last = 0;
-        if (!Number(attempts.substr(0, dash), 10, 1000000L, first) || first < 1) {
-            error = "attempts count from 1";
-            return false;
-        }
-        last = first;
-        if (dash != std::string::npos &&
-            (!Number(attempts.substr(dash + 1), 10, 1000000L, last) || last < first)) {
-            error = "expected an attempt range such as 1-3";
-            return false;
-        }
-        rule.FirstAttempt = static_cast<int>(first);
-        rule.LastAttempt = static_cast<int>(last);
-    }
-    const size_t hash = target.find('#');
-    if (hash != std::string::npos) {
-        long occurrence = 0;
-        if (!Number(target.substr(hash + 1), 10, 1000000000L, occurrence)) {
-            error = "expected a number after #";
-            return false;
-        }
-        rule.Occurrence = static_cast<int>(occurrence);
-        target.resize(hash);
-    }
-    if (!KindOf(target, rule.Kind)) {
-        error = "unknown command \"" + target + "\" (sync, ack, R, E, W, D or V)";
+    if (!ParseTarget(text.substr(0, equals), rule, error))
         return false;
-    }
     if (!ActionOf(text.substr(equals + 1), rule)) {
         error = "unknown action \"" + text.substr(equals + 1) +
                 "\" (silent, byte:XX, flash:XX, badsum or short:N)";
