@@ -227,7 +227,8 @@ TEST(BoardFaultText, ReadsRulesAndRefusesNonsense) {
 
     for (const char* bad :
          {"", "D", "Q=silent", "D=loud", "D=byte:100", "D=byte:", "D#x=silent", "D@0=silent",
-          "D@3-2=silent", "silent-after:", "hangup-after:-1", "D=short", "R=silent:1"})
+          "D@3-2=silent", "silent-after:", "hangup-after:-1", "D=short", "R=silent:1",
+          "D=late:", "D=late:1s", "D=extra:", "D=extra:4", "D=extra:4G", "E=flood:"})
         EXPECT_FALSE(ParseFault(bad, plan, error)) << bad;
 }
 
@@ -469,6 +470,36 @@ TEST(BoardFaults, BrokenReadReplies) {
     EXPECT_EQ(shortReply[10], 0x00);
     EXPECT_EQ(host.Send(ReadFrame(FlashStart, 2), 4), (TBytes{0x45, 0xFF, 0xFF, 0xFE}));
     EXPECT_EQ(host.Send(ReadFrame(FlashStart, 2), 4), (TBytes{'D', 0xFF, 0xFF, 0xFE}));
+}
+
+TEST(BoardFaults, AnswersLateFollowedByMoreOrFlooding) {
+    TBoardConfig config = Eb40a();
+    config.Faults = [] {
+        TFaultPlan plan;
+        std::string error;
+        for (const char* text : {"sync=extra:5A4E", "E#0=late:600", "E#1=flood:41", "D#0=flash"})
+            EXPECT_TRUE(ParseFault(text, plan, error)) << error;
+        return plan;
+    }();
+    THost host(config);
+    ASSERT_TRUE(host.Open(115200));
+    const TBytes identity = host.Send({0x80}, 16);
+    EXPECT_EQ(identity[0], 'B');
+    EXPECT_EQ(TBytes(identity.begin() + 14, identity.end()), (TBytes{0x5A, 0x4E}));
+    EXPECT_EQ(host.Send({'A'}, 1), TBytes{'A'});
+
+    // The late erase is carried out at once; only its answer waits.
+    host.Board.LoadMemory(FlashStart, TBytes(4, 0));
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1, 100), TBytes{0});
+    EXPECT_EQ(host.Board.ReadMemory(FlashStart, 4), TBytes(4, 0xFF));
+    TBytes late(1);
+    EXPECT_TRUE(host.Port.Read(late.data(), 1, AnswerMs));
+    EXPECT_EQ(late, TBytes{'A'});
+
+    EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, 2), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame({1, 2}), 2, QuietMs), (TBytes{'F', 0})) << "no code follows";
+
+    EXPECT_EQ(host.Send(EraseFrame(FlashStart), 40), TBytes(40, 'A')) << "the flood goes on";
 }
 
 TEST(BoardFaults, SilenceAfterSomeFrames) {

@@ -41,6 +41,21 @@ bool KindOf(const std::string& name, TFrameKind& kind) {
     return true;
 }
 
+// One to sixteen bytes written as hexadecimal pairs: "41", "4E4E".
+bool ExtraBytes(const std::string& hex, TFaultRule& rule) {
+    if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 32)
+        return false;
+    rule.Extra.clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        long value = 0;
+        if (!Number(hex.substr(i, 2), 16, 255, value))
+            return false;
+        rule.Extra.push_back(static_cast<uint8_t>(value));
+    }
+    rule.Action = TFaultAction::Extra;
+    return true;
+}
+
 bool ActionOf(const std::string& text, TFaultRule& rule) {
     const std::string lower = Lower(text);
     const size_t colon = lower.find(':');
@@ -57,6 +72,17 @@ bool ActionOf(const std::string& text, TFaultRule& rule) {
         rule.Action = TFaultAction::FlashError;
     else if (name == "short" && Number(argument, 10, 255, value))
         rule.Action = TFaultAction::Short;
+    else if (name == "flash" && colon == std::string::npos) {
+        rule.Action = TFaultAction::Byte;
+        value = 'F';
+    } else if (name == "flood" && Number(argument, 16, 255, value))
+        rule.Action = TFaultAction::Flood;
+    else if (name == "late" && Number(argument, 10, 600000L, value)) {
+        rule.Action = TFaultAction::Late;
+        rule.DelayMs = static_cast<int>(value);
+        value = 0;
+    } else if (name == "extra")
+        return ExtraBytes(argument, rule);
     else
         return false;
     rule.Value = static_cast<uint8_t>(value);
@@ -153,6 +179,11 @@ const char* FrameKindName(TFrameKind kind) {
     return "?";
 }
 
+bool TFaultRule::KeepsEffect() const {
+    return Action == TFaultAction::Late || Action == TFaultAction::Extra ||
+           Action == TFaultAction::Flood;
+}
+
 bool TFaultRule::Matches(TFrameKind kind, int occurrence, int attempt) const {
     return kind == Kind && (Occurrence < 0 || Occurrence == occurrence) &&
            attempt >= FirstAttempt && (LastAttempt == 0 || attempt <= LastAttempt);
@@ -182,7 +213,8 @@ bool ParseFault(const std::string& text, TFaultPlan& plan, std::string& error) {
         return false;
     if (!ActionOf(text.substr(equals + 1), rule)) {
         error = "unknown action \"" + text.substr(equals + 1) +
-                "\" (silent, byte:XX, flash:XX, badsum or short:N)";
+                "\" (silent, byte:XX, flash:XX, flash, badsum, short:N, late:MS, extra:XX or "
+                "flood:XX)";
         return false;
     }
     plan.Rules.push_back(rule);

@@ -1,5 +1,6 @@
-// Faults the simulated board can be told to show: answers withheld or replaced for chosen
-// commands and attempts, broken read replies, silence and hang-up after a number of frames.
+// Faults the simulated board can be told to show: answers withheld, replaced, delayed or
+// followed by more bytes for chosen commands and attempts, broken read replies, a flood of one
+// byte, silence and hang-up after a number of frames.
 #ifndef KORVEX_BOARDFAULTS_H
 #define KORVEX_BOARDFAULTS_H
 
@@ -27,6 +28,10 @@ enum class TFaultAction {
     FlashError,  // answer 'F' and the error code Value
     BadChecksum, // read reply with a wrong checksum
     Short,       // only the first Value bytes of the identity or read reply
+    // The board does what it normally would with the frame; only the answer differs:
+    Late,  // the answer comes DelayMs late
+    Extra, // Extra follows the answer
+    Flood, // after the answer, Value is sent over and over, without end
 };
 
 // A rule for frames of one kind. Occurrence counts frames of that kind from 0 since the link
@@ -41,7 +46,11 @@ struct TFaultRule {
     int LastAttempt = 0;  // 0: no upper bound
     TFaultAction Action = TFaultAction::Silent;
     uint8_t Value = 0;
+    int DelayMs = 0;
+    std::vector<uint8_t> Extra;
 
+    // Whether the board carries the frame out as usual and only its answer is changed.
+    bool KeepsEffect() const;
     bool Matches(TFrameKind kind, int occurrence, int attempt) const;
 };
 
@@ -55,8 +64,9 @@ struct TFaultPlan {
 };
 
 // Adds one fault written as "KIND[#OCCURRENCE][@ATTEMPT[-ATTEMPT]]=ACTION", where KIND is
-// sync, ack, R, E, W, D or V and ACTION is silent, byte:XX, flash:XX, badsum or short:N; or
-// "silent-after:N" or "hangup-after:N". False with a reason when the text is malformed.
+// sync, ack, R, E, W, D or V and ACTION is silent, byte:XX, flash:XX, flash (an 'F' without a
+// code), badsum, short:N, late:MS, extra:XX[XX...] or flood:XX; or "silent-after:N" or
+// "hangup-after:N". False with a reason when the text is malformed.
 bool ParseFault(const std::string& text, TFaultPlan& plan, std::string& error);
 
 #endif

@@ -18,6 +18,9 @@ constexpr uint8_t NotErasedCode = 0x01;
 constexpr int64_t FrameGraceMs = 1000;
 // Data bytes in one block: the board's receive buffer.
 constexpr uint8_t MaxBlockLength = 80;
+// A flood sends its byte this often, a little slower than the slowest line takes it, so that a
+// host that reads finds the line never quiet and a host that does not is not buried.
+constexpr int64_t FloodStepMs = 2;
 // Longer verifies are refused rather than keeping the board busy for minutes.
 constexpr uint32_t MaxVerifyLength = 64u << 20;
 
@@ -205,7 +208,7 @@ void TBoardMonitor::Tick(int64_t nowMs) {
     Frame.clear();
 }
 
-void TBoardMonitor::Complete(int64_t, std::vector<uint8_t>& reply) {
+void TBoardMonitor::Complete(int64_t nowMs, std::vector<uint8_t>& reply) {
     TFrameRecord record;
     record.Kind = KindOf(Frame[0]);
     record.Speed = FrameSpeed;
@@ -224,6 +227,10 @@ void TBoardMonitor::Complete(int64_t, std::vector<uint8_t>& reply) {
 
     TCounter& counter = Counters[static_cast<size_t>(record.Kind)];
     const TFaultRule* fault = plan.Find(record.Kind, counter.Accepted, counter.Tries + 1);
+    // A fault on the answer alone leaves the frame's effect as it would be.
+    const TFaultRule* delivery = fault && fault->KeepsEffect() ? fault : nullptr;
+    if (delivery)
+        fault = nullptr;
     // The host repeats a refused synchronisation, acknowledge, erase or data block; every
     // other command is a new occurrence each time.
     const bool repeated = record.Kind == TFrameKind::Sync || record.Kind == TFrameKind::Ack ||
@@ -235,8 +242,58 @@ void TBoardMonitor::Complete(int64_t, std::vector<uint8_t>& reply) {
         ++counter.Tries;
     }
     ++FramesAnswered;
-    reply.insert(reply.end(), record.Reply.begin(), record.Reply.end());
+    if (delivery)
+        Deliver(*delivery, nowMs, record.Reply, reply);
+    else
+        reply.insert(reply.end(), record.Reply.begin(), record.Reply.end());
     AddRecord(std::move(record));
+}
+
+void TBoardMonitor::Deliver(const TFaultRule& fault, int64_t nowMs, std::vector<uint8_t>& answer,
+                            std::vector<uint8_t>& reply) {
+    switch (fault.Action) {
+    case TFaultAction::Late: {
+        const int64_t due = nowMs + fault.DelayMs;
+        auto later = std::find_if(Late.begin(), Late.end(),
+                                  [due](const TLateAnswer& late) { return late.DueMs > due; });
+        Late.insert(later, {due, answer});
+        return;
+    }
+    case TFaultAction::Extra:
+        answer.insert(answer.end(), fault.Extra.begin(), fault.Extra.end());
+        break;
+    case TFaultAction::Flood:
+        FloodByte = fault.Value;
+        FloodNextMs = nowMs + FloodStepMs;
+        break;
+    default:
+        break;
+    }
+    reply.insert(reply.end(), answer.begin(), answer.end());
+}
+
+void TBoardMonitor::Due(int64_t nowMs, std::vector<uint8_t>& out) {
+    if (HangUp)
+        return;
+    size_t sent = 0;
+    while (sent < Late.size() && Late[sent].DueMs <= nowMs) {
+        out.insert(out.end(), Late[sent].Bytes.begin(), Late[sent].Bytes.end());
+        ++sent;
+    }
+    Late.erase(Late.begin(), Late.begin() + static_cast<std::ptrdiff_t>(sent));
+    if (FloodByte >= 0 && nowMs >= FloodNextMs) {
+        // One byte per step missed, so a board thread held up does not fall behind for good.
+        const int64_t steps = std::min<int64_t>((nowMs - FloodNextMs) / FloodStepMs + 1, 64);
+        out.insert(out.end(), static_cast<size_t>(steps), static_cast<uint8_t>(FloodByte));
+        FloodNextMs = nowMs + FloodStepMs;
+    }
+}
+
+int64_t TBoardMonitor::NextDueMs() const {
+    int64_t next = Late.empty() ? -1 : Late.front().DueMs;
+    if (FloodByte >= 0 && (next < 0 || FloodNextMs < next))
+        next = FloodNextMs;
+    return next;
 }
 
 bool TBoardMonitor::Answer(TFrameRecord& record, const TFaultRule* fault) {

@@ -50,6 +50,10 @@ public:
     // Drops a frame that has not arrived whole in time, so the board does not wait for it
     // forever.
     void Tick(int64_t nowMs);
+    // Appends to out what a late answer or a flood has to send by nowMs.
+    void Due(int64_t nowMs, std::vector<uint8_t>& out);
+    // When Due next has something to send; -1: nothing is waiting.
+    int64_t NextDueMs() const;
 
     bool HungUp() const { return HangUp; }
     int SyncedSpeed() const { return State == TState::Command ? Speed : 0; }
@@ -95,6 +99,10 @@ private:
     void Complete(int64_t nowMs, std::vector<uint8_t>& reply);
     // Answers one whole frame; true when the board accepted it.
     bool Answer(TFrameRecord& record, const TFaultRule* fault);
+    // Sends the answer as a fault on its delivery has it: late, with more bytes, or followed
+    // by a flood.
+    void Deliver(const TFaultRule& fault, int64_t nowMs, std::vector<uint8_t>& answer,
+                 std::vector<uint8_t>& reply);
     bool AnswerSync(TFrameRecord& record, const TFaultRule* fault);
     bool AnswerAck(TFrameRecord& record, const TFaultRule* fault);
     bool AnswerRead(TFrameRecord& record, const TFaultRule* fault);
@@ -120,6 +128,13 @@ private:
     int FramesAnswered = 0;
     bool Silent = false;
     bool HangUp = false;
+    struct TLateAnswer {
+        int64_t DueMs = 0;
+        std::vector<uint8_t> Bytes;
+    };
+    std::vector<TLateAnswer> Late; // in the order they are due
+    int FloodByte = -1;            // -1: no flood
+    int64_t FloodNextMs = 0;
 };
 
 #endif

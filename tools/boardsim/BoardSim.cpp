@@ -127,7 +127,15 @@ void TBoardSim::Run() {
         // With the line-rate model, the host's next frame is watched for closely for a moment
         // after an answer, so that the board's own wake-up does not delay the frame's start.
         const bool watching = Config.LineRate && NowUs() - LastDeliveryUs < WatchUs;
-        const int got = Line.Read(buffer, sizeof buffer, watching ? 0 : 20);
+        int wait = watching ? 0 : 20;
+        {
+            // A late answer or a flood is sent on time.
+            std::lock_guard<std::mutex> guard(Lock);
+            const int64_t due = Monitor.NextDueMs();
+            if (due >= 0)
+                wait = static_cast<int>(std::clamp<int64_t>(due - NowMs(), 0, wait));
+        }
+        const int got = Line.Read(buffer, sizeof buffer, wait);
         if (got < 0)
             break;
         if (got == 0 && watching)
@@ -158,7 +166,12 @@ void TBoardSim::Run() {
             for (size_t i = frames.size() - fresh; i < frames.size(); ++i)
                 Observer(frames[i]);
         const bool hangUp = Monitor.HungUp();
+        std::vector<uint8_t> due;
+        Monitor.Due(NowMs(), due);
         guard.unlock();
+        // Not waited for: a host that does not read must not hold the board up.
+        if (!due.empty())
+            Line.Write(due.data(), static_cast<int>(due.size()), 0);
         Logged.notify_all();
         if (hangUp) {
             // Both ends go: the host's port reports the line as gone.
