@@ -36,6 +36,8 @@ const char* StatusName(TMonitorStatus status) {
         return "BadChecksum";
     case TMonitorStatus::Cancelled:
         return "Cancelled";
+    case TMonitorStatus::OutOfStep:
+        return "OutOfStep";
     case TMonitorStatus::LineLost:
         break;
     }
@@ -54,6 +56,8 @@ const char* SyncStatusName(TSyncStatus status) {
         return "NoResponse";
     case TSyncStatus::NoSpeed:
         return "NoSpeed";
+    case TSyncStatus::OutOfStep:
+        return "OutOfStep";
     case TSyncStatus::LineLost:
         break;
     }

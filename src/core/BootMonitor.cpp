@@ -3,9 +3,6 @@
 #include "Comm.h"
 #include "LinkSpeed.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -77,21 +74,61 @@ TBootMonitor::TBootMonitor(TComms& port, const TMonitorTiming& timing, TWaitHook
 
 void TBootMonitor::Send(const uint8_t* frame, int count) {
     // A write that fails shows up as a missing answer; only a lost line is noticed here.
-    Port.Write(frame, static_cast<unsigned>(count));
+    Port.Write(frame, static_cast<unsigned>(count), WaitHook);
+}
+
+bool TBootMonitor::ClearLine() {
+    const bool late = AnswerOwed;
+    AnswerOwed = true;
+    return Port.Purge() == 0 || late;
+}
+
+void TBootMonitor::Answered(bool whole) {
+    AnswerOwed = !whole;
+    if (!whole)
+        TimedOut = true;
+}
+
+bool TBootMonitor::LineQuiet() {
+    // A time-out earlier on may have put a late answer in front of the one just read; then
+    // the real one may still come. An answer later than twice the time-out counts as lost.
+    uint8_t extra = 0;
+    const int wait =
+        TimedOut ? std::max(2 * Timing.AnswerTimeoutMs, Timing.SettleMs) : Timing.SettleMs;
+    return Receive(&extra, 1, wait) == 0;
+}
+
+TMonitorResult TBootMonitor::OutOfStepResult(uint32_t address) const {
+    return ResultOf(TMonitorStatus::OutOfStep, address);
+}
+
+TMonitorResult TBootMonitor::Settled(TMonitorResult result) {
+    if (!result.Ok())
+        return result;
+    const bool quiet = LineQuiet();
+    if (LineLost())
+        return LostResult(result.Address);
+    if (!quiet) {
+        AnswerOwed = false; // what came stays on the line for the next frame to find
+        TMonitorResult outOfStep = OutOfStepResult(result.Address);
+        outOfStep.BytesDone = result.BytesDone;
+        return outOfStep;
+    }
+    return result;
 }
 
 int TBootMonitor::Receive(uint8_t* buffer, int count, int timeoutMs) {
     std::fill(buffer, buffer + count, uint8_t{0});
-    QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    const int64_t deadline = Port.ClockMs() + std::max(timeoutMs, 0);
     int received = 0;
     while (received < count) {
-        const int slice =
-            static_cast<int>(std::min<qint64>(deadline.remainingTime(), WaitHookIntervalMs));
+        const int64_t left = std::max<int64_t>(deadline - Port.ClockMs(), 0);
+        const int slice = static_cast<int>(std::min<int64_t>(left, WaitHookIntervalMs));
         const int got = Port.ReadAvailable(buffer + received, count - received, slice);
         if (got < 0)
             break;
         received += got;
-        if (received == count || deadline.hasExpired())
+        if (received == count || Port.ClockMs() >= deadline)
             break;
         if (WaitHook)
             WaitHook();
@@ -99,16 +136,10 @@ int TBootMonitor::Receive(uint8_t* buffer, int count, int timeoutMs) {
     return received;
 }
 
-uint8_t TBootMonitor::ReceiveByte(int timeoutMs) {
-    uint8_t value = 0;
-    return Receive(&value, 1, timeoutMs) == 1 ? value : 0;
-}
-
 void TBootMonitor::Pause(int ms) {
-    QDeadlineTimer deadline(std::max(ms, 0));
-    while (!deadline.hasExpired()) {
-        QThread::msleep(static_cast<unsigned long>(
-            std::min<qint64>(deadline.remainingTime(), WaitHookIntervalMs)));
+    const int64_t deadline = Port.ClockMs() + std::max(ms, 0);
+    for (int64_t left = deadline - Port.ClockMs(); left > 0; left = deadline - Port.ClockMs()) {
+        Port.SleepMs(static_cast<int>(std::min<int64_t>(left, WaitHookIntervalMs)));
         if (WaitHook)
             WaitHook();
     }
@@ -125,10 +156,14 @@ TMonitorResult TBootMonitor::LostResult(uint32_t address) const {
 }
 
 TMonitorResult TBootMonitor::Command(const uint8_t* frame, int count, uint32_t address) {
+    if (!ClearLine())
+        return LineLost() ? LostResult(address) : OutOfStepResult(address);
     Send(frame, count);
-    const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
+    uint8_t answer = 0;
+    const bool came = Receive(&answer, 1, Timing.AnswerTimeoutMs) == 1;
     if (LineLost())
         return LostResult(address);
+    Answered(came);
     TMonitorResult result =
         ResultOf(answer == Ack ? TMonitorStatus::Ok : TMonitorStatus::Refused, address);
     result.Response = answer;
@@ -138,23 +173,22 @@ TMonitorResult TBootMonitor::Command(const uint8_t* frame, int count, uint32_t a
 // ---- Synchronisation --------------------------------------------------------------------------
 
 TMonitorResult TBootMonitor::Identify(TMonitorIdentity& identity) {
+    if (!ClearLine())
+        return LineLost() ? LostResult(0) : OutOfStepResult(0);
     Send(&SyncByte, 1);
     uint8_t reply[IdentityReplyLength];
     const int got = Receive(reply, IdentityReplyLength, Timing.IdentityTimeoutMs);
     if (LineLost())
         return LostResult(0);
+    Answered(got == IdentityReplyLength);
     if (got < IdentityReplyLength || !ParseIdentity(reply, identity))
         return ResultOf(TMonitorStatus::NoAnswer, 0);
-    Send(&Ack, 1);
-    const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
-    if (LineLost())
-        return LostResult(0);
-    if (answer != Ack) {
-        TMonitorResult result = ResultOf(TMonitorStatus::Refused, 0);
-        result.Response = answer;
-        return result;
-    }
-    return TMonitorResult();
+    TMonitorResult result = Command(&Ack, 1, 0);
+    if (result.Status == TMonitorStatus::Ok)
+        return Settled(result);
+    if (result.Status == TMonitorStatus::Refused)
+        result.Address = 0;
+    return result;
 }
 
 TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
@@ -166,6 +200,9 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
         sync.Settings = PortSettingsText(request.Port, speed);
         if (TryingSpeed)
             TryingSpeed(speed);
+        // A port opened anew starts with nothing owed and nothing late.
+        AnswerOwed = true;
+        TimedOut = false;
         if (!Port.Open(sync.Settings.c_str())) {
             sync.Status = TSyncStatus::PortFailed;
             sync.LineError = Port.LastError().toStdString();
@@ -184,6 +221,9 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
             sync.Status = TSyncStatus::LineLost;
             sync.LineError = result.LineError;
             return sync;
+        case TMonitorStatus::OutOfStep:
+            sync.Status = TSyncStatus::OutOfStep;
+            return sync;
         default:
             if (!request.AutoSpeed) {
                 sync.Status = TSyncStatus::NoResponse;
@@ -199,16 +239,23 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
 // ---- Read -------------------------------------------------------------------------------------
 
 TMonitorResult TBootMonitor::ReadBlock(uint32_t address, int count, uint8_t* data) {
+    return Settled(ReadOne(address, count, data));
+}
+
+TMonitorResult TBootMonitor::ReadOne(uint32_t address, int count, uint8_t* data) {
     count = std::clamp(count, 1, BlockSize);
     uint8_t frame[6] = {'R'};
     PutLe32(frame + 1, address);
     frame[5] = static_cast<uint8_t>(count);
+    if (!ClearLine())
+        return LineLost() ? LostResult(address) : OutOfStepResult(address);
     Send(frame, sizeof frame);
 
     uint8_t reply[BlockSize + 2];
     const int got = Receive(reply, count + 2, Timing.AnswerTimeoutMs);
     if (LineLost())
         return LostResult(address);
+    Answered(got == count + 2);
     if (got < count + 2 || reply[0] != DataByte)
         return ResultOf(TMonitorStatus::NoAnswer, address);
     const uint8_t calculated = BlockSum(reply + 1, count);
@@ -227,13 +274,16 @@ TBootMonitor::ReadRange(uint32_t address, int64_t length, std::vector<uint8_t>& 
                         const std::function<void(uint32_t, const uint8_t*, int)>& onBlock,
                         const TProgressHook& progress) {
     data.clear();
-    data.reserve(static_cast<size_t>(std::max<int64_t>(length, 0)));
+    // The data grow as they come: a length far beyond what the board holds reserves nothing.
+    data.reserve(static_cast<size_t>(std::clamp<int64_t>(length, 0, 64 * 1024)));
     uint8_t block[BlockSize];
     int64_t done = 0;
+    uint32_t lastBlock = address;
     while (done < length) {
         const int count = static_cast<int>(std::min<int64_t>(length - done, BlockSize));
         const uint32_t at = address + static_cast<uint32_t>(done);
-        TMonitorResult result = ReadBlock(at, count, block);
+        lastBlock = at;
+        TMonitorResult result = ReadOne(at, count, block);
         if (!result.Ok()) {
             result.BytesDone = done;
             return result;
@@ -249,8 +299,9 @@ TBootMonitor::ReadRange(uint32_t address, int64_t length, std::vector<uint8_t>& 
             return result;
         }
     }
-    TMonitorResult result;
-    result.Address = address;
+    TMonitorResult result = Settled(ResultOf(TMonitorStatus::Ok, lastBlock));
+    if (result.Ok())
+        result.Address = address;
     result.BytesDone = done;
     return result;
 }
@@ -258,12 +309,17 @@ TBootMonitor::ReadRange(uint32_t address, int64_t length, std::vector<uint8_t>& 
 // ---- Erase, write, verify ---------------------------------------------------------------------
 
 TMonitorResult TBootMonitor::EraseSector(uint32_t address) {
+    return Settled(EraseOnce(address));
+}
+
+TMonitorResult TBootMonitor::EraseOnce(uint32_t address) {
     uint8_t frame[5] = {'E'};
     PutLe32(frame + 1, address);
     TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
     for (int attempt = 0; attempt < Timing.EraseAttempts; ++attempt) {
         result = Command(frame, sizeof frame, address);
-        if (result.Ok() || result.Status == TMonitorStatus::LineLost)
+        if (result.Ok() || result.Status == TMonitorStatus::LineLost ||
+            result.Status == TMonitorStatus::OutOfStep)
             return result;
         Pause(Timing.ErasePauseMs);
     }
@@ -286,20 +342,28 @@ TMonitorResult TBootMonitor::WriteBlock(uint32_t address, const uint8_t* data, i
 
     TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
     for (int attempt = 0; attempt < Timing.WriteAttempts; ++attempt) {
+        if (!ClearLine())
+            return LineLost() ? LostResult(address) : OutOfStepResult(address);
         Send(frame, count + 2);
-        const uint8_t answer = ReceiveByte(Timing.AnswerTimeoutMs);
+        uint8_t answer = 0;
+        const bool came = Receive(&answer, 1, Timing.AnswerTimeoutMs) == 1;
         if (LineLost())
             return LostResult(address);
-        if (answer == Ack)
+        if (came && answer == Ack) {
+            Answered(true);
             return ResultOf(TMonitorStatus::Ok, address);
+        }
         result = ResultOf(TMonitorStatus::Refused, address);
         result.Response = answer;
-        if (answer == FlashErrorByte) {
+        bool whole = came;
+        if (came && answer == FlashErrorByte) {
             result.Status = TMonitorStatus::FlashError;
-            result.ErrorCode = ReceiveByte(Timing.AnswerTimeoutMs);
+            whole = Receive(&result.ErrorCode, 1, Timing.AnswerTimeoutMs) == 1;
             if (LineLost())
                 return LostResult(address);
+            result.NoErrorCode = !whole;
         }
+        Answered(whole);
         Pause(Timing.WritePauseMs);
     }
     return result;
@@ -312,7 +376,7 @@ TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, 
     PutLe32(frame + 9, RangeSum(data, length));
     TMonitorResult result = Command(frame, sizeof frame, address);
     result.BytesDone = result.Ok() ? length : 0;
-    return result;
+    return Settled(result);
 }
 
 // ---- Flash programming ------------------------------------------------------------------------
@@ -333,7 +397,7 @@ TBootMonitor::TProgramResult
 TBootMonitor::EraseSectors(const std::vector<uint32_t>& eraseAddresses,
                            const std::function<bool()>& keepErasing) {
     for (uint32_t sector : eraseAddresses) {
-        TMonitorResult erased = EraseSector(sector);
+        TMonitorResult erased = EraseOnce(sector);
         if (!erased.Ok())
             return EndAt(TStep::Erase, erased, 0);
         if (keepErasing && !keepErasing())
@@ -421,8 +485,8 @@ TMonitorResult TBootMonitor::SendSram(const uint8_t* data, int64_t length,
             result.BytesDone = sent;
             return result;
         }
-        const bool taken = Port.Write(data + sent, static_cast<unsigned>(count)) &&
-                           Port.WaitTransmitted(Timing.TransmitTimeoutMs);
+        const bool taken = Port.Write(data + sent, static_cast<unsigned>(count), WaitHook) &&
+                           Port.WaitTransmitted(Timing.TransmitTimeoutMs, WaitHook);
         if (!taken) {
             TMonitorResult result =
                 LineLost() ? LostResult(0) : ResultOf(TMonitorStatus::NoAnswer, 0);

@@ -25,6 +25,10 @@ struct TMonitorTiming {
     int WriteAttempts = 5;
     int WritePauseMs = 500;
     int TransmitTimeoutMs = 2000; // an SRAM chunk leaving the port
+    // After the last answer of an operation the line is watched this long for bytes that should
+    // not come; after a time-out in the operation, for twice the answer time-out instead, since
+    // a late answer may still be on its way.
+    int SettleMs = 20;
 };
 
 // Called at least every WaitHookIntervalMs while an answer is awaited or a pause runs: the
@@ -44,6 +48,7 @@ enum class TMonitorStatus {
     BadChecksum, // a read reply whose sum does not match its data
     Cancelled,   // the progress hook asked to stop
     LineLost,    // the port failed under way (adapter unplugged, line hung up)
+    OutOfStep,   // more bytes than the answer, or bytes after it: answers no longer match frames
 };
 
 // The parsed 14-byte identity reply.
@@ -65,6 +70,7 @@ struct TMonitorResult {
     uint32_t Address = 0;      // of the block, sector or range the result is about
     uint8_t Response = 0;      // Refused: the byte received (0 when none came)
     uint8_t ErrorCode = 0;     // FlashError
+    bool NoErrorCode = false;  // FlashError: the 'F' came without its code
     uint8_t ReceivedSum = 0;   // BadChecksum
     uint8_t CalculatedSum = 0; // BadChecksum
     int64_t BytesDone = 0;     // of a transfer, when it ended
@@ -92,6 +98,7 @@ enum class TSyncStatus {
     NoResponse, // automatic speed off: no identity at FixedSpeed (Settings)
     NoSpeed,    // automatic speed on: no identity at any speed
     LineLost,   // the port failed under way (Settings, LineError)
+    OutOfStep,  // more than the identity or the acknowledge came
 };
 
 struct TSyncResult {
@@ -122,6 +129,11 @@ public:
     // The identity exchange at the speed the port is open at: 0x80, the identity, 'A', 'A'.
     // NoAnswer when no identity came, Refused when the acknowledge did not.
     TMonitorResult Identify(TMonitorIdentity& identity);
+
+    // Every frame goes out on a clean line: what arrived since the last answer is discarded.
+    // Bytes found there after an answer that came whole are more than the board should have
+    // sent; the step then ends OutOfStep, as does an operation whose line does not stay quiet
+    // after its last answer.
 
     // Reads count (1..80) bytes at address into data.
     TMonitorResult ReadBlock(uint32_t address, int count, uint8_t* data);
@@ -173,10 +185,19 @@ public:
 
 private:
     void Send(const uint8_t* frame, int count);
+    // Clears the line before a frame; false when bytes were there that no late answer explains.
+    bool ClearLine();
+    // Notes whether the answer to the last frame came whole.
+    void Answered(bool whole);
+    // After the last answer of an operation: false when more bytes come.
+    bool LineQuiet();
+    TMonitorResult OutOfStepResult(uint32_t address) const;
+    TMonitorResult ReadOne(uint32_t address, int count, uint8_t* data);
+    TMonitorResult EraseOnce(uint32_t address);
+    // A result that is Ok only when the line stayed quiet after it.
+    TMonitorResult Settled(TMonitorResult result);
     // Reads count bytes within timeoutMs, calling the wait hook meanwhile; the bytes received.
     int Receive(uint8_t* buffer, int count, int timeoutMs);
-    // One answer byte; 0 when none came.
-    uint8_t ReceiveByte(int timeoutMs);
     // Sends a command and awaits its one-byte answer: Ok for the acknowledge, else Refused.
     TMonitorResult Command(const uint8_t* frame, int count, uint32_t address);
     void Pause(int ms);
@@ -186,4 +207,10 @@ private:
     TComms& Port;
     TMonitorTiming Timing;
     TWaitHook WaitHook;
+    // The last frame's answer did not come whole: what arrives before the next frame is taken
+    // for its late rest and discarded. Whatever spoke on the line before this monitor counts
+    // the same way.
+    bool AnswerOwed = true;
+    // An answer timed out since the port was opened: one may still arrive late.
+    bool TimedOut = false;
 };

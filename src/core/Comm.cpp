@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -45,6 +46,26 @@ constexpr int DrainTimeoutMs = 2000;
 // Polling step while waiting for the driver's queue: short enough to notice an empty queue
 // promptly, long enough not to keep a core busy.
 constexpr int QueuePollMs = 2;
+// A purge reads at most this many rounds of its buffer before it flushes the rest unread.
+constexpr int PurgeRounds = 16;
+
+// Calls a wait hook at most every HookStepMs while a wait goes on, and never more often: the
+// window's repaint costs more than a queue poll.
+constexpr int HookStepMs = 20;
+class THookTimer {
+public:
+    explicit THookTimer(const std::function<void()>& hook) : Hook(hook) { Clock.start(); }
+    void Tick() {
+        if (Hook && Clock.elapsed() >= HookStepMs) {
+            Hook();
+            Clock.restart();
+        }
+    }
+
+private:
+    const std::function<void()>& Hook;
+    QElapsedTimer Clock;
+};
 
 QString Trimmed(const char* begin, const char* end) {
     while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
@@ -438,21 +459,39 @@ qint64 TComms::PendingOutput() const {
     return Port->bytesToWrite() + DriverOutputQueue(Port->handle());
 }
 
-bool TComms::Write(const void* buffer, unsigned count) {
+bool TComms::Write(const void* buffer, unsigned count, const std::function<void()>& waitHook) {
     if (!Port)
         return false;
-    if (!DrainOutput(DrainTimeoutMs))
+    if (!DrainOutput(DrainTimeoutMs, waitHook))
         return false;
-    return HandOver(static_cast<const char*>(buffer), count);
+    return HandOver(static_cast<const char*>(buffer), count, waitHook);
+}
+
+int TComms::Purge() {
+    if (!Port || Lost)
+        return 0;
+    char scratch[256];
+    int found = 0;
+    for (int round = 0; round < PurgeRounds; ++round) {
+        const int got = ReceiveSome(scratch, sizeof scratch, 0);
+        if (got <= 0)
+            return found;
+        found += got;
+    }
+    // Still more: whatever else the driver holds goes unread.
+    Port->clear(QSerialPort::Input);
+    return found;
 }
 
 // Waits until nothing is left to send: what the port object still holds is handed to the
 // driver meanwhile, the driver's queue is polled with short sleeps. Line errors the driver
 // reports are cleared on the way, unless the port is gone. False when the time ran out first
 // or the line failed.
-bool TComms::DrainOutput(int timeoutMs) {
+bool TComms::DrainOutput(int timeoutMs, const std::function<void()>& waitHook) {
     QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    THookTimer hook(waitHook);
     while (PendingOutput() > 0) {
+        hook.Tick();
         if (deadline.hasExpired() || CheckLine())
             return false;
         const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 20));
@@ -469,9 +508,10 @@ bool TComms::DrainOutput(int timeoutMs) {
 
 // Gives the bytes to the driver. A driver that keeps refusing them (a line that never drains)
 // ends the wait after the usual 2000 ms plus the time the bytes take on the line.
-bool TComms::HandOver(const char* data, unsigned count) {
+bool TComms::HandOver(const char* data, unsigned count, const std::function<void()>& waitHook) {
     if (count == 0)
         return true;
+    THookTimer hook(waitHook);
     const qint64 lineMs = static_cast<qint64>(count) * 10 * 1000 / std::max(BaudRate, 1);
     QDeadlineTimer deadline(DrainTimeoutMs + lineMs);
 #ifdef _WIN32
@@ -480,7 +520,8 @@ bool TComms::HandOver(const char* data, unsigned count) {
         return false;
     }
     while (Port->bytesToWrite() > 0 && !deadline.hasExpired()) {
-        const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 50));
+        hook.Tick();
+        const int step = static_cast<int>(std::min<qint64>(deadline.remainingTime(), HookStepMs));
         if (!Port->waitForBytesWritten(std::max(step, 1)) && CheckLine())
             return false;
     }
@@ -500,10 +541,11 @@ bool TComms::HandOver(const char* data, unsigned count) {
         }
         if (deadline.hasExpired() || CheckLine())
             return false;
+        hook.Tick();
         pollfd entry{};
         entry.fd = handle;
         entry.events = POLLOUT;
-        ::poll(&entry, 1, static_cast<int>(std::min<qint64>(deadline.remainingTime(), 50)));
+        ::poll(&entry, 1, static_cast<int>(std::min<qint64>(deadline.remainingTime(), HookStepMs)));
     }
     return true;
 #endif
@@ -513,8 +555,18 @@ bool TComms::WriteByte(uint8_t value) {
     return Write(&value, 1);
 }
 
-bool TComms::WaitTransmitted(int timeoutMs) {
-    return Port && DrainOutput(timeoutMs);
+int64_t TComms::ClockMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void TComms::SleepMs(int ms) {
+    QThread::msleep(static_cast<unsigned long>(std::max(ms, 0)));
+}
+
+bool TComms::WaitTransmitted(int timeoutMs, const std::function<void()>& waitHook) {
+    return Port && DrainOutput(timeoutMs, waitHook);
 }
 
 bool TComms::PortExists(const char* device) {

@@ -27,6 +27,8 @@ struct TPortSettings {
 // device names do ("/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0").
 bool ParsePortSettings(const char* text, TPortSettings& settings);
 
+// The calls the boot monitor makes are virtual, so that a line made up in memory can stand in
+// for a real port (the protocol's fuzz target does).
 class TComms {
 public:
     TComms();
@@ -35,23 +37,33 @@ public:
     TComms(const TComms&) = delete;
     TComms& operator=(const TComms&) = delete;
 
-    bool Open(const char* settings = nullptr);
-    void Close();
+    virtual bool Open(const char* settings = nullptr);
+    virtual void Close();
     bool IsOpen() const;
 
     bool Read(void* buffer, int count, int timeoutMs);
     uint8_t ReadByte(int timeoutMs);
-    bool Write(const void* buffer, unsigned count);
+    // Waits for earlier output to leave, then hands the bytes over. waitHook, when given, is
+    // called at least every 50 ms while it waits (the window keeps painting).
+    virtual bool Write(const void* buffer, unsigned count,
+                       const std::function<void()>& waitHook = {});
     bool WriteByte(uint8_t value);
     // False when the bytes had not all left the port within the time.
-    bool WaitTransmitted(int timeoutMs);
+    virtual bool WaitTransmitted(int timeoutMs, const std::function<void()>& waitHook = {});
 
     // Reads what has arrived, up to count bytes, waiting at most timeoutMs for the first one:
     // the number of bytes read, or -1 once the line has failed.
-    int ReadAvailable(void* buffer, int count, int timeoutMs);
+    virtual int ReadAvailable(void* buffer, int count, int timeoutMs);
+    // Discards what has arrived and not been read: the number of bytes found (a line that keeps
+    // sending is not read to its end). Meant for just before a frame that wants an answer of
+    // its own.
+    virtual int Purge();
     // The port failed while open: the adapter was unplugged or the line hung up. LastError
     // then gives the system's reason.
-    bool LineLost() const { return Lost; }
+    virtual bool LineLost() const { return Lost; }
+    // The clock the protocol's waits and pauses are timed by, in milliseconds, and a pause.
+    virtual int64_t ClockMs() const;
+    virtual void SleepMs(int ms);
 
     static bool PortExists(const char* device);
 
@@ -60,14 +72,14 @@ public:
 
     // Why the last Open failed, with a hint where one helps; empty after a successful Open
     // until the line fails. Meant to be shown on a line after the message of the failed step.
-    QString LastError() const { return LastErrorText; }
+    virtual QString LastError() const { return LastErrorText; }
 
     // Bytes still waiting to be sent: what the port object holds plus the driver's queue.
     qint64 PendingOutput() const;
 
 private:
-    bool DrainOutput(int timeoutMs);
-    bool HandOver(const char* data, unsigned count);
+    bool DrainOutput(int timeoutMs, const std::function<void()>& waitHook = {});
+    bool HandOver(const char* data, unsigned count, const std::function<void()>& waitHook);
     // Bytes already received, or the first to arrive within timeoutMs, up to count; -1 once the
     // line has failed.
     int ReceiveSome(char* bytes, int count, int timeoutMs);

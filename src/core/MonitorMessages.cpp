@@ -29,6 +29,12 @@ TMonitorMessage Exclamation(std::string text, const std::string& reason = std::s
     return {text, MB_ICONEXCLAMATION};
 }
 
+// What goes on the line after a failed step's message: the system's reason for a lost line,
+// or why the answers cannot be trusted.
+std::string Reason(const TMonitorResult& result) {
+    return result.Status == TMonitorStatus::OutOfStep ? OutOfStepLine : result.LineError;
+}
+
 TMonitorMessage Confirmation(const std::string& port, const char* mode) {
     return {
         FormatText("Make sure the eval. board is connected to port %s.\nPower-up (or reset) the "
@@ -71,6 +77,8 @@ TMonitorMessage SyncFailure(const TSyncResult& result) {
         return PortOpenFailure(result.Settings, result.LineError);
     case TSyncStatus::NoAck:
         return Exclamation("Unable synchronize with target.\nNo ACK.");
+    case TSyncStatus::OutOfStep:
+        return Exclamation("Unable synchronize with target.", OutOfStepLine);
     case TSyncStatus::NoResponse:
         return Exclamation(FormatText(noResponse, result.Settings.c_str()));
     case TSyncStatus::LineLost:
@@ -91,6 +99,9 @@ TMonitorMessage ReadFailure(const TMonitorResult& result) {
                 MB_ICONINFORMATION};
     case TMonitorStatus::Cancelled:
         return {UserBreakLine, MB_OK};
+    case TMonitorStatus::OutOfStep:
+        return Exclamation(FormatText("Reading stopped at: %s.", Hex(result.Address).c_str()),
+                           OutOfStepLine);
     default:
         return Exclamation("Timeout waiting for data.", result.LineError);
     }
@@ -112,7 +123,7 @@ TMonitorMessage EraseProtectedQuestion(int sector) {
 
 TMonitorMessage EraseFailure(const TMonitorResult& result) {
     return Exclamation(FormatText("Sector erase at %s failed.", Hex(result.Address).c_str()),
-                       result.LineError);
+                       Reason(result));
 }
 
 std::string SectorErasedLine(uint32_t address) {
@@ -162,16 +173,24 @@ TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& program, uint
             FormatText("Sector erase at %s failed.\n\nIt may help now to restart the "
                        "eval. board in the flash programming mode\nand then try again.",
                        Hex(result.Address).c_str()),
-            result.LineError);
+            Reason(result));
     case TBootMonitor::TStep::FirstWriteStart:
     case TBootMonitor::TStep::RemainderWriteStart:
         return Exclamation(
             FormatText("Unable to initiate write operation at address: %s.", Hex(address).c_str()),
-            result.LineError);
+            Reason(result));
     case TBootMonitor::TStep::Write:
+        if (result.Status == TMonitorStatus::FlashError && result.NoErrorCode)
+            return Exclamation(FormatText("Flash write error at: %s.\nNo error code came.",
+                                          Hex(result.Address).c_str()));
         if (result.Status == TMonitorStatus::FlashError)
             return Exclamation(FormatText("Flash write error at: %s.\nError: 0x%02X",
                                           Hex(result.Address).c_str(), result.ErrorCode));
+        // No response came: the reason alone says what happened.
+        if (result.Status == TMonitorStatus::LineLost || result.Status == TMonitorStatus::OutOfStep)
+            return Exclamation(
+                FormatText("Unable to write data block at: %s.", Hex(result.Address).c_str()),
+                Reason(result));
         return Exclamation(
             FormatText("Unable to write data block at: %s.\nResponse code: 0x%02X %s",
                        Hex(result.Address).c_str(), result.Response,
@@ -181,7 +200,7 @@ TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& program, uint
     case TBootMonitor::TStep::Done:
         break;
     }
-    return Exclamation("Program verification failed.", result.LineError);
+    return Exclamation("Program verification failed.", Reason(result));
 }
 
 std::string ProgramClosingLine(const TBootMonitor::TProgramResult& program) {
@@ -214,7 +233,7 @@ TMonitorMessage VerifyLengthTooLong(int64_t length, int64_t imageLength) {
 }
 
 TMonitorMessage VerifyFailure(const TMonitorResult& result) {
-    return Exclamation("Data verification failed.", result.LineError);
+    return Exclamation("Data verification failed.", Reason(result));
 }
 
 std::string VerifiedLine(int64_t length, uint32_t address) {

@@ -30,6 +30,11 @@ TMonitorMessage SramConfirmation(const std::string& port);
 // "Unable to intialize serial port:\n<settings>", and the system's reason on a line after it.
 TMonitorMessage PortOpenFailure(const std::string& settings, const std::string& reason);
 
+// The line after a step's message when the board's answers no longer matched the frames sent.
+constexpr const char* OutOfStepLine =
+    "The board's answers are out of step with the frames sent (a late, repeated or longer "
+    "answer).";
+
 // The identity lines of a successful synchronisation, after " " and the title line.
 constexpr const char* SyncTitle = "Synchronization link response:";
 std::vector<std::string> IdentityLines(const TMonitorIdentity& identity, int speed);

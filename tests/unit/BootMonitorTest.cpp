@@ -272,6 +272,11 @@ TEST(MonitorRead, ReportsBadSumsMissingRepliesAndCancel) {
         EXPECT_EQ(result.BytesDone, 240);
         EXPECT_EQ(data, TBytes(240, 0xFF));
         EXPECT_EQ(link.FramesOf(TFrameKind::Read).size(), 3u);
+        // Memory grows with the data that came, not with the length asked for.
+        const TMonitorResult huge = link.Monitor.ReadRange(FlashStart, int64_t{1} << 32, data, {},
+                                                           [](int64_t, int64_t) { return false; });
+        EXPECT_EQ(huge.Status, TMonitorStatus::Cancelled);
+        EXPECT_LT(data.capacity(), size_t{1} << 20);
     }
 }
 
@@ -376,6 +381,10 @@ TEST(MonitorProgram, EndsWhereTheBoardRefuses) {
          TBootMonitor::TStep::Write,
          "Flash write error at: 0x01000050.\nError: 0x02",
          "Failed"},
+        {{"D#1=flash"},
+         TBootMonitor::TStep::Write,
+         "Flash write error at: 0x01000050.\nNo error code came.",
+         "Failed"},
         {{"D#0=byte:4E"},
          TBootMonitor::TStep::Write,
          "Unable to write data block at: 0x01000000.\nResponse code: 0x4E (NACK)",
@@ -424,6 +433,84 @@ TEST(MonitorProgram, EndsWhereTheBoardRefuses) {
         EXPECT_EQ(program.Result.Status, TMonitorStatus::Cancelled);
         EXPECT_EQ(ProgramClosingLine(program), "User break.");
         EXPECT_EQ(link.FramesOf(TFrameKind::Data).size(), 1u);
+    }
+}
+
+TEST(MonitorStaleAnswers, NeverPassForTheAnswerToALaterFrame) {
+    const std::string outOfStep = "\nThe board's answers are out of step with the frames sent (a "
+                                  "late, repeated or longer answer).";
+    // Late answers come well after the time-out and well before the retry.
+    TMonitorTiming timing = AnswersTiming();
+    timing.AnswerTimeoutMs = 300;
+    timing.ErasePauseMs = 600;
+    timing.WritePauseMs = 600;
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Faults;
+        std::string SyncMessage; // empty: the board synchronises
+        TBootMonitor::TStep Step;
+        std::string Message;
+    };
+    const std::vector<TCase> cases = {
+        // The board took the block the first time: the resend lands at the next address.
+        {"block answered late",
+         {"D#1=late:600"},
+         "",
+         TBootMonitor::TStep::Verify,
+         "Program verification failed."},
+        {"first erase answered late",
+         {"E#0=late:600", "V=byte:4E"},
+         "",
+         TBootMonitor::TStep::Verify,
+         "Program verification failed."},
+        {"acknowledges flooding in",
+         {"E#0=flood:41"},
+         "",
+         TBootMonitor::TStep::FirstWriteStart,
+         "Unable to initiate write operation at address: 0x01000000." + outOfStep},
+        {"identity a byte too long",
+         {"sync=extra:41"},
+         "Unable synchronize with target." + outOfStep,
+         TBootMonitor::TStep::Done,
+         ""},
+        {"block acknowledged twice",
+         {"D#1=extra:41"},
+         "",
+         TBootMonitor::TStep::Write,
+         "Unable to write data block at: 0x010000A0." + outOfStep},
+        {"verify answered twice",
+         {"V=extra:41"},
+         "",
+         TBootMonitor::TStep::Verify,
+         "Program verification failed." + outOfStep},
+    };
+    const TBytes image = Pattern(240, 6);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TLink link(Board(c.Faults), false, timing);
+        const TSyncResult sync = link.Monitor.Synchronize({link.Sim.PortPath(), false, 115200});
+        if (!c.SyncMessage.empty()) {
+            EXPECT_FALSE(sync.Ok());
+            EXPECT_EQ(SyncFailure(sync).Text, c.SyncMessage);
+            continue;
+        }
+        ASSERT_TRUE(sync.Ok()) << SyncFailure(sync).Text;
+        const auto program =
+            link.Monitor.ProgramFlash(FlashStart, image.data(), 240, {FlashStart}, {}, {});
+        EXPECT_FALSE(program.Result.Ok());
+        EXPECT_EQ(program.Step, c.Step);
+        EXPECT_EQ(ProgramFailure(program, FlashStart).Text, c.Message);
+    }
+    // A read reply followed by a stray byte, in the middle and at the end of a read.
+    for (const char* fault : {"R#0=extra:00", "R#9=extra:00"}) {
+        SCOPED_TRACE(fault);
+        TLink link(Board({fault}));
+        std::vector<uint8_t> data;
+        const TMonitorResult result = link.Monitor.ReadRange(FlashStart, 800, data, {}, {});
+        EXPECT_FALSE(result.Ok());
+        const uint32_t stoppedAt = fault[2] == '0' ? FlashStart + 80 : FlashStart + 720;
+        EXPECT_EQ(ReadFailure(result).Text,
+                  FormatText("Reading stopped at: 0x%08X.", stoppedAt) + outOfStep);
     }
 }
 
@@ -513,6 +600,14 @@ TEST(MonitorLine, AHungUpLineEndsTheOperationAtOnce) {
         EXPECT_EQ(result.Status, TMonitorStatus::LineLost);
         EXPECT_FALSE(result.LineError.empty());
         EXPECT_TRUE(port.LineLost());
+        if (std::string(c.Name) == "program") {
+            // Lost in the middle of a data block: no response code, which never came.
+            TBootMonitor::TProgramResult program;
+            program.Result = result;
+            program.Step = TBootMonitor::TStep::Write;
+            EXPECT_EQ(ProgramFailure(program, FlashStart).Text,
+                      "Unable to write data block at: 0x01000050.\n" + result.LineError);
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -195,6 +196,15 @@ TEST_F(CommTest, OpeningStartsWithNothingReceived) {
     EXPECT_FALSE(port.Read(stale, 4, 300));
     ASSERT_TRUE(Line.Write("B", 1));
     EXPECT_EQ(port.ReadByte(2000), 'B');
+
+    // So does a purge, before each frame: it says how much it found.
+    ASSERT_TRUE(Line.Write("late", 4));
+    uint8_t first = 0;
+    ASSERT_EQ(port.ReadAvailable(&first, 1, 2000), 1);
+    EXPECT_EQ(port.Purge(), 3);
+    EXPECT_EQ(port.Purge(), 0);
+    ASSERT_TRUE(Line.Write("C", 1));
+    EXPECT_EQ(port.ReadByte(2000), 'C');
 }
 
 TEST_F(CommTest, ExchangesBytesBothWays) {
@@ -278,9 +288,13 @@ TEST_F(CommTest, AWriteThatCannotDrainSendsNothing) {
     TComms port(Settings(Line, 460800).c_str());
     ASSERT_TRUE(port.IsOpen());
     const std::string bulk(32768, 'x');
+    int hookCalls = 0;
+    const std::function<void()> hook = [&hookCalls] { ++hookCalls; };
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(port.Write(bulk.data(), static_cast<unsigned>(bulk.size())));
+    EXPECT_FALSE(port.Write(bulk.data(), static_cast<unsigned>(bulk.size()), hook));
+    // Two seconds and more: the window keeps painting meanwhile.
+    EXPECT_GT(hookCalls, 2);
     EXPECT_FALSE(port.WriteByte('Z'));
     EXPECT_LT(clock.elapsed(), 15000);
 

@@ -47,7 +47,7 @@ struct TFaultRule {
     TFaultAction Action = TFaultAction::Silent;
     uint8_t Value = 0;
     int DelayMs = 0;
-    std::vector<uint8_t> Extra;
+    std::vector<uint8_t> Extra{};
 
     // Whether the board carries the frame out as usual and only its answer is changed.
     bool KeepsEffect() const;

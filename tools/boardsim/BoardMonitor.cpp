@@ -263,6 +263,8 @@ void TBoardMonitor::Deliver(const TFaultRule& fault, int64_t nowMs, std::vector<
         answer.insert(answer.end(), fault.Extra.begin(), fault.Extra.end());
         break;
     case TFaultAction::Flood:
+        // The first byte goes with the answer: the host finds more than the answer at once.
+        answer.push_back(fault.Value);
         FloodByte = fault.Value;
         FloodNextMs = nowMs + FloodStepMs;
         break;
