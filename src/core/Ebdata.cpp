@@ -154,6 +154,25 @@ bool ParseProtectItem(const TString& item, int sectorCount, int* first, int* las
 
 } // namespace
 
+const char* TypeRangeRefusal(const TString& sectors, const TString& sramSize,
+                             const TString& flashStart) {
+    // Addresses and sizes are compared as signed 32-bit numbers: beyond these bounds a range
+    // would contradict itself.
+    int sram = 0;
+    if (ParseHexAddress(sramSize, &sram) && sram < 0)
+        return " - SRAM size must be below 8000 0000.";
+    int total = 0;
+    int start = 0;
+    if (sectors.IsBlank() || !ParseSectorGroups(sectors, nullptr, &total) || total <= 0 ||
+        !ParseHexAddress(flashStart, &start))
+        return nullptr;
+    const int64_t first = static_cast<uint32_t>(start);
+    const int64_t last = first + total - 1;
+    if ((first < 0x80000000LL && last >= 0x80000000LL) || last > 0xFFFFFFFFLL)
+        return " - the flash area must not reach across 8000 0000 or past FFFF FFFF.";
+    return nullptr;
+}
+
 int TSectData::End() const {
     return AddWrapped(Start, Length - 1);
 }
@@ -543,6 +562,8 @@ const char* RefusalOfSections(const TString& sections) {
     if (!ParseHexAddress(sramSize, &value) ||
         (!flashStart.IsBlank() && !ParseHexAddress(flashStart, &value)))
         return " - invalid SRAM size or Flash addr. format.";
+    if (const char* refusal = TypeRangeRefusal(sectors, sramSize, flashStart))
+        return refusal;
     return nullptr;
 }
 

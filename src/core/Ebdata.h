@@ -32,6 +32,12 @@ bool CheckSectors(const TString& text, TString* sizeText = nullptr);
 // Checks a Protect text such as "0,2-8,10" against the number of sectors.
 bool CheckProtected(const TString& text, int sectorCount);
 
+// Why a type's SRAM size or flash area cannot be used, as the import report puts it behind the
+// row (" - SRAM size must be ..."); nullptr when they can, or when a text does not read at all
+// (the other checks say so).
+const char* TypeRangeRefusal(const TString& sectors, const TString& sramSize,
+                             const TString& flashStart);
+
 // Reads a hexadecimal text; spaces, '-' and '.' may separate digit groups ("0100 0000").
 // False for anything but digits and separators, and for a value above FFFFFFFF.
 bool ParseHexAddress(const TString& text, int* value);

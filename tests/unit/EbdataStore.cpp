@@ -215,6 +215,11 @@ TEST(FactoryRows, EveryRefusalInItsOrder) {
         {"Demo=8x8K;;0003 FF00;0x100", " - invalid SRAM size or Flash addr. format."},
         {"Demo=;;SRAM;", " - invalid SRAM size or Flash addr. format."},
         {"Demo=8x8K;;1 0000 0000;0100", " - invalid SRAM size or Flash addr. format."},
+        {"Demo=8x8K;;FFFF FFFF;0100", " - SRAM size must be below 8000 0000."},
+        {"Demo=2x64K;;1;7FFF 0000", " - the flash area must not reach across 8000 0000 or "
+                                    "past FFFF FFFF."},
+        {"Demo=2x64K;;1;FFFF 0000", " - the flash area must not reach across 8000 0000 or "
+                                    "past FFFF FFFF."},
         // Names the stored list would lose, split or rename.
         {"=;;0003 FF00;", " - missing type name"},
         {"   =8x8K;;1;", " - missing type name"},
@@ -240,6 +245,8 @@ TEST(FactoryRows, EveryRefusalInItsOrder) {
         {" Demo = 8x8K ; 0-7 ; 0003 FF00 ; 0100 0000 ", "Demo",
          "8x8K ; 0-7 ; 0003 FF00 ; 0100 0000"},
         {"Demo=8x8K;0;1;0100=ignored;;", "Demo", "8x8K;0;1;0100"},
+        {"Demo=2x64K;;7FFF FFFF;7FFE 0000", "Demo", "2x64K;;7FFF FFFF;7FFE 0000"},
+        {"Demo=2x64K;;1;FFFE 0000", "Demo", "2x64K;;1;FFFE 0000"},
     };
     for (const auto& c : accepted) {
         TString name;
