@@ -36,8 +36,8 @@ const char* OpKindName(TOpKind kind) {
 
 const char* FaultKindName(TFaultKind kind) {
     static const char* const names[FaultKindCount] = {
-        "NACK",    "other answer", "flash error", "bad checksum", "short reply",
-        "silence", "hang-up",      "user break",  "bad request"};
+        "NACK",    "other answer", "flash error", "bad checksum", "short reply", "silence",
+        "hang-up", "user break",   "bad request", "late answer",  "extra bytes"};
     return names[static_cast<int>(kind)];
 }
 
@@ -83,6 +83,10 @@ std::vector<TFaultKind> FaultKindsOf(const TSoakOp& op) {
             kinds.push_back(TFaultKind::BadChecksum);
         else if (action.rfind("short:", 0) == 0)
             kinds.push_back(TFaultKind::Short);
+        else if (action.rfind("late:", 0) == 0)
+            kinds.push_back(TFaultKind::Late);
+        else if (action.rfind("extra:", 0) == 0)
+            kinds.push_back(TFaultKind::Extra);
     }
     if (op.SilentAfter >= 0)
         kinds.push_back(TFaultKind::Silence);
@@ -199,7 +203,7 @@ void TOpGenerator::AddReadFault(TSoakOp& op) {
     const int64_t whole = op.Length / BlockSize;
     const uint32_t block = Below(static_cast<uint32_t>(blocks));
     const std::string target = FormatText("R#%u=", block);
-    switch (Below(whole > 0 ? 6 : 5)) {
+    switch (Below(whole > 0 ? 8 : 7)) {
     case 0:
         op.Faults.push_back(target + "silent");
         break;
@@ -216,6 +220,13 @@ void TOpGenerator::AddReadFault(TSoakOp& op) {
         break;
     case 4:
         MaybeLimit(op, static_cast<int>(blocks));
+        break;
+    case 5:
+        op.Faults.push_back(target + "extra:00");
+        break;
+    case 6:
+        // Slow, but within the time-out.
+        op.Faults.push_back(target + FormatText("late:%u", 20 + Below(100)));
         break;
     default:
         op.CancelAfter = 1 + static_cast<int>(Below(static_cast<uint32_t>(whole)));
@@ -234,12 +245,19 @@ TSoakOp TOpGenerator::Erase() {
         return op;
     // Up to all five attempts; a silent one costs a whole answer time-out.
     const int attempts = Chance(25) ? 5 : 1 + Below(4);
-    switch (Below(3)) {
+    switch (Below(5)) {
     case 0:
         op.Faults.push_back(FormatText("E@1-%d=silent", attempts));
         break;
     case 1:
         op.Faults.push_back(FormatText("E@1-%d=byte:%02X", attempts, RefusalByte()));
+        break;
+    case 2:
+        // Past the time-out: the retry is answered first, the late answer comes after it.
+        op.Faults.push_back(FormatText("E#0@1=late:%u", 380 + Below(180)));
+        break;
+    case 3:
+        op.Faults.push_back("E=extra:41");
         break;
     default:
         MaybeLimit(op, 1);
@@ -281,7 +299,7 @@ void TOpGenerator::AddProgramFault(TSoakOp& op) {
     const int frames = static_cast<int>(erases + 1 + whole + (remainder ? 2 : 0) + 1);
     const int attempts = Chance(30) ? 5 : 1 + Below(4);
     const uint8_t refusal = RefusalByte();
-    switch (Below(10)) {
+    switch (Below(12)) {
     case 0:
         op.Faults.push_back(
             FormatText("E#%u@1-%d=%s", Below(static_cast<uint32_t>(erases)), attempts,
@@ -304,6 +322,21 @@ void TOpGenerator::AddProgramFault(TSoakOp& op) {
     case 5:
         MaybeLimit(op, frames);
         break;
+    case 10: {
+        // Slow, but within the time-out.
+        const std::string target = Pick<std::string>(
+            {FormatText("D#%u", Below(static_cast<uint32_t>(Blocks(op.Length)))),
+             FormatText("E#%u", Below(static_cast<uint32_t>(erases))), "W#0", "V"});
+        op.Faults.push_back(target + FormatText("=late:%u", 20 + Below(100)));
+        break;
+    }
+    case 11: {
+        const std::string target =
+            Pick<std::string>({FormatText("D#%u", Below(static_cast<uint32_t>(Blocks(op.Length)))),
+                               FormatText("E#%u", Below(static_cast<uint32_t>(erases))), "V"});
+        op.Faults.push_back(target + "=extra:41");
+        break;
+    }
     case 6:
         if (whole > 0) {
             op.CancelAfter = 1 + static_cast<int>(Below(static_cast<uint32_t>(whole)));
@@ -335,9 +368,12 @@ TSoakOp TOpGenerator::Verify() {
     }
     if (!Chance(40))
         return op;
-    switch (Below(3)) {
+    switch (Below(4)) {
     case 0:
         op.Faults.push_back("V=silent");
+        break;
+    case 3:
+        op.Faults.push_back("V=extra:41");
         break;
     case 1:
         op.Faults.push_back(FormatText("V=byte:%02X", RefusalByte()));

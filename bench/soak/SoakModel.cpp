@@ -83,7 +83,9 @@ TBoardOracle::TAnswer TBoardOracle::Frame(TFrameKind kind, bool accepts) {
     const TFaultRule* rule = Plan.Find(kind, counter.Accepted, counter.Tries + 1);
     const bool repeated = kind == TFrameKind::Sync || kind == TFrameKind::Ack ||
                           kind == TFrameKind::Erase || kind == TFrameKind::Data;
-    if ((!rule && accepts) || !repeated) {
+    // A fault on the answer alone leaves the board doing what it normally would.
+    const bool effect = !rule || rule->KeepsEffect();
+    if ((effect && accepts) || !repeated) {
         ++counter.Accepted;
         counter.Tries = 0;
     } else {

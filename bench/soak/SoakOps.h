@@ -45,8 +45,10 @@ enum class TFaultKind {
     HangUp,
     UserBreak,
     BadRequest,
+    Late,  // an answer slow, or late past its time-out
+    Extra, // more than the answer
 };
-constexpr int FaultKindCount = 9;
+constexpr int FaultKindCount = 11;
 const char* FaultKindName(TFaultKind kind);
 std::vector<TFaultKind> FaultKindsOf(const TSoakOp& op);
 

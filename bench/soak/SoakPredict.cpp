@@ -15,6 +15,9 @@ constexpr uint8_t FlashErrorByte = 'F';
 constexpr uint8_t Nack = 'N';
 // The board's code for a block that needs bits set which only an erase sets.
 constexpr uint8_t NotErasedCode = 0x01;
+// Follows a step's message when the board sent more than its answer.
+const std::string OutOfStep = "\nThe board's answers are out of step with the frames sent (a "
+                              "late, repeated or longer answer).";
 
 std::string Hex(uint32_t address) {
     return FormatText("0x%04X%04X", address >> 16, address & 0xFFFF);
@@ -43,6 +46,8 @@ struct TByteAnswer {
     uint8_t Byte = 0;        // 0 when none came
     bool FlashError = false; // 'F', and the code after it
     uint8_t Code = 0;        // 0 when none came
+    bool NoCode = false;     // 'F' alone
+    bool OutOfStep = false;  // the frame was not sent: bytes were waiting that no answer owed
 };
 
 class TPredictor {
@@ -72,16 +77,36 @@ private:
         E.Message = message;
         E.ReasonFollows = lost;
     }
+    // After the last answer of an operation that went through: whether the line stays quiet.
+    // The host listens the longer after a time-out.
+    bool Settles() {
+        if (TimedOut)
+            E.WaitMs += 2 * Timing.AnswerTimeoutMs;
+        return !Stray && !LateInFlight;
+    }
 
     const TSoakOp& Op;
     TBoardOracle Board;
     const TMonitorTiming& Timing;
     TFlashModel& Flash;
+    bool Stray = false;        // more than an answer came: the next frame finds it
+    bool LateInFlight = false; // an answer comes after its time-out
+    bool TimedOut = false;
 };
 
 TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
     TByteAnswer answer;
+    if (Stray) {
+        answer.OutOfStep = true;
+        return answer;
+    }
     const TBoardOracle::TAnswer board = Board.Frame(kind, accepts);
+    const auto normal = [&] {
+        answer.Handled = true;
+        answer.Came = true;
+        answer.Byte = accepts ? Ack : dataBlock ? FlashErrorByte : Nack;
+        answer.Code = NotErasedCode;
+    };
     switch (board.What) {
     case TBoardOracle::TWhat::HungUp:
         answer.Lost = true;
@@ -89,13 +114,20 @@ TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
     case TBoardOracle::TWhat::Nothing:
         break;
     case TBoardOracle::TWhat::Normal:
-        answer.Handled = true;
-        answer.Came = true;
-        answer.Byte = accepts ? Ack : dataBlock ? FlashErrorByte : Nack;
-        answer.Code = NotErasedCode;
+        normal();
         break;
     case TBoardOracle::TWhat::Fault:
-        if (board.Rule->Action == TFaultAction::Byte) {
+        if (board.Rule->Action == TFaultAction::Extra) {
+            normal();
+            Stray = true;
+        } else if (board.Rule->Action == TFaultAction::Late) {
+            if (board.Rule->DelayMs < Timing.AnswerTimeoutMs) {
+                normal();
+            } else {
+                answer.Handled = true;
+                LateInFlight = true;
+            }
+        } else if (board.Rule->Action == TFaultAction::Byte) {
             answer.Came = true;
             answer.Byte = board.Rule->Value;
         } else if (board.Rule->Action == TFaultAction::FlashError) {
@@ -105,14 +137,18 @@ TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
         }
         break;
     }
-    if (!answer.Came)
+    if (!answer.Came) {
         E.WaitMs += Timing.AnswerTimeoutMs;
+        TimedOut = true;
+    }
     answer.FlashError = dataBlock && answer.Byte == FlashErrorByte;
     // A bare 'F' leaves the host waiting for a code that never comes.
     if (answer.FlashError && board.What == TBoardOracle::TWhat::Fault &&
         board.Rule->Action == TFaultAction::Byte) {
         answer.Code = 0;
+        answer.NoCode = true;
         E.WaitMs += Timing.AnswerTimeoutMs;
+        TimedOut = true;
     }
     return answer;
 }
@@ -171,9 +207,16 @@ TExpected TPredictor::Read() {
     const char* timeout = "Timeout waiting for data.";
     int64_t done = 0;
     E.Status = "Ok";
+    uint32_t lastBlock = Op.Address;
     while (done < Op.Length) {
         const int count = static_cast<int>(std::min<int64_t>(BlockSize, Op.Length - done));
         const uint32_t at = Op.Address + static_cast<uint32_t>(done);
+        lastBlock = at;
+        if (Stray) {
+            Fail("OutOfStep", FormatText("Reading stopped at: %s.", Hex(at).c_str()) + OutOfStep,
+                 false);
+            break;
+        }
         const TBoardOracle::TAnswer answer = Board.Frame(TFrameKind::Read, true);
         if (answer.What == TBoardOracle::TWhat::HungUp) {
             Fail("LineLost", timeout, true);
@@ -188,7 +231,10 @@ TExpected TPredictor::Read() {
                  false);
             break;
         }
-        if (answer.What != TBoardOracle::TWhat::Normal) {
+        const bool effect = answer.What == TBoardOracle::TWhat::Fault && answer.Rule->KeepsEffect();
+        if (effect && answer.Rule->Action == TFaultAction::Extra)
+            Stray = true;
+        if (answer.What != TBoardOracle::TWhat::Normal && !effect) {
             const bool whole = answer.What == TBoardOracle::TWhat::Fault &&
                                answer.Rule->Action == TFaultAction::Byte;
             if (!whole)
@@ -202,6 +248,9 @@ TExpected TPredictor::Read() {
             break;
         }
     }
+    if (E.Status == "Ok" && !Settles())
+        Fail("OutOfStep", FormatText("Reading stopped at: %s.", Hex(lastBlock).c_str()) + OutOfStep,
+             false);
     E.BytesDone = done;
     E.ReadData = Flash.Read(Op.Address, done);
     return E;
@@ -212,18 +261,25 @@ std::string TPredictor::EraseSector(uint32_t address) {
         const TByteAnswer answer = OneByte(TFrameKind::Erase, Flash.Contains(address));
         if (answer.Lost)
             return "LineLost";
-        if (answer.Byte == Ack) {
+        if (answer.OutOfStep)
+            return "OutOfStep";
+        if (answer.Handled && Flash.Contains(address))
             Flash.EraseSectorAt(address);
+        if (answer.Byte == Ack)
             return "Ok";
-        }
         E.WaitMs += Timing.ErasePauseMs;
     }
     return "Refused";
 }
 
 TExpected TPredictor::Erase() {
-    const std::string status = EraseSector(Op.Address);
-    if (status == "Ok") {
+    std::string status = EraseSector(Op.Address);
+    if (status == "Ok" && !Settles())
+        status = "OutOfStep";
+    if (status == "OutOfStep") {
+        Fail(status, FormatText("Sector erase at %s failed.", Hex(Op.Address).c_str()) + OutOfStep,
+             false);
+    } else if (status == "Ok") {
         E.Status = status;
         E.Message = FormatText("Sector at %s erased.", Hex(Op.Address).c_str());
     } else {
@@ -245,15 +301,18 @@ std::string TPredictor::WriteBlock(uint32_t address, const uint8_t* data, int co
             Flash.Program(address, data, count);
         if (answer.Byte == Ack)
             return "Ok";
-        if (answer.Lost) {
-            message = FormatText("Unable to write data block at: %s.\nResponse code: 0x00 ",
-                                 Hex(address).c_str());
-            return "LineLost";
+        if (answer.Lost || answer.OutOfStep) {
+            message = FormatText("Unable to write data block at: %s.", Hex(address).c_str());
+            if (answer.OutOfStep)
+                message += OutOfStep;
+            return answer.Lost ? "LineLost" : "OutOfStep";
         }
         if (answer.FlashError) {
             status = "FlashError";
-            message = FormatText("Flash write error at: %s.\nError: 0x%02X", Hex(address).c_str(),
-                                 answer.Code);
+            message = answer.NoCode ? FormatText("Flash write error at: %s.\nNo error code came.",
+                                                 Hex(address).c_str())
+                                    : FormatText("Flash write error at: %s.\nError: 0x%02X",
+                                                 Hex(address).c_str(), answer.Code);
         } else {
             status = "Refused";
             message =
@@ -295,16 +354,22 @@ TExpected TPredictor::Program() {
             Fail("Erase/" + status,
                  FormatText("Sector erase at %s failed.\n\nIt may help now to restart the eval. "
                             "board in the flash programming mode\nand then try again.",
-                            Hex(sector).c_str()),
+                            Hex(sector).c_str()) +
+                     (status == "OutOfStep" ? OutOfStep : ""),
                  status == "LineLost");
             E.ClosingLine = "Failed";
             return E;
         }
     }
+    // The step a write start or the verify ends at, and its message.
+    const auto stepFailed = [this](const std::string& step, const TByteAnswer& answer,
+                                   const std::string& message) {
+        const char* status = answer.Lost ? "LineLost" : answer.OutOfStep ? "OutOfStep" : "Refused";
+        Fail(step + "/" + status, message + (answer.OutOfStep ? OutOfStep : ""), answer.Lost);
+    };
     TByteAnswer started = OneByte(TFrameKind::WriteStart, true);
     if (started.Byte != Ack) {
-        Fail(started.Lost ? "FirstWriteStart/LineLost" : "FirstWriteStart/Refused", startFailed,
-             started.Lost);
+        stepFailed("FirstWriteStart", started, startFailed);
         return E;
     }
     int64_t written = 0;
@@ -315,8 +380,7 @@ TExpected TPredictor::Program() {
         if (count < BlockSize) {
             started = OneByte(TFrameKind::WriteStart, true);
             if (started.Byte != Ack) {
-                Fail(started.Lost ? "RemainderWriteStart/LineLost" : "RemainderWriteStart/Refused",
-                     startFailed, started.Lost);
+                stepFailed("RemainderWriteStart", started, startFailed);
                 E.ClosingLine = "Failed";
                 return E;
             }
@@ -339,8 +403,11 @@ TExpected TPredictor::Program() {
     const TByteAnswer verified =
         OneByte(TFrameKind::Verify, Flash.Sum(address, length) == Sum32(data, length));
     if (verified.Byte != Ack) {
-        Fail(verified.Lost ? "Verify/LineLost" : "Verify/Refused", "Program verification failed.",
-             verified.Lost);
+        stepFailed("Verify", verified, "Program verification failed.");
+        return E;
+    }
+    if (!Settles()) {
+        Fail("Verify/OutOfStep", "Program verification failed." + OutOfStep, false);
         return E;
     }
     E.Status = "Done/Ok";
@@ -352,7 +419,9 @@ TExpected TPredictor::Program() {
 TExpected TPredictor::Verify() {
     const bool same = Flash.Sum(Op.Address, Op.Length) == Sum32(Op.Data.data(), Op.Length);
     const TByteAnswer answer = OneByte(TFrameKind::Verify, same);
-    if (answer.Byte == Ack) {
+    if (answer.Byte == Ack && !Settles()) {
+        Fail("OutOfStep", "Data verification failed." + OutOfStep, false);
+    } else if (answer.Byte == Ack) {
         E.Status = "Ok";
         E.Message = FormatText("%lld bytes at %s verified OK.", static_cast<long long>(Op.Length),
                                Hex(Op.Address).c_str());
