@@ -253,8 +253,8 @@ TSoakOp TOpGenerator::Erase() {
         op.Faults.push_back(FormatText("E@1-%d=byte:%02X", attempts, RefusalByte()));
         break;
     case 2:
-        // Past the time-out: the retry is answered first, the late answer comes after it.
-        op.Faults.push_back(FormatText("E#0@1=late:%u", 380 + Below(180)));
+        // Past the time-out, yet within twice of it: the host stops rather than erase again.
+        op.Faults.push_back(FormatText("E#0@1=late:%u", 320 + Below(100)));
         break;
     case 3:
         op.Faults.push_back("E=extra:41");

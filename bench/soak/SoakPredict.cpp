@@ -78,20 +78,13 @@ private:
         E.ReasonFollows = lost;
     }
     // After the last answer of an operation that went through: whether the line stays quiet.
-    // The host listens the longer after a time-out.
-    bool Settles() {
-        if (TimedOut)
-            E.WaitMs += 2 * Timing.AnswerTimeoutMs;
-        return !Stray && !LateInFlight;
-    }
+    bool Settles() const { return !Stray; }
 
     const TSoakOp& Op;
     TBoardOracle Board;
     const TMonitorTiming& Timing;
     TFlashModel& Flash;
-    bool Stray = false;        // more than an answer came: the next frame finds it
-    bool LateInFlight = false; // an answer comes after its time-out
-    bool TimedOut = false;
+    bool Stray = false; // more than an answer came: the next frame finds it
 };
 
 TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
@@ -121,11 +114,12 @@ TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
             normal();
             Stray = true;
         } else if (board.Rule->Action == TFaultAction::Late) {
+            // Past the time-out the host waits for it before the next frame, and stops there.
             if (board.Rule->DelayMs < Timing.AnswerTimeoutMs) {
                 normal();
             } else {
                 answer.Handled = true;
-                LateInFlight = true;
+                Stray = true;
             }
         } else if (board.Rule->Action == TFaultAction::Byte) {
             answer.Came = true;
@@ -137,18 +131,16 @@ TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
         }
         break;
     }
-    if (!answer.Came) {
-        E.WaitMs += Timing.AnswerTimeoutMs;
-        TimedOut = true;
-    }
+    // The host waits out an answer up to twice its time-out before it sends again.
+    if (!answer.Came)
+        E.WaitMs += 2 * Timing.AnswerTimeoutMs;
     answer.FlashError = dataBlock && answer.Byte == FlashErrorByte;
     // A bare 'F' leaves the host waiting for a code that never comes.
     if (answer.FlashError && board.What == TBoardOracle::TWhat::Fault &&
         board.Rule->Action == TFaultAction::Byte) {
         answer.Code = 0;
         answer.NoCode = true;
-        E.WaitMs += Timing.AnswerTimeoutMs;
-        TimedOut = true;
+        E.WaitMs += 2 * Timing.AnswerTimeoutMs;
     }
     return answer;
 }

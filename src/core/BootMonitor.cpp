@@ -73,29 +73,42 @@ TBootMonitor::TBootMonitor(TComms& port, const TMonitorTiming& timing, TWaitHook
 // ---- The line ---------------------------------------------------------------------------------
 
 void TBootMonitor::Send(const uint8_t* frame, int count) {
+    SentMs = Port.ClockMs();
     // A write that fails shows up as a missing answer; only a lost line is noticed here.
     Port.Write(frame, static_cast<unsigned>(count), WaitHook);
 }
 
 bool TBootMonitor::ClearLine() {
-    const bool late = AnswerOwed;
+    // The rest of an answer that timed out may still come, up to twice the time-out after its
+    // frame. It is waited for here, or it would pass for the answer to this frame; if it comes,
+    // the board did what that frame asked after all (a block sent again would be written twice).
+    bool lateCame = false;
+    uint8_t rest[BlockSize + 2];
+    while (OwedBytes > 0) {
+        const int64_t left = SentMs + 2 * int64_t{Timing.AnswerTimeoutMs} - Port.ClockMs();
+        const int got =
+            left > 0 ? Receive(rest, std::min<int>(OwedBytes, sizeof rest), static_cast<int>(left))
+                     : 0;
+        if (got <= 0)
+            break;
+        OwedBytes -= got;
+        lateCame = true;
+    }
+    OwedBytes = 0;
+    const bool owed = AnswerOwed;
     AnswerOwed = true;
-    return Port.Purge() == 0 || late;
+    const int found = Port.Purge();
+    return !lateCame && (found == 0 || owed);
 }
 
-void TBootMonitor::Answered(bool whole) {
-    AnswerOwed = !whole;
-    if (!whole)
-        TimedOut = true;
+void TBootMonitor::Answered(int missing) {
+    AnswerOwed = missing > 0;
+    OwedBytes = std::max(missing, 0);
 }
 
 bool TBootMonitor::LineQuiet() {
-    // A time-out earlier on may have put a late answer in front of the one just read; then
-    // the real one may still come. An answer later than twice the time-out counts as lost.
     uint8_t extra = 0;
-    const int wait =
-        TimedOut ? std::max(2 * Timing.AnswerTimeoutMs, Timing.SettleMs) : Timing.SettleMs;
-    return Receive(&extra, 1, wait) == 0;
+    return Receive(&extra, 1, Timing.SettleMs) == 0;
 }
 
 TMonitorResult TBootMonitor::OutOfStepResult(uint32_t address) const {
@@ -163,7 +176,7 @@ TMonitorResult TBootMonitor::Command(const uint8_t* frame, int count, uint32_t a
     const bool came = Receive(&answer, 1, Timing.AnswerTimeoutMs) == 1;
     if (LineLost())
         return LostResult(address);
-    Answered(came);
+    Answered(came ? 0 : 1);
     TMonitorResult result =
         ResultOf(answer == Ack ? TMonitorStatus::Ok : TMonitorStatus::Refused, address);
     result.Response = answer;
@@ -180,7 +193,7 @@ TMonitorResult TBootMonitor::Identify(TMonitorIdentity& identity) {
     const int got = Receive(reply, IdentityReplyLength, Timing.IdentityTimeoutMs);
     if (LineLost())
         return LostResult(0);
-    Answered(got == IdentityReplyLength);
+    Answered(IdentityReplyLength - got);
     if (got < IdentityReplyLength || !ParseIdentity(reply, identity))
         return ResultOf(TMonitorStatus::NoAnswer, 0);
     TMonitorResult result = Command(&Ack, 1, 0);
@@ -202,7 +215,7 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
             TryingSpeed(speed);
         // A port opened anew starts with nothing owed and nothing late.
         AnswerOwed = true;
-        TimedOut = false;
+        OwedBytes = 0;
         if (!Port.Open(sync.Settings.c_str())) {
             sync.Status = TSyncStatus::PortFailed;
             sync.LineError = Port.LastError().toStdString();
@@ -255,7 +268,7 @@ TMonitorResult TBootMonitor::ReadOne(uint32_t address, int count, uint8_t* data)
     const int got = Receive(reply, count + 2, Timing.AnswerTimeoutMs);
     if (LineLost())
         return LostResult(address);
-    Answered(got == count + 2);
+    Answered(count + 2 - got);
     if (got < count + 2 || reply[0] != DataByte)
         return ResultOf(TMonitorStatus::NoAnswer, address);
     const uint8_t calculated = BlockSum(reply + 1, count);
@@ -350,7 +363,7 @@ TMonitorResult TBootMonitor::WriteBlock(uint32_t address, const uint8_t* data, i
         if (LineLost())
             return LostResult(address);
         if (came && answer == Ack) {
-            Answered(true);
+            Answered(0);
             return ResultOf(TMonitorStatus::Ok, address);
         }
         result = ResultOf(TMonitorStatus::Refused, address);
@@ -363,7 +376,7 @@ TMonitorResult TBootMonitor::WriteBlock(uint32_t address, const uint8_t* data, i
                 return LostResult(address);
             result.NoErrorCode = !whole;
         }
-        Answered(whole);
+        Answered(whole ? 0 : 1);
         Pause(Timing.WritePauseMs);
     }
     return result;

@@ -26,8 +26,8 @@ struct TMonitorTiming {
     int WritePauseMs = 500;
     int TransmitTimeoutMs = 2000; // an SRAM chunk leaving the port
     // After the last answer of an operation the line is watched this long for bytes that should
-    // not come; after a time-out in the operation, for twice the answer time-out instead, since
-    // a late answer may still be on its way.
+    // not come. A board sends all it sends for a frame within this time, unless the answer is
+    // late: that is waited for, up to twice the answer time-out, before the next frame.
     int SettleMs = 20;
 };
 
@@ -131,8 +131,10 @@ public:
     TMonitorResult Identify(TMonitorIdentity& identity);
 
     // Every frame goes out on a clean line: what arrived since the last answer is discarded.
-    // Bytes found there after an answer that came whole are more than the board should have
-    // sent; the step then ends OutOfStep, as does an operation whose line does not stay quiet
+    // An answer that timed out is waited for up to twice the time-out before the next frame (a
+    // retry included); when it comes after all, the step ends OutOfStep rather than have the
+    // board do the work twice. Bytes found after an answer that came whole are more than the
+    // board should have sent: OutOfStep too, as is an operation whose line does not stay quiet
     // after its last answer.
 
     // Reads count (1..80) bytes at address into data.
@@ -185,10 +187,12 @@ public:
 
 private:
     void Send(const uint8_t* frame, int count);
-    // Clears the line before a frame; false when bytes were there that no late answer explains.
+    // Clears the line before a frame; false when a late answer came or bytes were there that
+    // no answer owed explains.
     bool ClearLine();
     // Notes whether the answer to the last frame came whole.
-    void Answered(bool whole);
+    // Notes how many bytes of the last frame's answer did not come in time.
+    void Answered(int missing);
     // After the last answer of an operation: false when more bytes come.
     bool LineQuiet();
     TMonitorResult OutOfStepResult(uint32_t address) const;
@@ -211,6 +215,6 @@ private:
     // for its late rest and discarded. Whatever spoke on the line before this monitor counts
     // the same way.
     bool AnswerOwed = true;
-    // An answer timed out since the port was opened: one may still arrive late.
-    bool TimedOut = false;
+    int OwedBytes = 0;  // of the answer that timed out; waited for before the next frame
+    int64_t SentMs = 0; // when the last frame went out, by the port's clock
 };
