@@ -414,8 +414,7 @@ TEST(MainfrmFlash, AProgrammingThatFailsEndsInItsStepWithThatStepsMessage) {
         {"W#1=byte:4E", noStart, "Failed"},
         {"V=byte:4E", "Program verification failed.", "Verifying..."},
         {"E=byte:4E", eraseFailed, "Failed"},
-        {"hangup-after:5",
-         "Unable to write data block at: 0x01004050.\nResponse code: 0x00 \n$REASON", "Failed"},
+        {"hangup-after:5", "Unable to write data block at: 0x01004050.\n$REASON", "Failed"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Fault);
