@@ -4,12 +4,15 @@
 #include "LinkSpeed.h"
 #include "PortAnnouncement.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <pthread.h>
 #include <string>
 #include <vector>
@@ -151,88 +154,148 @@ int Fail(const std::string& message) {
     return 2;
 }
 
+// A CLI11 check that runs the parser of an option value: the message on a refusal.
+std::function<std::string(const std::string&)> Check(std::function<bool(const std::string&)> parse,
+                                                     std::string message) {
+    return
+        [parse, message](const std::string& text) { return parse(text) ? std::string() : message; };
+}
+
+std::function<bool(const std::string&)> HexCheck(uint32_t limit) {
+    return [limit](const std::string& text) {
+        uint32_t value = 0;
+        return Hex(text.c_str(), limit, value);
+    };
+}
+
+uint32_t HexValue(const std::string& text) {
+    uint32_t value = 0;
+    Hex(text.c_str(), 0xFFFFFFFF, value);
+    return value;
+}
+
+// What the command line asks for; the board's configuration is built from it once it is read.
+struct TOptions {
+    std::string Type = "EB40A", Board, Mode = "flash", Speeds, Clock;
+    std::string Chip, FlashCode, MonitorVersion, Base, SaveFile;
+    std::vector<std::string> Faults;
+    bool LineRate = false, Quiet = false, NoAnnounce = false, Help = false, Version = false;
+};
+
+void AddOptions(CLI::App& app, TOptions& options) {
+    app.set_help_flag();
+    app.add_flag("-h,--help", options.Help);
+    app.add_flag("--version", options.Version);
+    auto one = [&app](const char* name, std::string& value) {
+        return app.add_option(name, value)->allow_extra_args(false);
+    };
+    one("--type", options.Type)
+        ->check(Check(
+            [](const std::string& name) {
+                TBoardType type;
+                return BuiltInBoardType(name, type);
+            },
+            "unknown board type; use EB40, EB40A, EB42, EB55 or EB63"));
+    one("--board", options.Board)->check([](const std::string& row) {
+        TBoardType type;
+        std::string error;
+        return ParseBoardRow(row, type, error) ? std::string()
+                                               : "invalid --board definition: " + error;
+    });
+    one("--mode", options.Mode)
+        ->check(Check([](const std::string& mode) { return mode == "flash" || mode == "sram"; },
+                      "--mode takes flash or sram"));
+    one("--speeds", options.Speeds)
+        ->check(Check(
+            [](const std::string& text) {
+                std::vector<int> speeds;
+                return Speeds(text, speeds);
+            },
+            "--speeds takes link speeds separated by commas, each one of " + LinkSpeedList()));
+    one("--clock", options.Clock)
+        ->check(Check(
+            [](const std::string& text) {
+                char* end = nullptr;
+                const unsigned long clock = std::strtoul(text.c_str(), &end, 10);
+                return !text.empty() && !*end && clock != 0 && clock <= 0xFFFFFFFFul;
+            },
+            "--clock takes a frequency in Hz"));
+    one("--chip", options.Chip)->check(Check(HexCheck(0xFF), "--chip takes a hexadecimal byte"));
+    one("--flash-code", options.FlashCode)
+        ->check(Check(HexCheck(0xFFFF), "--flash-code takes a hexadecimal 16-bit value"));
+    one("--monitor-version", options.MonitorVersion)
+        ->check(Check(HexCheck(0xFFFF), "--monitor-version takes a hexadecimal 16-bit value"));
+    one("--base", options.Base)
+        ->check(Check(HexCheck(0xFFFFFFFF), "--base takes a hexadecimal address"));
+    app.add_option("--fault", options.Faults)
+        ->allow_extra_args(false)
+        ->check([](const std::string& text) {
+            TFaultPlan plan;
+            std::string error;
+            return ParseFault(text, plan, error) ? std::string() : "invalid --fault: " + error;
+        });
+    app.add_flag("--line-rate", options.LineRate);
+    app.add_flag("--quiet", options.Quiet);
+    one("--save", options.SaveFile);
+    app.add_flag("--no-announce", options.NoAnnounce);
+}
+
+// The board the options describe; every value was checked while the command line was read.
+TBoardConfig ConfigOf(const TOptions& options) {
+    TBoardConfig config;
+    BuiltInBoardType(options.Type, config.Type);
+    std::string error;
+    if (!options.Board.empty())
+        ParseBoardRow(options.Board, config.Type, error);
+    config.Mode = options.Mode == "sram" ? TBoardMode::Sram : TBoardMode::Flash;
+    if (!options.Speeds.empty()) {
+        config.AcceptedSpeeds.clear();
+        Speeds(options.Speeds, config.AcceptedSpeeds);
+    }
+    if (!options.Clock.empty())
+        config.MasterClock =
+            static_cast<uint32_t>(std::strtoul(options.Clock.c_str(), nullptr, 10));
+    if (!options.Chip.empty())
+        config.Identity.ChipType = static_cast<uint8_t>(HexValue(options.Chip));
+    if (!options.FlashCode.empty())
+        config.Identity.FlashCode = static_cast<uint16_t>(HexValue(options.FlashCode));
+    if (!options.MonitorVersion.empty())
+        config.Identity.Version = static_cast<uint16_t>(HexValue(options.MonitorVersion));
+    config.Identity.BaseAddress =
+        options.Base.empty() ? config.Type.FlashStart : HexValue(options.Base);
+    for (const std::string& fault : options.Faults)
+        ParseFault(fault, config.Faults, error);
+    config.LineRate = options.LineRate;
+    return config;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    TBoardConfig config;
-    BuiltInBoardType("EB40A", config.Type);
-    bool quiet = false, announce = true, baseGiven = false;
-    std::string saveFile;
-
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        auto value = [&](const char*& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            return true;
-        };
-        const char* arg = nullptr;
-        uint32_t number = 0;
-        if (option == "--help" || option == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
-        } else if (option == "--version") {
-            std::printf("korvex-boardsim %s\n", KORVEX_VERSION);
-            return 0;
-        } else if (option == "--type") {
-            if (!value(arg) || !BuiltInBoardType(arg, config.Type))
-                return Fail("unknown board type; use EB40, EB40A, EB42, EB55 or EB63");
-        } else if (option == "--board") {
-            std::string error;
-            if (!value(arg) || !ParseBoardRow(arg, config.Type, error))
-                return Fail("invalid --board definition: " + error);
-        } else if (option == "--mode") {
-            if (!value(arg) || (std::strcmp(arg, "flash") && std::strcmp(arg, "sram")))
-                return Fail("--mode takes flash or sram");
-            config.Mode = std::strcmp(arg, "sram") ? TBoardMode::Flash : TBoardMode::Sram;
-        } else if (option == "--speeds") {
-            config.AcceptedSpeeds.clear();
-            if (!value(arg) || !Speeds(arg, config.AcceptedSpeeds))
-                return Fail("--speeds takes link speeds separated by commas, each one of " +
-                            LinkSpeedList());
-        } else if (option == "--clock") {
-            char* end = nullptr;
-            if (!value(arg))
-                return Fail("--clock takes a frequency in Hz");
-            const unsigned long clock = std::strtoul(arg, &end, 10);
-            if (!*arg || *end || clock == 0 || clock > 0xFFFFFFFFul)
-                return Fail("--clock takes a frequency in Hz");
-            config.MasterClock = static_cast<uint32_t>(clock);
-        } else if (option == "--chip") {
-            if (!value(arg) || !Hex(arg, 0xFF, number))
-                return Fail("--chip takes a hexadecimal byte");
-            config.Identity.ChipType = static_cast<uint8_t>(number);
-        } else if (option == "--flash-code" || option == "--monitor-version") {
-            if (!value(arg) || !Hex(arg, 0xFFFF, number))
-                return Fail(option + " takes a hexadecimal 16-bit value");
-            (option == "--monitor-version" ? config.Identity.Version : config.Identity.FlashCode) =
-                static_cast<uint16_t>(number);
-        } else if (option == "--base") {
-            if (!value(arg) || !Hex(arg, 0xFFFFFFFF, number))
-                return Fail("--base takes a hexadecimal address");
-            config.Identity.BaseAddress = number;
-            baseGiven = true;
-        } else if (option == "--fault") {
-            std::string error;
-            if (!value(arg) || !ParseFault(arg, config.Faults, error))
-                return Fail("invalid --fault: " + error);
-        } else if (option == "--line-rate") {
-            config.LineRate = true;
-        } else if (option == "--quiet") {
-            quiet = true;
-        } else if (option == "--save") {
-            if (!value(arg))
-                return Fail("--save takes a file name");
-            saveFile = arg;
-        } else if (option == "--no-announce") {
-            announce = false;
-        } else {
-            return Fail("unknown option " + option + " (see --help)");
-        }
+    TOptions options;
+    CLI::App app("korvex-boardsim", "korvex-boardsim");
+    AddOptions(app, options);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // A refused value's message is the check's own; CLI11 puts the option's name before it.
+        std::string message = error.what();
+        const size_t own = message.find(": ");
+        if (error.get_name() == "ValidationError" && own != std::string::npos)
+            message.erase(0, own + 2);
+        return Fail(message + " (see --help)");
     }
-    if (!baseGiven)
-        config.Identity.BaseAddress = config.Type.FlashStart;
+    if (options.Help) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (options.Version) {
+        std::printf("korvex-boardsim %s\n", KORVEX_VERSION);
+        return 0;
+    }
+    const TBoardConfig config = ConfigOf(options);
+    const bool quiet = options.Quiet, announce = !options.NoAnnounce;
+    const std::string& saveFile = options.SaveFile;
 
     // Signals are taken by sigwait below; the board's thread must not see them.
     sigset_t stopSignals;
