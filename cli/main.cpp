@@ -1,6 +1,7 @@
 // korvex-cli: the command-line companion of the Korvex loader, for scripts, build systems and
 // production benches.
 #include "CliCommand.h"
+#include "CliMonitor.h"
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
@@ -26,5 +27,6 @@ int main(int argc, char** argv) {
     AddTypesCommand(commands);
     AddInfoCommand(commands);
     AddPortsCommand(commands);
+    AddMonitorCommand(commands);
     return commands.Run(argc, argv);
 }

@@ -3,6 +3,7 @@
 
 #include "Mainfrm.h"
 
+#include "BoardOutputPane.h"
 #include "Mainfrm_Application.h"
 #include "Mainfrm_Placement.h"
 #include "Misc.h"
@@ -48,6 +49,7 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner) {
     CreateToolBar();
     CreateConsole();
     CreateStatusBar();
+    CreateBoardOutput();
     // An image file dropped on the window is loaded as Open loads it; the console leaves drops
     // to the window.
     setAcceptDrops(true);
@@ -199,6 +201,8 @@ void TMainForm::SetBusy(bool busy) {
 void TMainForm::PortCBChange() {
     // A newly chosen port must be synchronised again before flash commands are offered.
     EnableFlashCommands(false);
+    if (BoardOutput)
+        BoardOutput->PortChanged();
 }
 
 void TMainForm::ExitTBClick() {
@@ -224,8 +228,12 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TMainForm::SetOperating(bool operating) {
+void TMainForm::SetOperating(bool operating, const char* what) {
     Operating = operating;
+    if (BoardOutput && operating)
+        BoardOutput->Pause(QString::fromUtf8(what && *what ? what : "board command"));
+    else if (BoardOutput)
+        BoardOutput->Resume();
     if (operating || !CloseRequested)
         return;
     // After the command's last message, from the event loop: the handler is still unwinding.

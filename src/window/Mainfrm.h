@@ -18,6 +18,7 @@
 class QAction;
 class QByteArray;
 class QCloseEvent;
+class QDockWidget;
 class QColor;
 class QComboBox;
 class QDragEnterEvent;
@@ -34,6 +35,7 @@ class QStatusBar;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class TBoardOutputPane;
 class TEBData;
 class TComms;
 class TSettingsKey;
@@ -96,6 +98,11 @@ public:
     QAction* VerifyMenu = nullptr;
     QAction* EraseSectorMenu = nullptr;
     QAction* CancelMenu = nullptr; // a command in the menu bar itself, shown only while busy
+    QMenu* MonitorMenu = nullptr;
+    QAction* BoardOutputMenu = nullptr;
+    QAction* MonitorConnectMenu = nullptr;
+    TBoardOutputPane* BoardOutput = nullptr; // the board's own output, in a dock below the console
+    QDockWidget* BoardOutputDock = nullptr;
 
     QPlainTextEdit* Memo = nullptr; // the console
     // In the console's context menu: its text to a file; the bytes of the last read to a file.
@@ -129,8 +136,9 @@ public:
     // A board command runs (from its first question to its last message). Its waits keep the
     // window painting; nothing else may start meanwhile.
     bool IsOperating() const { return Operating; }
-    // A close request that came while a command ran is acted on once it ends.
-    void SetOperating(bool operating);
+    // The board output pane gives up the port meanwhile and shows `what` took it; a close
+    // request that came while a command ran is acted on once it ends.
+    void SetOperating(bool operating, const char* what = "");
 
     // --- console --------------------------------------------------------------------------
     void ConsoleAdd(const TString& line);
@@ -211,6 +219,9 @@ public:
     // short-cut keys are off, so their keys arrive here too.
     void FormKeyDown(QKeyEvent* event);
     void FormClose();
+    // The board output pane (Mainfrm_Monitor.cpp).
+    void CreateBoardOutput();
+    void BoardOutputMenuClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -308,10 +319,25 @@ private:
 // Marks a board command as running, from its first question to its last message.
 class TOperationScope {
 public:
-    explicit TOperationScope(TMainForm& form) : FForm(form) { FForm.SetOperating(true); }
+    explicit TOperationScope(TMainForm& form, const char* what = "") : FForm(form) {
+        FForm.SetOperating(true, what);
+    }
     ~TOperationScope() { FForm.SetOperating(false); }
     TOperationScope(const TOperationScope&) = delete;
     TOperationScope& operator=(const TOperationScope&) = delete;
+
+private:
+    TMainForm& FForm;
+};
+
+// The port list probes every port, the board output pane's own among them: the pane lets go of
+// its port meanwhile.
+class TPortProbeScope {
+public:
+    explicit TPortProbeScope(TMainForm& form);
+    ~TPortProbeScope();
+    TPortProbeScope(const TPortProbeScope&) = delete;
+    TPortProbeScope& operator=(const TPortProbeScope&) = delete;
 
 private:
     TMainForm& FForm;

@@ -26,7 +26,7 @@ constexpr int DumpIntervalMs = 250;
 // ---- Read -------------------------------------------------------------------------------------
 
 void TMainForm::ReadTBClick() {
-    TOperationScope operation(*this);
+    TOperationScope operation(*this, "reading");
     TAddressForm form(this);
     form.setWindowTitle("Read Data Block");
     form.ProposedLength = FileImage.Length();
@@ -83,7 +83,7 @@ void TMainForm::ReadTBClick() {
 // ---- Sector erase -----------------------------------------------------------------------------
 
 void TMainForm::EraseSectorTBClick() {
-    TOperationScope operation(*this);
+    TOperationScope operation(*this, "erasing");
     if (!HasSectors())
         return;
     TAddressForm form(this);
@@ -115,7 +115,7 @@ void TMainForm::EraseSectorTBClick() {
 // ---- Programming ------------------------------------------------------------------------------
 
 void TMainForm::FlashTBClick() {
-    TOperationScope operation(*this);
+    TOperationScope operation(*this, "programming");
     if (!HasSectors() || !HaveImage())
         return;
     int address = 0;
@@ -187,7 +187,7 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, const TFlashPlan& pla
 // ---- Verify and cancel ------------------------------------------------------------------------
 
 void TMainForm::VerifyTBClick() {
-    TOperationScope operation(*this);
+    TOperationScope operation(*this, "verifying");
     if (!HaveImage())
         return;
     TAddressForm form(this);

@@ -92,7 +92,7 @@ bool TMainForm::HaveImage() {
 }
 
 void TMainForm::SynchTBClick() {
-    TOperationScope operation(*this);
+    TOperationScope operation(*this, "synchronising");
     if (!HasSectors())
         return;
     const std::string port = ChosenPort().toLocal8Bit().toStdString();

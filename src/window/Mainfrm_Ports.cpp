@@ -96,6 +96,7 @@ void TMainForm::FillPortList() {
 }
 
 void TMainForm::FillPortList(const QString& wanted) {
+    TPortProbeScope probing(*this);
     const QString before = PortCB->count() > 0 ? ChosenPort() : QString();
     {
         // Only the outcome counts as a change of port, not the emptying and refilling.

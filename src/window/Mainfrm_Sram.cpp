@@ -9,7 +9,7 @@
 #include "MonitorMessages.h"
 
 void TMainForm::SramTBClick() {
-    TOperationScope operation(*this);
+    TOperationScope operation(*this, "SRAM upload");
     if (!CurrentType || CurrentType->GetSramSize() == 0 || !HaveImage())
         return;
     const int64_t length = FileImage.Length();

@@ -4,7 +4,9 @@
 #include <chrono>
 
 #ifdef __linux__
+#include <sys/inotify.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -48,6 +50,15 @@ bool TBoardSim::Start(std::string* error) {
         return false;
     }
     Path = Line.SlavePath();
+#ifdef __linux__
+    // A board on a USB adapter is reset when a host opens the port; the program's banner is
+    // then what the host reads first.
+    if (Program && OpenWatch < 0) {
+        OpenWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (OpenWatch >= 0)
+            ::inotify_add_watch(OpenWatch, Path.c_str(), IN_OPEN);
+    }
+#endif
     Stopping = false;
     LineClosed = false;
     Worker = std::thread([this] { Run(); });
@@ -59,6 +70,11 @@ void TBoardSim::Stop() {
     if (Worker.joinable())
         Worker.join();
     Line.Close();
+#ifdef __linux__
+    if (OpenWatch >= 0)
+        ::close(OpenWatch);
+    OpenWatch = -1;
+#endif
 }
 
 std::string TBoardSim::PortPath() const {
@@ -127,7 +143,8 @@ void TBoardSim::Run() {
         // With the line-rate model, the host's next frame is watched for closely for a moment
         // after an answer, so that the board's own wake-up does not delay the frame's start.
         const bool watching = Config.LineRate && NowUs() - LastDeliveryUs < WatchUs;
-        int wait = watching ? 0 : 20;
+        const bool flooding = ProgramOn && ProgramSettings.Flood;
+        int wait = watching || flooding ? 0 : 20;
         {
             // A late answer or a flood is sent on time.
             std::lock_guard<std::mutex> guard(Lock);
@@ -142,6 +159,10 @@ void TBoardSim::Run() {
             std::this_thread::yield();
         // The speed the host set before it wrote these bytes.
         const int speed = got > 0 ? Line.LineSpeed() : 0;
+        if (ProgramStep(buffer, got, speed))
+            continue;
+        if (Config.Mode == TBoardMode::Sram)
+            PaceSram(got, speed);
         std::unique_lock<std::mutex> guard(Lock);
         const size_t logged = Monitor.TotalLoggedFrames();
         Monitor.Tick(NowMs());
@@ -162,6 +183,10 @@ void TBoardSim::Run() {
         // Counted rather than indexed: the log may have been trimmed or cleared meanwhile.
         const std::vector<TFrameRecord>& frames = Monitor.Frames();
         const size_t fresh = std::min(Monitor.TotalLoggedFrames() - logged, frames.size());
+        for (size_t i = frames.size() - fresh; i < frames.size(); ++i) {
+            const TFrameKind kind = frames[i].Kind;
+            FlashChanged = FlashChanged || kind == TFrameKind::Data || kind == TFrameKind::Erase;
+        }
         if (Observer)
             for (size_t i = frames.size() - fresh; i < frames.size(); ++i)
                 Observer(frames[i]);
@@ -198,4 +223,88 @@ void TBoardSim::Deliver(const std::vector<uint8_t>& reply, int64_t frameStartUs,
     }
     Line.Write(reply.data(), static_cast<int>(reply.size()));
     LastDeliveryUs = NowUs();
+}
+
+void TBoardSim::SetProgram(const TProgramConfig& program, bool runNow, int runAfterMs) {
+    ProgramSettings = program;
+    Program = std::make_unique<TBoardProgram>(program);
+    RunAfterMs = runAfterMs;
+    ProgramOn = runNow;
+}
+
+bool TBoardSim::ProgramStep(const uint8_t* bytes, int got, int speed) {
+    if (!Program)
+        return false;
+    const int64_t now = NowMs();
+    if (!ProgramOn) {
+        // Opening the port resets only a board that runs its program.
+        HostOpened();
+        if (got > 0)
+            QuietSinceMs = now;
+        if (got > 0 || !FlashChanged || now - QuietSinceMs < RunAfterMs)
+            return false;
+        FlashChanged = false;
+        ProgramOn = true;
+        ProgramSend(Program->Start(now));
+        return true;
+    }
+    if (HostOpened())
+        RestartAtMs = now + ResetMs;
+    if (!Program->Running() || (RestartAtMs > 0 && now >= RestartAtMs)) {
+        RestartAtMs = 0;
+        Program = std::make_unique<TBoardProgram>(ProgramSettings);
+        ProgramSend(Program->Start(now));
+    }
+    if (got > 0 && bytes[0] == 0x80) {
+        // The host synchronises: back to the boot monitor, as after a reset into it. No text
+        // starts with this byte, so typed lines never do this.
+        std::lock_guard<std::mutex> guard(Lock);
+        const TBoardMemory flash = Monitor.Memory();
+        Monitor = TBoardMonitor(Config);
+        Monitor.Memory() = flash;
+        Program = std::make_unique<TBoardProgram>(ProgramSettings);
+        ProgramOn = false;
+        FlashChanged = false;
+        RestartAtMs = 0;
+        return false;
+    }
+    std::string out =
+        Program->Receive(reinterpret_cast<const char*>(bytes), static_cast<size_t>(got));
+    out += Program->Tick(now, 4096);
+    if (!out.empty())
+        ProgramSend(Program->OnLine(out, speed > 0 ? speed : Line.LineSpeed()));
+    return true;
+}
+
+bool TBoardSim::HostOpened() {
+    bool opened = false;
+#ifdef __linux__
+    alignas(inotify_event) char events[512];
+    while (OpenWatch >= 0 && ::read(OpenWatch, events, sizeof events) > 0)
+        opened = true;
+#endif
+    return opened;
+}
+
+void TBoardSim::ProgramSend(const std::string& text) {
+    if (text.empty())
+        return;
+    // A program's line has no flow control: what the host does not take in time is lost, and
+    // the board must stay able to stop.
+    Line.Write(text.data(), static_cast<int>(text.size()), 100);
+    if (Config.LineRate) {
+        const int64_t until = NowUs() + LineUs(text.size(), Program->Speed());
+        while (NowUs() < until && !Stopping)
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(std::min<int64_t>(until - NowUs(), 20000)));
+    }
+}
+
+void TBoardSim::PaceSram(int got, int speed) {
+    if (!Config.LineRate || got <= 0)
+        return;
+    SramReadyUs = std::max(SramReadyUs, NowUs()) + LineUs(static_cast<size_t>(got), speed);
+    const int64_t wait = SramReadyUs - NowUs();
+    if (wait > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(wait));
 }

@@ -4,11 +4,13 @@
 #define KORVEX_BOARDSIM_H
 
 #include "BoardMonitor.h"
+#include "BoardProgram.h"
 #include "PseudoTerminal.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,11 +45,27 @@ public:
     std::vector<uint8_t> SramData() const;
     void SetFaults(const TFaultPlan& faults);
 
+    // Gives the board a program of its own, before Start. runNow: the board starts in it, as
+    // after a reset with the boot switch on the flash. Otherwise it runs in its boot monitor and
+    // starts the program once a programming or erase has been followed by runAfterMs of quiet
+    // (the user resetting it into the new program). The host's synchronisation byte returns
+    // the board from its program to the boot monitor, flash contents kept.
+    void SetProgram(const TProgramConfig& program, bool runNow, int runAfterMs = 1000);
+    // Whether the program runs rather than the boot monitor.
+    bool ProgramRunning() const { return ProgramOn; }
+
     // Called on the board's thread for every frame it logs (korvex-boardsim prints them).
     void SetFrameObserver(std::function<void(const TFrameRecord&)> observer);
 
 private:
     void Run();
+    // The program's share of a pass: true when it took the bytes read.
+    bool ProgramStep(const uint8_t* bytes, int got, int speed);
+    void ProgramSend(const std::string& text);
+    // Whether a host opened the port since the last call.
+    bool HostOpened();
+    // With the line-rate model, SRAM data is taken no faster than the line carries it.
+    void PaceSram(int got, int speed);
     void Deliver(const std::vector<uint8_t>& reply, int64_t frameStartUs, size_t frameBytes,
                  int speed);
 
@@ -62,6 +80,18 @@ private:
     std::atomic<bool> Stopping{false};
     std::atomic<bool> LineClosed{false};
     int64_t LastDeliveryUs = 0; // on the board's thread only
+    TProgramConfig ProgramSettings;
+    std::unique_ptr<TBoardProgram> Program;
+    std::atomic<bool> ProgramOn{false};
+    int RunAfterMs = 1000;
+    bool FlashChanged = false; // since the program last ran; on the board's thread only
+    int64_t QuietSinceMs = 0;  // the last byte received; on the board's thread only
+    int64_t SramReadyUs = 0;   // on the board's thread only
+    int OpenWatch = -1;        // notifications of the port being opened
+    int64_t RestartAtMs = 0;   // a reset by the host's opening is due; 0: none
+    // How long the board takes to restart after the host opened the port: the banner comes
+    // after the host has emptied its input.
+    static constexpr int64_t ResetMs = 300;
 };
 
 #endif

@@ -3,6 +3,7 @@
 #include "BoardSim.h"
 #include "LinkSpeed.h"
 #include "PortAnnouncement.h"
+#include "SerialMonitor.h"
 
 #include <CLI/CLI.hpp>
 
@@ -31,7 +32,8 @@ Board:
   --board ROW        own definition "NAME=sectors;protect;SRAM size;flash start",
                      e.g. "Demo=8x8K,2x32K;;0004 0000;0100 0000"
   --mode MODE        flash (default): flash programming mode, answers synchronisation,
-                     R, E, W/D and V; sram: SRAM uploading mode, stores what it receives
+                     R, E, W/D and V; sram: SRAM uploading mode, stores what it receives;
+                     app: the board runs its own program (below) from the start
   --speeds LIST      the only link speeds the board answers at, e.g. 115200 or 19200,9600;
                      each one of 115200, 57600, 38400, 19200, 9600, 4800, 2400 or 1200
                      (default: all eight)
@@ -62,8 +64,20 @@ Faults (repeatable):
   Examples: --fault sync=silent (no identity), --fault sync=byte:41 (wrong first byte),
             --fault ack=byte:15, --fault 'D#2@1-2=byte:4E', --fault D#0=flash:02
 
+The board's own program (app mode, or a flash board after --run-after):
+  prints a banner, then "tick N" every second, and echoes each line it receives. The
+  host's synchronisation byte puts the board back into its boot monitor, flash kept.
+  --app-speed BAUD   the program's speed (default 115200): one of the link speeds or
+                     230400, 460800, 921600; a host at another speed reads garbage
+  --banner TEXT      the banner's first line (default "<type> demo program")
+  --line-end END     what ends the program's lines: lf, cr or crlf (default crlf)
+  --flood            numbered lines without pause instead of the ticks
+  --run-after MS     flash mode: once a programming or erase was followed by MS of
+                     quiet, run the program, as a reset into the new program would
+
 Other:
-  --line-rate        answers take as long as they would on a real line (10 bits a byte)
+  --line-rate        answers take as long as they would on a real line (10 bits a byte);
+                     SRAM data and the program's output go no faster than the line either
   --quiet            do not print the frames received
   --save FILE        in SRAM mode, write the bytes received to FILE on exit
   --no-announce      do not announce the port
@@ -178,6 +192,9 @@ uint32_t HexValue(const std::string& text) {
 struct TOptions {
     std::string Type = "EB40A", Board, Mode = "flash", Speeds, Clock;
     std::string Chip, FlashCode, MonitorVersion, Base, SaveFile;
+    int AppSpeed = 115200, RunAfterMs = -1;
+    std::string Banner, LineEnd = "crlf";
+    bool Flood = false;
     std::vector<std::string> Faults;
     bool LineRate = false, Quiet = false, NoAnnounce = false, Help = false, Version = false;
 };
@@ -203,8 +220,23 @@ void AddOptions(CLI::App& app, TOptions& options) {
                                                : "invalid --board definition: " + error;
     });
     one("--mode", options.Mode)
-        ->check(Check([](const std::string& mode) { return mode == "flash" || mode == "sram"; },
-                      "--mode takes flash or sram"));
+        ->check(Check(
+            [](const std::string& mode) {
+                return mode == "flash" || mode == "sram" || mode == "app";
+            },
+            "--mode takes flash, sram or app"));
+    app.add_option("--app-speed", options.AppSpeed)
+        ->check(
+            Check([](const std::string& text) { return IsMonitorSpeed(std::atoi(text.c_str())); },
+                  "--app-speed takes 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200, "
+                  "230400, 460800 or 921600"));
+    one("--banner", options.Banner);
+    one("--line-end", options.LineEnd)
+        ->check(Check(
+            [](const std::string& end) { return end == "lf" || end == "cr" || end == "crlf"; },
+            "--line-end takes lf, cr or crlf"));
+    app.add_flag("--flood", options.Flood);
+    app.add_option("--run-after", options.RunAfterMs)->check(CLI::Range(0, 3600000));
     one("--speeds", options.Speeds)
         ->check(Check(
             [](const std::string& text) {
@@ -269,6 +301,16 @@ TBoardConfig ConfigOf(const TOptions& options) {
     return config;
 }
 
+TProgramConfig ProgramOf(const TOptions& options, const TBoardConfig& board) {
+    TProgramConfig program;
+    program.Speed = options.AppSpeed;
+    program.Banner = {options.Banner.empty() ? board.Type.Name + " demo program" : options.Banner,
+                      "Simulated by korvex-boardsim; lines typed here are echoed."};
+    program.LineEnd = options.LineEnd == "lf" ? "\n" : options.LineEnd == "cr" ? "\r" : "\r\n";
+    program.Flood = options.Flood;
+    return program;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -294,6 +336,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     const TBoardConfig config = ConfigOf(options);
+    const bool appMode = options.Mode == "app";
     const bool quiet = options.Quiet, announce = !options.NoAnnounce;
     const std::string& saveFile = options.SaveFile;
 
@@ -306,6 +349,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     TBoardSim board(config);
+    if (appMode || options.RunAfterMs >= 0)
+        board.SetProgram(ProgramOf(options, config), appMode, std::max(options.RunAfterMs, 0));
     if (!quiet)
         board.SetFrameObserver([](const TFrameRecord& frame) {
             std::fprintf(stderr, "%s\n", Describe(frame).c_str());
@@ -314,14 +359,18 @@ int main(int argc, char** argv) {
     if (!board.Start(&error))
         return Fail(error);
 
-    const char* mode = config.Mode == TBoardMode::Flash ? "flash programming" : "SRAM uploading";
+    const char* mode = appMode                            ? "program (app)"
+                       : config.Mode == TBoardMode::Flash ? "flash programming"
+                                                          : "SRAM uploading";
     std::fprintf(stderr, "Simulated %s board in %s mode on %s\n", config.Type.Name.c_str(), mode,
                  board.PortPath().c_str());
 
     TPortAnnouncement announcement;
     if (announce) {
         if (announcement.Announce(config.Type.Name +
-                                      (config.Mode == TBoardMode::Sram ? "-sram" : "-flash") +
+                                      (app                               ? "-app"
+                                       : config.Mode == TBoardMode::Sram ? "-sram"
+                                                                         : "-flash") +
                                       "-boardsim",
                                   board.PortPath(), &error))
             std::fprintf(stderr, "Announced as %s\n", announcement.LinkPath().c_str());

@@ -1,0 +1,130 @@
+// korvex-cli monitor: the board's own output on stdout, as the window's "Board output" shows it.
+#include "CliCommand.h"
+#include "CliMonitor.h"
+#include "Comm.h"
+#include "SerialMonitor.h"
+
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <vector>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<bool> Stop{false};
+
+extern "C" void OnStop(int) {
+    Stop = true;
+}
+
+void InstallStopHandler() {
+    struct sigaction action = {};
+    action.sa_handler = OnStop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: the wait for the port ends at once.
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// Lines typed at the terminal since the last call; false once the terminal closed.
+bool TypedLines(std::string& partial, std::vector<std::string>& lines) {
+    pollfd entry{};
+    entry.fd = STDIN_FILENO;
+    entry.events = POLLIN;
+    if (::poll(&entry, 1, 0) <= 0)
+        return true;
+    char buffer[1024];
+    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got <= 0)
+        return got < 0;
+    for (ssize_t i = 0; i < got; ++i) {
+        if (buffer[i] == '\n') {
+            lines.push_back(partial);
+            partial.clear();
+        } else {
+            partial += buffer[i];
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int RunMonitor(const TCliMonitorOptions& options) {
+    TLineEnd end = TLineEnd::Lf;
+    ParseLineEnd(options.Eol, end);
+    const std::vector<std::string> ports = ResolvePorts(
+        options.Port.empty() ? std::vector<std::string>{} : std::vector<std::string>{options.Port},
+        false);
+    TMonitorLog log;
+    std::string error;
+    if (!options.Log.empty() && !log.Open(options.Log, error)) {
+        PrintCliError(error);
+        return CliExitFailure;
+    }
+    TComms port;
+    TSerialMonitor monitor(port);
+    if (!monitor.Open(ports.front(), options.Baud, error)) {
+        PrintCliError("Cannot open " + ports.front() + ":\n" + error);
+        return CliExitFailure;
+    }
+    monitor.Text().SetTimestamps(options.Timestamps);
+    std::fprintf(stderr, "Monitoring %s at %d baud; Ctrl+C ends.\n", ports.front().c_str(),
+                 options.Baud);
+    InstallStopHandler();
+    bool typing = ::isatty(STDIN_FILENO);
+    std::string partial;
+    while (!Stop) {
+        std::string shown;
+        const bool alive = monitor.Poll(100, 64 * 1024, shown, error);
+        if (!shown.empty()) {
+            std::fwrite(shown.data(), 1, shown.size(), stdout);
+            std::fflush(stdout);
+            if (log.IsOpen() && !log.Write(shown, error))
+                PrintCliError(error);
+        }
+        if (!alive) {
+            PrintCliError("The line to " + ports.front() + " failed:\n" + error);
+            return CliExitFailure;
+        }
+        std::vector<std::string> lines;
+        if (typing)
+            typing = TypedLines(partial, lines);
+        for (const std::string& line : lines)
+            if (!monitor.Send(line, end, error)) {
+                PrintCliError("Cannot send to " + ports.front() + ":\n" + error);
+                return CliExitFailure;
+            }
+    }
+    return CliExitOk;
+}
+
+void AddMonitorCommand(TCliCommands& commands) {
+    auto options = std::make_shared<TCliMonitorOptions>();
+    CLI::App* command = commands.Add(
+        {"monitor", "[--port PORT] [--baud N] [--timestamps] [--log FILE] [--eol lf|cr|crlf]",
+         "show what the board's own program sends, and send it typed lines",
+         "Prints the board's output as it comes: line ends (LF, CR or CR+LF) become new lines,\n"
+         "other control characters show as ^X. Lines typed at a terminal go to the board with\n"
+         "the chosen line end. Ctrl+C ends the monitor with exit code 0; a failed line ends it\n"
+         "with exit code 1 and the system's reason.\n"},
+        [options] { return RunMonitor(*options); });
+    command->add_option("-p,--port", options->Port, "the port; default: the window's port")
+        ->option_text("PORT");
+    std::vector<int> speeds(MonitorSpeeds, MonitorSpeeds + MonitorSpeedCount);
+    command->add_option("-b,--baud", options->Baud, "the program's speed (default 115200)")
+        ->option_text("N")
+        ->check(CLI::IsMember(speeds));
+    command->add_flag("-t,--timestamps", options->Timestamps,
+                      "start each line with the local time it arrived, to the millisecond");
+    command->add_option("-l,--log", options->Log, "also write what is shown to FILE")
+        ->option_text("FILE");
+    command->add_option("--eol", options->Eol, "line end sent after a typed line (default lf)")
+        ->option_text("lf|cr|crlf")
+        ->check(CLI::IsMember({"lf", "cr", "crlf"}));
+}
