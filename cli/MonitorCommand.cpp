@@ -128,3 +128,30 @@ void AddMonitorCommand(TCliCommands& commands) {
         ->option_text("lf|cr|crlf")
         ->check(CLI::IsMember({"lf", "cr", "crlf"}));
 }
+
+void AddMonitorAfterOption(CLI::App* command, int& baud) {
+    std::vector<int> speeds(MonitorSpeeds, MonitorSpeeds + MonitorSpeedCount);
+    command
+        ->add_option("--monitor", baud,
+                     "then show what the board's program sends, at BAUD (default 115200)")
+        ->option_text("[BAUD]")
+        ->expected(0, 1)
+        ->default_str("115200")
+        ->check(CLI::IsMember(speeds));
+}
+
+int RunThenMonitor(const std::vector<std::string>& ports, int baud, std::function<int()> run) {
+    std::vector<std::string> resolved;
+    if (baud != 0) {
+        resolved = ResolvePorts(ports, true);
+        if (resolved.size() != 1)
+            throw TCliUsageError("--monitor watches one board: give one --port");
+    }
+    const int result = run();
+    if (result != CliExitOk || baud == 0)
+        return result;
+    TCliMonitorOptions options;
+    options.Port = resolved.front();
+    options.Baud = baud;
+    return RunMonitor(options);
+}

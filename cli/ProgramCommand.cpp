@@ -1,5 +1,6 @@
 // korvex-cli program: an image into flash, on one board or several at once.
 #include "CliBoards.h"
+#include "CliMonitor.h"
 #include "Comm.h"
 #include "Ebdata.h"
 #include "FlashPlan.h"
@@ -18,6 +19,7 @@ struct TProgramOptions {
     std::string Address;
     bool Yes = false;
     bool ReadBack = false;
+    int MonitorBaud = 0; // --monitor: the speed to monitor the board at once it is programmed
 };
 
 // What every board gets: the image, where it goes and the sectors to erase first.
@@ -106,7 +108,10 @@ void AddProgramCommand(TCliCommands& commands) {
          "says; a binary file needs --address. Addresses are decimal, or hexadecimal after 0x.\n"
          "The image must fit the board type's flash; sectors that are protected there are\n"
          "refused unless --yes. With several --port options every board gets the image at once.\n"},
-        [options] { return RunProgram(*options); });
+        [options] {
+            return RunThenMonitor(options->Board.Ports, options->MonitorBaud,
+                                  [options] { return RunProgram(*options); });
+        });
     AddImageArgument(command, options->File);
     AddAddressOption(command, options->Address, "where the image goes");
     command->add_flag("-y,--yes", options->Yes, "erase and program protected sectors too");
@@ -114,4 +119,5 @@ void AddProgramCommand(TCliCommands& commands) {
                       "also read the range back and compare it byte for byte");
     AddTypeOption(command, options->Type);
     AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, true);
+    AddMonitorAfterOption(command, options->MonitorBaud);
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts Korvex beside two simulated EB40A boards, one in flash programming mode and one in SRAM
 # uploading mode, so that the whole flow works on a machine without a board; the boards stop
-# when the window closes. KORVEX_BOARDSIM=0 starts the window alone.
+# when the window closes. A second after a programming the flash board runs its program, as a
+# board reset into it would: Monitor > Board Output shows its banner. KORVEX_BOARDSIM=0 starts the window alone.
 set -euo pipefail
 build=${1:-build}
 sim="$build/tools/boardsim/korvex-boardsim"
@@ -12,7 +13,8 @@ trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2
 # Starts one board and tells its port once it is ready and announced.
 start_board() {
     local mode=$1 out="$scratch/$1.out" log="$scratch/$1.log"
-    "$sim" --type EB40A --mode "$mode" --line-rate --quiet >"$out" 2>"$log" &
+    shift
+    "$sim" --type EB40A --mode "$mode" --line-rate --quiet "$@" >"$out" 2>"$log" &
     local pid=$!
     pids+=("$pid")
     for _ in $(seq 100); do
@@ -29,7 +31,8 @@ start_board() {
 }
 
 if [ "${KORVEX_BOARDSIM:-1}" != 0 ] && [ -x "$sim" ]; then
-    start_board flash
+    start_board flash --run-after 1000
+    echo "Once programmed, the flash board runs its program: Monitor > Board Output (F8) shows it."
     start_board sram
 fi
 "$build/src/window/korvex"

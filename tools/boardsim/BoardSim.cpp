@@ -159,7 +159,7 @@ void TBoardSim::Run() {
             std::this_thread::yield();
         // The speed the host set before it wrote these bytes.
         const int speed = got > 0 ? Line.LineSpeed() : 0;
-        if (ProgramStep(buffer, got, speed))
+        if (ProgramStep(buffer, got))
             continue;
         if (Config.Mode == TBoardMode::Sram)
             PaceSram(got, speed);
@@ -232,7 +232,7 @@ void TBoardSim::SetProgram(const TProgramConfig& program, bool runNow, int runAf
     ProgramOn = runNow;
 }
 
-bool TBoardSim::ProgramStep(const uint8_t* bytes, int got, int speed) {
+bool TBoardSim::ProgramStep(const uint8_t* bytes, int got) {
     if (!Program)
         return false;
     const int64_t now = NowMs();
@@ -248,9 +248,10 @@ bool TBoardSim::ProgramStep(const uint8_t* bytes, int got, int speed) {
         ProgramSend(Program->Start(now));
         return true;
     }
-    if (HostOpened())
+    // A board that starts in its program boots as long as after a reset.
+    if (HostOpened() || (!Program->Running() && RestartAtMs == 0))
         RestartAtMs = now + ResetMs;
-    if (!Program->Running() || (RestartAtMs > 0 && now >= RestartAtMs)) {
+    if (RestartAtMs > 0 && now >= RestartAtMs) {
         RestartAtMs = 0;
         Program = std::make_unique<TBoardProgram>(ProgramSettings);
         ProgramSend(Program->Start(now));
@@ -271,8 +272,7 @@ bool TBoardSim::ProgramStep(const uint8_t* bytes, int got, int speed) {
     std::string out =
         Program->Receive(reinterpret_cast<const char*>(bytes), static_cast<size_t>(got));
     out += Program->Tick(now, 4096);
-    if (!out.empty())
-        ProgramSend(Program->OnLine(out, speed > 0 ? speed : Line.LineSpeed()));
+    ProgramSend(out);
     return true;
 }
 
@@ -286,9 +286,10 @@ bool TBoardSim::HostOpened() {
     return opened;
 }
 
-void TBoardSim::ProgramSend(const std::string& text) {
-    if (text.empty())
+void TBoardSim::ProgramSend(const std::string& bytes) {
+    if (bytes.empty())
         return;
+    const std::string text = Program->OnLine(bytes, Line.LineSpeed());
     // A program's line has no flow control: what the host does not take in time is lost, and
     // the board must stay able to stop.
     Line.Write(text.data(), static_cast<int>(text.size()), 100);

@@ -60,7 +60,7 @@ public:
 private:
     void Run();
     // The program's share of a pass: true when it took the bytes read.
-    bool ProgramStep(const uint8_t* bytes, int got, int speed);
+    bool ProgramStep(const uint8_t* bytes, int got);
     void ProgramSend(const std::string& text);
     // Whether a host opened the port since the last call.
     bool HostOpened();

@@ -1,0 +1,161 @@
+// The serial monitor's text and port, against the simulated board's own program.
+#include "SerialMonitor.h"
+#include "BoardSim.h"
+#include "BoardTestKit.h"
+#include "Comm.h"
+#include "Eventually.h"
+#include "PseudoTerminal.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace boardtest;
+
+namespace {
+
+std::string FeedAll(TMonitorText& text, const std::vector<std::string>& chunks) {
+    std::string shown;
+    for (const std::string& chunk : chunks)
+        shown += text.Feed(chunk.data(), chunk.size(), 0);
+    return shown;
+}
+
+// The board's program started with its banner only (no ticks), at a speed and line end.
+std::unique_ptr<TBoardSim> ProgramBoard(int speed, const std::string& lineEnd) {
+    TProgramConfig program;
+    program.Speed = speed;
+    program.Banner = {"Demo board v1.2", "", "ready>"};
+    program.LineEnd = lineEnd;
+    program.TickMs = 0;
+    auto board = std::make_unique<TBoardSim>(KitBoard());
+    board->SetProgram(program, true);
+    EXPECT_TRUE(board->Start());
+    return board;
+}
+
+// What the monitor shows within the time, once at least `lines` lines arrived.
+std::string ShownLines(TSerialMonitor& monitor, size_t lines) {
+    std::string shown, error;
+    (void)QTest::qWaitFor(
+        [&] {
+            EXPECT_TRUE(monitor.Poll(20, 4096, shown, error)) << error;
+            return static_cast<size_t>(std::count(shown.begin(), shown.end(), '\n')) >= lines;
+        },
+        3000);
+    return shown;
+}
+
+} // namespace
+
+TEST(SerialMonitorText, LineEndsControlCharactersAndSplitReadsShowAsText) {
+    const std::string longLine(TMonitorText::MaxLineBytes + 3, 'x');
+    struct TCase {
+        std::vector<std::string> Chunks;
+        std::string Shown;
+    } cases[] = {
+        {{"one\ntwo\n"}, "one\ntwo\n"},
+        {{"one\rtwo\r"}, "one\ntwo\n"},
+        {{"one\r\ntwo\r\n"}, "one\ntwo\n"},
+        {{"one\r", "\ntwo\r", "\n"}, "one\ntwo\n"},   // CR+LF split between reads
+        {{"a\n\nb\r\rc\r\n\r\n"}, "a\n\nb\n\nc\n\n"}, // empty lines stay
+        {{"ready> "}, "ready> "},                     // a prompt shows before its line ends
+        {{std::string("x\x1b[1m\x7f\0y\tz\n", 11)}, "x^[[1m^?^@y\tz\n"},
+        {{"caf\xc3", "\xa9\n"}, "caf\xc3\xa9\n"}, // a character split between reads
+        {{"\xff\xc3(\n"}, "<FF><C3>(\n"},         // not UTF-8
+        {{"\xe2\x82\n"}, "<E2><82>\n"},           // cut off by the line end
+        {{longLine + "\n"}, std::string(TMonitorText::MaxLineBytes, 'x') + "\nxxx\n"},
+    };
+    for (const TCase& c : cases) {
+        TMonitorText text;
+        EXPECT_EQ(FeedAll(text, c.Chunks), c.Shown) << c.Shown;
+    }
+}
+
+TEST(SerialMonitorText, TimeStampsMarkWhenEachLineStartedAndNotesTakeLinesOfTheirOwn) {
+    TMonitorText text;
+    text.SetTimestamps(true);
+    const int64_t base = 1700000000000; // whole seconds: the milliseconds below are exact
+    std::string shown = text.Feed("ab", 2, base + 123);
+    shown += text.Feed("c\nd", 3, base + 456);
+    shown += text.Note("-- programming --", base + 789);
+    shown += text.Feed("e\n", 2, base + 999);
+    const QRegularExpression expected(
+        "^\\d\\d:\\d\\d:\\d\\d\\.123 abc\n\\d\\d:\\d\\d:\\d\\d\\.456 d\n"
+        "\\d\\d:\\d\\d:\\d\\d\\.789 -- programming --\n\\d\\d:\\d\\d:\\d\\d\\.999 e\n$");
+    EXPECT_TRUE(expected.match(QString::fromStdString(shown)).hasMatch()) << shown;
+    EXPECT_EQ(text.LinesShown(), 4u);
+}
+
+TEST(SerialMonitorText, ABatchLongerThanTheScrollbackKeepsItsLastLines) {
+    struct TCase {
+        std::string Text;
+        size_t Max;
+        std::string Kept;
+        uint64_t Dropped;
+    } cases[] = {
+        {"a\nb\nc\n", 3, "a\nb\nc\n", 0}, {"a\nb\nc\n", 2, "b\nc\n", 1},
+        {"a\nb\nc", 2, "b\nc", 1}, // the unended line counts
+        {"a\nb\nc\n", 1, "c\n", 2},       {"", 1, "", 0},
+    };
+    for (const TCase& c : cases) {
+        uint64_t dropped = 5;
+        EXPECT_EQ(KeepLastLines(c.Text, c.Max, dropped), c.Kept) << c.Text;
+        EXPECT_EQ(dropped, 5 + c.Dropped) << c.Text;
+    }
+}
+
+TEST(SerialMonitorBoard, TheBannerArrivesWholeAtEachSpeedAndEachLineEndOfTheBoard) {
+    const std::string banner = "Demo board v1.2\n\nready>\n";
+    for (int speed : {1200, 9600, 115200, 230400, 921600})
+        for (const char* end : {"\n", "\r", "\r\n"}) {
+            SCOPED_TRACE(std::to_string(speed) + (end[0] == '\n' ? " LF"
+                                                  : end[1]       ? " CRLF"
+                                                                 : " CR"));
+            const auto board = ProgramBoard(speed, end);
+            TComms port;
+            TSerialMonitor monitor(port);
+            std::string error;
+            ASSERT_TRUE(monitor.Open(board->PortPath(), speed, error)) << error;
+            EXPECT_EQ(ShownLines(monitor, 3), banner);
+        }
+
+    // At a speed other than the program's, the line carries something else.
+    const auto board = ProgramBoard(115200, "\r\n");
+    TComms port;
+    TSerialMonitor monitor(port);
+    std::string error;
+    ASSERT_TRUE(monitor.Open(board->PortPath(), 9600, error)) << error;
+    EXPECT_EQ(ShownLines(monitor, 3).find("Demo board"), std::string::npos);
+    EXPECT_FALSE(monitor.Open(board->PortPath(), 14400, error)) << "not a monitor speed";
+}
+
+TEST(SerialMonitorBoard, TypedLinesLeaveWithTheChosenLineEnd) {
+    TPseudoTerminal line;
+    ASSERT_TRUE(line.Open());
+    TComms port;
+    TSerialMonitor monitor(port);
+    std::string error;
+    ASSERT_TRUE(monitor.Open(line.SlavePath(), 115200, error)) << error;
+    const struct {
+        TLineEnd End;
+        std::string Sent;
+    } cases[] = {
+        {TLineEnd::Lf, "help me\n"}, {TLineEnd::Cr, "help me\r"}, {TLineEnd::CrLf, "help me\r\n"}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(monitor.Send("help me", c.End, error)) << error;
+        std::string received;
+        char buffer[64];
+        (void)QTest::qWaitFor(
+            [&] {
+                const int got = line.Read(buffer, sizeof buffer, 20);
+                if (got > 0)
+                    received.append(buffer, static_cast<size_t>(got));
+                return received.size() >= c.Sent.size();
+            },
+            3000);
+        EXPECT_EQ(received, c.Sent) << LineEndName(c.End);
+    }
+}

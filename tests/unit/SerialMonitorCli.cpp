@@ -1,0 +1,98 @@
+// korvex-cli monitor against korvex-boardsim running its program, as a person runs them.
+#include "Eventually.h"
+#include "ScratchDir.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+namespace {
+
+const QString SimPath = QStringLiteral(KORVEX_BINARY_DIR "/tools/boardsim/korvex-boardsim");
+const QString CliPath = QStringLiteral(KORVEX_BINARY_DIR "/cli/korvex-cli");
+
+// korvex-boardsim in app mode; its port is the first line it prints.
+struct TAppBoard {
+    TAppBoard() {
+        Process.start(SimPath, {"--mode", "app", "--quiet", "--no-announce", "--banner", "Hello"});
+        if (Process.waitForStarted(10000) && Process.waitForReadyRead(10000))
+            Port = QString::fromLocal8Bit(Process.readLine().trimmed());
+    }
+    ~TAppBoard() {
+        Process.kill();
+        Process.waitForFinished(10000);
+    }
+    QProcess Process;
+    QString Port;
+};
+
+void Interrupt(QProcess& process) {
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    EXPECT_TRUE(process.waitForFinished(10000));
+}
+
+} // namespace
+
+TEST(SerialMonitorCli, TheLogHoldsExactlyWhatWasShownAndCtrlCEndsWell) {
+    const QString stamp = "\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ";
+    for (bool timestamps : {false, true}) {
+        SCOPED_TRACE(timestamps);
+        TAppBoard board;
+        ASSERT_FALSE(board.Port.isEmpty());
+        TScratchDir scratch;
+        const QString log = QString::fromStdString(scratch.Path()) + "/board.log";
+        QStringList arguments = {"monitor", "-p", board.Port, "--log", log};
+        if (timestamps)
+            arguments << "--timestamps";
+        QProcess monitor;
+        monitor.start(CliPath, arguments);
+        QByteArray shown;
+        EXPECT_EVENTUALLY((shown += monitor.readAllStandardOutput()).contains("tick 1\n"));
+        Interrupt(monitor);
+        shown += monitor.readAllStandardOutput();
+        EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(monitor.exitCode(), 0);
+
+        const QString prefix = timestamps ? stamp : QString();
+        const QRegularExpression expected(
+            QString("^%1Hello\n%1Simulated by korvex-boardsim; lines typed here are echoed.\n"
+                    "(%1tick \\d+\n)+$")
+                .arg(prefix));
+        EXPECT_TRUE(expected.match(QString::fromUtf8(shown)).hasMatch()) << shown.toStdString();
+        QFile file(log);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), shown);
+    }
+}
+
+TEST(SerialMonitorCli, AHangUpEndsTheMonitorWithItsReason) {
+    TAppBoard board;
+    ASSERT_FALSE(board.Port.isEmpty());
+    QProcess monitor;
+    monitor.start(CliPath, {"monitor", "--port", board.Port});
+    QByteArray shown;
+    EXPECT_EVENTUALLY((shown += monitor.readAllStandardOutput()).contains("Hello\n"));
+    board.Process.kill(); // the line goes as an unplugged adapter's would
+    ASSERT_TRUE(monitor.waitForFinished(10000));
+    EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(monitor.exitCode(), 1);
+    const QString error = QString::fromLocal8Bit(monitor.readAllStandardError());
+    EXPECT_TRUE(error.contains("The line to " + board.Port + " failed:\n")) << error.toStdString();
+}
+
+TEST(SerialMonitorCli, RefusesWhatItCannotMonitor) {
+    const QList<QStringList> wrong = {
+        {"monitor", "-p", "/dev/null", "--baud", "14400"},
+        {"monitor", "-p", "/dev/null", "--eol", "lfcr"},
+        {"program", "image.bin", "--address", "0x01000000", "-p", "a", "-p", "b", "--monitor"},
+    };
+    for (const QStringList& arguments : wrong) {
+        QProcess cli;
+        cli.start(CliPath, arguments);
+        ASSERT_TRUE(cli.waitForFinished(10000));
+        EXPECT_EQ(cli.exitCode(), 2) << arguments.join(' ').toStdString();
+    }
+}
