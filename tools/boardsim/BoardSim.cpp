@@ -1,12 +1,14 @@
 #include "BoardSim.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
+#include <poll.h>
+#include <unistd.h>
 #ifdef __linux__
 #include <sys/inotify.h>
 #include <sys/prctl.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -290,9 +292,21 @@ void TBoardSim::ProgramSend(const std::string& bytes) {
     if (bytes.empty())
         return;
     const std::string text = Program->OnLine(bytes, Line.LineSpeed());
-    // A program's line has no flow control: what the host does not take in time is lost, and
-    // the board must stay able to stop.
-    Line.Write(text.data(), static_cast<int>(text.size()), 100);
+    // The pseudo-terminal holds back a writer whose reader lags: the program waits for the host
+    // rather than losing text, and stays able to stop.
+    const int master = Line.MasterHandle();
+    size_t sent = 0;
+    while (sent < text.size() && !Stopping && master >= 0) {
+        const ssize_t put = ::write(master, text.data() + sent, text.size() - sent);
+        if (put > 0) {
+            sent += static_cast<size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+        pollfd room{master, POLLOUT, 0};
+        ::poll(&room, 1, 20);
+    }
     if (Config.LineRate) {
         const int64_t until = NowUs() + LineUs(text.size(), Program->Speed());
         while (NowUs() < until && !Stopping)
