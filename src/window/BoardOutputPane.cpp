@@ -28,7 +28,7 @@ const char* const EndValue = "MonitorLineEnd";
 
 // At most this much is read in one poll, so that a board that never pauses still leaves the
 // window its time between polls.
-constexpr size_t PollBytes = 256 * 1024;
+constexpr size_t PollBytes = 16 * 1024;
 
 QToolButton* Button(QWidget* owner, const char* text, const char* hint) {
     auto* button = new QToolButton(owner);

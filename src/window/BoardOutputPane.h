@@ -31,7 +31,7 @@ public:
     // Lines kept; older ones are dropped from the top and counted.
     static constexpr int ScrollbackLines = 20000;
     // How often arrived bytes are read and shown at once, and a lost port is tried again.
-    static constexpr int PollMs = 50;
+    static constexpr int PollMs = 30;
     static constexpr int RetryMs = 1000;
 
     // The user's wish: monitor the port or not. Stored, so the next start resumes it.
