@@ -159,3 +159,32 @@ TEST(SerialMonitorBoard, TypedLinesLeaveWithTheChosenLineEnd) {
         EXPECT_EQ(received, c.Sent) << LineEndName(c.End);
     }
 }
+
+// The loop a user goes through: program, read the program's output, program again.
+TEST(SerialMonitorBoard, AProgrammedBoardRunsItsProgramUntilTheNextSynchronisation) {
+    TProgramConfig program;
+    program.Banner = {"New firmware"};
+    program.TickMs = 0;
+    TBoardSim board(KitBoard());
+    board.SetProgram(program, false, 1000);
+    ASSERT_TRUE(board.Start());
+    const TBytes image = Pattern(160, 7);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        {
+            TComms port;
+            TBootMonitor boot(port);
+            ASSERT_TRUE(boot.Synchronize({board.PortPath(), false, 115200}).Ok());
+            ASSERT_TRUE(
+                boot.ProgramFlash(Sector2, image.data(), 160, {Sector2}, {}, {}).Result.Ok());
+        }
+        EXPECT_FALSE(board.ProgramRunning());
+        TComms port;
+        TSerialMonitor monitor(port);
+        std::string error;
+        ASSERT_TRUE(monitor.Open(board.PortPath(), 115200, error)) << error;
+        EXPECT_EQ(ShownLines(monitor, 1), "New firmware\n");
+        EXPECT_TRUE(board.ProgramRunning());
+    }
+    EXPECT_EQ(board.ReadMemory(Sector2, 160), image) << "the flash outlives the resets";
+}
