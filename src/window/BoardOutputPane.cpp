@@ -168,18 +168,26 @@ void TBoardOutputPane::Close() {
 }
 
 void TBoardOutputPane::Pause(const QString& note) {
-    if (Paused++ == 0)
+    if (Paused++ == 0) {
         QuietPause = note.isEmpty();
-    if (Paused == 1 && Wanted) {
-        Close();
-        if (!note.isEmpty())
-            Note("-- " + note + " --");
+        GapNote = note;
     }
+    if (Paused == 1 && Wanted)
+        Close();
+}
+
+void TBoardOutputPane::DescribePause(const QString& note) {
+    if (Paused > 0 && !QuietPause)
+        GapNote = note;
 }
 
 void TBoardOutputPane::Resume() {
     if (Paused == 0 || --Paused > 0)
         return;
+    // The gap is marked once the command is over and says what it came to.
+    if (Wanted && !GapNote.isEmpty())
+        Note("-- " + GapNote + " --");
+    GapNote.clear();
     Open(QuietPause && PortName() == OpenDevice ? TOpening::Quiet : TOpening::Loud);
 }
 

@@ -39,9 +39,11 @@ public:
     bool WantsConnection() const { return Wanted; }
     bool IsOpen() const;
 
-    // A board command takes the port: the pane closes it and shows what took it (a note of
-    // nothing when note is empty). Pauses nest; the last Resume reopens the port.
+    // A board command takes the port: the pane closes it; when the port comes back, a line
+    // says what took it (none when note is empty). Pauses nest; the last Resume reopens the port.
     void Pause(const QString& note);
+    // What the command turned out to do, for that line ("programming, 200 bytes at ...").
+    void DescribePause(const QString& note);
     void Resume();
     // The window's port changed: a monitor that runs moves to it.
     void PortChanged();
@@ -93,6 +95,7 @@ private:
     bool Wanted = false;
     int Paused = 0;
     bool QuietPause = false; // the port list's probe, not a board command
+    QString GapNote;         // the line that marks the gap when the port comes back
     TLineEnd SendEnd = TLineEnd::Lf;
     uint64_t Dropped = 0;
     bool Loading = false; // settings are being read: changes are not stored back

@@ -139,6 +139,8 @@ public:
     // The board output pane gives up the port meanwhile and shows `what` took it; a close
     // request that came while a command ran is acted on once it ends.
     void SetOperating(bool operating, const char* what = "");
+    // What the running command turned out to do, for the board output's line marking the gap.
+    void DescribeOperation(const std::string& what);
 
     // --- console --------------------------------------------------------------------------
     void ConsoleAdd(const TString& line);

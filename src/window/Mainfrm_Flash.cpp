@@ -149,6 +149,7 @@ bool TMainForm::AskProgramTarget(int& address, TFlashPlan& plan) {
 
 void TMainForm::ProgramImage(TComms& port, uint32_t start, const TFlashPlan& plan) {
     const int64_t length = FileImage.Length();
+    DescribeOperation("programming, " + std::to_string(length) + " bytes at " + AddrToHex(start)());
     TBootMonitor monitor = Monitor(port);
     TProgressScope progress(*this, static_cast<int>(length));
     TBusyScope busy(*this);

@@ -43,6 +43,11 @@ void TMainForm::BoardOutputMenuClick() {
     BoardOutput->Input->setFocus();
 }
 
+void TMainForm::DescribeOperation(const std::string& what) {
+    if (BoardOutput)
+        BoardOutput->DescribePause(QString::fromStdString(what));
+}
+
 TPortProbeScope::TPortProbeScope(TMainForm& form) : FForm(form) {
     if (FForm.BoardOutput)
         FForm.BoardOutput->Pause(QString());

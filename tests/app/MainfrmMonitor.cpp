@@ -51,7 +51,7 @@ TEST(MainfrmMonitor, BoardCommandsTakeThePortFromTheMonitorAndGiveItBack) {
     const QString connected = QString("-- connected to %1 at 115200 baud --")
                                   .arg(QString::fromStdString(w.Board.PortPath()));
     EXPECT_EQ(Notes(pane), QStringList({connected, "-- synchronising --", connected,
-                                        "-- programming --", connected}));
+                                        "-- programming, 200 bytes at 0x01004000 --", connected}));
     ExpectIdle(w.Form());
 
     // Disconnected, it stays away from the port after the next command too.
