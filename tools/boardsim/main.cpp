@@ -203,8 +203,11 @@ void AddOptions(CLI::App& app, TOptions& options) {
     app.set_help_flag();
     app.add_flag("-h,--help", options.Help);
     app.add_flag("--version", options.Version);
-    auto one = [&app](const char* name, std::string& value) {
-        return app.add_option(name, value)->allow_extra_args(false);
+    // An option given twice takes the last value, as it always has.
+    auto one = [&app](const char* name, auto& value) {
+        return app.add_option(name, value)
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     };
     one("--type", options.Type)
         ->check(Check(
@@ -225,7 +228,7 @@ void AddOptions(CLI::App& app, TOptions& options) {
                 return mode == "flash" || mode == "sram" || mode == "app";
             },
             "--mode takes flash, sram or app"));
-    app.add_option("--app-speed", options.AppSpeed)
+    one("--app-speed", options.AppSpeed)
         ->check(
             Check([](const std::string& text) { return IsMonitorSpeed(std::atoi(text.c_str())); },
                   "--app-speed takes 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200, "
@@ -236,7 +239,7 @@ void AddOptions(CLI::App& app, TOptions& options) {
             [](const std::string& end) { return end == "lf" || end == "cr" || end == "crlf"; },
             "--line-end takes lf, cr or crlf"));
     app.add_flag("--flood", options.Flood);
-    app.add_option("--run-after", options.RunAfterMs)->check(CLI::Range(0, 3600000));
+    one("--run-after", options.RunAfterMs)->check(CLI::Range(0, 3600000));
     one("--speeds", options.Speeds)
         ->check(Check(
             [](const std::string& text) {
