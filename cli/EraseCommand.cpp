@@ -1,5 +1,6 @@
 // korvex-cli erase: one flash sector.
 #include "CliBoards.h"
+#include "CliFlashPlan.h"
 #include "Comm.h"
 #include "Ebdata.h"
 #include "FlashPlan.h"
@@ -12,6 +13,7 @@ namespace {
 
 struct TEraseOptions {
     TBoardOptions Board;
+    std::string Log;
     std::string Type;
     std::string Address;
     bool Yes = false;
@@ -36,7 +38,7 @@ int RunErase(const TEraseOptions& options) {
     }
 
     const TSyncRequest request = StoredSyncRequest(0);
-    return RunOnBoards(options.Board, ports, "erase", [&](TBoard& board) {
+    const TBoardWork work = [&](TBoard& board) {
         TComms port;
         TBootMonitor monitor(port);
         board.Json().AddString("address", AddrToHex(address)());
@@ -50,7 +52,9 @@ int RunErase(const TEraseOptions& options) {
         }
         board.Separator();
         board.SetResult(SectorErasedLine(address), 0);
-    });
+    };
+    return RunOnBoards(options.Board, ports, "erase",
+                       LoggedWork(options.Log, "erase", nullptr, 0, work));
 }
 
 } // namespace
@@ -66,5 +70,6 @@ void AddEraseCommand(TCliCommands& commands) {
         ->check(CliNumberCheck(false, 0xFFFFFFFFull));
     command->add_flag("-y,--yes", options->Yes, "erase the sector even when it is protected");
     AddTypeOption(command, options->Type);
+    AddLogOption(command, options->Log);
     AddBoardOptions(command, options->Board, TBoardOptionSet::OnePort, true);
 }

@@ -1,5 +1,6 @@
 // korvex-cli program: an image into flash, on one board or several at once.
 #include "CliBoards.h"
+#include "CliFlashPlan.h"
 #include "CliMonitor.h"
 #include "Comm.h"
 #include "Ebdata.h"
@@ -20,6 +21,9 @@ struct TProgramOptions {
     bool Yes = false;
     bool ReadBack = false;
     int MonitorBaud = 0; // --monitor: the speed to monitor the board at once it is programmed
+    bool SkipUnchanged = false;
+    bool DryRun = false;
+    std::string Log;
 };
 
 // What every board gets: the image, where it goes and the sectors to erase first.
@@ -29,6 +33,7 @@ struct TProgramJob {
     uint32_t Address = 0;
     TFlashPlan Plan;
     TSyncRequest Request;
+    const TEBData* Type = nullptr;
 };
 
 void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJob& job) {
@@ -47,8 +52,16 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
                     : next == TBootMonitor::TPhase::Programming ? "Programming"
                                                                 : "Verifying");
     };
-    const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
-        job.Address, job.Data, job.Length, job.Plan.EraseAddresses, phase,
+    TBoardPlan planned;
+    if (!PlanForBoard(board, monitor, *job.Type, job.Address, job.Data, job.Length,
+                      options.SkipUnchanged, planned))
+        return;
+    if (options.DryRun) {
+        ShowPlan(board, planned);
+        return;
+    }
+    const TBootMonitor::TProgramResult program = RunPlan(
+        board, monitor, planned, job.Data, phase,
         [&board](int64_t done, int64_t total) { return board.Progress(done, total); },
         [] { return !InterruptRequested(); });
     board.SetBytes(program.Result.BytesDone);
@@ -63,6 +76,7 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
             board.Line(closing);
         return;
     }
+    RecordPlan(board, planned);
     board.SetResult(ProgrammedLine(job.Length, job.Address), job.Length);
     if (options.ReadBack)
         board.ReadBackAndCompare(monitor, job.Address, job.Data, job.Length,
@@ -93,8 +107,10 @@ int RunProgram(const TProgramOptions& options) {
         return CliExitFailure;
     }
     job.Request = StoredSyncRequest(0);
+    job.Type = &*type;
     return RunOnBoards(options.Board, ports, "program",
-                       [&](TBoard& board) { ProgramBoard(board, options, job); });
+                       LoggedWork(options.Log, "program", job.Data, job.Length,
+                                  [&](TBoard& board) { ProgramBoard(board, options, job); }));
 }
 
 } // namespace
@@ -107,7 +123,8 @@ void AddProgramCommand(TCliCommands& commands) {
          "The image goes to its own start address (Intel HEX, S-records) unless --address\n"
          "says; a binary file needs --address. Addresses are decimal, or hexadecimal after 0x.\n"
          "The image must fit the board type's flash; sectors that are protected there are\n"
-         "refused unless --yes. With several --port options every board gets the image at once.\n"},
+         "refused unless --yes. With several --port options every board gets the image at once.\n"
+         "\n" KORVEX_SKIP_UNCHANGED_HELP},
         [options] {
             return RunThenMonitor(options->Board.Ports, options->MonitorBaud,
                                   [options] { return RunProgram(*options); });
@@ -117,6 +134,8 @@ void AddProgramCommand(TCliCommands& commands) {
     command->add_flag("-y,--yes", options->Yes, "erase and program protected sectors too");
     command->add_flag("-r,--readback", options->ReadBack,
                       "also read the range back and compare it byte for byte");
+    AddPlanOptions(command, options->SkipUnchanged, options->DryRun);
+    AddLogOption(command, options->Log);
     AddTypeOption(command, options->Type);
     AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, true);
     AddMonitorAfterOption(command, options->MonitorBaud);

@@ -1,5 +1,6 @@
 // korvex-cli sram: the raw upload to boards in SRAM uploading mode.
 #include "CliBoards.h"
+#include "CliFlashPlan.h"
 #include "Comm.h"
 #include "Ebdata.h"
 #include "ImageFile.h"
@@ -12,6 +13,7 @@ namespace {
 
 struct TSramOptions {
     TBoardOptions Board;
+    std::string Log;
     std::string Type;
     std::string File;
     int Baud = 0;
@@ -34,7 +36,7 @@ int RunSram(const TSramOptions& options) {
     const int speed = options.Baud != 0 ? options.Baud : ReadMaxSpeed(SramSpeedSetting);
     const uint8_t* data = image.Data();
     const int64_t length = image.Length();
-    return RunOnBoards(options.Board, ports, "sram", [&](TBoard& board) {
+    const TBoardWork work = [&](TBoard& board) {
         TComms port;
         TBootMonitor monitor(port);
         board.Json().AddString("file", options.File);
@@ -59,7 +61,9 @@ int RunSram(const TSramOptions& options) {
             return;
         }
         board.SetResult(SramDoneLine, length);
-    });
+    };
+    return RunOnBoards(options.Board, ports, "sram",
+                       LoggedWork(options.Log, "sram", data, image.Length(), work));
 }
 
 } // namespace
@@ -76,5 +80,6 @@ void AddSramCommand(TCliCommands& commands) {
     AddImageArgument(command, options->File);
     AddBaudOption(command, options->Baud, "the line speed");
     AddTypeOption(command, options->Type);
+    AddLogOption(command, options->Log);
     AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, false);
 }

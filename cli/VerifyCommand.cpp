@@ -1,5 +1,6 @@
 // korvex-cli verify: the board's sum of a range against the image, or a byte-for-byte read-back.
 #include "CliBoards.h"
+#include "CliFlashPlan.h"
 #include "Comm.h"
 #include "HexText.h"
 #include "ImageFile.h"
@@ -11,6 +12,7 @@ namespace {
 
 struct TVerifyOptions {
     TBoardOptions Board;
+    std::string Log;
     std::string File;
     std::string Address;
     std::string Length;
@@ -36,7 +38,7 @@ int RunVerify(const TVerifyOptions& options) {
 
     const TSyncRequest request = StoredSyncRequest(0);
     const uint8_t* data = image.Data();
-    return RunOnBoards(options.Board, ports, "verify", [&](TBoard& board) {
+    const TBoardWork work = [&](TBoard& board) {
         TComms port;
         TBootMonitor monitor(port);
         board.Json().AddString("file", options.File);
@@ -59,7 +61,9 @@ int RunVerify(const TVerifyOptions& options) {
         if (options.ReadBack)
             board.ReadBackAndCompare(monitor, address, data, length,
                                      result.Ok() ? "Data verification failed." : "");
-    });
+    };
+    return RunOnBoards(options.Board, ports, "verify",
+                       LoggedWork(options.Log, "verify", data, image.Length(), work));
 }
 
 } // namespace
@@ -82,5 +86,6 @@ void AddVerifyCommand(TCliCommands& commands) {
         ->check(CliNumberCheck(true, 0xFFFFFFFFull));
     command->add_flag("-r,--readback", options->ReadBack,
                       "read the range back and compare it byte for byte");
+    AddLogOption(command, options->Log);
     AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, true);
 }

@@ -406,9 +406,8 @@ TBootMonitor::TProgramResult EndAt(TBootMonitor::TStep step, TMonitorResult resu
 
 } // namespace
 
-TBootMonitor::TProgramResult
-TBootMonitor::EraseSectors(const std::vector<uint32_t>& eraseAddresses,
-                           const std::function<bool()>& keepErasing) {
+TBootMonitor::TProgramResult TBootMonitor::EraseSectors(const std::vector<uint32_t>& eraseAddresses,
+                                                        const std::function<bool()>& keepErasing) {
     for (uint32_t sector : eraseAddresses) {
         TMonitorResult erased = EraseOnce(sector);
         if (!erased.Ok())
@@ -479,6 +478,42 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const 
     program = WriteImage(address, data, length, progress);
     if (program.Step != TStep::Done)
         return program;
+    if (phase)
+        phase(TPhase::Verifying);
+    return VerifyImage(address, data, length);
+}
+
+TBootMonitor::TProgramResult TBootMonitor::ProgramFlashRuns(
+    uint32_t address, const uint8_t* data, int64_t length, const std::vector<TWriteRun>& runs,
+    const std::vector<uint32_t>& eraseAddresses, const std::function<void(TPhase)>& phase,
+    const TProgressHook& progress, const std::function<bool()>& keepErasing) {
+    int64_t total = 0;
+    for (const TWriteRun& run : runs)
+        total += run.Length;
+    if (phase)
+        phase(TPhase::Erasing);
+    TProgramResult program = EraseSectors(eraseAddresses, keepErasing);
+    if (program.Step != TStep::Done)
+        return program;
+    if (phase)
+        phase(TPhase::Programming);
+    int64_t written = 0;
+    for (const TWriteRun& run : runs) {
+        // The progress counts the bytes of all runs together.
+        const TProgressHook runProgress = [&progress, written, total](int64_t done, int64_t) {
+            return !progress || progress(written + done, total);
+        };
+        program = WriteImage(address + static_cast<uint32_t>(run.Offset), data + run.Offset,
+                             run.Length, runProgress);
+        program.Result.BytesDone += written;
+        if (program.Step != TStep::Done) {
+            // The message names where the programming started, as the unskipping one does.
+            if (program.Step == TStep::RemainderWriteStart)
+                program.Result.Address = address;
+            return program;
+        }
+        written += run.Length;
+    }
     if (phase)
         phase(TPhase::Verifying);
     return VerifyImage(address, data, length);

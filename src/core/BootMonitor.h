@@ -15,6 +15,12 @@ class TComms;
 // Data travel in blocks of at most this many bytes.
 constexpr int BlockSize = 80;
 
+// A stretch of an image written with its own write starts: offset and length into the image.
+struct TWriteRun {
+    int64_t Offset = 0;
+    int64_t Length = 0;
+};
+
 // Answer time-outs, retry counts and pauses. The defaults are the monitor's own; tests shorten
 // them so that a case that waits out every retry does not take a minute.
 struct TMonitorTiming {
@@ -179,6 +185,16 @@ public:
     TProgramResult WriteImage(uint32_t address, const uint8_t* data, int64_t length,
                               const TProgressHook& progress);
     TProgramResult VerifyImage(uint32_t address, const uint8_t* data, int64_t length);
+
+    // The same with only some stretches of the image written: erases eraseAddresses, writes
+    // each run with write starts of its own, and has the board verify the whole image as
+    // always. progress counts the bytes of the runs.
+    TProgramResult ProgramFlashRuns(uint32_t address, const uint8_t* data, int64_t length,
+                                    const std::vector<TWriteRun>& runs,
+                                    const std::vector<uint32_t>& eraseAddresses,
+                                    const std::function<void(TPhase)>& phase,
+                                    const TProgressHook& progress,
+                                    const std::function<bool()>& keepErasing = {});
 
     // The raw SRAM upload: the bytes as they are, in chunks of 80 and the rest, each handed to
     // the port and awaited until it has left. progress is called before each chunk with the

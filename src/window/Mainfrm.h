@@ -38,6 +38,7 @@ class QToolButton;
 class TBoardOutputPane;
 class TEBData;
 class TComms;
+struct TProgramPlan;
 class TSettingsKey;
 struct TFlashPlan;
 struct TMonitorMessage;
@@ -256,11 +257,13 @@ private:
     bool OpenBoardPort(TComms& port, int mode);
     // The protocol over port, with the window's timing and a wait hook that keeps it painting.
     TBootMonitor Monitor(TComms& port);
-    // Asks for the programming address and checks the image against the flash there; false
-    // when the user gave up or the image does not fit.
-    bool AskProgramTarget(int& address, TFlashPlan& plan);
-    // Erases what the plan names and writes the loaded image from start.
-    void ProgramImage(TComms& port, uint32_t start, const TFlashPlan& plan);
+    // Asks for the programming address, checks the image against the flash there and plans
+    // each sector (shown in the flash map); false when the user gave up or the image does not
+    // fit.
+    bool AskProgramTarget(int& address, TProgramPlan& sectors);
+    // Erases and writes what the plan names (skipping sectors the ledger and the board vouch
+    // for when the preference asks) and has the board verify the loaded image from start.
+    void ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors);
     // Shows a failure's box and then keeps its text in the console, below the earlier results:
     // as a report of its own, or at the end of the running command's report.
     void ShowFailure(const TMonitorMessage& message, bool ownReport = true);

@@ -4,12 +4,15 @@
 #include "Addressfrm.h"
 #include "Comm.h"
 #include "Ebdata.h"
+#include "FlashLedger.h"
+#include "FlashMap.h"
 #include "FlashPlan.h"
 #include "HexText.h"
 #include "LinkSpeed.h"
 #include "Mainfrm.h"
 #include "Misc.h"
 #include "MonitorMessages.h"
+#include "ProgramPlan.h"
 #include "SilentBoard.h"
 
 #include <QElapsedTimer>
@@ -20,6 +23,21 @@ namespace {
 
 // Between two batches of dump lines during a read.
 constexpr int DumpIntervalMs = 250;
+
+// The flash map beside the window, showing a plan.
+TFlashMap* ShowFlashMap(QWidget* owner, const TProgramPlan& plan) {
+    // A tool window of its own, kept between programmings; it scales as it is resized.
+    auto* map = owner->findChild<TFlashMap*>("FlashMap");
+    if (!map) {
+        map = new TFlashMap(owner);
+        map->setWindowFlag(Qt::Tool);
+        map->setWindowTitle("Flash map");
+    }
+    map->SetPlan(plan);
+    map->show();
+    map->raise();
+    return map;
+}
 
 } // namespace
 
@@ -119,16 +137,16 @@ void TMainForm::FlashTBClick() {
     if (!HasSectors() || !HaveImage())
         return;
     int address = 0;
-    TFlashPlan plan;
-    if (!AskProgramTarget(address, plan))
+    TProgramPlan sectors;
+    if (!AskProgramTarget(address, sectors))
         return;
     TComms port;
     if (!OpenBoardPort(port, FlashSpeedSetting))
         return;
-    ProgramImage(port, static_cast<uint32_t>(address), plan);
+    ProgramImage(port, static_cast<uint32_t>(address), sectors);
 }
 
-bool TMainForm::AskProgramTarget(int& address, TFlashPlan& plan) {
+bool TMainForm::AskProgramTarget(int& address, TProgramPlan& sectors) {
     TAddressForm form(this);
     form.setWindowTitle("Program Flash");
     form.AddressOnly = true;
@@ -139,19 +157,42 @@ bool TMainForm::AskProgramTarget(int& address, TFlashPlan& plan) {
     FileStart = -1;
 
     address = form.StartAddress;
-    plan = PlanFlashProgramming(*CurrentType, address, FileImage.Length());
+    const TFlashPlan plan = PlanFlashProgramming(*CurrentType, address, FileImage.Length());
     if (!plan.Ok()) {
         ShowFailure(ProgramCheckFailure(plan, address));
         return false;
     }
+    sectors = BuildProgramPlan(*CurrentType, static_cast<uint32_t>(address), FileImage.Data(),
+                               FileImage.Length());
+    // The map shows what will happen before the protection question asks about it.
+    ShowFlashMap(this, sectors);
     return !plan.TouchesProtected() || ShowMessage(ProgramProtectedQuestion()) == IDYES;
 }
 
-void TMainForm::ProgramImage(TComms& port, uint32_t start, const TFlashPlan& plan) {
+void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors) {
     const int64_t length = FileImage.Length();
     DescribeOperation("programming, " + std::to_string(length) + " bytes at " + AddrToHex(start)());
+    TFlashMap* map = ShowFlashMap(this, sectors);
     TBootMonitor monitor = Monitor(port);
-    TProgressScope progress(*this, static_cast<int>(length));
+    const std::string portName = ChosenPort().toLocal8Bit().toStdString();
+    TMonitorIdentity identity;
+    const bool known = RememberedBoardIdentity(portName, identity);
+    const TLedgerKey ledgerKey =
+        known ? MakeLedgerKey(portName, identity, *CurrentType) : TLedgerKey();
+    if (known && ReadSkipUnchanged()) {
+        const TLedgerRead ledger = ReadLedger(ledgerKey);
+        if (!ledger.Warning.empty())
+            ConsoleAdd(ledger.Warning.c_str());
+        ApplyLedger(sectors, ledger.Entries);
+        const TMonitorResult checked = ConfirmSkips(monitor, sectors, FileImage.Data());
+        if (!checked.Ok()) {
+            ShowFailure(WithNoAnswerLine(VerifyFailure(checked), checked));
+            return;
+        }
+        map->SetPlan(sectors);
+    }
+    const int64_t toWrite = sectors.DataBytes();
+    TProgressScope progress(*this, static_cast<int>(std::max<int64_t>(toWrite, 1)));
     TBusyScope busy(*this);
     UserBreak = false;
     ConsoleAdd(" ");
@@ -166,15 +207,36 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, const TFlashPlan& pla
         ConsoleAdd(ProgramPhaseLine(phase));
     };
     const auto afterBlock = [&](int64_t written, int64_t total) {
+        map->SetCurrent(sectors.SectorWrittenAt(written));
         progress.SetPosition(static_cast<int>(written));
         progress.ShowRate(written, total);
         return PumpMessages();
     };
-    // Every sector the image overlaps is erased, from its first byte to its last.
-    const TBootMonitor::TProgramResult program = monitor.ProgramFlash(
-        start, FileImage.Data(), length, plan.EraseAddresses, reportPhase, afterBlock);
+    // Every sector the image overlaps is erased, from its first byte to its last, unless it
+    // is skipped as unchanged.
+    if (known) {
+        std::string error;
+        if (!MarkLedgerPending(ledgerKey, sectors.WrittenSectors(), &error))
+            ConsoleAdd(error.c_str());
+    }
+    map->SetCurrent(sectors.SectorWrittenAt(0));
+    const TBootMonitor::TProgramResult program =
+        monitor.ProgramFlashRuns(start, FileImage.Data(), length, sectors.WriteRuns(),
+                                 sectors.EraseAddresses(), reportPhase, afterBlock);
     cursor.Restore();
+    map->SetCurrent(-1);
     if (program.Result.Ok()) {
+        if (known) {
+            std::string error;
+            if (!RecordLedger(ledgerKey, sectors.LedgerEntries(), &error))
+                ConsoleAdd(error.c_str());
+        }
+        if (sectors.Count(TSectorAction::Skip) > 0)
+            ConsoleAdd(
+                FormatText("%d of %d sectors unchanged, not written again.",
+                           sectors.Count(TSectorAction::Skip),
+                           sectors.Count(TSectorAction::Skip) + sectors.Count(TSectorAction::Write))
+                    .c_str());
         ConsoleAdd(ProgrammedLine(length, start).c_str());
         return;
     }

@@ -3,6 +3,7 @@
 
 #include "Comm.h"
 #include "Ebdata.h"
+#include "FlashLedger.h"
 #include "LinkSpeed.h"
 #include "Mainfrm.h"
 #include "Misc.h"
@@ -127,4 +128,5 @@ void TMainForm::SynchTBClick() {
         ConsoleAdd(line.c_str());
     EnableFlashCommands(true);
     LinkBaud = sync.Speed;
+    RememberBoardIdentity(port, sync.Identity);
 }

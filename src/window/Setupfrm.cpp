@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "Ebdata.h"
+#include "FlashLedger.h"
 #include "LinkSpeed.h"
 #include "Mainfrm.h"
 #include "Misc.h"
@@ -390,6 +391,13 @@ void TSetupForm::BuildSpeedGroups() {
     flashGrid->addWidget(SpeedL1, 1, 0);
     flashGrid->addWidget(FlashSpeedCB, 1, 1);
     flashGrid->addWidget(SpeedL2, 1, 2);
+    SkipUnchangedCB =
+        new QCheckBox("S&kip sectors unchanged since the last programming", FlashLoaderGB);
+    SkipUnchangedCB->setObjectName("SkipUnchangedCB");
+    SkipUnchangedCB->setToolTip(
+        "Only sectors Korvex itself last wrote with the same content, and whose sum the board\n"
+        "confirms. A sum cannot tell swapped bytes apart: read the flash back to be sure.");
+    flashGrid->addWidget(SkipUnchangedCB, 2, 0, 1, 4);
     flashGrid->setColumnStretch(3, 1);
 
     // SRAM loader
@@ -523,6 +531,7 @@ void TSetupForm::ReadSpeedSettings() {
     const TString autoSpeed = key.ReadString("FlashAutoSpeed");
     if (!autoSpeed.IsBlank())
         AutoSpeedCB->setChecked(AutoSpeedFromText(autoSpeed));
+    SkipUnchangedCB->setChecked(ReadSkipUnchanged());
     const TString flashSpeed = key.ReadString("FlashMaxSpeed");
     if (!flashSpeed.IsBlank())
         FlashSpeedCB->setCurrentIndex(SpeedIndexFromText(flashSpeed));
@@ -887,6 +896,7 @@ void TSetupForm::WriteSettings() {
         return;
     key.WriteString("FlashAutoSpeed", AutoSpeedCB->isChecked() ? "1" : "0");
     key.WriteString("FlashMaxSpeed", TString(FlashSpeedCB->currentIndex()));
+    key.WriteString(SkipUnchangedSetting, SkipUnchangedCB->isChecked() ? "1" : "0");
     key.WriteString("SramMaxSpeed", TString(SramSpeedCB->currentIndex()));
     key.WriteInteger("Background", ColorToValue(FPanelBackground));
     key.WriteString("Font", FontSettingText(FPanelFont, FPanelTextColor));

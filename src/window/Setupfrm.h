@@ -72,6 +72,7 @@ public:
     QLabel* SpeedL1;
     QComboBox* FlashSpeedCB;
     QLabel* SpeedL2;
+    QCheckBox* SkipUnchangedCB;
 
     QGroupBox* SramLoaderGB;
     QLabel* Label6;

@@ -1,0 +1,98 @@
+// Programming in the window with the preference to skip unchanged sectors, and the flash map
+// that shows the plan before and while it runs.
+#include "BoardWindow.h"
+#include "FlashLedger.h"
+#include "FlashMap.h"
+#include "Settings.h"
+
+#include <QDir>
+#include <QImage>
+#include <gtest/gtest.h>
+
+using namespace boardtest;
+
+namespace {
+
+constexpr uint32_t Sector4 = 0x01008000;
+
+std::vector<uint32_t> Erased(const TBoardSim& board) {
+    std::vector<uint32_t> addresses;
+    for (const TFrameRecord& frame : FramesOf(board.Frames(), TFrameKind::Erase))
+        addresses.push_back(FrameAddress(frame));
+    return addresses;
+}
+
+} // namespace
+
+TEST(MainfrmFlashMap, SkipsUnchangedSectorsOnlyWhenThePreferenceSaysSo) {
+    struct TCase {
+        const char* Stored; // the preference as stored; null: never set
+        std::vector<uint32_t> Erased;
+        TSectorAction Sector3;
+    };
+    const TCase cases[] = {
+        {nullptr, {Sector3, Sector4}, TSectorAction::Write},
+        {"0", {Sector3, Sector4}, TSectorAction::Write},
+        {"1", {}, TSectorAction::Skip},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Stored ? c.Stored : "unset");
+        ASSERT_TRUE(QDir(LedgerFolder()).removeRecursively());
+        TBoardWindow w;
+        const TBytes image = Pattern(0x2000 + 100, 4); // sector 3 whole, sector 4 in part
+        w.Load(image);
+        ASSERT_TRUE(w.Synchronise());
+        int marked = -2;
+        AtProgress(
+            w.Form(), [](int at) { return at == 80; },
+            [&] { marked = w.Form().findChild<TFlashMap*>("FlashMap")->Current(); });
+        w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 6000", ""});
+        EXPECT_EQ(marked, 3) << "the sector being written is marked";
+        if (c.Stored)
+            ASSERT_TRUE(TSettingsKey().WriteString(SkipUnchangedSetting, c.Stored));
+
+        w.Board.ClearFrames();
+        w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 6000", ""});
+        EXPECT_EQ(Erased(w.Board), c.Erased);
+        EXPECT_EQ(w.Board.ReadMemory(Sector3, image.size()), image);
+        const TFlashMap* map = w.Form().findChild<TFlashMap*>("FlashMap");
+        ASSERT_NE(map, nullptr);
+        EXPECT_TRUE(map->isVisible());
+        EXPECT_EQ(map->Current(), -1);
+        const std::vector<TSectorPlan>& sectors = map->Plan().Sectors;
+        ASSERT_EQ(sectors.size(), 6u);
+        EXPECT_EQ(sectors[3].Action, c.Sector3);
+        EXPECT_EQ(sectors[4].Action, c.Sector3);
+        EXPECT_EQ(sectors[5].Action, TSectorAction::Untouched);
+        EXPECT_TRUE(sectors[0].Protected);
+        ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlashMap, DrawsWithThePalettesRolesAndScalesWithItsSize) {
+    TFlashMap map(nullptr);
+    TProgramPlan plan;
+    plan.Sectors.resize(4);
+    plan.Sectors[0].Action = TSectorAction::Write;
+    plan.Sectors[1].Action = TSectorAction::Skip;
+    map.SetPlan(plan);
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark);
+        QPalette palette;
+        palette.setColor(QPalette::Base, dark ? QColor(30, 30, 30) : QColor(255, 255, 255));
+        palette.setColor(QPalette::Highlight, dark ? QColor(40, 90, 200) : QColor(0, 120, 215));
+        palette.setColor(QPalette::Mid, dark ? QColor(90, 90, 90) : QColor(160, 160, 160));
+        map.setPalette(palette);
+        for (const int width : {200, 400}) {
+            map.resize(width, 80);
+            const QImage picture = map.grab().toImage();
+            // Cells share the width: the centre of each quarter lies in its sector's cell.
+            const auto at = [&](int cell) {
+                return picture.pixelColor(picture.width() * (2 * cell + 1) / 8, 10);
+            };
+            EXPECT_EQ(at(0), palette.color(QPalette::Highlight));
+            EXPECT_EQ(at(1), palette.color(QPalette::Mid));
+            EXPECT_EQ(at(2), palette.color(QPalette::Base));
+        }
+    }
+}
