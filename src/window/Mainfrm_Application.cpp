@@ -69,7 +69,7 @@ std::string CommandLineHelp() {
            "Loads program images into ARM7 evaluation boards through their boot monitor on a\n"
            "serial port.\n"
            "\n"
-           "  FILE           an image (raw binary, Intel HEX or Motorola S-record) to load once\n"
+           "  FILE           an image (raw binary, Intel HEX, Motorola S-record or ELF) to load once\n"
            "                 the window is up, as Open loads it\n"
            "  -h, --help     show this help and exit\n"
            "  -V, --version  show the version and exit\n";

@@ -21,7 +21,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cctype>
+#include <cstring>
 #include <exception>
+#include <string>
 #include <vector>
 
 #include "Ebdata.h"
@@ -822,6 +825,13 @@ bool TSetupForm::CheckEntry(const TString& name, const TString& sectors, const T
     }
     if (!sramSize.IsBlank() && !data.SetSramSize(sramSize)) {
         Refuse(SramSizeE, SramSizeMessage);
+        return false;
+    }
+    // The import's reason (" - the flash area ..."), as a sentence of its own.
+    if (const char* refusal = TypeRangeRefusal(sectors, sramSize, flashStart)) {
+        std::string sentence(refusal + 3);
+        sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+        Refuse(std::strstr(refusal, "SRAM") ? SramSizeE : FlashStartE, sentence.c_str());
         return false;
     }
     return true;

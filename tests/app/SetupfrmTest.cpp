@@ -219,6 +219,10 @@ TEST_F(SetupfrmTest, EachRefusalNamesTheProblemAndFocusesItsField) {
         {"Demo", "8x8K", "", "0X100", "", "Invalid hex format: flash start address.",
          "FlashStartE"},
         {"Demo", "8x8K", "", "0100 0000", "3G", "Invalid hex format: SRAM size.", "SramSizeE"},
+        {"Demo", "8x8K", "", "0100 0000", "FFFF FFFF", "SRAM size must be below 8000 0000.",
+         "SramSizeE"},
+        {"Demo", "8x8K", "", "7FFF 8000", "",
+         "The flash area must not reach across 8000 0000 or past FFFF FFFF.", "FlashStartE"},
     };
     TSetupForm& form = Open();
     for (const auto& c : cases) {

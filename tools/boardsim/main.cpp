@@ -59,6 +59,10 @@ Faults (repeatable):
               flash:XX     answer 'F' and the error code XX
               badsum       read reply with a wrong checksum
               short:N      only the first N bytes of the identity or read reply
+              late:MS      the answer MS milliseconds late
+              extra:XX..   the answer followed by the bytes XX..
+              flood:XX     the answer followed by XX without end
+              flash        answer 'F' with no error code after it
   --fault silent-after:N   answer N frames, then nothing
   --fault hangup-after:N   answer N frames (SRAM mode: take N bytes), then hang up the line
   Examples: --fault sync=silent (no identity), --fault sync=byte:41 (wrong first byte),
