@@ -4,6 +4,7 @@
 #include "Ebdata.h"
 #include "MonitorMessages.h"
 #include "OperationLog.h"
+#include "SilentBoard.h"
 
 #include <CLI/CLI.hpp>
 #include <QDateTime>
@@ -48,7 +49,7 @@ bool PlanForBoard(TBoard& board, TBootMonitor& monitor, const TEBData& type, uin
     board.Phase("Checking");
     const TMonitorResult checked = ConfirmSkips(monitor, planned.Plan, data);
     if (!checked.Ok()) {
-        board.Fail(VerifyFailure(checked).Text);
+        board.Fail(WithNoAnswerLine(VerifyFailure(checked), checked).Text);
         return false;
     }
     return true;

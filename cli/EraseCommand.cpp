@@ -6,6 +6,7 @@
 #include "FlashPlan.h"
 #include "HexText.h"
 #include "MonitorMessages.h"
+#include "SilentBoard.h"
 
 #include <CLI/CLI.hpp>
 
@@ -47,7 +48,7 @@ int RunErase(const TEraseOptions& options) {
         board.Phase("Erasing");
         const TMonitorResult result = monitor.EraseSector(address);
         if (!result.Ok()) {
-            board.Fail(EraseFailure(result).Text);
+            board.Fail(WithNoAnswerLine(EraseFailure(result), result).Text);
             return;
         }
         board.Separator();

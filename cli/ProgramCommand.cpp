@@ -8,6 +8,7 @@
 #include "HexText.h"
 #include "ImageFile.h"
 #include "MonitorMessages.h"
+#include "SilentBoard.h"
 
 #include <CLI/CLI.hpp>
 
@@ -70,7 +71,7 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
         return;
     }
     if (!program.Result.Ok()) {
-        board.Fail(ProgramFailure(program, job.Address).Text);
+        board.Fail(WithNoAnswerLine(ProgramFailure(program, job.Address), program.Result).Text);
         const std::string closing = ProgramClosingLine(program);
         if (!closing.empty())
             board.Line(closing);

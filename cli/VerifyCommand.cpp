@@ -5,6 +5,7 @@
 #include "HexText.h"
 #include "ImageFile.h"
 #include "MonitorMessages.h"
+#include "SilentBoard.h"
 
 #include <CLI/CLI.hpp>
 
@@ -52,7 +53,7 @@ int RunVerify(const TVerifyOptions& options) {
             board.Separator();
             board.SetResult(VerifiedLine(length, address), length);
         } else {
-            board.Fail(VerifyFailure(result).Text);
+            board.Fail(WithNoAnswerLine(VerifyFailure(result), result).Text);
             // A board that answered can still show where its memory differs.
             if (result.Status != TMonitorStatus::Refused)
                 return;
