@@ -1,7 +1,6 @@
 // korvex-cli program --skip-unchanged, --dry-run and --log against simulated boards: what is
 // skipped needs both the ledger and the board's sum, what a failure leaves of the ledger, and
 // what a dry run sends.
-#include "BoardSim.h"
 #include "BoardTestKit.h"
 #include "HexText.h"
 #include "ImageFileTestKit.h"
@@ -13,7 +12,6 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
-#include <functional>
 #include <memory>
 #include <set>
 
@@ -35,56 +33,16 @@ struct TRun {
     std::string Err;
 };
 
-class CliSkipUnchanged : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(QFile::exists(CliPath)) << "build korvex-cli first";
-        TSettingsKey::ClearAll();
-        ASSERT_TRUE(QDir(Q(Scratch.Path("data"))).removeRecursively());
-    }
-
-    QProcess* Start(const QStringList& arguments) {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME",
-                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
-        // The ledgers of these runs, never the user's.
-        environment.insert("XDG_DATA_HOME", Q(Scratch.Path("data")));
-        process->setProcessEnvironment(environment);
-        process->start(CliPath, arguments);
-        Processes.push_back(std::move(process));
-        return Processes.back().get();
-    }
-    TRun Finish(QProcess* process) {
-        EXPECT_TRUE(process->waitForFinished(60000)) << "korvex-cli did not finish";
-        return {process->exitCode(), process->readAllStandardOutput().toStdString(),
-                process->readAllStandardError().toStdString()};
-    }
-    TRun Run(const QStringList& arguments) { return Finish(Start(arguments)); }
-    TRun Program(TBoardSim& board, const std::string& file, const QStringList& more = {}) {
-        return Run(QStringList{"program", Q(file), "--address", QString::number(Sector8), "-p",
-                               Q(board.PortPath()), "--json"} +
-                   more);
-    }
-    QByteArray Ledgers() const {
-        QByteArray all;
-        QDir folder(Q(Scratch.Path("data/Korvex/ledger")));
-        for (const QString& name : folder.entryList({"*.json"}, QDir::Files, QDir::Name)) {
-            QFile file(folder.filePath(name));
-            EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-            all += file.readAll();
-        }
-        return all;
-    }
-
-    TScratch Scratch;
-    std::vector<std::unique_ptr<QProcess>> Processes;
-};
-
-TBoardConfig Eb40a() {
+std::unique_ptr<TBoardSim> Eb40a() {
     TBoardConfig config;
     EXPECT_TRUE(BuiltInBoardType("EB40A", config.Type));
-    return config;
+    auto board = std::make_unique<TBoardSim>(config);
+    EXPECT_TRUE(board->Start());
+    return board;
+}
+
+QStringList Args(const char* command, const std::string& file, const TBoardSim& board) {
+    return {command, Q(file), "--address", QString::number(Sector8), "-p", Q(board.PortPath())};
 }
 
 std::vector<uint32_t> Addresses(const TBoardSim& board, TFrameKind kind) {
@@ -101,82 +59,99 @@ QJsonObject Json(const std::string& text) {
     return json;
 }
 
+class CliSkipUnchanged : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QFile::exists(CliPath)) << "build korvex-cli first";
+        TSettingsKey::ClearAll();
+        ASSERT_TRUE(QDir(Q(Scratch.Path("data"))).removeRecursively());
+    }
+
+    QProcess* Start(const QStringList& arguments) {
+        Processes.push_back(std::make_unique<QProcess>());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME",
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+        environment.insert("XDG_DATA_HOME", Q(Scratch.Path("data"))); // these runs' ledgers only
+        Processes.back()->setProcessEnvironment(environment);
+        Processes.back()->start(CliPath, arguments);
+        return Processes.back().get();
+    }
+    TRun Run(const QStringList& arguments) {
+        QProcess* process = Start(arguments);
+        EXPECT_TRUE(process->waitForFinished(60000)) << "korvex-cli did not finish";
+        return {process->exitCode(), process->readAllStandardOutput().toStdString(),
+                process->readAllStandardError().toStdString()};
+    }
+    TRun Program(TBoardSim& board, const std::string& file, const QStringList& more = {}) {
+        return Run(Args("program", file, board) + QStringList{"--json"} + more);
+    }
+    QByteArray Ledgers() const {
+        const QDir folder(Q(Scratch.Path("data/Korvex/ledger")));
+        QByteArray all;
+        for (const QString& name : folder.entryList({"*.json"}, QDir::Files, QDir::Name)) {
+            QFile file(folder.filePath(name));
+            all += file.open(QIODevice::ReadOnly) ? file.readAll() : "unreadable " + name.toUtf8();
+        }
+        return all;
+    }
+
+    TScratch Scratch;
+    std::vector<std::unique_ptr<QProcess>> Processes;
+};
+
 } // namespace
 
 TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
     const TBytes first = RandomBytes(ImageLength, 3);
-    TBytes changedBlock = first;
-    changedBlock[36000] ^= 0x5A; // one 80-byte block of sector 9
-    const auto poke = [](uint32_t address, TBytes bytes) {
-        return [address, bytes](TBoardSim& board) { board.LoadMemory(address, bytes); };
-    };
+    TBytes changed = first;
+    changed[36000] ^= 0x5A; // one 80-byte block of sector 9
     // Two differing bytes of sector 8 swapped: its sum stays what the ledger's content gives.
     uint32_t at = 100;
     while (first[at] == first[at + 1])
         ++at;
+    const TBytes flipped = {uint8_t(~first[5])}, erased(8192, 0xFF);
+    const TBytes swapped = {first[at + 1], first[at]};
     struct TCase {
         const char* Name;
         TBytes Second;
-        std::function<void(TBoardSim&)> Behind; // done to the board between the two runs
-        std::vector<uint32_t> Erased;
-        std::vector<uint32_t> WriteStarts;
-        int Skipped;
-        bool HoldsImage;
+        uint32_t At; // where another tool puts Poke behind Korvex's back, between the two runs
+        TBytes Poke;
+        std::vector<uint32_t> WriteStarts; // the first one's sector erased, the others skipped
+        bool Hidden;                       // the board keeps a difference only a read-back finds
     };
     const std::vector<TCase> cases = {
-        {"same image", first, {}, {}, {}, 2, true},
-        {"one block changed", changedBlock, {}, {Sector9}, {Sector9, Sector9 + 8160}, 1, true},
-        {"byte changed behind Korvex's back",
-         first,
-         poke(Sector8 + 5, {uint8_t(~first[5])}),
-         {Sector8},
-         {Sector8, Sector8 + 32720},
-         1,
-         true},
-        {"other tool erased a sector",
-         first,
-         poke(Sector9, TBytes(8192, 0xFF)),
-         {Sector9},
-         {Sector9, Sector9 + 8160},
-         1,
-         true},
-        // The sum hides this one; only a read-back finds it (below).
-        {"two bytes swapped behind Korvex's back",
-         first,
-         poke(Sector8 + at, {first[at + 1], first[at]}),
-         {},
-         {},
-         2,
-         false},
+        {"same image", first, 0, {}, {}, false},
+        {"one block changed", changed, 0, {}, {Sector9, Sector9 + 8160}, false},
+        {"a byte changed", first, Sector8 + 5, flipped, {Sector8, Sector8 + 32720}, false},
+        {"sector 9 erased", first, Sector9, erased, {Sector9, Sector9 + 8160}, false},
+        {"two bytes swapped", first, Sector8 + at, swapped, {}, true},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
         SetUp();
-        TBoardSim board(Eb40a());
-        ASSERT_TRUE(board.Start());
-        const std::string one = Scratch.Write("one.bin", first);
+        const auto board = Eb40a();
         const std::string two = Scratch.Write("two.bin", test.Second);
-        ASSERT_EQ(Program(board, one).ExitCode, 0);
-        if (test.Behind)
-            test.Behind(board);
-        board.ClearFrames();
+        ASSERT_EQ(Program(*board, Scratch.Write("one.bin", first)).ExitCode, 0);
+        if (!test.Poke.empty())
+            board->LoadMemory(test.At, test.Poke);
+        board->ClearFrames();
 
-        const TRun run = Program(board, two, {"--skip-unchanged"});
+        const TRun run = Program(*board, two, {"--skip-unchanged"});
         ASSERT_EQ(run.ExitCode, 0) << run.Err;
-        const QJsonObject json = Json(run.Out);
-        EXPECT_EQ(json["sectors_skipped"].toInt(), test.Skipped);
-        EXPECT_EQ(json["sectors_written"].toInt(), 2 - test.Skipped);
-        EXPECT_EQ(Addresses(board, TFrameKind::Erase), test.Erased);
-        EXPECT_EQ(Addresses(board, TFrameKind::WriteStart), test.WriteStarts);
+        const int written = test.WriteStarts.empty() ? 0 : 1;
+        EXPECT_EQ(Json(run.Out)["sectors_skipped"].toInt(), 2 - written);
+        EXPECT_EQ(Json(run.Out)["sectors_written"].toInt(), written);
+        EXPECT_EQ(Addresses(*board, TFrameKind::Erase), // the one sector rewritten, if any
+                  std::vector<uint32_t>(written, written ? test.WriteStarts[0] : 0));
+        EXPECT_EQ(Addresses(*board, TFrameKind::WriteStart), test.WriteStarts);
         // A sum per sector the ledger vouches for, then the whole image's as always.
-        const std::vector<uint32_t> sums = test.Second == first
-                                               ? std::vector<uint32_t>{Sector8, Sector9, Sector8}
-                                               : std::vector<uint32_t>{Sector8, Sector8};
-        EXPECT_EQ(Addresses(board, TFrameKind::Verify), sums);
-        EXPECT_EQ(board.ReadMemory(Sector8, ImageLength) == test.Second, test.HoldsImage);
-        if (!test.HoldsImage) {
-            const TRun check = Run({"verify", Q(two), "--address", QString::number(Sector8), "-p",
-                                    Q(board.PortPath()), "--readback"});
+        EXPECT_EQ(Addresses(*board, TFrameKind::Verify),
+                  (test.Second == first ? std::vector<uint32_t>{Sector8, Sector9, Sector8}
+                                        : std::vector<uint32_t>{Sector8, Sector8}));
+        EXPECT_EQ(board->ReadMemory(Sector8, ImageLength) == test.Second, !test.Hidden);
+        if (test.Hidden) {
+            const TRun check = Run(Args("verify", two, *board) << "--readback");
             EXPECT_EQ(check.ExitCode, 1);
             EXPECT_NE(check.Out.find(std::string(AddrToHex(Sector8 + at)()) + ": board"),
                       std::string::npos)
@@ -187,64 +162,62 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
 
 TEST_F(CliSkipUnchanged, AFailedOrInterruptedProgrammingLeavesTheLedgerAsItWas) {
     const TBytes first = RandomBytes(ImageLength, 5);
-    const TBytes second = RandomBytes(ImageLength, 6);
     // A flash error midway, the final verify refused, the line gone.
     for (const char* fault : {"D#100=flash:02", "V=byte:4E", "hangup-after:200"}) {
         SCOPED_TRACE(fault);
         SetUp();
-        TBoardSim board(Eb40a());
-        ASSERT_TRUE(board.Start());
-        ASSERT_EQ(Program(board, Scratch.Write("one.bin", first)).ExitCode, 0);
+        const auto board = Eb40a();
+        ASSERT_EQ(Program(*board, Scratch.Write("one.bin", first)).ExitCode, 0);
         const QByteArray before = Ledgers();
         ASSERT_FALSE(before.isEmpty());
 
-        board.SetFaults(boardtest::Faults({fault}));
-        EXPECT_NE(Program(board, Scratch.Write("two.bin", second)).ExitCode, 0);
+        board->SetFaults(boardtest::Faults({fault}));
+        EXPECT_NE(Program(*board, Scratch.Write("two.bin", RandomBytes(ImageLength, 6))).ExitCode,
+                  0);
         EXPECT_EQ(Ledgers(), before);
-
-        if (board.HungUp())
+        if (board->HungUp())
             continue;
         // Nor does the ledger vouch for the sectors that programming began on: a board whose
         // sums all agree (as a colliding sum would) still gets them written again.
-        board.SetFaults(boardtest::Faults({"V=byte:41"}));
-        const TRun again = Program(board, Scratch.Path("one.bin"), {"--skip-unchanged"});
+        board->SetFaults(boardtest::Faults({"V=byte:41"}));
+        const TRun again = Program(*board, Scratch.Path("one.bin"), {"--skip-unchanged"});
         ASSERT_EQ(again.ExitCode, 0) << again.Err;
         EXPECT_EQ(Json(again.Out)["sectors_written"].toInt(), 2);
-        EXPECT_EQ(board.ReadMemory(Sector8, ImageLength), first);
+        EXPECT_EQ(board->ReadMemory(Sector8, ImageLength), first);
     }
 }
 
 TEST_F(CliSkipUnchanged, DryRunSendsNothingThatChangesTheBoard) {
-    const TBytes image = RandomBytes(ImageLength, 8);
-    const std::string file = Scratch.Write("image.bin", image);
-    for (const bool ledgerFirst : {false, true}) {
-        SCOPED_TRACE(ledgerFirst);
+    const std::string file = Scratch.Write("image.bin", RandomBytes(ImageLength, 8));
+    const struct {
+        bool LedgerFirst;
+        const char* Sector8Plan;
+        const char* Total;
+    } cases[] = {
+        {false, "erase and write ", "2 sectors to erase and write, 0 to skip; 40960 data"},
+        {true, "skip (unchanged)", "1 sectors to erase and write, 1 to skip; 8192 data"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.LedgerFirst);
         SetUp();
-        TBoardSim board(Eb40a());
-        ASSERT_TRUE(board.Start());
-        if (ledgerFirst) {
-            ASSERT_EQ(Program(board, file).ExitCode, 0);
-            board.LoadMemory(Sector9, TBytes(16, 0)); // sector 9 no longer what was written
+        const auto board = Eb40a();
+        if (test.LedgerFirst) {
+            ASSERT_EQ(Program(*board, file).ExitCode, 0);
+            board->LoadMemory(Sector9, TBytes(16, 0)); // sector 9 no longer what was written
         }
-        const TBytes held = board.ReadMemory(Sector8, 0x10000);
-        board.ClearFrames();
-        const TRun run = Run({"program", Q(file), "--address", QString::number(Sector8), "-p",
-                              Q(board.PortPath()), "--dry-run", "--skip-unchanged"});
+        const TBytes held = board->ReadMemory(Sector8, 0x10000);
+        board->ClearFrames();
+        const TRun run = Run(Args("program", file, *board) << "--dry-run"
+                                                           << "--skip-unchanged");
         ASSERT_EQ(run.ExitCode, 0) << run.Err;
         for (const TFrameKind kind : {TFrameKind::Erase, TFrameKind::WriteStart, TFrameKind::Data})
-            EXPECT_TRUE(FramesOf(board.Frames(), kind).empty()) << FrameKindName(kind);
-        EXPECT_EQ(board.ReadMemory(Sector8, 0x10000), held);
-        const std::string sector8 = ledgerFirst ? "skip (unchanged)" : "erase and write ";
-        EXPECT_NE(run.Out.find("     8  0x01040000-0x01047FFF  no         " + sector8),
-                  std::string::npos)
-            << run.Out;
-        EXPECT_NE(run.Out.find("     9  0x01048000-0x0104FFFF  no         erase and write "),
-                  std::string::npos)
-            << run.Out;
-        EXPECT_NE(run.Out.find(ledgerFirst ? "1 sectors to erase and write, 1 to skip; 8192 data"
-                                           : "2 sectors to erase and write, 0 to skip; 40960 data"),
-                  std::string::npos)
-            << run.Out;
+            EXPECT_TRUE(FramesOf(board->Frames(), kind).empty()) << FrameKindName(kind);
+        EXPECT_EQ(board->ReadMemory(Sector8, 0x10000), held);
+        for (const std::string& line :
+             {"     8  0x01040000-0x01047FFF  no         " + std::string(test.Sector8Plan),
+              std::string("     9  0x01048000-0x0104FFFF  no         erase and write "),
+              std::string(test.Total)})
+            EXPECT_NE(run.Out.find(line), std::string::npos) << line << "\n" << run.Out;
     }
 }
 
@@ -252,22 +225,20 @@ TEST_F(CliSkipUnchanged, LogLinesOfBoardsAndProcessesAtOnceStayWhole) {
     const std::string file = Scratch.Write("image.bin", RandomBytes(4000, 9));
     const std::string log = Scratch.Path("bench.log");
     std::vector<std::unique_ptr<TBoardSim>> boards;
-    std::vector<QStringList> commands = {{"program", "--skip-unchanged"}, {"verify"}};
     std::vector<QProcess*> running;
     std::set<std::string> ports;
-    for (const QStringList& command : commands) {
+    for (const QStringList& command : {QStringList{"program", "--skip-unchanged"}, {"verify"}}) {
         QStringList arguments =
             command + QStringList{Q(file), "--address", QString::number(Sector8), "--log", Q(log)};
         for (int i = 0; i < 3; ++i) {
-            boards.push_back(std::make_unique<TBoardSim>(Eb40a()));
-            ASSERT_TRUE(boards.back()->Start());
+            boards.push_back(Eb40a());
             arguments << "-p" << Q(boards.back()->PortPath());
             ports.insert(boards.back()->PortPath());
         }
         running.push_back(Start(arguments));
     }
     for (QProcess* process : running)
-        Finish(process);
+        EXPECT_TRUE(process->waitForFinished(60000)) << "korvex-cli did not finish";
 
     QFile written(Q(log));
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));

@@ -8,109 +8,82 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace {
 
 std::unique_ptr<TEBData> Type(const char* sectors) {
     auto type = std::make_unique<TEBData>("Kit");
-    EXPECT_TRUE(type->SetSectors(sectors));
-    EXPECT_TRUE(type->SetProtected(""));
-    EXPECT_TRUE(type->SetFlashStart("01000000"));
-    EXPECT_TRUE(type->SetSramSize("1000"));
+    EXPECT_TRUE(type->SetSectors(sectors) && type->SetProtected("") &&
+                type->SetFlashStart("01000000") && type->SetSramSize("1000"));
     return type;
 }
 
-TMonitorIdentity Identity() {
-    TMonitorIdentity identity;
-    identity.ChipType = 1;
-    identity.FlashCode = 0x20;
-    identity.Version = 0x101;
-    identity.ClockDivisor = 26;
-    identity.BaseAddress = 0x01000000;
-    return identity;
-}
-
-const std::vector<TLedgerEntry> Written = {
-    {0x01000000, 0x2000, std::string(64, 'a')},
-    {0x01002000, 0x2000, std::string(64, 'b')},
-};
+// Chip, flash code, monitor version, clock divisor, base address.
+const TMonitorIdentity Board = {1, 0x20, 0x101, 26, 0x01000000};
+const std::vector<TLedgerEntry> Written = {{0x01000000, 0x2000, std::string(64, 'a')},
+                                           {0x01002000, 0x2000, std::string(64, 'b')}};
 
 class FlashLedger : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(QDir(LedgerFolder()).removeRecursively()); }
+
+    const std::unique_ptr<TEBData> Kit = Type("4x8K,2x32K");
+    const TLedgerKey Key = MakeLedgerKey("/dev/pts/7", Board, *Kit);
 };
 
 } // namespace
 
 TEST_F(FlashLedger, AnEntryServesOnlyTheBoardItWasWrittenFor) {
-    const auto kit = Type("4x8K,2x32K");
-    const TLedgerKey written = MakeLedgerKey("/dev/pts/7", Identity(), *kit);
-    ASSERT_TRUE(RecordLedger(written, Written, nullptr));
-
+    ASSERT_TRUE(RecordLedger(Key, Written, nullptr));
     const auto otherLayout = Type("2x16K,2x32K");
     struct TCase {
         const char* Name;
-        std::function<void(TMonitorIdentity&)> Change;
         std::string Port;
+        TMonitorIdentity Identity;
         const TEBData* Type;
         bool Found;
     };
     const std::vector<TCase> cases = {
-        {"same board", {}, "/dev/pts/7", kit.get(), true},
-        {"another link speed", [](TMonitorIdentity& i) { i.ClockDivisor = 52; }, "/dev/pts/7",
-         kit.get(), true},
-        {"another port", {}, "/dev/pts/8", kit.get(), false},
-        {"another chip", [](TMonitorIdentity& i) { i.ChipType = 2; }, "/dev/pts/7", kit.get(),
-         false},
-        {"another flash", [](TMonitorIdentity& i) { i.FlashCode = 0x21; }, "/dev/pts/7", kit.get(),
-         false},
-        {"another monitor", [](TMonitorIdentity& i) { i.Version = 0x102; }, "/dev/pts/7", kit.get(),
-         false},
-        {"another base", [](TMonitorIdentity& i) { i.BaseAddress = 0; }, "/dev/pts/7", kit.get(),
-         false},
-        {"another layout", {}, "/dev/pts/7", otherLayout.get(), false},
+        {"same board", "/dev/pts/7", Board, Kit.get(), true},
+        {"another link speed", "/dev/pts/7", {1, 0x20, 0x101, 52, 0x01000000}, Kit.get(), true},
+        {"another port", "/dev/pts/8", Board, Kit.get(), false},
+        {"another chip", "/dev/pts/7", {2, 0x20, 0x101, 26, 0x01000000}, Kit.get(), false},
+        {"another flash", "/dev/pts/7", {1, 0x21, 0x101, 26, 0x01000000}, Kit.get(), false},
+        {"another monitor", "/dev/pts/7", {1, 0x20, 0x102, 26, 0x01000000}, Kit.get(), false},
+        {"another base", "/dev/pts/7", {1, 0x20, 0x101, 26, 0}, Kit.get(), false},
+        {"another layout", "/dev/pts/7", Board, otherLayout.get(), false},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
-        TMonitorIdentity identity = Identity();
-        if (test.Change)
-            test.Change(identity);
-        const TLedgerRead read = ReadLedger(MakeLedgerKey(test.Port, identity, *test.Type));
+        const TLedgerRead read = ReadLedger(MakeLedgerKey(test.Port, test.Identity, *test.Type));
         EXPECT_EQ(read.Warning, "");
         EXPECT_EQ(read.Entries, test.Found ? Written : std::vector<TLedgerEntry>{});
     }
 
     // A later programming replaces its sectors and keeps the rest.
-    const std::vector<TLedgerEntry> later = {{0x01002000, 0x2000, std::string(64, 'c')}};
-    ASSERT_TRUE(RecordLedger(written, later, nullptr));
-    EXPECT_EQ(ReadLedger(written).Entries, (std::vector<TLedgerEntry>{Written[0], later[0]}));
+    const TLedgerEntry later = {0x01002000, 0x2000, std::string(64, 'c')};
+    ASSERT_TRUE(RecordLedger(Key, {later}, nullptr));
+    EXPECT_EQ(ReadLedger(Key).Entries, (std::vector<TLedgerEntry>{Written[0], later}));
 }
 
 TEST_F(FlashLedger, AnUnreadableLedgerIsIgnoredWithAWarningAndReplaced) {
-    const auto kit = Type("4x8K,2x32K");
-    const TLedgerKey key = MakeLedgerKey("/dev/pts/7", Identity(), *kit);
-    ASSERT_TRUE(RecordLedger(key, Written, nullptr));
-    QFile file(LedgerPath(key));
+    ASSERT_TRUE(RecordLedger(Key, Written, nullptr));
+    QFile file(LedgerPath(Key));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray good = file.readAll();
     file.close();
-
-    QByteArray shortSha = good;
-    shortSha.replace(QByteArray(64, 'a'), QByteArray(63, 'a'));
-    QByteArray negative = good;
-    negative.replace("\"length\": 8192", "\"length\": -8192");
+    const QByteArray shortSha = QByteArray(good).replace(QByteArray(64, 'a'), QByteArray(63, 'a'));
+    const QByteArray negative = QByteArray(good).replace("\"length\": 8192", "\"length\": -8192");
     for (const QByteArray& text : {good.left(good.size() / 2), QByteArray("\xff\xfe garbage"),
                                    shortSha, negative, QByteArray("{\"format\": 9}")}) {
         SCOPED_TRACE(text.left(40).toStdString());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(text);
         file.close();
-        const TLedgerRead read = ReadLedger(key);
+        const TLedgerRead read = ReadLedger(Key);
         EXPECT_TRUE(read.Entries.empty());
         EXPECT_NE(read.Warning.find("is ignored"), std::string::npos) << read.Warning;
         // Nothing of it survives the next record either.
-        ASSERT_TRUE(RecordLedger(key, {Written[1]}, nullptr));
-        EXPECT_EQ(ReadLedger(key).Entries, std::vector<TLedgerEntry>{Written[1]});
+        ASSERT_TRUE(RecordLedger(Key, {Written[1]}, nullptr));
+        EXPECT_EQ(ReadLedger(Key).Entries, std::vector<TLedgerEntry>{Written[1]});
     }
 }
