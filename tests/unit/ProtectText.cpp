@@ -5,13 +5,8 @@
 #include <gtest/gtest.h>
 
 TEST(ProtectedRangesText, NamesTheSectorsAndAddressesAProtectTextCoversExactly) {
-    struct TCase {
-        const char* Sectors;
-        const char* Protect;
-        const char* FlashStart;
-        const char* Expected;
-    };
-    const TCase cases[] = {
+    // sectors, protect text, flash start, what is shown
+    const char* const cases[][4] = {
         // the upper number of a range is the first sector left unprotected
         {"8x32K,2x32K,30x64K", "0-8", "0100 0000", "sectors 0 to 7: 0x01000000 to 0x0103FFFF"},
         {"8x32K,2x32K,30x64K", "9", "0100 0000", "sector 9: 0x01048000 to 0x0104FFFF"},
@@ -28,7 +23,7 @@ TEST(ProtectedRangesText, NamesTheSectorsAndAddressesAProtectTextCoversExactly) 
         {"", "0", "0", ""},
         {"4x64K", "0", "G", ""},
     };
-    for (const TCase& c : cases)
-        EXPECT_EQ(ProtectedRangesText(c.Sectors, c.Protect, c.FlashStart), c.Expected)
-            << c.Sectors << " / " << c.Protect << " / " << c.FlashStart;
+    for (const auto& c : cases)
+        EXPECT_EQ(ProtectedRangesText(c[0], c[1], c[2]), c[3])
+            << c[0] << " / " << c[1] << " / " << c[2];
 }
