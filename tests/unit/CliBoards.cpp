@@ -5,6 +5,7 @@
 #include "ImageFileTestKit.h"
 #include "MonitorMessages.h"
 #include "Settings.h"
+#include "SilentBoard.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -482,6 +483,12 @@ TEST_F(CliBoards, VerifyBySumAndByReadBack) {
          "Data length 0x000003E9 (1001) is greater than currently loaded file size 0x000003E8 "
          "(1000).\n"},
         {"one byte differs", changed, {Q(file)}, 1, "", "Data verification failed.\n"},
+        {"--linked at a speed the board is not at",
+         image,
+         {Q(file), "--linked", "57600"},
+         1,
+         "",
+         std::string("Data verification failed.\n") + NoAnswerText + "\n"},
         {"swapped bytes pass the sum",
          swapped,
          {Q(swappedFile)},
