@@ -468,19 +468,9 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const 
                                                         const std::function<void(TPhase)>& phase,
                                                         const TProgressHook& progress,
                                                         const std::function<bool()>& keepErasing) {
-    if (phase)
-        phase(TPhase::Erasing);
-    TProgramResult program = EraseSectors(eraseAddresses, keepErasing);
-    if (program.Step != TStep::Done)
-        return program;
-    if (phase)
-        phase(TPhase::Programming);
-    program = WriteImage(address, data, length, progress);
-    if (program.Step != TStep::Done)
-        return program;
-    if (phase)
-        phase(TPhase::Verifying);
-    return VerifyImage(address, data, length);
+    // The whole image is one run of written sectors.
+    return ProgramFlashRuns(address, data, length, {TWriteRun{0, length}}, eraseAddresses, phase,
+                            progress, keepErasing);
 }
 
 TBootMonitor::TProgramResult TBootMonitor::ProgramFlashRuns(

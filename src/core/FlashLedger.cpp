@@ -175,14 +175,23 @@ TLedgerRead ReadLedger(const TLedgerKey& key) {
     return read;
 }
 
+namespace {
+
+// Says why the ledger file at path was not written; always false.
+bool LedgerWriteFailed(const QString& path, const QString& reason, std::string* error) {
+    if (error)
+        *error = "The flash ledger " + path.toStdString() +
+                 " could not be written: " + reason.toStdString();
+    return false;
+}
+
+} // namespace
+
 bool RecordLedger(const TLedgerKey& key, const std::vector<TLedgerEntry>& entries,
                   std::string* error) {
     const QString path = LedgerPath(key);
-    auto fail = [error, &path](const QString& reason) {
-        if (error)
-            *error = "The flash ledger " + path.toStdString() +
-                     " could not be written: " + reason.toStdString();
-        return false;
+    const auto fail = [error, &path](const QString& reason) {
+        return LedgerWriteFailed(path, reason, error);
     };
     if (!QDir().mkpath(LedgerFolder()))
         return fail("the folder cannot be made");
@@ -248,11 +257,8 @@ bool RecordLedger(const TLedgerKey& key, const std::vector<TLedgerEntry>& entrie
 bool MarkLedgerPending(const TLedgerKey& key, const std::vector<uint32_t>& sectorStarts,
                        std::string* error) {
     const QString path = PendingPath(key);
-    auto fail = [error, &path](const QString& reason) {
-        if (error)
-            *error = "The flash ledger " + path.toStdString() +
-                     " could not be written: " + reason.toStdString();
-        return false;
+    const auto fail = [error, &path](const QString& reason) {
+        return LedgerWriteFailed(path, reason, error);
     };
     if (!QDir().mkpath(LedgerFolder()))
         return fail("the folder cannot be made");
