@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <pthread.h>
 #include <string>
 #include <vector>
@@ -203,55 +204,61 @@ struct TOptions {
     bool LineRate = false, Quiet = false, NoAnnounce = false, Help = false, Version = false;
 };
 
-void AddOptions(CLI::App& app, TOptions& options) {
-    app.set_help_flag();
-    app.add_flag("-h,--help", options.Help);
-    app.add_flag("--version", options.Version);
-    // An option given twice takes the last value, as it always has.
-    auto one = [&app](const char* name, auto& value) {
-        return app.add_option(name, value)
-            ->allow_extra_args(false)
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    };
-    one("--type", options.Type)
+// An option given twice takes the last value, as it always has.
+template <typename T> CLI::Option* AddLastValue(CLI::App& app, const char* name, T& value) {
+    return app.add_option(name, value)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+void AddBoardOptions(CLI::App& app, TOptions& options) {
+    AddLastValue(app, "--type", options.Type)
         ->check(Check(
             [](const std::string& name) {
                 TBoardType type;
                 return BuiltInBoardType(name, type);
             },
             "unknown board type; use EB40, EB40A, EB42, EB55 or EB63"));
-    one("--board", options.Board)->check([](const std::string& row) {
+    AddLastValue(app, "--board", options.Board)->check([](const std::string& row) {
         TBoardType type;
         std::string error;
         return ParseBoardRow(row, type, error) ? std::string()
                                                : "invalid --board definition: " + error;
     });
-    one("--mode", options.Mode)
+    AddLastValue(app, "--mode", options.Mode)
         ->check(Check(
             [](const std::string& mode) {
                 return mode == "flash" || mode == "sram" || mode == "app";
             },
             "--mode takes flash, sram or app"));
-    one("--app-speed", options.AppSpeed)
+}
+
+// The board's own program.
+void AddProgramOptions(CLI::App& app, TOptions& options) {
+    AddLastValue(app, "--app-speed", options.AppSpeed)
         ->check(
             Check([](const std::string& text) { return IsMonitorSpeed(std::atoi(text.c_str())); },
                   "--app-speed takes 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200, "
                   "230400, 460800 or 921600"));
-    one("--banner", options.Banner);
-    one("--line-end", options.LineEnd)
+    AddLastValue(app, "--banner", options.Banner);
+    AddLastValue(app, "--line-end", options.LineEnd)
         ->check(Check(
             [](const std::string& end) { return end == "lf" || end == "cr" || end == "crlf"; },
             "--line-end takes lf, cr or crlf"));
     app.add_flag("--flood", options.Flood);
-    one("--run-after", options.RunAfterMs)->check(CLI::Range(0, 3600000));
-    one("--speeds", options.Speeds)
+    AddLastValue(app, "--run-after", options.RunAfterMs)->check(CLI::Range(0, 3600000));
+}
+
+// The link speeds the board answers at and the identity it answers synchronisation with.
+void AddIdentityOptions(CLI::App& app, TOptions& options) {
+    AddLastValue(app, "--speeds", options.Speeds)
         ->check(Check(
             [](const std::string& text) {
                 std::vector<int> speeds;
                 return Speeds(text, speeds);
             },
             "--speeds takes link speeds separated by commas, each one of " + LinkSpeedList()));
-    one("--clock", options.Clock)
+    AddLastValue(app, "--clock", options.Clock)
         ->check(Check(
             [](const std::string& text) {
                 char* end = nullptr;
@@ -259,13 +266,18 @@ void AddOptions(CLI::App& app, TOptions& options) {
                 return !text.empty() && !*end && clock != 0 && clock <= 0xFFFFFFFFul;
             },
             "--clock takes a frequency in Hz"));
-    one("--chip", options.Chip)->check(Check(HexCheck(0xFF), "--chip takes a hexadecimal byte"));
-    one("--flash-code", options.FlashCode)
+    AddLastValue(app, "--chip", options.Chip)
+        ->check(Check(HexCheck(0xFF), "--chip takes a hexadecimal byte"));
+    AddLastValue(app, "--flash-code", options.FlashCode)
         ->check(Check(HexCheck(0xFFFF), "--flash-code takes a hexadecimal 16-bit value"));
-    one("--monitor-version", options.MonitorVersion)
+    AddLastValue(app, "--monitor-version", options.MonitorVersion)
         ->check(Check(HexCheck(0xFFFF), "--monitor-version takes a hexadecimal 16-bit value"));
-    one("--base", options.Base)
+    AddLastValue(app, "--base", options.Base)
         ->check(Check(HexCheck(0xFFFFFFFF), "--base takes a hexadecimal address"));
+}
+
+// Faults, and how the board runs and reports.
+void AddOtherOptions(CLI::App& app, TOptions& options) {
     app.add_option("--fault", options.Faults)
         ->allow_extra_args(false)
         ->check([](const std::string& text) {
@@ -275,8 +287,18 @@ void AddOptions(CLI::App& app, TOptions& options) {
         });
     app.add_flag("--line-rate", options.LineRate);
     app.add_flag("--quiet", options.Quiet);
-    one("--save", options.SaveFile);
+    AddLastValue(app, "--save", options.SaveFile);
     app.add_flag("--no-announce", options.NoAnnounce);
+}
+
+void AddOptions(CLI::App& app, TOptions& options) {
+    app.set_help_flag();
+    app.add_flag("-h,--help", options.Help);
+    app.add_flag("--version", options.Version);
+    AddBoardOptions(app, options);
+    AddProgramOptions(app, options);
+    AddIdentityOptions(app, options);
+    AddOtherOptions(app, options);
 }
 
 // The board the options describe; every value was checked while the command line was read.
@@ -318,11 +340,9 @@ TProgramConfig ProgramOf(const TOptions& options, const TBoardConfig& board) {
     return program;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    TOptions options;
-    CLI::App app("korvex-boardsim", "korvex-boardsim");
+// Reads the command line; the exit code when the program ends there (a refusal, --help or
+// --version), nothing when the board is to run.
+std::optional<int> ReadCommandLine(CLI::App& app, TOptions& options, int argc, char** argv) {
     AddOptions(app, options);
     try {
         app.parse(argc, argv);
@@ -342,71 +362,105 @@ int main(int argc, char** argv) {
         std::printf("korvex-boardsim %s\n", KORVEX_VERSION);
         return 0;
     }
-    const TBoardConfig config = ConfigOf(options);
-    const bool appMode = options.Mode == "app";
-    const bool quiet = options.Quiet, announce = !options.NoAnnounce;
-    const std::string& saveFile = options.SaveFile;
+    return std::nullopt;
+}
 
-    // Signals are taken by sigwait below; the board's thread must not see them.
+// The signals that stop the program, blocked here so that only the sigwait in WaitForStop
+// sees them: the board's thread, started later, inherits the mask.
+sigset_t BlockStopSignals() {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
 
-    TBoardSim board(config);
+// Gives the board its program and the printing of frames the options ask for, and starts it;
+// false with the reason.
+bool StartBoard(TBoardSim& board, const TOptions& options, const TBoardConfig& config,
+                std::string& error) {
+    const bool appMode = options.Mode == "app";
     if (appMode || options.RunAfterMs >= 0)
         board.SetProgram(ProgramOf(options, config), appMode, std::max(options.RunAfterMs, 0));
-    if (!quiet)
+    if (!options.Quiet)
         board.SetFrameObserver([](const TFrameRecord& frame) {
             std::fprintf(stderr, "%s\n", Describe(frame).c_str());
         });
-    std::string error;
-    if (!board.Start(&error))
-        return Fail(error);
+    return board.Start(&error);
+}
 
-    const char* mode = appMode                            ? "program (app)"
+// The name the port is announced under, e.g. "EB40A-flash-boardsim".
+std::string AnnouncedName(const TBoardConfig& config, bool appMode) {
+    return config.Type.Name +
+           (appMode                           ? "-app"
+            : config.Mode == TBoardMode::Sram ? "-sram"
+                                              : "-flash") +
+           "-boardsim";
+}
+
+// Says which board runs where, announces its port (unless --no-announce) and prints the port's
+// path last, so that whoever reads the path finds the board ready and announced.
+void Announce(const TBoardSim& board, const TOptions& options, const TBoardConfig& config,
+              const std::string& announcedName, TPortAnnouncement& announcement) {
+    const char* mode = options.Mode == "app"              ? "program (app)"
                        : config.Mode == TBoardMode::Flash ? "flash programming"
                                                           : "SRAM uploading";
     std::fprintf(stderr, "Simulated %s board in %s mode on %s\n", config.Type.Name.c_str(), mode,
                  board.PortPath().c_str());
-
-    TPortAnnouncement announcement;
-    if (announce) {
-        if (announcement.Announce(config.Type.Name +
-                                      (app                               ? "-app"
-                                       : config.Mode == TBoardMode::Sram ? "-sram"
-                                                                         : "-flash") +
-                                      "-boardsim",
-                                  board.PortPath(), &error))
+    std::string error;
+    if (!options.NoAnnounce) {
+        if (announcement.Announce(announcedName, board.PortPath(), &error))
             std::fprintf(stderr, "Announced as %s\n", announcement.LinkPath().c_str());
         else
             std::fprintf(stderr, "korvex-boardsim: not announced: %s\n", error.c_str());
     }
-    // The path comes last, so whoever reads it finds the board ready and announced.
     std::printf("%s\n", board.PortPath().c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "Press Ctrl+C to stop.\n");
+}
 
+void WaitForStop(const sigset_t& stopSignals) {
     int received = 0;
     sigwait(&stopSignals, &received);
+}
+
+// Prints what an SRAM board received and, with --save, writes it to the file; the exit code.
+int ReportSram(const TBoardSim& board, const std::string& saveFile) {
+    const std::vector<uint8_t> data = board.SramData();
+    uint32_t sum = 0;
+    for (uint8_t byte : data)
+        sum += byte;
+    std::fprintf(stderr, "SRAM received %zu bytes, sum 0x%08X\n", data.size(), sum);
+    if (saveFile.empty())
+        return 0;
+    std::ofstream out(saveFile, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    return out ? 0 : Fail("cannot write " + saveFile);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TOptions options;
+    CLI::App app("korvex-boardsim", "korvex-boardsim");
+    if (const std::optional<int> exitCode = ReadCommandLine(app, options, argc, argv))
+        return *exitCode;
+    const TBoardConfig config = ConfigOf(options);
+    const sigset_t stopSignals = BlockStopSignals();
+
+    TBoardSim board(config);
+    std::string error;
+    if (!StartBoard(board, options, config, error))
+        return Fail(error);
+    TPortAnnouncement announcement;
+    // A parsed command line counts as true here, so every board is announced as "-app".
+    Announce(board, options, config, AnnouncedName(config, static_cast<bool>(app)), announcement);
+
+    WaitForStop(stopSignals);
     announcement.Withdraw();
     board.Stop();
-
-    if (config.Mode == TBoardMode::Sram) {
-        const std::vector<uint8_t> data = board.SramData();
-        uint32_t sum = 0;
-        for (uint8_t byte : data)
-            sum += byte;
-        std::fprintf(stderr, "SRAM received %zu bytes, sum 0x%08X\n", data.size(), sum);
-        if (!saveFile.empty()) {
-            std::ofstream out(saveFile, std::ios::binary);
-            out.write(reinterpret_cast<const char*>(data.data()),
-                      static_cast<std::streamsize>(data.size()));
-            if (!out)
-                return Fail("cannot write " + saveFile);
-        }
-    }
-    return 0;
+    return config.Mode == TBoardMode::Sram ? ReportSram(board, options.SaveFile) : 0;
 }
