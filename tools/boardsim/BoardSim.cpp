@@ -145,16 +145,7 @@ void TBoardSim::Run() {
         // With the line-rate model, the host's next frame is watched for closely for a moment
         // after an answer, so that the board's own wake-up does not delay the frame's start.
         const bool watching = Config.LineRate && NowUs() - LastDeliveryUs < WatchUs;
-        const bool flooding = ProgramOn && ProgramSettings.Flood;
-        int wait = watching || flooding ? 0 : 20;
-        {
-            // A late answer or a flood is sent on time.
-            std::lock_guard<std::mutex> guard(Lock);
-            const int64_t due = Monitor.NextDueMs();
-            if (due >= 0)
-                wait = static_cast<int>(std::clamp<int64_t>(due - NowMs(), 0, wait));
-        }
-        const int got = Line.Read(buffer, sizeof buffer, wait);
+        const int got = Line.Read(buffer, sizeof buffer, ReadWaitMs(watching));
         if (got < 0)
             break;
         if (got == 0 && watching)
@@ -165,48 +156,65 @@ void TBoardSim::Run() {
             continue;
         if (Config.Mode == TBoardMode::Sram)
             PaceSram(got, speed);
-        std::unique_lock<std::mutex> guard(Lock);
-        const size_t logged = Monitor.TotalLoggedFrames();
-        Monitor.Tick(NowMs());
-        for (int i = 0; i < got; ++i) {
-            if (Monitor.PendingFrameBytes() == 0)
-                frameStartUs = NowUs();
-            std::vector<uint8_t> reply;
-            Monitor.Receive(buffer[i], speed, NowMs(), reply);
-            if (Monitor.HungUp())
-                break;
-            if (!reply.empty()) {
-                const size_t frameBytes = Monitor.Frames().back().Bytes.size();
-                guard.unlock();
-                Deliver(reply, frameStartUs, frameBytes, speed);
-                guard.lock();
-            }
-        }
-        // Counted rather than indexed: the log may have been trimmed or cleared meanwhile.
-        const std::vector<TFrameRecord>& frames = Monitor.Frames();
-        const size_t fresh = std::min(Monitor.TotalLoggedFrames() - logged, frames.size());
-        for (size_t i = frames.size() - fresh; i < frames.size(); ++i) {
-            const TFrameKind kind = frames[i].Kind;
-            FlashChanged = FlashChanged || kind == TFrameKind::Data || kind == TFrameKind::Erase;
-        }
-        if (Observer)
-            for (size_t i = frames.size() - fresh; i < frames.size(); ++i)
-                Observer(frames[i]);
-        const bool hangUp = Monitor.HungUp();
-        std::vector<uint8_t> due;
-        Monitor.Due(NowMs(), due);
-        guard.unlock();
-        // Not waited for: a host that does not read must not hold the board up.
-        if (!due.empty())
-            Line.Write(due.data(), static_cast<int>(due.size()), 0);
-        Logged.notify_all();
-        if (hangUp) {
+        if (!MonitorStep(buffer, got, speed, frameStartUs)) {
             // Both ends go: the host's port reports the line as gone.
             Line.Close();
             LineClosed = true;
             break;
         }
     }
+}
+
+int TBoardSim::ReadWaitMs(bool watching) const {
+    const bool flooding = ProgramOn && ProgramSettings.Flood;
+    const int wait = watching || flooding ? 0 : 20;
+    // A late answer or a flood is sent on time.
+    std::lock_guard<std::mutex> guard(Lock);
+    const int64_t due = Monitor.NextDueMs();
+    return due >= 0 ? static_cast<int>(std::clamp<int64_t>(due - NowMs(), 0, wait)) : wait;
+}
+
+bool TBoardSim::MonitorStep(const uint8_t* bytes, int got, int speed, int64_t& frameStartUs) {
+    std::unique_lock<std::mutex> guard(Lock);
+    const size_t logged = Monitor.TotalLoggedFrames();
+    Monitor.Tick(NowMs());
+    for (int i = 0; i < got; ++i) {
+        if (Monitor.PendingFrameBytes() == 0)
+            frameStartUs = NowUs();
+        std::vector<uint8_t> reply;
+        Monitor.Receive(bytes[i], speed, NowMs(), reply);
+        if (Monitor.HungUp())
+            break;
+        if (!reply.empty()) {
+            const size_t frameBytes = Monitor.Frames().back().Bytes.size();
+            guard.unlock();
+            Deliver(reply, frameStartUs, frameBytes, speed);
+            guard.lock();
+        }
+    }
+    ReportFrames(logged);
+    const bool hangUp = Monitor.HungUp();
+    std::vector<uint8_t> due;
+    Monitor.Due(NowMs(), due);
+    guard.unlock();
+    // Not waited for: a host that does not read must not hold the board up.
+    if (!due.empty())
+        Line.Write(due.data(), static_cast<int>(due.size()), 0);
+    Logged.notify_all();
+    return !hangUp;
+}
+
+void TBoardSim::ReportFrames(size_t loggedBefore) {
+    // Counted rather than indexed: the log may have been trimmed or cleared meanwhile.
+    const std::vector<TFrameRecord>& frames = Monitor.Frames();
+    const size_t fresh = std::min(Monitor.TotalLoggedFrames() - loggedBefore, frames.size());
+    for (size_t i = frames.size() - fresh; i < frames.size(); ++i) {
+        const TFrameKind kind = frames[i].Kind;
+        FlashChanged = FlashChanged || kind == TFrameKind::Data || kind == TFrameKind::Erase;
+    }
+    if (Observer)
+        for (size_t i = frames.size() - fresh; i < frames.size(); ++i)
+            Observer(frames[i]);
 }
 
 // With the line-rate model an answer leaves no earlier than a real line would allow: after

@@ -59,6 +59,14 @@ public:
 
 private:
     void Run();
+    // How long a pass may wait for the host's bytes: never past an answer or a flood that is due.
+    int ReadWaitMs(bool watching) const;
+    // The boot monitor's share of a pass: answers the bytes read, reports the frames they ended
+    // and sends what fell due; false once a hang-up fault ended the line.
+    bool MonitorStep(const uint8_t* bytes, int got, int speed, int64_t& frameStartUs);
+    // The frames logged since there were loggedBefore, under the lock: a write or erase marks
+    // the flash changed, and the observer sees each.
+    void ReportFrames(size_t loggedBefore);
     // The program's share of a pass: true when it took the bytes read.
     bool ProgramStep(const uint8_t* bytes, int got);
     void ProgramSend(const std::string& text);
