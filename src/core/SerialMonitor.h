@@ -33,7 +33,6 @@ public:
     static constexpr size_t MaxLineBytes = 4096;
 
     void SetTimestamps(bool on) { Timestamps = on; }
-    bool TimestampsOn() const { return Timestamps; }
 
     // The text to append for the bytes; msSinceEpoch is the local time they arrived. Ends of
     // lines come out as '\n'. A UTF-8 character split between reads is held back until it is

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -177,11 +176,4 @@ bool TPseudoTerminal::Write(const void* buffer, int size, int timeoutMs) {
         ::poll(&wait, 1, static_cast<int>(left));
     }
     return true;
-}
-
-int TPseudoTerminal::Waiting() const {
-    int count = 0;
-    if (Master < 0 || ::ioctl(Master, FIONREAD, &count) != 0)
-        return 0;
-    return count;
 }

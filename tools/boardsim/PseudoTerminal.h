@@ -32,8 +32,6 @@ public:
     int Read(void* buffer, int size, int timeoutMs);
     // Writes everything, waiting at most timeoutMs for room; false when not all was written.
     bool Write(const void* buffer, int size, int timeoutMs = 2000);
-    // Bytes the other side wrote that are waiting to be read.
-    int Waiting() const;
 
 private:
     int Master = -1;
