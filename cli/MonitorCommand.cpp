@@ -2,6 +2,7 @@
 #include "CliCommand.h"
 #include "CliMonitor.h"
 #include "Comm.h"
+#include "MonitorMessages.h"
 #include "SerialMonitor.h"
 
 #include <CLI/CLI.hpp>
@@ -89,7 +90,7 @@ int RunMonitor(const TCliMonitorOptions& options) {
                 PrintCliError(error);
         }
         if (!alive) {
-            PrintCliError("The line to " + ports.front() + " failed:\n" + error);
+            PrintCliError(LineLostText(ports.front(), error));
             return CliExitFailure;
         }
         std::vector<std::string> lines;

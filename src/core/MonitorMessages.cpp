@@ -257,3 +257,7 @@ TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length) {
         return Exclamation(text, result.LineError);
     return Exclamation(text, "The serial port did not send the data in time.");
 }
+
+std::string LineLostText(const std::string& port, const std::string& reason) {
+    return "The line to " + port + " failed: " + reason;
+}

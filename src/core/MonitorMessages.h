@@ -35,6 +35,9 @@ constexpr const char* OutOfStepLine =
     "The board's answers are out of step with the frames sent (a late, repeated or longer "
     "answer).";
 
+// The line after a step's message when nothing came back from the board.
+constexpr const char* NoAnswerText = "The board did not answer within the time-out.";
+
 // The identity lines of a successful synchronisation, after " " and the title line.
 constexpr const char* SyncTitle = "Synchronization link response:";
 std::vector<std::string> IdentityLines(const TMonitorIdentity& identity, int speed);
@@ -73,3 +76,6 @@ TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length);
 
 // The console line of a transfer the user stopped.
 constexpr const char* UserBreakLine = "User break.";
+
+// The board's own output: the port stopped working under the monitor, with the system's reason.
+std::string LineLostText(const std::string& port, const std::string& reason);

@@ -6,8 +6,6 @@
 
 #include <string>
 
-constexpr const char* NoAnswerText = "The board did not answer within the time-out.";
-
 // Whether the step ended because nothing came within the time-out.
 bool NoAnswerCame(const TMonitorResult& result);
 // The message with NoAnswerText on a line after it when nothing came; otherwise as it is.

@@ -2,6 +2,7 @@
 
 #include "Comm.h"
 #include "Misc.h"
+#include "MonitorMessages.h"
 #include "Settings.h"
 
 #include <QCheckBox>
@@ -201,8 +202,8 @@ void TBoardOutputPane::PortChanged() {
 void TBoardOutputPane::LineLost(const std::string& reason) {
     Monitor->Close();
     PollTimer->stop();
-    Note(QString("-- the line to %1 failed: %2; waiting for it to come back --")
-             .arg(OpenDevice, QString::fromStdString(reason)));
+    const std::string lost = LineLostText(OpenDevice.toStdString(), reason);
+    Note(QString("-- %1; waiting for it to come back --").arg(QString::fromStdString(lost)));
     RetryTimer->start();
 }
 

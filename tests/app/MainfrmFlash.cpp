@@ -6,8 +6,8 @@
 #include "Eventually.h"
 #include "HexText.h"
 #include "ImageFile.h"
+#include "MonitorMessages.h"
 #include "ScratchDir.h"
-#include "SilentBoard.h"
 
 #include <QAbstractItemView>
 #include <QAction>

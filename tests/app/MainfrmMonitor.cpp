@@ -4,6 +4,7 @@
 #include "BoardWindow.h"
 #include "Eventually.h"
 #include "Mainfrm.h"
+#include "MonitorMessages.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -72,7 +73,8 @@ TEST(MainfrmMonitor, ALostLineShowsItsReasonAndTheMonitorComesBackWithThePort) {
     board.reset(); // the adapter is unplugged
     EXPECT_EVENTUALLY(!pane.IsOpen());
     const QString lost = Notes(pane).last();
-    EXPECT_TRUE(lost.startsWith("-- the line to " + port + " failed: ")) << lost.toStdString();
+    const QString lostLine = QString::fromStdString(LineLostText(port.toStdString(), ""));
+    EXPECT_TRUE(lost.startsWith("-- " + lostLine)) << lost.toStdString();
     EXPECT_TRUE(lost.endsWith("; waiting for it to come back --")) << lost.toStdString();
 
     board = ProgramBoard(false); // back, perhaps under another name

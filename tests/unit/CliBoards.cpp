@@ -5,7 +5,6 @@
 #include "ImageFileTestKit.h"
 #include "MonitorMessages.h"
 #include "Settings.h"
-#include "SilentBoard.h"
 
 #include <QCoreApplication>
 #include <QDir>

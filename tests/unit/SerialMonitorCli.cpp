@@ -1,5 +1,6 @@
 // korvex-cli monitor against korvex-boardsim running its program, as a person runs them.
 #include "Eventually.h"
+#include "MonitorMessages.h"
 #include "ScratchDir.h"
 
 #include <QFile>
@@ -70,7 +71,8 @@ TEST(SerialMonitorCli, AHangUpEndsTheMonitorWithItsReason) {
     EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(monitor.exitCode(), 1);
     const QString error = QString::fromLocal8Bit(monitor.readAllStandardError());
-    EXPECT_TRUE(error.contains("The line to " + board.Port + " failed:\n")) << error.toStdString();
+    const QString lostLine = QString::fromStdString(LineLostText(board.Port.toStdString(), ""));
+    EXPECT_TRUE(error.contains(lostLine)) << error.toStdString();
 }
 
 TEST(SerialMonitorCli, RefusesWhatItCannotMonitor) {
