@@ -45,6 +45,33 @@ TBoardOutputPane::TBoardOutputPane(QWidget* owner, std::function<QString()> port
     : QWidget(owner), PortName(std::move(port)), Port(std::make_unique<TComms>()),
       Monitor(std::make_unique<TSerialMonitor>(*Port)) {
     setObjectName("BoardOutputPane");
+    QHBoxLayout* bar = MakeBar();
+    Output = new QPlainTextEdit(this);
+    Output->setReadOnly(true);
+    Output->setUndoRedoEnabled(false);
+    Output->setMaximumBlockCount(ScrollbackLines + 1); // the last block is the unended line
+    Output->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Output->setFont(QFont("Monospace"));
+    Input = new QLineEdit(this);
+    Input->setPlaceholderText("Text to send to the board; Enter sends it");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addLayout(bar);
+    layout->addWidget(Output);
+    layout->addWidget(Input);
+
+    PollTimer = new QTimer(this);
+    PollTimer->setInterval(PollMs);
+    connect(PollTimer, &QTimer::timeout, this, &TBoardOutputPane::Poll);
+    RetryTimer = new QTimer(this);
+    RetryTimer->setInterval(RetryMs);
+    connect(RetryTimer, &QTimer::timeout, this, [this] { Open(TOpening::Retry); });
+    ConnectControls();
+    ReadSettings();
+}
+
+QHBoxLayout* TBoardOutputPane::MakeBar() {
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(0, 0, 0, 0);
     ConnectB = Button(this, "Connect", "Show what the board's program sends on the chosen port");
@@ -67,29 +94,10 @@ TBoardOutputPane::TBoardOutputPane(QWidget* owner, std::function<QString()> port
                                                          SaveB, DroppedL})
         bar->addWidget(item);
     bar->addStretch();
+    return bar;
+}
 
-    Output = new QPlainTextEdit(this);
-    Output->setReadOnly(true);
-    Output->setUndoRedoEnabled(false);
-    Output->setMaximumBlockCount(ScrollbackLines + 1); // the last block is the unended line
-    Output->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Output->setFont(QFont("Monospace"));
-    Input = new QLineEdit(this);
-    Input->setPlaceholderText("Text to send to the board; Enter sends it");
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(2, 2, 2, 2);
-    layout->addLayout(bar);
-    layout->addWidget(Output);
-    layout->addWidget(Input);
-
-    PollTimer = new QTimer(this);
-    PollTimer->setInterval(PollMs);
-    connect(PollTimer, &QTimer::timeout, this, &TBoardOutputPane::Poll);
-    RetryTimer = new QTimer(this);
-    RetryTimer->setInterval(RetryMs);
-    connect(RetryTimer, &QTimer::timeout, this, [this] { Open(TOpening::Retry); });
-
+void TBoardOutputPane::ConnectControls() {
     connect(ConnectB, &QToolButton::toggled, this, &TBoardOutputPane::SetConnected);
     connect(SpeedCB, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this] { SetSpeed(Speed()); });
@@ -100,7 +108,6 @@ TBoardOutputPane::TBoardOutputPane(QWidget* owner, std::function<QString()> port
     connect(ClearB, &QToolButton::clicked, this, &TBoardOutputPane::Clear);
     connect(SaveB, &QToolButton::clicked, this, &TBoardOutputPane::SaveClick);
     connect(Input, &QLineEdit::returnPressed, this, &TBoardOutputPane::SendTyped);
-    ReadSettings();
 }
 
 TBoardOutputPane::~TBoardOutputPane() {

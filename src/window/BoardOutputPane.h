@@ -13,6 +13,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -77,6 +78,9 @@ public:
 private:
     // Loud: says so when connected or not; Quiet: only a failure; Retry: the failure only once.
     enum class TOpening { Loud, Quiet, Retry };
+    // The row of controls above the output, and their signals wired to the pane.
+    QHBoxLayout* MakeBar();
+    void ConnectControls();
     void Open(TOpening how);
     void Close();
     void Show(const std::string& text);
