@@ -4,7 +4,6 @@
 #ifndef KORVEX_SERIALMONITOR_H
 #define KORVEX_SERIALMONITOR_H
 
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
