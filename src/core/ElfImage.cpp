@@ -179,12 +179,40 @@ bool CheckPlacement(std::vector<TLoadSegment>& segments, TImageReadResult& resul
     return true;
 }
 
-} // namespace
-
-bool HasElfMark(const char* first, size_t size) {
-    return size >= SELFMAG && std::memcmp(first, ELFMAG, SELFMAG) == 0;
+// The name of an ELF machine number for messages: "x86-64", "AArch64", or "machine 1234".
+std::string ElfMachineName(int machine) {
+    switch (machine) {
+    case EM_SPARC:
+        return "SPARC";
+    case EM_386:
+        return "Intel 80386";
+    case EM_68K:
+        return "Motorola 68000";
+    case EM_MIPS:
+        return "MIPS";
+    case EM_PPC:
+        return "PowerPC";
+    case EM_SH:
+        return "SuperH";
+    case EM_X86_64:
+        return "x86-64";
+    case EM_AVR:
+        return "AVR";
+    case EM_XTENSA:
+        return "Xtensa";
+    case EM_MSP430:
+        return "MSP430";
+    case EM_AARCH64:
+        return "AArch64";
+    case EM_RISCV:
+        return "RISC-V";
+    default:
+        return "machine " + std::to_string(machine);
+    }
 }
 
+// Reads the ELF executable in file into image and fills in result: the span, the segments and
+// the entry point, or the failure with its details.
 void ReadElfImage(TRegularFileReader& file, TImageReadResult& result, TFileImage& image) {
     result.Format = TImageFormat::Elf;
     if (!LibelfReady()) {
@@ -225,33 +253,86 @@ void ReadElfImage(TRegularFileReader& file, TImageReadResult& result, TFileImage
     result.Entry = static_cast<uint32_t>(header.e_entry);
 }
 
-std::string ElfMachineName(int machine) {
-    switch (machine) {
-    case EM_SPARC:
-        return "SPARC";
-    case EM_386:
-        return "Intel 80386";
-    case EM_68K:
-        return "Motorola 68000";
-    case EM_MIPS:
-        return "MIPS";
-    case EM_PPC:
-        return "PowerPC";
-    case EM_SH:
-        return "SuperH";
-    case EM_X86_64:
-        return "x86-64";
-    case EM_AVR:
-        return "AVR";
-    case EM_XTENSA:
-        return "Xtensa";
-    case EM_MSP430:
-        return "MSP430";
-    case EM_AARCH64:
-        return "AArch64";
-    case EM_RISCV:
-        return "RISC-V";
+// The ELF failures, and data too high, which an ELF file has at no line.
+std::optional<TImageMessage> ElfFailureMessage(const TImageReadResult& result,
+                                               const std::string& path) {
+    const char* file = path.c_str();
+    switch (result.Failure) {
+    case TImageFailure::AddressTooHigh:
+        return TImageMessage{ImageText("Input file:\n%s\nholds data at address %s or above.\n"
+                                       "Addresses from 0x80000000 upwards cannot be loaded.",
+                                       file, AddressText(result.Address).c_str()),
+                             true};
+    case TImageFailure::ElfUnreadable:
+        return TImageMessage{ImageText("Input file:\n%s\nis not a readable ELF file: %s.", file,
+                                       result.Reason.c_str()),
+                             true};
+    case TImageFailure::ElfNot32Bit:
+        return TImageMessage{ImageText("Input file:\n%s\nis not a 32-bit ELF file; only 32-bit "
+                                       "ARM executables can be loaded.",
+                                       file),
+                             true};
+    case TImageFailure::ElfBigEndian:
+        return TImageMessage{ImageText("Input file:\n%s\nis not a little-endian ELF file; only "
+                                       "little-endian ARM executables can be loaded.",
+                                       file),
+                             true};
+    case TImageFailure::ElfWrongMachine:
+        return TImageMessage{ImageText("Input file:\n%s\nis an ELF file for %s, not for ARM.", file,
+                                       ElfMachineName(result.Machine).c_str()),
+                             true};
+    case TImageFailure::ElfNotExecutable:
+        return TImageMessage{ImageText("Input file:\n%s\nis an ELF file of type %d, not an "
+                                       "executable: load the linked program.",
+                                       file, result.ElfType),
+                             true};
+    case TImageFailure::ElfNoLoadableData:
+        return TImageMessage{ImageText("Input file:\n%s\nholds no loadable data: no program "
+                                       "segment has bytes in the file.",
+                                       file),
+                             true};
+    case TImageFailure::ElfSegmentPastEnd:
+        return TImageMessage{ImageText("Input file:\n%s\nis damaged: a segment of %lld bytes at "
+                                       "file offset %lld reaches past the file's end (%lld bytes).",
+                                       file, static_cast<long long>(result.SpanLength),
+                                       static_cast<long long>(result.Address),
+                                       static_cast<long long>(result.FileSize)),
+                             true};
+    case TImageFailure::ElfOverlap:
+        return TImageMessage{ImageText("Input file:\n%s\nhas segments that overlap: %lld bytes "
+                                       "at %s and %lld bytes at %s.",
+                                       file, static_cast<long long>(result.Segments[0].Length),
+                                       AddressText(result.Segments[0].Address).c_str(),
+                                       static_cast<long long>(result.Segments[1].Length),
+                                       AddressText(result.Segments[1].Address).c_str()),
+                             true};
     default:
-        return "machine " + std::to_string(machine);
+        return std::nullopt;
     }
+}
+
+class TElfReader final : public TImageReader {
+public:
+    bool Claims(const char* first, size_t size) const override {
+        return size >= SELFMAG && std::memcmp(first, ELFMAG, SELFMAG) == 0;
+    }
+
+    void Read(TRegularFileReader& file, TImageReadResult& result,
+              TFileImage& image) const override {
+        ReadElfImage(file, result, image);
+    }
+
+    std::optional<TImageMessage> FailureMessage(const TImageReadResult& result,
+                                                const std::string& path) const override {
+        if (result.Format != TImageFormat::Elf)
+            return std::nullopt;
+        return ElfFailureMessage(result, path);
+    }
+};
+
+} // namespace
+
+const TImageReader& ElfReader() {
+    static const TElfReader reader;
+    return reader;
 }
