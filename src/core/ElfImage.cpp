@@ -130,9 +130,11 @@ bool CollectSegments(Elf* elf, int64_t fileSize, std::vector<TLoadSegment>& segm
         // Both are 32-bit fields: the sum cannot wrap in 64 bits.
         if (static_cast<int64_t>(header.p_offset + header.p_filesz) > fileSize) {
             result.Failure = TImageFailure::ElfSegmentPastEnd;
-            result.Address = static_cast<int64_t>(header.p_offset);
-            result.SpanLength = static_cast<int64_t>(header.p_filesz);
-            result.FileSize = fileSize;
+            result.Reason = ImageText("a segment of %lld bytes at file offset %lld reaches past "
+                                      "the file's end (%lld bytes)",
+                                      static_cast<long long>(header.p_filesz),
+                                      static_cast<long long>(header.p_offset),
+                                      static_cast<long long>(fileSize));
             return false;
         }
         anyPhysical = anyPhysical || header.p_paddr != 0;
@@ -292,12 +294,8 @@ std::optional<TImageMessage> ElfFailureMessage(const TImageReadResult& result,
                                        file),
                              true};
     case TImageFailure::ElfSegmentPastEnd:
-        return TImageMessage{ImageText("Input file:\n%s\nis damaged: a segment of %lld bytes at "
-                                       "file offset %lld reaches past the file's end (%lld bytes).",
-                                       file, static_cast<long long>(result.SpanLength),
-                                       static_cast<long long>(result.Address),
-                                       static_cast<long long>(result.FileSize)),
-                             true};
+        return TImageMessage{
+            ImageText("Input file:\n%s\nis damaged: %s.", file, result.Reason.c_str()), true};
     case TImageFailure::ElfOverlap:
         return TImageMessage{ImageText("Input file:\n%s\nhas segments that overlap: %lld bytes "
                                        "at %s and %lld bytes at %s.",

@@ -55,7 +55,7 @@ enum class TImageFailure {
     ElfWrongMachine,   // for Machine, not ARM
     ElfNotExecutable,  // an object file or shared library: ElfType
     ElfNoLoadableData, // no loadable segment with bytes in the file
-    ElfSegmentPastEnd, // SpanLength bytes at file offset Address, past FileSize
+    ElfSegmentPastEnd, // a segment's bytes reach past the file's end: Reason says which
     ElfOverlap,        // the two Segments overlap
 };
 
@@ -86,7 +86,7 @@ struct TImageReadResult {
     uint32_t Entry = 0;
 
     // Details for the failure messages.
-    std::string Reason;       // CannotOpen: the system's reason
+    std::string Reason;       // CannotOpen: the system's reason; ELF damage: what is wrong
     int64_t FileSize = 0;     // TooShort
     int Line = 0;             // record failures: the line, counted as read
     std::string LineText;     // and its text as read, line end included
