@@ -27,27 +27,43 @@ void AddPlanOptions(CLI::App* command, bool& skipUnchanged, bool& dryRun) {
                       "print what would be erased, written and skipped; change nothing");
 }
 
-bool PlanForBoard(TBoard& board, TBootMonitor& monitor, const TEBData& type, uint32_t address,
-                  const uint8_t* data, int64_t length, bool skipUnchanged, TBoardPlan& planned) {
-    planned.Plan = BuildProgramPlan(type, address, data, length);
-    if (const TMonitorIdentity* identity = board.Identity()) {
-        planned.Keyed = true;
-        planned.Key = MakeLedgerKey(board.Port(), *identity, type);
-    }
-    if (!skipUnchanged)
-        return true;
-    if (!planned.Keyed) {
+void TCliFlashObserver::Checking(int) {
+    Board.Phase("Checking");
+}
+
+void TCliFlashObserver::Phase(TBootMonitor::TPhase phase) {
+    if (phase == TBootMonitor::TPhase::Erasing)
+        Board.Separator();
+    Board.Line(ProgramPhaseLine(phase));
+    Board.Phase(phase == TBootMonitor::TPhase::Erasing       ? "Erasing"
+                : phase == TBootMonitor::TPhase::Programming ? "Programming"
+                                                             : "Verifying");
+}
+
+bool TCliFlashObserver::Progress(int64_t done, int64_t total) {
+    return Board.Progress(done, total);
+}
+
+bool TCliFlashObserver::KeepErasing() {
+    return !InterruptRequested();
+}
+
+void TCliFlashObserver::Warning(const std::string& text) {
+    Warn(Board, text);
+}
+
+std::optional<TLedgerKey> BoardLedgerKey(TBoard& board, const TEBData& type) {
+    if (const TMonitorIdentity* identity = board.Identity())
+        return MakeLedgerKey(board.Port(), *identity, type);
+    return std::nullopt;
+}
+
+bool SkipUnchanged(TBoard& board, TFlashSession& session) {
+    if (!session.Keyed()) {
         Warn(board, "without a synchronisation the board is unknown; every sector is written.");
         return true;
     }
-    const TLedgerRead ledger = ReadLedger(planned.Key);
-    if (!ledger.Warning.empty())
-        Warn(board, ledger.Warning);
-    ApplyLedger(planned.Plan, ledger.Entries);
-    if (planned.Plan.Checks() == 0)
-        return true;
-    board.Phase("Checking");
-    const TMonitorResult checked = ConfirmSkips(monitor, planned.Plan, data);
+    const TMonitorResult checked = session.SkipUnchanged();
     if (!checked.Ok()) {
         board.Fail(WithNoAnswerLine(VerifyFailure(checked), checked).Text);
         return false;
@@ -55,43 +71,27 @@ bool PlanForBoard(TBoard& board, TBootMonitor& monitor, const TEBData& type, uin
     return true;
 }
 
-void ShowPlan(TBoard& board, const TBoardPlan& planned) {
+void ShowPlan(TBoard& board, const TProgramPlan& plan) {
     board.Separator();
-    for (const std::string& line : PlanLines(planned.Plan, board.Speed()))
+    for (const std::string& line : PlanLines(plan, board.Speed()))
         board.Line(line);
-    board.Json().AddNumber("sectors_written", planned.Plan.Count(TSectorAction::Write));
-    board.Json().AddNumber("sectors_skipped", planned.Plan.Count(TSectorAction::Skip));
-    board.Json().AddNumber("line_bytes", planned.Plan.LineBytes());
-    board.Json().AddNumber("line_seconds", planned.Plan.LineSeconds(board.Speed()), 1);
+    board.Json().AddNumber("sectors_written", plan.Count(TSectorAction::Write));
+    board.Json().AddNumber("sectors_skipped", plan.Count(TSectorAction::Skip));
+    board.Json().AddNumber("line_bytes", plan.LineBytes());
+    board.Json().AddNumber("line_seconds", plan.LineSeconds(board.Speed()), 1);
     board.SetResult("Dry run: nothing was changed.", 0);
 }
 
-TBootMonitor::TProgramResult RunPlan(TBoard& board, TBootMonitor& monitor,
-                                     const TBoardPlan& planned, const uint8_t* data,
-                                     const std::function<void(TBootMonitor::TPhase)>& phase,
-                                     const TProgressHook& progress,
-                                     const std::function<bool()>& keepErasing) {
-    const TProgramPlan& plan = planned.Plan;
+TBootMonitor::TProgramResult RunPlan(TBoard& board, TFlashSession& session,
+                                     const TProgramPlan& plan) {
     board.Json().AddNumber("sectors_written", plan.Count(TSectorAction::Write));
     board.Json().AddNumber("sectors_skipped", plan.Count(TSectorAction::Skip));
-    std::string error;
-    if (planned.Keyed && !MarkLedgerPending(planned.Key, plan.WrittenSectors(), &error))
-        Warn(board, error);
-    return monitor.ProgramFlashRuns(plan.Address, data, plan.Length, plan.WriteRuns(),
-                                    plan.EraseAddresses(), phase, progress, keepErasing);
-}
-
-void RecordPlan(TBoard& board, const TBoardPlan& planned) {
-    if (planned.Plan.Count(TSectorAction::Skip) > 0)
-        board.Line(FormatText("%d of %d sectors unchanged, not written again.",
-                              planned.Plan.Count(TSectorAction::Skip),
-                              planned.Plan.Count(TSectorAction::Skip) +
-                                  planned.Plan.Count(TSectorAction::Write)));
-    if (!planned.Keyed)
-        return;
-    std::string error;
-    if (!RecordLedger(planned.Key, planned.Plan.LedgerEntries(), &error))
-        Warn(board, error);
+    const TBootMonitor::TProgramResult program = session.Program();
+    const std::string unchanged =
+        UnchangedSectorsLine(plan.Count(TSectorAction::Skip), plan.Count(TSectorAction::Write));
+    if (program.Result.Ok() && !unchanged.empty())
+        board.Line(unchanged);
+    return program;
 }
 
 void AddLogOption(CLI::App* command, std::string& path) {

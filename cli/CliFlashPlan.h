@@ -1,10 +1,12 @@
 #pragma once
-// korvex-cli program's plan: --skip-unchanged (sectors the ledger and the board's sums both
-// vouch for are not written again), --dry-run (the plan printed, nothing changed on the board),
-// and the ledger recorded after a verified programming. Also --log FILE of the board commands.
+// korvex-cli program's face of the flash session: --skip-unchanged (sectors the ledger and the
+// board's sums both vouch for are not written again), --dry-run (the plan printed, nothing
+// changed on the board), and what the session reports. Also --log FILE of the board commands.
 
 #include "CliBoards.h"
-#include "ProgramPlan.h"
+#include "FlashSession.h"
+
+#include <optional>
 
 #include <string>
 
@@ -22,28 +24,33 @@ void AddPlanOptions(CLI::App* command, bool& skipUnchanged, bool& dryRun);
     "strong check. --dry-run prints the plan per sector and sends nothing that changes the\n"      \
     "board (with --skip-unchanged it asks the board's sums).\n"
 
-// The plan for one board, after its link was synchronised: with skipUnchanged the ledger is read
-// and the board asked the sums of the sectors it vouches for. False when the board did not answer
-// (already reported as the board's failure).
-struct TBoardPlan {
-    TProgramPlan Plan;
-    bool Keyed = false; // the board identified itself, so its ledger can be found
-    TLedgerKey Key;
+// A board's view of its flash session: the phases as lines and in the board's state, the
+// progress, Ctrl+C between erased sectors, and warnings on stderr.
+class TCliFlashObserver : public TFlashObserver {
+public:
+    explicit TCliFlashObserver(TBoard& board) : Board(board) {}
+    void Checking(int sectors) override;
+    void Phase(TBootMonitor::TPhase phase) override;
+    bool Progress(int64_t done, int64_t total) override;
+    bool KeepErasing() override;
+    void Warning(const std::string& text) override;
+
+private:
+    TBoard& Board;
 };
-bool PlanForBoard(TBoard& board, TBootMonitor& monitor, const TEBData& type, uint32_t address,
-                  const uint8_t* data, int64_t length, bool skipUnchanged, TBoardPlan& planned);
+
+// The ledger of a board that identified itself; none for a board taken as --linked.
+std::optional<TLedgerKey> BoardLedgerKey(TBoard& board, const TEBData& type);
+// --skip-unchanged, after the board's link was synchronised: the ledger is read and the board
+// asked the sums of the sectors it vouches for. False when the board did not answer (already
+// reported as the board's failure).
+bool SkipUnchanged(TBoard& board, TFlashSession& session);
 // Prints the plan (or adds it to the JSON object) for --dry-run.
-void ShowPlan(TBoard& board, const TBoardPlan& planned);
-// Programs the sectors the plan writes; the final verify covers the whole image. The ledger
-// stops vouching for those sectors first; the JSON object gets the counts.
-TBootMonitor::TProgramResult RunPlan(TBoard& board, TBootMonitor& monitor,
-                                     const TBoardPlan& planned, const uint8_t* data,
-                                     const std::function<void(TBootMonitor::TPhase)>& phase,
-                                     const TProgressHook& progress,
-                                     const std::function<bool()>& keepErasing);
-// After a verified programming: records what the sectors now hold, and says how many were
-// skipped. A ledger that cannot be written is a warning, not a failure of the programming.
-void RecordPlan(TBoard& board, const TBoardPlan& planned);
+void ShowPlan(TBoard& board, const TProgramPlan& plan);
+// Programs the sectors the plan writes; the final verify covers the whole image. The JSON
+// object gets the counts; a verified programming says how many sectors it skipped.
+TBootMonitor::TProgramResult RunPlan(TBoard& board, TFlashSession& session,
+                                     const TProgramPlan& plan);
 
 // Adds --log FILE.
 void AddLogOption(CLI::App* command, std::string& path);

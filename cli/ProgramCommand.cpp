@@ -45,26 +45,16 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
     board.Json().AddNumber("length", job.Length);
     if (!board.Connect(port, monitor, options.Board.Linked, job.Request))
         return;
-    auto phase = [&board](TBootMonitor::TPhase next) {
-        if (next == TBootMonitor::TPhase::Erasing)
-            board.Separator();
-        board.Line(ProgramPhaseLine(next));
-        board.Phase(next == TBootMonitor::TPhase::Erasing       ? "Erasing"
-                    : next == TBootMonitor::TPhase::Programming ? "Programming"
-                                                                : "Verifying");
-    };
-    TBoardPlan planned;
-    if (!PlanForBoard(board, monitor, *job.Type, job.Address, job.Data, job.Length,
-                      options.SkipUnchanged, planned))
+    TProgramPlan plan = BuildProgramPlan(*job.Type, job.Address, job.Data, job.Length);
+    TCliFlashObserver observer(board);
+    TFlashSession session(monitor, observer, plan, job.Data, BoardLedgerKey(board, *job.Type));
+    if (options.SkipUnchanged && !SkipUnchanged(board, session))
         return;
     if (options.DryRun) {
-        ShowPlan(board, planned);
+        ShowPlan(board, plan);
         return;
     }
-    const TBootMonitor::TProgramResult program = RunPlan(
-        board, monitor, planned, job.Data, phase,
-        [&board](int64_t done, int64_t total) { return board.Progress(done, total); },
-        [] { return !InterruptRequested(); });
+    const TBootMonitor::TProgramResult program = RunPlan(board, session, plan);
     board.SetBytes(program.Result.BytesDone);
     if (program.Result.Status == TMonitorStatus::Cancelled) {
         board.Interrupted();
@@ -77,7 +67,6 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
             board.Line(closing);
         return;
     }
-    RecordPlan(board, planned);
     board.SetResult(ProgrammedLine(job.Length, job.Address), job.Length);
     if (options.ReadBack)
         board.ReadBackAndCompare(monitor, job.Address, job.Data, job.Length,

@@ -251,10 +251,6 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
 
 // ---- Read -------------------------------------------------------------------------------------
 
-TMonitorResult TBootMonitor::ReadBlock(uint32_t address, int count, uint8_t* data) {
-    return Settled(ReadOne(address, count, data));
-}
-
 TMonitorResult TBootMonitor::ReadOne(uint32_t address, int count, uint8_t* data) {
     count = std::clamp(count, 1, BlockSize);
     uint8_t frame[6] = {'R'};
@@ -462,6 +458,31 @@ TBootMonitor::TProgramResult TBootMonitor::VerifyImage(uint32_t address, const u
     return EndAt(TStep::Done, verified, length);
 }
 
+namespace {
+
+// The loose hooks of ProgramFlash as an observer.
+class THookObserver : public TFlashObserver {
+public:
+    THookObserver(const std::function<void(TBootMonitor::TPhase)>& phase,
+                  const TProgressHook& progress, const std::function<bool()>& keepErasing)
+        : PhaseHook(phase), ProgressHook(progress), KeepErasingHook(keepErasing) {}
+    void Phase(TBootMonitor::TPhase phase) override {
+        if (PhaseHook)
+            PhaseHook(phase);
+    }
+    bool Progress(int64_t done, int64_t total) override {
+        return !ProgressHook || ProgressHook(done, total);
+    }
+    bool KeepErasing() override { return !KeepErasingHook || KeepErasingHook(); }
+
+private:
+    const std::function<void(TBootMonitor::TPhase)>& PhaseHook;
+    const TProgressHook& ProgressHook;
+    const std::function<bool()>& KeepErasingHook;
+};
+
+} // namespace
+
 TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const uint8_t* data,
                                                         int64_t length,
                                                         const std::vector<uint32_t>& eraseAddresses,
@@ -469,29 +490,28 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlash(uint32_t address, const 
                                                         const TProgressHook& progress,
                                                         const std::function<bool()>& keepErasing) {
     // The whole image is one run of written sectors.
-    return ProgramFlashRuns(address, data, length, {TWriteRun{0, length}}, eraseAddresses, phase,
-                            progress, keepErasing);
+    THookObserver observer(phase, progress, keepErasing);
+    return ProgramFlashRuns(address, data, length, {TWriteRun{0, length}}, eraseAddresses,
+                            observer);
 }
 
 TBootMonitor::TProgramResult TBootMonitor::ProgramFlashRuns(
     uint32_t address, const uint8_t* data, int64_t length, const std::vector<TWriteRun>& runs,
-    const std::vector<uint32_t>& eraseAddresses, const std::function<void(TPhase)>& phase,
-    const TProgressHook& progress, const std::function<bool()>& keepErasing) {
+    const std::vector<uint32_t>& eraseAddresses, TFlashObserver& observer) {
     int64_t total = 0;
     for (const TWriteRun& run : runs)
         total += run.Length;
-    if (phase)
-        phase(TPhase::Erasing);
-    TProgramResult program = EraseSectors(eraseAddresses, keepErasing);
+    observer.Phase(TPhase::Erasing);
+    TProgramResult program =
+        EraseSectors(eraseAddresses, [&observer] { return observer.KeepErasing(); });
     if (program.Step != TStep::Done)
         return program;
-    if (phase)
-        phase(TPhase::Programming);
+    observer.Phase(TPhase::Programming);
     int64_t written = 0;
     for (const TWriteRun& run : runs) {
         // The progress counts the bytes of all runs together.
-        const TProgressHook runProgress = [&progress, written, total](int64_t done, int64_t) {
-            return !progress || progress(written + done, total);
+        const TProgressHook runProgress = [&observer, written, total](int64_t done, int64_t) {
+            return observer.Progress(written + done, total);
         };
         program = WriteImage(address + static_cast<uint32_t>(run.Offset), data + run.Offset,
                              run.Length, runProgress);
@@ -504,8 +524,7 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlashRuns(
         }
         written += run.Length;
     }
-    if (phase)
-        phase(TPhase::Verifying);
+    observer.Phase(TPhase::Verifying);
     return VerifyImage(address, data, length);
 }
 

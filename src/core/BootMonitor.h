@@ -121,6 +121,8 @@ struct TSyncResult {
 // The settings text of the port at a speed: "%s:%d,N,8,1".
 std::string PortSettingsText(const std::string& port, int speed);
 
+class TFlashObserver;
+
 class TBootMonitor {
 public:
     // The port belongs to the caller; the monitor only speaks over it.
@@ -143,8 +145,6 @@ public:
     // board should have sent: OutOfStep too, as is an operation whose line does not stay quiet
     // after its last answer.
 
-    // Reads count (1..80) bytes at address into data.
-    TMonitorResult ReadBlock(uint32_t address, int count, uint8_t* data);
     // Reads length bytes in blocks of 80 and a shorter last one. onBlock sees each block as it
     // arrives; progress is called after each whole 80-byte block, not after the shorter last.
     TMonitorResult ReadRange(uint32_t address, int64_t length, std::vector<uint8_t>& data,
@@ -188,13 +188,12 @@ public:
 
     // The same with only some stretches of the image written: erases eraseAddresses, writes
     // each run with write starts of its own, and has the board verify the whole image as
-    // always. progress counts the bytes of the runs.
+    // always. The observer is told each phase, the bytes of the runs written so far, and is
+    // asked after each erased sector whether to go on.
     TProgramResult ProgramFlashRuns(uint32_t address, const uint8_t* data, int64_t length,
                                     const std::vector<TWriteRun>& runs,
                                     const std::vector<uint32_t>& eraseAddresses,
-                                    const std::function<void(TPhase)>& phase,
-                                    const TProgressHook& progress,
-                                    const std::function<bool()>& keepErasing = {});
+                                    TFlashObserver& observer);
 
     // The raw SRAM upload: the bytes as they are, in chunks of 80 and the rest, each handed to
     // the port and awaited until it has left. progress is called before each chunk with the
@@ -233,4 +232,29 @@ private:
     bool AnswerOwed = true;
     int OwedBytes = 0;  // of the answer that timed out; waited for before the next frame
     int64_t SentMs = 0; // when the last frame went out, by the port's clock
+};
+
+// What a flash programming tells the one who runs it, and asks them. Every call comes on the
+// thread that programs; each has a default that does nothing, or goes on.
+class TFlashObserver {
+public:
+    virtual ~TFlashObserver() = default;
+    // The board is asked the sums of this many sectors the ledger vouches for.
+    virtual void Checking(int sectors) { (void)sectors; }
+    virtual void Phase(TBootMonitor::TPhase phase) { (void)phase; }
+    // The sector (an index into the board type's sectors) whose bytes go out next, and the one
+    // whose bytes all went.
+    virtual void SectorStarted(int sector) { (void)sector; }
+    virtual void SectorDone(int sector) { (void)sector; }
+    // After each whole block written: the bytes written so far of those to write. False stops
+    // the programming there (Cancelled).
+    virtual bool Progress(int64_t done, int64_t total) {
+        (void)done;
+        (void)total;
+        return true;
+    }
+    // After each erased sector: false stops (Cancelled) before the next one or the first write.
+    virtual bool KeepErasing() { return true; }
+    // Something the user should know that does not stop the programming.
+    virtual void Warning(const std::string& text) { (void)text; }
 };

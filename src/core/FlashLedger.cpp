@@ -187,6 +187,63 @@ bool LedgerWriteFailed(const QString& path, const QString& reason, std::string* 
 
 } // namespace
 
+namespace {
+
+// The entries a ledger file at path holds for key, less those of pending sectors. A corrupt
+// ledger is dropped whole rather than partly trusted.
+std::map<uint32_t, TLedgerEntry> KeptEntries(const TLedgerKey& key, const QString& path) {
+    std::map<uint32_t, TLedgerEntry> kept;
+    QFile old(path);
+    if (old.open(QIODevice::ReadOnly)) {
+        std::vector<TLedgerEntry> entries;
+        std::string ignored;
+        if (ParseLedger(old.readAll(), key, entries, ignored))
+            for (const TLedgerEntry& entry : entries)
+                kept[entry.Start] = entry;
+    }
+    // Sectors a programming began on and did not finish lose their entries for good.
+    std::vector<uint32_t> pending;
+    if (!ReadPending(key, pending))
+        kept.clear();
+    for (uint32_t start : pending)
+        kept.erase(start);
+    return kept;
+}
+
+// Adds entries to merged: each replaces those of the same start and those it overlaps.
+void MergeEntries(std::map<uint32_t, TLedgerEntry>& merged,
+                  const std::vector<TLedgerEntry>& entries) {
+    for (const TLedgerEntry& entry : entries) {
+        for (auto it = merged.begin(); it != merged.end();) {
+            const uint64_t oldEnd = uint64_t{it->second.Start} + it->second.Length;
+            const uint64_t newEnd = uint64_t{entry.Start} + entry.Length;
+            if (it->second.Start < newEnd && entry.Start < oldEnd)
+                it = merged.erase(it);
+            else
+                ++it;
+        }
+        merged[entry.Start] = entry;
+    }
+}
+
+QByteArray LedgerText(const TLedgerKey& key, const std::map<uint32_t, TLedgerEntry>& entries) {
+    QJsonArray sectors;
+    for (const auto& [start, entry] : entries) {
+        QJsonObject sector;
+        sector["start"] = static_cast<qint64>(entry.Start);
+        sector["length"] = static_cast<qint64>(entry.Length);
+        sector["sha256"] = QString::fromStdString(entry.Sha256);
+        sectors.append(sector);
+    }
+    QJsonObject root;
+    root["format"] = LedgerFormat;
+    root["key"] = KeyJson(key);
+    root["sectors"] = sectors;
+    return QJsonDocument(root).toJson();
+}
+
+} // namespace
+
 bool RecordLedger(const TLedgerKey& key, const std::vector<TLedgerEntry>& entries,
                   std::string* error) {
     const QString path = LedgerPath(key);
@@ -200,54 +257,12 @@ bool RecordLedger(const TLedgerKey& key, const std::vector<TLedgerEntry>& entrie
     QLockFile lock(path + ".lock");
     if (!lock.tryLock(LockWaitMs))
         return fail("it stays locked by another program");
-
-    std::map<uint32_t, TLedgerEntry> merged;
-    QFile old(path);
-    if (old.open(QIODevice::ReadOnly)) {
-        std::vector<TLedgerEntry> kept;
-        std::string ignored;
-        // A corrupt ledger is dropped whole rather than partly trusted.
-        if (ParseLedger(old.readAll(), key, kept, ignored))
-            for (const TLedgerEntry& entry : kept)
-                merged[entry.Start] = entry;
-        old.close();
-    }
-    // Sectors a programming began on and did not finish lose their entries for good.
-    std::vector<uint32_t> pending;
-    if (!ReadPending(key, pending))
-        merged.clear();
-    for (uint32_t start : pending)
-        merged.erase(start);
-    for (const TLedgerEntry& entry : entries) {
-        // A new entry overlapping an old one of another start replaces it too.
-        for (auto it = merged.begin(); it != merged.end();) {
-            const uint64_t oldEnd = uint64_t{it->second.Start} + it->second.Length;
-            const uint64_t newEnd = uint64_t{entry.Start} + entry.Length;
-            if (it->second.Start < newEnd && entry.Start < oldEnd)
-                it = merged.erase(it);
-            else
-                ++it;
-        }
-        merged[entry.Start] = entry;
-    }
-
-    QJsonArray sectors;
-    for (const auto& [start, entry] : merged) {
-        QJsonObject sector;
-        sector["start"] = static_cast<qint64>(entry.Start);
-        sector["length"] = static_cast<qint64>(entry.Length);
-        sector["sha256"] = QString::fromStdString(entry.Sha256);
-        sectors.append(sector);
-    }
-    QJsonObject root;
-    root["format"] = LedgerFormat;
-    root["key"] = KeyJson(key);
-    root["sectors"] = sectors;
-
+    std::map<uint32_t, TLedgerEntry> merged = KeptEntries(key, path);
+    MergeEntries(merged, entries);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
-    file.write(QJsonDocument(root).toJson());
+    file.write(LedgerText(key, merged));
     if (!file.commit())
         return fail(file.errorString());
     QFile::remove(PendingPath(key));

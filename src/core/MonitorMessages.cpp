@@ -221,6 +221,12 @@ std::string ProgrammedLine(int64_t length, uint32_t address) {
                       Hex(address).c_str());
 }
 
+std::string UnchangedSectorsLine(int skipped, int written) {
+    if (skipped == 0)
+        return std::string();
+    return FormatText("%d of %d sectors unchanged, not written again.", skipped, skipped + written);
+}
+
 TMonitorMessage VerifyLengthTooLong(int64_t length, int64_t imageLength) {
     // Lengths are unsigned: one from 0x80000000 up must not read as a negative number.
     const auto hexDec = [](int64_t value) {

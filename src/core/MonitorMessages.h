@@ -62,6 +62,8 @@ TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& result, uint3
 // The console's last line after a failed programming: "Failed", "User break." or none.
 std::string ProgramClosingLine(const TBootMonitor::TProgramResult& result);
 std::string ProgrammedLine(int64_t length, uint32_t address);
+// After a programming that skipped sectors: how many of those it covered; none skipped: empty.
+std::string UnchangedSectorsLine(int skipped, int written);
 
 // Verify.
 TMonitorMessage VerifyLengthTooLong(int64_t length, int64_t imageLength);

@@ -38,6 +38,8 @@ class QToolButton;
 class TBoardOutputPane;
 class TEBData;
 class TComms;
+class TFlashMap;
+class TFlashSession;
 struct TProgramPlan;
 class TSettingsKey;
 struct TFlashPlan;
@@ -195,7 +197,7 @@ public:
     // The port's settings text: the SRAM upload (SramSpeedSetting) at its stored speed, every
     // other command at LinkBaud.
     TString BuildPortSettings(int mode);
-    // ReadBlock, EraseSector, WriteBlock and VerifyRange are the protocol's own (TBootMonitor),
+    // ReadRange, EraseSector, WriteBlock and VerifyRange are the protocol's own (TBootMonitor),
     // shared with korvex-cli; the window shows what they come to.
 
     // --- handlers -------------------------------------------------------------------------
@@ -264,6 +266,14 @@ private:
     // Erases and writes what the plan names (skipping sectors the ledger and the board vouch
     // for when the preference asks) and has the board verify the loaded image from start.
     void ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors);
+    // The window's face of a flash session: the console's lines, the progress bar, the
+    // hourglass and the sector being written in the flash map.
+    class TFlashView;
+    // The session's programming with the window busy, then its outcome in the console.
+    void RunProgramming(TFlashSession& session, TFlashView& view, uint32_t start,
+                        const TProgramPlan& sectors);
+    void ShowProgrammed(const TBootMonitor::TProgramResult& program, uint32_t start,
+                        const TProgramPlan& sectors);
     // Shows a failure's box and then keeps its text in the console, below the earlier results:
     // as a report of its own, or at the end of the running command's report.
     void ShowFailure(const TMonitorMessage& message, bool ownReport = true);

@@ -4,19 +4,19 @@
 #include "Addressfrm.h"
 #include "Comm.h"
 #include "Ebdata.h"
-#include "FlashLedger.h"
 #include "FlashMap.h"
 #include "FlashPlan.h"
+#include "FlashSession.h"
 #include "HexText.h"
 #include "LinkSpeed.h"
 #include "Mainfrm.h"
 #include "Misc.h"
 #include "MonitorMessages.h"
-#include "ProgramPlan.h"
 #include "SilentBoard.h"
 
 #include <QElapsedTimer>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -37,6 +37,15 @@ TFlashMap* ShowFlashMap(QWidget* owner, const TProgramPlan& plan) {
     map->show();
     map->raise();
     return map;
+}
+
+// The ledger of the board last synchronised on port; none when it was not.
+std::optional<TLedgerKey> KnownLedgerKey(const QString& port, const TEBData& type) {
+    const std::string name = port.toLocal8Bit().toStdString();
+    TMonitorIdentity identity;
+    if (!RememberedBoardIdentity(name, identity))
+        return std::nullopt;
+    return MakeLedgerKey(name, identity, type);
 }
 
 } // namespace
@@ -169,28 +178,67 @@ bool TMainForm::AskProgramTarget(int& address, TProgramPlan& sectors) {
     return !plan.TouchesProtected() || ShowMessage(ProgramProtectedQuestion()) == IDYES;
 }
 
+class TMainForm::TFlashView : public TFlashObserver {
+public:
+    TFlashView(TMainForm& form, TFlashMap& map) : Form(form), Map(map) {}
+
+    void Phase(TBootMonitor::TPhase phase) override {
+        if (phase == TBootMonitor::TPhase::Programming) {
+            Cursor->Restore();
+            // The rate is the write's: the erase before it would show hours left at first.
+            Bar->RestartClock();
+        }
+        Form.ConsoleAdd(ProgramPhaseLine(phase));
+    }
+    void SectorStarted(int sector) override { Map.SetCurrent(sector); }
+    void SectorDone(int) override { Map.SetCurrent(-1); }
+    bool Progress(int64_t done, int64_t total) override {
+        Bar->SetPosition(static_cast<int>(done));
+        Bar->ShowRate(done, total);
+        return Form.PumpMessages();
+    }
+    void Warning(const std::string& text) override { Form.ConsoleAdd(text.c_str()); }
+
+    // The bar and the hourglass of the erasing and writing, then none and no sector marked.
+    void Start(TProgressScope& bar, TWaitCursor& cursor) {
+        Bar = &bar;
+        Cursor = &cursor;
+    }
+    void Stop() {
+        Cursor->Restore();
+        Map.SetCurrent(-1);
+        Bar = nullptr;
+        Cursor = nullptr;
+    }
+
+private:
+    TMainForm& Form;
+    TFlashMap& Map;
+    TProgressScope* Bar = nullptr;
+    TWaitCursor* Cursor = nullptr;
+};
+
 void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors) {
     const int64_t length = FileImage.Length();
     DescribeOperation("programming, " + std::to_string(length) + " bytes at " + AddrToHex(start)());
     TFlashMap* map = ShowFlashMap(this, sectors);
     TBootMonitor monitor = Monitor(port);
-    const std::string portName = ChosenPort().toLocal8Bit().toStdString();
-    TMonitorIdentity identity;
-    const bool known = RememberedBoardIdentity(portName, identity);
-    const TLedgerKey ledgerKey =
-        known ? MakeLedgerKey(portName, identity, *CurrentType) : TLedgerKey();
-    if (known && ReadSkipUnchanged()) {
-        const TLedgerRead ledger = ReadLedger(ledgerKey);
-        if (!ledger.Warning.empty())
-            ConsoleAdd(ledger.Warning.c_str());
-        ApplyLedger(sectors, ledger.Entries);
-        const TMonitorResult checked = ConfirmSkips(monitor, sectors, FileImage.Data());
+    TFlashView view(*this, *map);
+    TFlashSession session(monitor, view, sectors, FileImage.Data(),
+                          KnownLedgerKey(ChosenPort(), *CurrentType));
+    if (session.Keyed() && ReadSkipUnchanged()) {
+        const TMonitorResult checked = session.SkipUnchanged();
         if (!checked.Ok()) {
             ShowFailure(WithNoAnswerLine(VerifyFailure(checked), checked));
             return;
         }
         map->SetPlan(sectors);
     }
+    RunProgramming(session, view, start, sectors);
+}
+
+void TMainForm::RunProgramming(TFlashSession& session, TFlashView& view, uint32_t start,
+                               const TProgramPlan& sectors) {
     const int64_t toWrite = sectors.DataBytes();
     TProgressScope progress(*this, static_cast<int>(std::max<int64_t>(toWrite, 1)));
     TBusyScope busy(*this);
@@ -198,46 +246,20 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors
     ConsoleAdd(" ");
     // The hourglass shows while the sectors are erased: the window takes no input then.
     TWaitCursor cursor;
-    const auto reportPhase = [&](TBootMonitor::TPhase phase) {
-        if (phase == TBootMonitor::TPhase::Programming) {
-            cursor.Restore();
-            // The rate is the write's: the erase before it would show hours left at first.
-            progress.RestartClock();
-        }
-        ConsoleAdd(ProgramPhaseLine(phase));
-    };
-    const auto afterBlock = [&](int64_t written, int64_t total) {
-        map->SetCurrent(sectors.SectorWrittenAt(written));
-        progress.SetPosition(static_cast<int>(written));
-        progress.ShowRate(written, total);
-        return PumpMessages();
-    };
-    // Every sector the image overlaps is erased, from its first byte to its last, unless it
-    // is skipped as unchanged.
-    if (known) {
-        std::string error;
-        if (!MarkLedgerPending(ledgerKey, sectors.WrittenSectors(), &error))
-            ConsoleAdd(error.c_str());
-    }
-    map->SetCurrent(sectors.SectorWrittenAt(0));
-    const TBootMonitor::TProgramResult program =
-        monitor.ProgramFlashRuns(start, FileImage.Data(), length, sectors.WriteRuns(),
-                                 sectors.EraseAddresses(), reportPhase, afterBlock);
-    cursor.Restore();
-    map->SetCurrent(-1);
+    view.Start(progress, cursor);
+    const TBootMonitor::TProgramResult program = session.Program();
+    view.Stop();
+    ShowProgrammed(program, start, sectors);
+}
+
+void TMainForm::ShowProgrammed(const TBootMonitor::TProgramResult& program, uint32_t start,
+                               const TProgramPlan& sectors) {
     if (program.Result.Ok()) {
-        if (known) {
-            std::string error;
-            if (!RecordLedger(ledgerKey, sectors.LedgerEntries(), &error))
-                ConsoleAdd(error.c_str());
-        }
-        if (sectors.Count(TSectorAction::Skip) > 0)
-            ConsoleAdd(
-                FormatText("%d of %d sectors unchanged, not written again.",
-                           sectors.Count(TSectorAction::Skip),
-                           sectors.Count(TSectorAction::Skip) + sectors.Count(TSectorAction::Write))
-                    .c_str());
-        ConsoleAdd(ProgrammedLine(length, start).c_str());
+        const std::string unchanged = UnchangedSectorsLine(sectors.Count(TSectorAction::Skip),
+                                                           sectors.Count(TSectorAction::Write));
+        if (!unchanged.empty())
+            ConsoleAdd(unchanged.c_str());
+        ConsoleAdd(ProgrammedLine(FileImage.Length(), start).c_str());
         return;
     }
     if (program.Result.Status != TMonitorStatus::Cancelled)
