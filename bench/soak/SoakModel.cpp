@@ -85,7 +85,9 @@ TBoardOracle::TAnswer TBoardOracle::Frame(TFrameKind kind, bool accepts) {
                           kind == TFrameKind::Erase || kind == TFrameKind::Data;
     // A fault on the answer alone leaves the board doing what it normally would.
     const bool effect = !rule || rule->KeepsEffect();
-    if ((effect && accepts) || !repeated) {
+    // A lost answer has the host send the frame again: a further attempt.
+    const bool lost = rule && rule->Action == TFaultAction::Lost;
+    if ((effect && accepts && !lost) || !repeated) {
         ++counter.Accepted;
         counter.Tries = 0;
     } else {

@@ -98,12 +98,29 @@ bool TBootMonitor::ClearLine() {
     const bool owed = AnswerOwed;
     AnswerOwed = true;
     const int found = Port.Purge();
+    if (lateCame || found > 0)
+        Disturbed = true;
     return !lateCame && (found == 0 || owed);
 }
 
 void TBootMonitor::Answered(int missing) {
     AnswerOwed = missing > 0;
     OwedBytes = std::max(missing, 0);
+    if (missing > 0)
+        Disturbed = true;
+}
+
+bool TBootMonitor::AwaitQuiet() {
+    // Whatever still comes is the rest of earlier answers. A line that keeps talking for longer
+    // than any late answer could take cannot carry the verify's answer.
+    const int64_t deadline =
+        Port.ClockMs() + 2 * int64_t{Timing.AnswerTimeoutMs} + std::max(Timing.QuietMs, 0);
+    uint8_t stale[BlockSize + 2];
+    while (Receive(stale, sizeof stale, Timing.QuietMs) > 0) {
+        if (LineLost() || Port.ClockMs() >= deadline)
+            return false;
+    }
+    return !LineLost();
 }
 
 bool TBootMonitor::LineQuiet() {
@@ -216,6 +233,7 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
         // A port opened anew starts with nothing owed and nothing late.
         AnswerOwed = true;
         OwedBytes = 0;
+        Disturbed = false;
         if (!Port.Open(sync.Settings.c_str())) {
             sync.Status = TSyncStatus::PortFailed;
             sync.LineError = Port.LastError().toStdString();
@@ -330,6 +348,7 @@ TMonitorResult TBootMonitor::EraseOnce(uint32_t address) {
         if (result.Ok() || result.Status == TMonitorStatus::LineLost ||
             result.Status == TMonitorStatus::OutOfStep)
             return result;
+        Disturbed = true;
         Pause(Timing.ErasePauseMs);
     }
     return result;
@@ -351,30 +370,49 @@ TMonitorResult TBootMonitor::WriteBlock(uint32_t address, const uint8_t* data, i
 
     TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
     for (int attempt = 0; attempt < Timing.WriteAttempts; ++attempt) {
-        if (!ClearLine())
-            return LineLost() ? LostResult(address) : OutOfStepResult(address);
-        Send(frame, count + 2);
-        uint8_t answer = 0;
-        const bool came = Receive(&answer, 1, Timing.AnswerTimeoutMs) == 1;
-        if (LineLost())
-            return LostResult(address);
-        if (came && answer == Ack) {
-            Answered(0);
-            return ResultOf(TMonitorStatus::Ok, address);
+        if (attempt > 0) {
+            Disturbed = true;
+            // The board writes each block it takes at its write pointer and moves the pointer
+            // on, whether or not its answer reached us: sent again as it is, this block would
+            // land one block further. Rewriting the same bytes at the same address is harmless.
+            result = StartWrite(address, count);
+            if (result.Status == TMonitorStatus::LineLost ||
+                result.Status == TMonitorStatus::OutOfStep)
+                return result;
         }
-        result = ResultOf(TMonitorStatus::Refused, address);
-        result.Response = answer;
-        bool whole = came;
-        if (came && answer == FlashErrorByte) {
-            result.Status = TMonitorStatus::FlashError;
-            whole = Receive(&result.ErrorCode, 1, Timing.AnswerTimeoutMs) == 1;
-            if (LineLost())
-                return LostResult(address);
-            result.NoErrorCode = !whole;
-        }
-        Answered(whole ? 0 : 1);
+        if (result.Ok() || attempt == 0)
+            result = SendBlock(frame, count, address);
+        if (result.Ok() || result.Status == TMonitorStatus::LineLost ||
+            result.Status == TMonitorStatus::OutOfStep)
+            return result;
         Pause(Timing.WritePauseMs);
     }
+    return result;
+}
+
+TMonitorResult TBootMonitor::SendBlock(const uint8_t* frame, int count, uint32_t address) {
+    if (!ClearLine())
+        return LineLost() ? LostResult(address) : OutOfStepResult(address);
+    Send(frame, count + 2);
+    uint8_t answer = 0;
+    const bool came = Receive(&answer, 1, Timing.AnswerTimeoutMs) == 1;
+    if (LineLost())
+        return LostResult(address);
+    if (came && answer == Ack) {
+        Answered(0);
+        return ResultOf(TMonitorStatus::Ok, address);
+    }
+    TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
+    result.Response = answer;
+    bool whole = came;
+    if (came && answer == FlashErrorByte) {
+        result.Status = TMonitorStatus::FlashError;
+        whole = Receive(&result.ErrorCode, 1, Timing.AnswerTimeoutMs) == 1;
+        if (LineLost())
+            return LostResult(address);
+        result.NoErrorCode = !whole;
+    }
+    Answered(whole ? 0 : 1);
     return result;
 }
 
@@ -383,7 +421,14 @@ TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, 
     PutLe32(frame + 1, address);
     PutLe32(frame + 5, static_cast<uint32_t>(length));
     PutLe32(frame + 9, RangeSum(data, length));
+    // A byte that left the board long ago could pass for the answer, and the board takes a
+    // while to sum a long range: on a link that has misbehaved, the line must go quiet first,
+    // and an acknowledge counts only when the board gives it again. A clean link pays nothing.
+    if (Disturbed && (!ClearLine() || !AwaitQuiet()))
+        return LineLost() ? LostResult(address) : OutOfStepResult(address);
     TMonitorResult result = Command(frame, sizeof frame, address);
+    if (result.Ok() && Disturbed)
+        result = Command(frame, sizeof frame, address);
     result.BytesDone = result.Ok() ? length : 0;
     return Settled(result);
 }

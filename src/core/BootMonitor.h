@@ -35,6 +35,10 @@ struct TMonitorTiming {
     // not come. A board sends all it sends for a frame within this time, unless the answer is
     // late: that is waited for, up to twice the answer time-out, before the next frame.
     int SettleMs = 20;
+    // After an operation that saw a retry, a late answer or bytes nobody asked for, the line
+    // must stay this long without a byte before the final verify, which the board then answers
+    // twice.
+    int QuietMs = 500;
 };
 
 // Called at least every WaitHookIntervalMs while an answer is awaited or a pause runs: the
@@ -156,9 +160,12 @@ public:
     // The write start: where the next blocks go and how long each is (1..80).
     TMonitorResult StartWrite(uint32_t address, int blockLength);
     // One data block of count bytes, written to address, with retries; the result is the last
-    // attempt's.
+    // attempt's. Each retry first sends a write start for the block's own address and length:
+    // the board may have written the block although its answer never came.
     TMonitorResult WriteBlock(uint32_t address, const uint8_t* data, int count);
-    // The board's sum of length bytes from address against ours of data.
+    // The board's sum of length bytes from address against ours of data. After a retry, a late
+    // answer or stray bytes on this link, the line must go quiet first and the board must
+    // answer 'A' twice.
     TMonitorResult VerifyRange(uint32_t address, const uint8_t* data, int64_t length);
 
     enum class TPhase { Erasing, Programming, Verifying };
@@ -211,7 +218,11 @@ private:
     // After the last answer of an operation: false when more bytes come.
     bool LineQuiet();
     TMonitorResult OutOfStepResult(uint32_t address) const;
+    // Waits until no byte came for QuietMs; false when the line does not go quiet.
+    bool AwaitQuiet();
     TMonitorResult ReadOne(uint32_t address, int count, uint8_t* data);
+    // One attempt at a data block; Ok only for the acknowledge.
+    TMonitorResult SendBlock(const uint8_t* frame, int count, uint32_t address);
     TMonitorResult EraseOnce(uint32_t address);
     // A result that is Ok only when the line stayed quiet after it.
     TMonitorResult Settled(TMonitorResult result);
@@ -232,6 +243,9 @@ private:
     bool AnswerOwed = true;
     int OwedBytes = 0;  // of the answer that timed out; waited for before the next frame
     int64_t SentMs = 0; // when the last frame went out, by the port's clock
+    // Since the port was opened: a retry, an answer that timed out or came late, or bytes found
+    // on the line. A byte sent long ago may then still be on its way.
+    bool Disturbed = false;
 };
 
 // What a flash programming tells the one who runs it, and asks them. Every call comes on the

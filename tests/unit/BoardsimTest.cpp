@@ -230,6 +230,7 @@ TEST(BoardFaultText, ReadsRulesAndRefusesNonsense) {
           "D@3-2=silent", "silent-after:", "hangup-after:-1", "D=short", "R=silent:1",
           "D=late:", "D=late:1s", "D=extra:", "D=extra:4", "D=extra:4G", "E=flood:"})
         EXPECT_FALSE(ParseFault(bad, plan, error)) << bad;
+    EXPECT_FALSE(ParseFault("D=lost:1", plan, error));
 }
 
 TEST(BoardSync, AnswersTheIdentityOnlyAtAcceptedSpeeds) {
@@ -477,7 +478,8 @@ TEST(BoardFaults, AnswersLateFollowedByMoreOrFlooding) {
     config.Faults = [] {
         TFaultPlan plan;
         std::string error;
-        for (const char* text : {"sync=extra:5A4E", "E#0=late:600", "E#1=flood:41", "D#0=flash"})
+        for (const char* text :
+             {"sync=extra:5A4E", "E#0=late:600", "E#1=flood:41", "D#0@1=lost", "D#1=flash"})
             EXPECT_TRUE(ParseFault(text, plan, error)) << error;
         return plan;
     }();
@@ -496,7 +498,12 @@ TEST(BoardFaults, AnswersLateFollowedByMoreOrFlooding) {
     EXPECT_TRUE(host.Port.Read(late.data(), 1, AnswerMs));
     EXPECT_EQ(late, TBytes{'A'});
 
+    // A lost answer: the block is written and the pointer moves on, so the block sent again
+    // lands further on, as on the board.
     EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, 2), 1), TBytes{'A'});
+    EXPECT_EQ(host.Send(DataFrame({1, 2}), 1, QuietMs), TBytes{0});
+    EXPECT_EQ(host.Send(DataFrame({1, 2}), 1), TBytes{'A'}) << "the resend is a further attempt";
+    EXPECT_EQ(host.Board.ReadMemory(FlashStart, 4), (TBytes{1, 2, 1, 2}));
     EXPECT_EQ(host.Send(DataFrame({1, 2}), 2, QuietMs), (TBytes{'F', 0})) << "no code follows";
 
     EXPECT_EQ(host.Send(EraseFrame(FlashStart), 40), TBytes(40, 'A')) << "the flood goes on";

@@ -64,6 +64,8 @@ bool ActionOf(const std::string& text, TFaultRule& rule) {
     long value = 0;
     if (name == "silent" && colon == std::string::npos)
         rule.Action = TFaultAction::Silent;
+    else if (name == "lost" && colon == std::string::npos)
+        rule.Action = TFaultAction::Lost;
     else if (name == "badsum" && colon == std::string::npos)
         rule.Action = TFaultAction::BadChecksum;
     else if (name == "byte" && Number(argument, 16, 255, value))
@@ -181,7 +183,7 @@ const char* FrameKindName(TFrameKind kind) {
 
 bool TFaultRule::KeepsEffect() const {
     return Action == TFaultAction::Late || Action == TFaultAction::Extra ||
-           Action == TFaultAction::Flood;
+           Action == TFaultAction::Flood || Action == TFaultAction::Lost;
 }
 
 bool TFaultRule::Matches(TFrameKind kind, int occurrence, int attempt) const {
@@ -213,8 +215,8 @@ bool ParseFault(const std::string& text, TFaultPlan& plan, std::string& error) {
         return false;
     if (!ActionOf(text.substr(equals + 1), rule)) {
         error = "unknown action \"" + text.substr(equals + 1) +
-                "\" (silent, byte:XX, flash:XX, flash, badsum, short:N, late:MS, extra:XX or "
-                "flood:XX)";
+                "\" (silent, byte:XX, flash:XX, flash, badsum, short:N, late:MS, extra:XX, "
+                "flood:XX or lost)";
         return false;
     }
     plan.Rules.push_back(rule);

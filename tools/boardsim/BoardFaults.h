@@ -1,4 +1,4 @@
-// Faults the simulated board can be told to show: answers withheld, replaced, delayed or
+// Faults the simulated board can be told to show: answers withheld, replaced, delayed, lost or
 // followed by more bytes for chosen commands and attempts, broken read replies, a flood of one
 // byte, silence and hang-up after a number of frames.
 #ifndef KORVEX_BOARDFAULTS_H
@@ -32,13 +32,14 @@ enum class TFaultAction {
     Late,  // the answer comes DelayMs late
     Extra, // Extra follows the answer
     Flood, // after the answer, Value is sent over and over, without end
+    Lost,  // the answer never arrives, as if the line lost it
 };
 
 // A rule for frames of one kind. Occurrence counts frames of that kind from 0 since the link
 // was synchronised. Synchronisations, acknowledges, erases and data blocks count only when
-// accepted, so the host's retries of a refused one are further attempts of the same occurrence
-// (for data blocks the occurrence is the block); reads, write starts and verifies count every
-// frame, each a first attempt.
+// accepted with an answer that was not lost, so the host's retries of a refused one are further
+// attempts of the same occurrence (for data blocks the occurrence is the block); reads, write
+// starts and verifies count every frame, each a first attempt.
 struct TFaultRule {
     TFrameKind Kind = TFrameKind::Data;
     int Occurrence = -1;  // -1: every occurrence
@@ -65,7 +66,7 @@ struct TFaultPlan {
 
 // Adds one fault written as "KIND[#OCCURRENCE][@ATTEMPT[-ATTEMPT]]=ACTION", where KIND is
 // sync, ack, R, E, W, D or V and ACTION is silent, byte:XX, flash:XX, flash (an 'F' without a
-// code), badsum, short:N, late:MS, extra:XX[XX...] or flood:XX; or "silent-after:N" or
+// code), badsum, short:N, late:MS, extra:XX[XX...], flood:XX or lost; or "silent-after:N" or
 // "hangup-after:N". False with a reason when the text is malformed.
 bool ParseFault(const std::string& text, TFaultPlan& plan, std::string& error);
 

@@ -235,7 +235,10 @@ void TBoardMonitor::Complete(int64_t nowMs, std::vector<uint8_t>& reply) {
     // other command is a new occurrence each time.
     const bool repeated = record.Kind == TFrameKind::Sync || record.Kind == TFrameKind::Ack ||
                           record.Kind == TFrameKind::Erase || record.Kind == TFrameKind::Data;
-    if (Answer(record, fault) || !repeated) {
+    // A lost answer has the host send the frame again: that is a further attempt, as after a
+    // refusal, although the board carried the frame out.
+    const bool answerLost = delivery && delivery->Action == TFaultAction::Lost;
+    if ((Answer(record, fault) && !answerLost) || !repeated) {
         ++counter.Accepted;
         counter.Tries = 0;
     } else {
@@ -259,6 +262,10 @@ void TBoardMonitor::Deliver(const TFaultRule& fault, int64_t nowMs, std::vector<
         Late.insert(later, {due, answer});
         return;
     }
+    case TFaultAction::Lost:
+        // Carried out, yet the host never hears of it: a data block was written all the same
+        // and the write pointer moved on.
+        return;
     case TFaultAction::Extra:
         answer.insert(answer.end(), fault.Extra.begin(), fault.Extra.end());
         break;

@@ -99,8 +99,8 @@ private:
     void Complete(int64_t nowMs, std::vector<uint8_t>& reply);
     // Answers one whole frame; true when the board accepted it.
     bool Answer(TFrameRecord& record, const TFaultRule* fault);
-    // Sends the answer as a fault on its delivery has it: late, with more bytes, or followed
-    // by a flood.
+    // Sends the answer as a fault on its delivery has it: late, with more bytes, followed by a
+    // flood, or not at all.
     void Deliver(const TFaultRule& fault, int64_t nowMs, std::vector<uint8_t>& answer,
                  std::vector<uint8_t>& reply);
     bool AnswerSync(TFrameRecord& record, const TFaultRule* fault);

@@ -64,6 +64,8 @@ Faults (repeatable):
               extra:XX..   the answer followed by the bytes XX..
               flood:XX     the answer followed by XX without end
               flash        answer 'F' with no error code after it
+              lost         carried out, but the answer never arrives: a data block is
+                           written and the pointer moves on; the resend is an attempt
   --fault silent-after:N   answer N frames, then nothing
   --fault hangup-after:N   answer N frames (SRAM mode: take N bytes), then hang up the line
   Examples: --fault sync=silent (no identity), --fault sync=byte:41 (wrong first byte),
