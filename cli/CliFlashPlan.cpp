@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -103,8 +104,14 @@ TBoardWork LoggedWork(const std::string& path, const char* operation, const uint
                       int64_t imageLength, TBoardWork work) {
     if (path.empty())
         return work;
+    // Opened before any board is touched: a log that cannot take lines is a mistake on the
+    // command line, not something to find out after the flash was written.
+    auto log = std::make_shared<TOperationLog>();
+    std::string error;
+    if (!log->Open(path, &error))
+        throw TCliUsageError(error);
     const std::string sha = image ? Sha256Hex(image, imageLength) : std::string();
-    return [path, operation, sha, work](TBoard& board) {
+    return [log, operation, sha, work](TBoard& board) {
         const QDateTime started = QDateTime::currentDateTimeUtc();
         try {
             work(board);
@@ -118,7 +125,8 @@ TBoardWork LoggedWork(const std::string& path, const char* operation, const uint
         if (!sha.empty())
             entry["file_sha256"] = QString::fromStdString(sha);
         std::string error;
-        if (!AppendLogLine(QString::fromStdString(path), entry, &error))
+        if (!log->Append(
+                entry, [] { return !InterruptRequested(); }, &error))
             Warn(board, error);
     };
 }

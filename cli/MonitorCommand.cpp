@@ -8,8 +8,10 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <poll.h>
@@ -17,10 +19,12 @@
 
 namespace {
 
-std::atomic<bool> Stop{false};
+// The signal that ends the monitor; 0 while none came.
+std::atomic<int> StopSignal{0};
 
-extern "C" void OnStop(int) {
-    Stop = true;
+extern "C" void OnStop(int signal) {
+    int none = 0;
+    StopSignal.compare_exchange_strong(none, signal);
 }
 
 void InstallStopHandler() {
@@ -28,8 +32,27 @@ void InstallStopHandler() {
     action.sa_handler = OnStop;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: the wait for the port ends at once.
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+// Ctrl+C is the way to end the monitor; SIGTERM and SIGHUP end it as they end other commands.
+int StopExitCode() {
+    const int signal = StopSignal;
+    return signal == SIGINT ? CliExitOk : 128 + signal;
+}
+
+// Whether stdout is a pipe whose reader has gone: checked while the board is silent too.
+bool OutputGone() {
+    pollfd entry{};
+    entry.fd = STDOUT_FILENO;
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLERR) != 0;
+}
+
+// Writes what is shown; false with errno set when stdout no longer takes it.
+bool Show(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+           std::fflush(stdout) == 0;
 }
 
 // Lines typed at the terminal since the last call; false once the terminal closed.
@@ -80,12 +103,19 @@ int RunMonitor(const TCliMonitorOptions& options) {
     InstallStopHandler();
     bool typing = ::isatty(STDIN_FILENO);
     std::string partial;
-    while (!Stop) {
+    while (!StopSignal) {
+        // A reader that has gone (monitor | head -1) ends the monitor as Ctrl+C would.
+        if (OutputGone())
+            return CliExitOk;
         std::string shown;
         const bool alive = monitor.Poll(100, 64 * 1024, shown, error);
         if (!shown.empty()) {
-            std::fwrite(shown.data(), 1, shown.size(), stdout);
-            std::fflush(stdout);
+            if (!Show(shown)) {
+                if (errno == EPIPE)
+                    return CliExitOk;
+                PrintCliError(std::string("Cannot write the output: ") + std::strerror(errno));
+                return CliExitFailure;
+            }
             if (log.IsOpen() && !log.Write(shown, error))
                 PrintCliError(error);
         }
@@ -102,7 +132,7 @@ int RunMonitor(const TCliMonitorOptions& options) {
                 return CliExitFailure;
             }
     }
-    return CliExitOk;
+    return StopExitCode();
 }
 
 void AddMonitorCommand(TCliCommands& commands) {
@@ -113,7 +143,9 @@ void AddMonitorCommand(TCliCommands& commands) {
          "Prints the board's output as it comes: line ends (LF, CR or CR+LF) become new lines,\n"
          "other control characters show as ^X. Lines typed at a terminal go to the board with\n"
          "the chosen line end. Ctrl+C ends the monitor with exit code 0; a failed line ends it\n"
-         "with exit code 1 and the system's reason.\n"},
+         "with exit code 1 and the system's reason.\n"
+         "SIGTERM ends it with 143, SIGHUP with 129; an output that is closed (the reader of\n"
+         "a pipe has gone) ends it at once with exit code 0.\n"},
         [options] { return RunMonitor(*options); });
     command->add_option("-p,--port", options->Port, "the port; default: the window's port")
         ->option_text("PORT");

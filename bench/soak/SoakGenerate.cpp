@@ -37,7 +37,7 @@ const char* OpKindName(TOpKind kind) {
 const char* FaultKindName(TFaultKind kind) {
     static const char* const names[FaultKindCount] = {
         "NACK",    "other answer", "flash error", "bad checksum", "short reply", "silence",
-        "hang-up", "user break",   "bad request", "late answer",  "extra bytes"};
+        "hang-up", "user break",   "bad request", "late answer",  "extra bytes", "lost answer"};
     return names[static_cast<int>(kind)];
 }
 
@@ -87,6 +87,8 @@ std::vector<TFaultKind> FaultKindsOf(const TSoakOp& op) {
             kinds.push_back(TFaultKind::Late);
         else if (action.rfind("extra:", 0) == 0)
             kinds.push_back(TFaultKind::Extra);
+        else if (action == "lost")
+            kinds.push_back(TFaultKind::Lost);
     }
     if (op.SilentAfter >= 0)
         kinds.push_back(TFaultKind::Silence);
@@ -344,11 +346,12 @@ void TOpGenerator::AddProgramFault(TSoakOp& op) {
         }
         [[fallthrough]];
     default: {
-        // One block answered badly on some of its attempts, or on all of them.
+        // One block answered badly on some of its attempts, or on all of them; a lost answer
+        // leaves the block written all the same.
         const uint32_t block = Below(static_cast<uint32_t>(Blocks(op.Length)));
         const int firstAttempt = Chance(20) ? 2 : 1;
-        const char* action = Pick<const char*>(
-            {"flash:02", "flash:7F", "flash:01", "silent", "byte:4E", "byte:46", "byte:15"});
+        const char* action = Pick<const char*>({"flash:02", "flash:7F", "flash:01", "silent",
+                                                "byte:4E", "byte:46", "byte:15", "lost", "lost"});
         op.Faults.push_back(
             FormatText("D#%u@%d-%d=%s", block, firstAttempt, firstAttempt + attempts - 1, action));
         break;

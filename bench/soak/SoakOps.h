@@ -47,8 +47,9 @@ enum class TFaultKind {
     BadRequest,
     Late,  // an answer slow, or late past its time-out
     Extra, // more than the answer
+    Lost,  // carried out, its answer lost
 };
-constexpr int FaultKindCount = 11;
+constexpr int FaultKindCount = 12;
 const char* FaultKindName(TFaultKind kind);
 std::vector<TFaultKind> FaultKindsOf(const TSoakOp& op);
 

@@ -70,6 +70,12 @@ private:
     TByteAnswer OneByte(TFrameKind kind, bool accepts, bool dataBlock = false);
     // The sector erase with its attempts: Ok, Refused or LineLost.
     std::string EraseSector(uint32_t address);
+    // A write start, which points the board at address when it takes it.
+    TByteAnswer WriteStart(uint32_t address);
+    // One data block, written where the board's pointer stands.
+    TByteAnswer DataBlock(const uint8_t* data, int count);
+    // A write start for the block's own address, then the block again.
+    TByteAnswer Rewrite(uint32_t address, const uint8_t* data, int count);
     // One data block with its attempts; the status, and the message when it failed.
     std::string WriteBlock(uint32_t address, const uint8_t* data, int count, std::string& message);
     void Fail(const std::string& status, const std::string& message, bool lost) {
@@ -85,6 +91,10 @@ private:
     const TMonitorTiming& Timing;
     TFlashModel& Flash;
     bool Stray = false; // more than an answer came: the next frame finds it
+    // A frame was sent again: the final verify then waits for a quiet line and is confirmed.
+    bool Retried = false;
+    // Where the board writes the next data block; each block it takes moves it on.
+    uint32_t WritePointer = 0;
 };
 
 TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
@@ -121,6 +131,8 @@ TByteAnswer TPredictor::OneByte(TFrameKind kind, bool accepts, bool dataBlock) {
                 answer.Handled = true;
                 Stray = true;
             }
+        } else if (board.Rule->Action == TFaultAction::Lost) {
+            answer.Handled = true;
         } else if (board.Rule->Action == TFaultAction::Byte) {
             answer.Came = true;
             answer.Byte = board.Rule->Value;
@@ -260,6 +272,7 @@ std::string TPredictor::EraseSector(uint32_t address) {
         if (answer.Byte == Ack)
             return "Ok";
         E.WaitMs += Timing.ErasePauseMs;
+        Retried = true;
     }
     return "Refused";
 }
@@ -285,12 +298,9 @@ std::string TPredictor::WriteBlock(uint32_t address, const uint8_t* data, int co
                                    std::string& message) {
     std::string status;
     for (int attempt = 0; attempt < Timing.WriteAttempts; ++attempt) {
-        const bool programmable = Flash.Programmable(address, data, count);
-        const TByteAnswer answer = OneByte(TFrameKind::Data, programmable, true);
-        // The board programs what it is given unless a fault stands in for its answer; bits
-        // that need an erase stay as they are.
-        if (answer.Handled)
-            Flash.Program(address, data, count);
+        // A block sent again follows a write start for its own address.
+        const TByteAnswer answer =
+            attempt == 0 ? DataBlock(data, count) : Rewrite(address, data, count);
         if (answer.Byte == Ack)
             return "Ok";
         if (answer.Lost || answer.OutOfStep) {
@@ -312,8 +322,36 @@ std::string TPredictor::WriteBlock(uint32_t address, const uint8_t* data, int co
                            Hex(address).c_str(), answer.Byte, answer.Byte == Nack ? "(NACK)" : "");
         }
         E.WaitMs += Timing.WritePauseMs;
+        Retried = true;
     }
     return status;
+}
+
+TByteAnswer TPredictor::WriteStart(uint32_t address) {
+    const TByteAnswer answer = OneByte(TFrameKind::WriteStart, true);
+    if (answer.Handled)
+        WritePointer = address;
+    return answer;
+}
+
+TByteAnswer TPredictor::DataBlock(const uint8_t* data, int count) {
+    const bool programmable = Flash.Programmable(WritePointer, data, count);
+    const TByteAnswer answer = OneByte(TFrameKind::Data, programmable, true);
+    // The board programs what it is given at its pointer unless a fault stands in for its
+    // answer, and moves the pointer on when it could; bits that need an erase stay as they are.
+    if (answer.Handled) {
+        Flash.Program(WritePointer, data, count);
+        if (programmable)
+            WritePointer += static_cast<uint32_t>(count);
+    }
+    return answer;
+}
+
+TByteAnswer TPredictor::Rewrite(uint32_t address, const uint8_t* data, int count) {
+    const TByteAnswer started = WriteStart(address);
+    if (started.Byte != Ack)
+        return started;
+    return DataBlock(data, count);
 }
 
 TExpected TPredictor::Program() {
@@ -359,7 +397,7 @@ TExpected TPredictor::Program() {
         const char* status = answer.Lost ? "LineLost" : answer.OutOfStep ? "OutOfStep" : "Refused";
         Fail(step + "/" + status, message + (answer.OutOfStep ? OutOfStep : ""), answer.Lost);
     };
-    TByteAnswer started = OneByte(TFrameKind::WriteStart, true);
+    TByteAnswer started = WriteStart(address);
     if (started.Byte != Ack) {
         stepFailed("FirstWriteStart", started, startFailed);
         return E;
@@ -370,7 +408,7 @@ TExpected TPredictor::Program() {
         const int count = static_cast<int>(std::min<int64_t>(BlockSize, length - written));
         const uint32_t at = address + static_cast<uint32_t>(written);
         if (count < BlockSize) {
-            started = OneByte(TFrameKind::WriteStart, true);
+            started = WriteStart(at);
             if (started.Byte != Ack) {
                 stepFailed("RemainderWriteStart", started, startFailed);
                 E.ClosingLine = "Failed";
@@ -392,8 +430,13 @@ TExpected TPredictor::Program() {
             return E;
         }
     }
-    const TByteAnswer verified =
-        OneByte(TFrameKind::Verify, Flash.Sum(address, length) == Sum32(data, length));
+    const bool same = Flash.Sum(address, length) == Sum32(data, length);
+    if (Retried)
+        E.WaitMs += Timing.QuietMs;
+    TByteAnswer verified = OneByte(TFrameKind::Verify, same);
+    // After a retry the board must say so twice.
+    if (verified.Byte == Ack && Retried)
+        verified = OneByte(TFrameKind::Verify, same);
     if (verified.Byte != Ack) {
         stepFailed("Verify", verified, "Program verification failed.");
         return E;

@@ -43,6 +43,7 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
     options.Timing.AnswerTimeoutMs = 250;
     options.Timing.ErasePauseMs = 5;
     options.Timing.WritePauseMs = 5;
+    options.Timing.QuietMs = 100;
     options.Timing.TransmitTimeoutMs = 1000;
     if (const char* seed = std::getenv("SOAK_SEED"); seed && *seed)
         options.Seed = std::strtoull(seed, nullptr, 10);

@@ -18,6 +18,8 @@
 #include <csignal>
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace imagetest;
 
 namespace {
@@ -814,13 +816,17 @@ TEST_F(CliBoards, CommandLineMistakesAreRefusedBeforeAnyBoardIsTouched) {
     const std::string device = board.Sim.PortPath(), link = Scratch.Path("board-link");
     ASSERT_EQ(device.rfind("/dev/", 0), 0u) << device;
     ASSERT_TRUE(QFile::link(port, Q(link)));
+    const std::string fifo = Scratch.Path("log.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // One port under two names: without /dev/, as the serial port takes it, or through a link.
+    // A log that nothing reads is refused at once, not waited for after the work.
     const std::vector<std::pair<QStringList, std::string>> cases = {
         {{"read", "0x", "16", "-p", port}, "'0x' is not a number"},
         {{"read", "0b101", "16", "-p", port}, "'0b101' is not a number"},
         {{"read", "0100 0000", "16", "-p", port}, "(0x01000000)"},
         {{"sync", "-p", port, "-p", Q(device.substr(5))}, "are the same port"},
         {{"sync", "-p", port, "-p", Q(link)}, "are the same port"},
+        {{"erase", "0x01040000", "-p", port, "--log", Q(fifo)}, "(a FIFO that nothing reads)"},
     };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments.join(' ').toStdString());

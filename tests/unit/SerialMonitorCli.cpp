@@ -75,6 +75,27 @@ TEST(SerialMonitorCli, AHangUpEndsTheMonitorWithItsReason) {
     EXPECT_TRUE(error.contains(lostLine)) << error.toStdString();
 }
 
+TEST(SerialMonitorCli, EndsWithItsPipeAndWithSignalsAsOtherCommands) {
+    TAppBoard board;
+    ASSERT_FALSE(board.Port.isEmpty());
+    // The reader of the pipe goes after one line while the board talks on.
+    QProcess piped;
+    piped.start("bash",
+                {"-c", "set -o pipefail; \"$0\" monitor -p \"$1\" | head -1", CliPath, board.Port});
+    ASSERT_TRUE(piped.waitForFinished(10000)) << "the monitor outlived its pipe";
+    EXPECT_EQ(piped.exitCode(), 0);
+    EXPECT_EQ(piped.readAllStandardOutput(), "Hello\n");
+    for (const auto& [signal, code] : {std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
+        QProcess monitor;
+        monitor.start(CliPath, {"monitor", "-p", board.Port});
+        EXPECT_EVENTUALLY(!monitor.readAllStandardOutput().isEmpty());
+        ::kill(static_cast<pid_t>(monitor.processId()), signal);
+        ASSERT_TRUE(monitor.waitForFinished(10000));
+        EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(monitor.exitCode(), code);
+    }
+}
+
 TEST(SerialMonitorCli, RefusesWhatItCannotMonitor) {
     const QList<QStringList> wrong = {
         {"monitor", "-p", "/dev/null", "--baud", "14400"},
