@@ -219,7 +219,8 @@ bool TBoard::Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyn
 }
 
 bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const uint8_t* data,
-                                int64_t length, const std::string& failureText) {
+                                int64_t length, const std::string& failureText,
+                                std::pair<uint32_t, uint32_t>* span) {
     Phase("Reading back");
     std::vector<uint8_t> onBoard;
     const TMonitorResult read =
@@ -236,7 +237,7 @@ bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const u
 
     Separator();
     int64_t differing = 0;
-    uint32_t first = 0;
+    uint32_t first = 0, last = 0;
     QJsonArray listed;
     std::string lines;
     for (int64_t i = 0; i < length; ++i) {
@@ -245,6 +246,7 @@ bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const u
         const uint32_t at = address + static_cast<uint32_t>(i);
         if (differing == 0)
             first = at;
+        last = at;
         if (differing < ShownDifferences) {
             const unsigned board = onBoard[static_cast<size_t>(i)], file = data[i];
             lines += FormatText("%s: board 0x%02X, file 0x%02X\n", Hex(at).c_str(), board, file);
@@ -261,6 +263,8 @@ bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const u
         return true;
     }
     Extra.Add("first_differences", listed);
+    if (span)
+        *span = {first, last};
     if (differing > ShownDifferences)
         lines += "...\n";
     Line(lines + FormatText("%lld bytes differ.", static_cast<long long>(differing)));

@@ -95,6 +95,19 @@ TBootMonitor::TProgramResult RunPlan(TBoard& board, TFlashSession& session,
     return program;
 }
 
+void ForgetOnBoard(TBoard& board, uint32_t address, int64_t length) {
+    std::string error;
+    if (!ForgetRange(board.Port(), address, length, &error))
+        Warn(board, error);
+}
+
+void ReadBackAndForget(TBoard& board, TBootMonitor& monitor, uint32_t address, const uint8_t* data,
+                       int64_t length, const std::string& failureText) {
+    std::pair<uint32_t, uint32_t> span = {address, address + static_cast<uint32_t>(length - 1)};
+    if (!board.ReadBackAndCompare(monitor, address, data, length, failureText, &span))
+        ForgetOnBoard(board, span.first, int64_t{span.second} - span.first + 1);
+}
+
 void AddLogOption(CLI::App* command, std::string& path) {
     command->add_option("--log", path, "append one JSON line per board to FILE")
         ->option_text("FILE");

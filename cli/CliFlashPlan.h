@@ -51,6 +51,14 @@ void ShowPlan(TBoard& board, const TProgramPlan& plan);
 // object gets the counts; a verified programming says how many sectors it skipped.
 TBootMonitor::TProgramResult RunPlan(TBoard& board, TFlashSession& session,
                                      const TProgramPlan& plan);
+// After a verify that found the board's content other than the image's in a range: no ledger
+// of the port vouches for it any longer.
+void ForgetOnBoard(TBoard& board, uint32_t address, int64_t length);
+// The read-back of TBoard::ReadBackAndCompare; the ledgers of the port stop vouching for the
+// stretch from the first differing byte to the last, or for the whole range when the read
+// failed.
+void ReadBackAndForget(TBoard& board, TBootMonitor& monitor, uint32_t address, const uint8_t* data,
+                       int64_t length, const std::string& failureText);
 
 // Adds --log FILE.
 void AddLogOption(CLI::App* command, std::string& path);

@@ -47,7 +47,8 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
         return;
     TProgramPlan plan = BuildProgramPlan(*job.Type, job.Address, job.Data, job.Length);
     TCliFlashObserver observer(board);
-    TFlashSession session(monitor, observer, plan, job.Data, BoardLedgerKey(board, *job.Type));
+    TFlashSession session(monitor, observer, plan, job.Data, board.Port(),
+                          BoardLedgerKey(board, *job.Type));
     if (options.SkipUnchanged && !SkipUnchanged(board, session))
         return;
     if (options.DryRun) {
@@ -69,8 +70,8 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
     }
     board.SetResult(ProgrammedLine(job.Length, job.Address), job.Length);
     if (options.ReadBack)
-        board.ReadBackAndCompare(monitor, job.Address, job.Data, job.Length,
-                                 "Program verification failed.");
+        ReadBackAndForget(board, monitor, job.Address, job.Data, job.Length,
+                          "Program verification failed.");
 }
 
 int RunProgram(const TProgramOptions& options) {

@@ -57,11 +57,14 @@ int RunVerify(const TVerifyOptions& options) {
             // A board that answered can still show where its memory differs.
             if (result.Status != TMonitorStatus::Refused)
                 return;
+            // The read-back, when asked, narrows down where.
+            if (!options.ReadBack)
+                ForgetOnBoard(board, address, length);
         }
         // After the board's refusal the read-back only adds where the bytes differ.
         if (options.ReadBack)
-            board.ReadBackAndCompare(monitor, address, data, length,
-                                     result.Ok() ? "Data verification failed." : "");
+            ReadBackAndForget(board, monitor, address, data, length,
+                              result.Ok() ? "Data verification failed." : "");
     };
     return RunOnBoards(options.Board, ports, "verify",
                        LoggedWork(options.Log, "verify", data, image.Length(), work));

@@ -24,6 +24,8 @@ namespace {
 
 constexpr int LedgerFormat = 1;
 constexpr int LockWaitMs = 10000;
+// A ledger holds a line or two per sector: one larger than this is nothing Korvex wrote.
+constexpr qint64 MaxLedgerBytes = 1024 * 1024;
 
 QJsonObject KeyJson(const TLedgerKey& key) {
     QJsonObject json;
@@ -44,24 +46,24 @@ bool IsSha256Hex(const QString& text) {
     });
 }
 
-// The entries of a ledger file's text; false when it is not a ledger of this key, with the
-// reason in warning when it is no well-formed ledger at all.
-bool ParseLedger(const QByteArray& text, const TLedgerKey& key, std::vector<TLedgerEntry>& entries,
-                 std::string& warning) {
+// The root object of a ledger file's text; false with the reason when it is no ledger.
+bool LedgerRoot(const QByteArray& text, QJsonObject& root, std::string& warning) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
         warning = "it does not parse";
         return false;
     }
-    const QJsonObject root = document.object();
+    root = document.object();
     if (root["format"].toInt() != LedgerFormat || !root["sectors"].isArray()) {
         warning = "its format is unknown";
         return false;
     }
-    // A file named after another key (a name collision) is simply not this board's.
-    if (root["key"].toObject() != KeyJson(key))
-        return false;
+    return true;
+}
+
+bool LedgerSectors(const QJsonObject& root, std::vector<TLedgerEntry>& entries,
+                   std::string& warning) {
     for (const QJsonValue& value : root["sectors"].toArray()) {
         const QJsonObject sector = value.toObject();
         const qint64 start = sector["start"].toInteger(-1);
@@ -79,18 +81,68 @@ bool ParseLedger(const QByteArray& text, const TLedgerKey& key, std::vector<TLed
     return true;
 }
 
-QString PendingPath(const TLedgerKey& key) {
-    return LedgerPath(key) + ".pending";
+// The entries of a ledger file's text; false when it is not a ledger of this key, with the
+// reason in warning when it is no well-formed ledger at all.
+bool ParseLedger(const QByteArray& text, const TLedgerKey& key, std::vector<TLedgerEntry>& entries,
+                 std::string& warning) {
+    QJsonObject root;
+    if (!LedgerRoot(text, root, warning))
+        return false;
+    // A file named after another key (a name collision) is simply not this board's.
+    if (root["key"].toObject() != KeyJson(key))
+        return false;
+    return LedgerSectors(root, entries, warning);
 }
 
-// The sector starts a programming began on; unreadable text counts as every sector.
-bool ReadPending(const TLedgerKey& key, std::vector<uint32_t>& starts) {
-    QFile file(PendingPath(key));
-    if (!file.exists())
-        return true;
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+enum class TFileRead { Missing, Read, Refused, Unreadable };
+
+// The text of a ledger file or its note. A symbolic link is not followed (its target is no
+// file of ours, to trust or to overwrite) and a file larger than any ledger is not read: both
+// are Refused with the reason.
+TFileRead ReadLedgerFile(const QString& path, QByteArray& text, std::string& why) {
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        why = "it is a symbolic link";
+        return TFileRead::Refused;
+    }
+    if (!info.exists())
+        return TFileRead::Missing;
+    QFile file(path);
+    if (info.size() <= MaxLedgerBytes && !file.open(QIODevice::ReadOnly)) {
+        why = file.errorString().toStdString();
+        return TFileRead::Unreadable;
+    }
+    // Read no further than the limit: the file may have grown since.
+    text = file.isOpen() ? file.read(MaxLedgerBytes + 1) : QByteArray();
+    if (info.size() > MaxLedgerBytes || text.size() > MaxLedgerBytes) {
+        why = "it is larger than 1 MiB";
+        return TFileRead::Refused;
+    }
+    return TFileRead::Read;
+}
+
+// A link where a ledger file is written is removed first: the new file takes its place and the
+// link's target stays as it was.
+void ReplaceLink(const QString& path) {
+    if (QFileInfo(path).isSymLink())
+        QFile::remove(path);
+}
+
+QString PendingPath(const QString& ledgerPath) {
+    return ledgerPath + ".pending";
+}
+
+// The sector starts a programming began on; a note that cannot be trusted counts as every
+// sector (false), with the reason in why when it was refused.
+bool ReadPending(const QString& ledgerPath, std::vector<uint32_t>& starts, std::string& why) {
+    QByteArray text;
+    const TFileRead read = ReadLedgerFile(PendingPath(ledgerPath), text, why);
+    if (read != TFileRead::Read) {
+        if (read == TFileRead::Unreadable)
+            why.clear();
+        return read == TFileRead::Missing;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(text);
     if (!document.isArray())
         return false;
     for (const QJsonValue& value : document.array())
@@ -149,23 +201,42 @@ QString LedgerPath(const TLedgerKey& key) {
     return LedgerFolder() + "/" + QString::fromLatin1(name) + ".json";
 }
 
+namespace {
+
+std::string IgnoredWarning(const QString& path, const std::string& why) {
+    return "The flash ledger " + path.toStdString() + " is ignored: " + why +
+           "; every sector is written.";
+}
+
+} // namespace
+
 TLedgerRead ReadLedger(const TLedgerKey& key) {
     TLedgerRead read;
-    QFile file(LedgerPath(key));
-    if (!file.exists())
-        return read;
-    if (!file.open(QIODevice::ReadOnly)) {
-        read.Warning = "The flash ledger " + file.fileName().toStdString() + " cannot be read (" +
-                       file.errorString().toStdString() + "); every sector is written.";
-        return read;
-    }
+    const QString path = LedgerPath(key);
+    QByteArray text;
     std::string why;
-    if (!ParseLedger(file.readAll(), key, read.Entries, why) && !why.empty())
-        read.Warning = "The flash ledger " + file.fileName().toStdString() + " is ignored: " + why +
-                       "; every sector is written.";
+    switch (ReadLedgerFile(path, text, why)) {
+    case TFileRead::Missing:
+        return read;
+    case TFileRead::Refused:
+        read.Warning = IgnoredWarning(path, why);
+        return read;
+    case TFileRead::Unreadable:
+        read.Warning = "The flash ledger " + path.toStdString() + " cannot be read (" + why +
+                       "); every sector is written.";
+        return read;
+    case TFileRead::Read:
+        break;
+    }
+    if (!ParseLedger(text, key, read.Entries, why) && !why.empty())
+        read.Warning = IgnoredWarning(path, why);
     std::vector<uint32_t> pending;
-    if (!ReadPending(key, pending))
+    why.clear();
+    if (!ReadPending(path, pending, why)) {
         read.Entries.clear();
+        if (!why.empty())
+            read.Warning = IgnoredWarning(PendingPath(path), why);
+    }
     read.Entries.erase(std::remove_if(read.Entries.begin(), read.Entries.end(),
                                       [&pending](const TLedgerEntry& entry) {
                                           return std::find(pending.begin(), pending.end(),
@@ -193,17 +264,16 @@ namespace {
 // ledger is dropped whole rather than partly trusted.
 std::map<uint32_t, TLedgerEntry> KeptEntries(const TLedgerKey& key, const QString& path) {
     std::map<uint32_t, TLedgerEntry> kept;
-    QFile old(path);
-    if (old.open(QIODevice::ReadOnly)) {
-        std::vector<TLedgerEntry> entries;
-        std::string ignored;
-        if (ParseLedger(old.readAll(), key, entries, ignored))
-            for (const TLedgerEntry& entry : entries)
-                kept[entry.Start] = entry;
-    }
+    QByteArray text;
+    std::vector<TLedgerEntry> entries;
+    std::string ignored;
+    if (ReadLedgerFile(path, text, ignored) == TFileRead::Read &&
+        ParseLedger(text, key, entries, ignored))
+        for (const TLedgerEntry& entry : entries)
+            kept[entry.Start] = entry;
     // Sectors a programming began on and did not finish lose their entries for good.
     std::vector<uint32_t> pending;
-    if (!ReadPending(key, pending))
+    if (!ReadPending(path, pending, ignored))
         kept.clear();
     for (uint32_t start : pending)
         kept.erase(start);
@@ -259,33 +329,39 @@ bool RecordLedger(const TLedgerKey& key, const std::vector<TLedgerEntry>& entrie
         return fail("it stays locked by another program");
     std::map<uint32_t, TLedgerEntry> merged = KeptEntries(key, path);
     MergeEntries(merged, entries);
+    ReplaceLink(path);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
     file.write(LedgerText(key, merged));
     if (!file.commit())
         return fail(file.errorString());
-    QFile::remove(PendingPath(key));
+    QFile::remove(PendingPath(path));
     return true;
 }
 
-bool MarkLedgerPending(const TLedgerKey& key, const std::vector<uint32_t>& sectorStarts,
-                       std::string* error) {
-    const QString path = PendingPath(key);
+namespace {
+
+// Adds sector starts to the pending note of the ledger file at ledgerPath.
+bool MarkPending(const QString& ledgerPath, const std::vector<uint32_t>& sectorStarts,
+                 std::string* error) {
+    const QString path = PendingPath(ledgerPath);
     const auto fail = [error, &path](const QString& reason) {
         return LedgerWriteFailed(path, reason, error);
     };
     if (!QDir().mkpath(LedgerFolder()))
         return fail("the folder cannot be made");
-    QLockFile lock(LedgerPath(key) + ".lock");
+    QLockFile lock(ledgerPath + ".lock");
     if (!lock.tryLock(LockWaitMs))
         return fail("it stays locked by another program");
     std::vector<uint32_t> starts;
-    ReadPending(key, starts);
+    std::string ignored;
+    ReadPending(ledgerPath, starts, ignored);
     starts.insert(starts.end(), sectorStarts.begin(), sectorStarts.end());
     QJsonArray array;
     for (uint32_t start : starts)
         array.append(static_cast<qint64>(start));
+    ReplaceLink(path);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
@@ -293,6 +369,50 @@ bool MarkLedgerPending(const TLedgerKey& key, const std::vector<uint32_t>& secto
     if (!file.commit())
         return fail(file.errorString());
     return true;
+}
+
+// The starts of the entries of the ledger file at path that overlap a range, when the ledger
+// is one of port; none when it is not, or is no ledger to trust anyway.
+std::vector<uint32_t> OverlappedStarts(const QString& path, const QString& port,
+                                       const std::vector<TFlashRange>& ranges) {
+    QByteArray text;
+    QJsonObject root;
+    std::vector<TLedgerEntry> entries;
+    std::string ignored;
+    if (ReadLedgerFile(path, text, ignored) != TFileRead::Read ||
+        !LedgerRoot(text, root, ignored) || root["key"].toObject()["port"].toString() != port ||
+        !LedgerSectors(root, entries, ignored))
+        return {};
+    std::vector<uint32_t> starts;
+    for (const TLedgerEntry& entry : entries)
+        for (const TFlashRange& range : ranges)
+            if (entry.Start < uint64_t{range.Start} + range.Length &&
+                range.Start < uint64_t{entry.Start} + entry.Length) {
+                starts.push_back(entry.Start);
+                break;
+            }
+    return starts;
+}
+
+} // namespace
+
+bool MarkLedgerPending(const TLedgerKey& key, const std::vector<uint32_t>& sectorStarts,
+                       std::string* error) {
+    return MarkPending(LedgerPath(key), sectorStarts, error);
+}
+
+bool MarkPortPending(const std::string& device, const std::vector<TFlashRange>& ranges,
+                     std::string* error) {
+    const QString port = QString::fromStdString(StablePortName(device));
+    const QDir folder(LedgerFolder());
+    bool marked = true;
+    for (const QString& name : folder.entryList({"*.json"}, QDir::Files, QDir::Name)) {
+        const QString path = folder.filePath(name);
+        const std::vector<uint32_t> starts = OverlappedStarts(path, port, ranges);
+        if (!starts.empty() && !MarkPending(path, starts, error))
+            marked = false;
+    }
+    return marked;
 }
 
 bool ReadSkipUnchanged() {

@@ -2,7 +2,8 @@
 // The ledger of what Korvex last wrote to each flash sector of a board: one file per board in
 // the per-user data folder, holding per sector its start, size and the SHA-256 of the content
 // the programming left there. It only ever suggests a skip; the board's own sum must agree too
-// (see ProgramPlan.h). A ledger that cannot be read or does not parse is ignored with a warning.
+// (see ProgramPlan.h). A ledger that cannot be read or does not parse, a symbolic link or a file
+// larger than any ledger is ignored with a warning; a write replaces a link by a file.
 
 #include "BootMonitor.h"
 
@@ -58,6 +59,16 @@ TLedgerRead ReadLedger(const TLedgerKey& key);
 // leave an entry behind for a sector it half rewrote. The ledger file itself stays as it was.
 bool MarkLedgerPending(const TLedgerKey& key, const std::vector<uint32_t>& sectorStarts,
                        std::string* error);
+// A stretch of flash: Length bytes from Start.
+struct TFlashRange {
+    uint32_t Start = 0;
+    int64_t Length = 0;
+};
+// Called when Korvex programmed a board it does not know, or found a board's content other than
+// expected in a range: no ledger of the port (of whichever board) vouches any longer for a
+// sector that overlaps a range, until a programming records it anew.
+bool MarkPortPending(const std::string& device, const std::vector<TFlashRange>& ranges,
+                     std::string* error);
 // Records what the sectors now hold: entries replace those of the same start, the others stay.
 // Written whole under a lock, so concurrent writers neither tear the file nor lose each other's
 // sectors. False with the reason when it could not be written.

@@ -38,11 +38,22 @@ private:
     int Current;
 };
 
+// The whole sectors that the plan erases (written) or covers at all.
+std::vector<TFlashRange> SectorRanges(const TProgramPlan& plan, bool writtenOnly) {
+    std::vector<TFlashRange> ranges;
+    for (const TSectorPlan& sector : plan.Sectors)
+        if (sector.Action == TSectorAction::Write ||
+            (!writtenOnly && sector.Action == TSectorAction::Skip))
+            ranges.push_back({sector.Start, sector.Length});
+    return ranges;
+}
+
 } // namespace
 
 TFlashSession::TFlashSession(TBootMonitor& monitor, TFlashObserver& observer, TProgramPlan& plan,
-                             const uint8_t* data, std::optional<TLedgerKey> key)
-    : Monitor(monitor), Observer(observer), Plan(plan), Data(data), Key(std::move(key)) {}
+                             const uint8_t* data, std::string port, std::optional<TLedgerKey> key)
+    : Monitor(monitor), Observer(observer), Plan(plan), Data(data), Port(std::move(port)),
+      Key(std::move(key)) {}
 
 TMonitorResult TFlashSession::SkipUnchanged() {
     if (!Key)
@@ -61,12 +72,23 @@ TBootMonitor::TProgramResult TFlashSession::Program() {
     std::string error;
     // Every sector the image overlaps is erased, from its first byte to its last, unless it is
     // skipped as unchanged.
-    if (Key && !MarkLedgerPending(*Key, Plan.WrittenSectors(), &error))
+    // A board of unknown identity may be the one any ledger of the port was written for.
+    if (Key ? !MarkLedgerPending(*Key, Plan.WrittenSectors(), &error)
+            : !MarkPortPending(Port, SectorRanges(Plan, true), &error))
         Observer.Warning(error);
     TSectorWatch watch(Observer, Plan);
     const TBootMonitor::TProgramResult program = Monitor.ProgramFlashRuns(
         Plan.Address, Data, Plan.Length, Plan.WriteRuns(), Plan.EraseAddresses(), watch);
     if (program.Result.Ok() && Key && !RecordLedger(*Key, Plan.LedgerEntries(), &error))
         Observer.Warning(error);
+    // The board's sum says the image differs somewhere, perhaps in a skipped sector.
+    const bool differs = program.Step == TBootMonitor::TStep::Verify &&
+                         program.Result.Status == TMonitorStatus::Refused;
+    if (differs && !MarkPortPending(Port, SectorRanges(Plan, false), &error))
+        Observer.Warning(error);
     return program;
+}
+
+bool ForgetRange(const std::string& port, uint32_t address, int64_t length, std::string* error) {
+    return MarkPortPending(port, {{address, length}}, error);
 }

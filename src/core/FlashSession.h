@@ -13,9 +13,10 @@
 class TFlashSession {
 public:
     // plan covers data (see BuildProgramPlan) and stays the caller's: the session marks its
-    // skips there. Without a key the board is unknown: no ledger is read, noted or recorded.
+    // skips there. Without a key the board on port is unknown: no ledger is read or recorded,
+    // and every ledger of the port stops vouching for the sectors written.
     TFlashSession(TBootMonitor& monitor, TFlashObserver& observer, TProgramPlan& plan,
-                  const uint8_t* data, std::optional<TLedgerKey> key);
+                  const uint8_t* data, std::string port, std::optional<TLedgerKey> key);
 
     bool Keyed() const { return Key.has_value(); }
     // Skips the sectors that both the ledger and the board's sums vouch for. A result other
@@ -23,7 +24,8 @@ public:
     TMonitorResult SkipUnchanged();
     // Erases and writes what the plan writes and has the board verify the whole image; the
     // ledger stops vouching for the written sectors first and, after a verified programming,
-    // records what all covered sectors hold.
+    // records what all covered sectors hold. A verify the board refuses leaves no sector of
+    // the image vouched for, skipped ones included.
     TBootMonitor::TProgramResult Program();
 
 private:
@@ -31,5 +33,11 @@ private:
     TFlashObserver& Observer;
     TProgramPlan& Plan;
     const uint8_t* Data;
+    std::string Port;
     std::optional<TLedgerKey> Key;
 };
+
+// After a verify or read-back on port found the board's content other than the image's in a
+// range, or could not confirm it: no ledger of the port vouches any longer for the sectors the
+// range overlaps. False with the reason when that could not be noted.
+bool ForgetRange(const std::string& port, uint32_t address, int64_t length, std::string* error);

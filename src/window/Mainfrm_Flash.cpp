@@ -40,12 +40,11 @@ TFlashMap* ShowFlashMap(QWidget* owner, const TProgramPlan& plan) {
 }
 
 // The ledger of the board last synchronised on port; none when it was not.
-std::optional<TLedgerKey> KnownLedgerKey(const QString& port, const TEBData& type) {
-    const std::string name = port.toLocal8Bit().toStdString();
+std::optional<TLedgerKey> KnownLedgerKey(const std::string& port, const TEBData& type) {
     TMonitorIdentity identity;
-    if (!RememberedBoardIdentity(name, identity))
+    if (!RememberedBoardIdentity(port, identity))
         return std::nullopt;
-    return MakeLedgerKey(name, identity, type);
+    return MakeLedgerKey(port, identity, type);
 }
 
 } // namespace
@@ -224,8 +223,9 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors
     TFlashMap* map = ShowFlashMap(this, sectors);
     TBootMonitor monitor = Monitor(port);
     TFlashView view(*this, *map);
-    TFlashSession session(monitor, view, sectors, FileImage.Data(),
-                          KnownLedgerKey(ChosenPort(), *CurrentType));
+    const std::string portName = ChosenPort().toLocal8Bit().toStdString();
+    TFlashSession session(monitor, view, sectors, FileImage.Data(), portName,
+                          KnownLedgerKey(portName, *CurrentType));
     if (session.Keyed() && ReadSkipUnchanged()) {
         const TMonitorResult checked = session.SkipUnchanged();
         if (!checked.Ok()) {
@@ -293,6 +293,10 @@ void TMainForm::VerifyTBClick() {
     const uint32_t address = static_cast<uint32_t>(form.StartAddress);
     TBootMonitor monitor = Monitor(port);
     const TMonitorResult verified = monitor.VerifyRange(address, FileImage.Data(), length);
+    std::string error;
+    if (verified.Status == TMonitorStatus::Refused &&
+        !ForgetRange(ChosenPort().toLocal8Bit().toStdString(), address, length, &error))
+        ConsoleAdd(error.c_str());
     if (!verified.Ok()) {
         ShowFailure(WithNoAnswerLine(VerifyFailure(verified), verified));
         return;

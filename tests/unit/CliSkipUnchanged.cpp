@@ -119,13 +119,21 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
         TBytes Poke;
         std::vector<uint32_t> WriteStarts; // the first one's sector erased, the others skipped
         bool Hidden;                       // the board keeps a difference only a read-back finds
+        bool ReadBack;                     // a read-back found it before the second run
     };
     const std::vector<TCase> cases = {
-        {"same image", first, 0, {}, {}, false},
-        {"one block changed", changed, 0, {}, {Sector9, Sector9 + 8160}, false},
-        {"a byte changed", first, Sector8 + 5, flipped, {Sector8, Sector8 + 32720}, false},
-        {"sector 9 erased", first, Sector9, erased, {Sector9, Sector9 + 8160}, false},
-        {"two bytes swapped", first, Sector8 + at, swapped, {}, true},
+        {"same image", first, 0, {}, {}, false, false},
+        {"one block changed", changed, 0, {}, {Sector9, Sector9 + 8160}, false, false},
+        {"a byte changed", first, Sector8 + 5, flipped, {Sector8, Sector8 + 32720}, false, false},
+        {"sector 9 erased", first, Sector9, erased, {Sector9, Sector9 + 8160}, false, false},
+        {"two bytes swapped", first, Sector8 + at, swapped, {}, true, false},
+        {"swapped, read back",
+         first,
+         Sector8 + at,
+         swapped,
+         {Sector8, Sector8 + 32720},
+         false,
+         true},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
@@ -135,6 +143,8 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
         ASSERT_EQ(Program(*board, Scratch.Write("one.bin", first)).ExitCode, 0);
         if (!test.Poke.empty())
             board->LoadMemory(test.At, test.Poke);
+        if (test.ReadBack)
+            ASSERT_EQ(Run(Args("verify", two, *board) << "--readback").ExitCode, 1);
         board->ClearFrames();
 
         const TRun run = Program(*board, two, {"--skip-unchanged"});
@@ -147,8 +157,9 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
         EXPECT_EQ(Addresses(*board, TFrameKind::WriteStart), test.WriteStarts);
         // A sum per sector the ledger vouches for, then the whole image's as always.
         EXPECT_EQ(Addresses(*board, TFrameKind::Verify),
-                  (test.Second == first ? std::vector<uint32_t>{Sector8, Sector9, Sector8}
-                                        : std::vector<uint32_t>{Sector8, Sector8}));
+                  (test.Second == first && !test.ReadBack
+                       ? std::vector<uint32_t>{Sector8, Sector9, Sector8}
+                       : std::vector<uint32_t>{test.ReadBack ? Sector9 : Sector8, Sector8}));
         EXPECT_EQ(board->ReadMemory(Sector8, ImageLength) == test.Second, !test.Hidden);
         if (test.Hidden) {
             const TRun check = Run(Args("verify", two, *board) << "--readback");
@@ -160,20 +171,28 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
     }
 }
 
-TEST_F(CliSkipUnchanged, AFailedOrInterruptedProgrammingLeavesTheLedgerAsItWas) {
+TEST_F(CliSkipUnchanged, AProgrammingTheLedgerCannotVouchForLeavesItAsItWas) {
     const TBytes first = RandomBytes(ImageLength, 5);
-    // A flash error midway, the final verify refused, the line gone.
-    for (const char* fault : {"D#100=flash:02", "V=byte:4E", "hangup-after:200"}) {
-        SCOPED_TRACE(fault);
+    // A flash error midway, the final verify refused, the line gone; a board not identified.
+    const struct {
+        const char* Fault;
+        QStringList More;
+        int ExitCode;
+    } cases[] = {{"D#100=flash:02", {}, 1},
+                 {"V=byte:4E", {}, 1},
+                 {"hangup-after:200", {}, 1},
+                 {"V=byte:41", {"--linked", "115200"}, 0}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.Fault);
         SetUp();
         const auto board = Eb40a();
         ASSERT_EQ(Program(*board, Scratch.Write("one.bin", first)).ExitCode, 0);
         const QByteArray before = Ledgers();
         ASSERT_FALSE(before.isEmpty());
 
-        board->SetFaults(boardtest::Faults({fault}));
-        EXPECT_NE(Program(*board, Scratch.Write("two.bin", RandomBytes(ImageLength, 6))).ExitCode,
-                  0);
+        board->SetFaults(boardtest::Faults({test.Fault}));
+        const std::string two = Scratch.Write("two.bin", RandomBytes(ImageLength, 6));
+        EXPECT_EQ(Program(*board, two, test.More).ExitCode, test.ExitCode);
         EXPECT_EQ(Ledgers(), before);
         if (board->HungUp())
             continue;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -73,17 +74,35 @@ TEST_F(FlashLedger, AnUnreadableLedgerIsIgnoredWithAWarningAndReplaced) {
     file.close();
     const QByteArray shortSha = QByteArray(good).replace(QByteArray(64, 'a'), QByteArray(63, 'a'));
     const QByteArray negative = QByteArray(good).replace("\"length\": 8192", "\"length\": -8192");
-    for (const QByteArray& text : {good.left(good.size() / 2), QByteArray("\xff\xfe garbage"),
-                                   shortSha, negative, QByteArray("{\"format\": 9}")}) {
-        SCOPED_TRACE(text.left(40).toStdString());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
-        file.close();
+    // A good ledger padded past 1 MiB; a link to a good ledger elsewhere, left as it was.
+    const QByteArray huge = good + QByteArray(1024 * 1024, ' ');
+    const QString elsewhere = LedgerFolder() + "/elsewhere";
+    const struct {
+        QByteArray Text;
+        bool Linked;
+    } cases[] = {{good.left(good.size() / 2), false},
+                 {"\xff\xfe garbage", false},
+                 {shortSha, false},
+                 {negative, false},
+                 {"{\"format\": 9}", false},
+                 {huge, false},
+                 {good, true}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.Text.left(40).toStdString());
+        QFile::remove(file.fileName());
+        QFile target(test.Linked ? elsewhere : file.fileName());
+        ASSERT_TRUE(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        target.write(test.Text);
+        target.close();
+        ASSERT_TRUE(!test.Linked || QFile::link(elsewhere, file.fileName()));
         const TLedgerRead read = ReadLedger(Key);
         EXPECT_TRUE(read.Entries.empty());
         EXPECT_NE(read.Warning.find("is ignored"), std::string::npos) << read.Warning;
         // Nothing of it survives the next record either.
         ASSERT_TRUE(RecordLedger(Key, {Written[1]}, nullptr));
         EXPECT_EQ(ReadLedger(Key).Entries, std::vector<TLedgerEntry>{Written[1]});
+        EXPECT_FALSE(QFileInfo(file.fileName()).isSymLink());
+        ASSERT_TRUE(!test.Linked || target.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(!test.Linked || target.readAll() == good);
     }
 }

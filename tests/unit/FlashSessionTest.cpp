@@ -70,7 +70,7 @@ TEST(FlashSession, ReportsEachStepAndLetsTheNextProgrammingSkipOnlyWhatItRecorde
             TProgramPlan plan = BuildProgramPlan(type, Sector2, image.data(), image.size());
             TRecorder recorder;
             recorder.StopErasing = stop;
-            TFlashSession session(monitor, recorder, plan, image.data(),
+            TFlashSession session(monitor, recorder, plan, image.data(), board.PortPath(),
                                   known ? std::optional<TLedgerKey>(key) : std::nullopt);
             EXPECT_TRUE(session.SkipUnchanged().Ok());
             const TMonitorStatus status = session.Program().Result.Status;
