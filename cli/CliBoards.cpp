@@ -4,6 +4,7 @@
 #include "HexText.h"
 #include "LinkSpeed.h"
 #include "MonitorMessages.h"
+#include "PortSelector.h"
 
 #include <CLI/CLI.hpp>
 #include <QJsonArray>
@@ -183,7 +184,18 @@ bool TBoard::Progress(int64_t done, int64_t total) {
     return !InterruptRequested();
 }
 
+void TBoard::WatchTurnaround(TComms& port) {
+    port.Turnaround().Measured = [this](const TTurnaroundFigures& figures) {
+        TurnaroundMs = figures.AverageMs;
+        if (figures.Slow() && !Hinted) {
+            Hinted = true;
+            TCliConsole::Instance().Err(Prefix, SlowAdapterHint(figures.AverageMs, figures.Speed));
+        }
+    };
+}
+
 bool TBoard::Open(TComms& port, int speed) {
+    WatchTurnaround(port);
     const std::string settings = PortSettingsText(PortName, speed);
     if (!port.Open(settings.c_str())) {
         Fail(PortOpenFailure(settings, port.LastError().toStdString()).Text);
@@ -194,6 +206,7 @@ bool TBoard::Open(TComms& port, int speed) {
 }
 
 bool TBoard::Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyncRequest& request) {
+    WatchTurnaround(port);
     if (linked != 0) {
         if (!Open(port, linked))
             return false;
@@ -297,6 +310,9 @@ std::string TBoard::Summary() const {
 std::string TBoard::JsonText(const char* operation) const {
     TJsonFields json;
     json.AddString("port", PortName);
+    const QString serial = PortSerialNumber(QString::fromStdString(PortName));
+    if (!serial.isEmpty())
+        json.Add("serial_number", serial);
     json.AddString("operation", operation);
     json.AddString("result", State == TBoardOutcome::Done     ? "ok"
                              : State == TBoardOutcome::Failed ? "failed"
@@ -307,6 +323,10 @@ std::string TBoard::JsonText(const char* operation) const {
         json.AddNumber("speed", static_cast<int64_t>(LinkSpeed));
     if (Identified)
         json.Add("identity", IdentityJson(BoardIdentity));
+    if (TurnaroundMs >= 0)
+        json.AddNumber("turnaround_ms", TurnaroundMs, 1);
+    else
+        json.Add("turnaround_ms", QJsonValue::Null);
     json.AddAll(Extra);
     if (State == TBoardOutcome::Failed)
         json.AddString("error", FailureText);

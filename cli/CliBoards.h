@@ -74,6 +74,8 @@ public:
     bool Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyncRequest& request);
     // Opens the port at a speed, reporting a failure.
     bool Open(TComms& port, int speed);
+    // Hears how late the port's answers come, and says once when that costs time.
+    void WatchTurnaround(TComms& port);
 
     // Reads length bytes back and compares them with data; reports the differences and, when
     // there are any, fails with failureText (none when the board already failed the range).
@@ -117,6 +119,8 @@ private:
     bool Identified = false;
     TMonitorIdentity BoardIdentity;
     TJsonFields Extra;
+    double TurnaroundMs = -1; // -1: not measured
+    bool Hinted = false;
     bool Printed = false;
     std::chrono::steady_clock::time_point Started;
     double Seconds = 0;

@@ -1,32 +1,69 @@
-// korvex-cli ports [--all]: the serial ports the loader would offer, simulated boards included.
+// korvex-cli ports [--all] [--json]: the serial ports the loader would offer, simulated boards
+// included, with what the system knows of each adapter.
 #include "CliCommand.h"
 #include "CliConsole.h"
 #include "Comm.h"
 
 #include <CLI/CLI.hpp>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdio>
 
 namespace {
 
-int RunPorts(bool all) {
+QJsonValue TextOrNull(const QString& text) {
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QJsonValue UsbIdOrNull(int id) {
+    return id < 0 ? QJsonValue()
+                  : QJsonValue(QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')));
+}
+
+// One object a line, as the board commands print theirs.
+void PrintPortJson(const TPortCandidate& port, bool busy) {
+    const QJsonObject entry{
+        {"device", port.Name},
+        {"by_id", TextOrNull(port.ById)},
+        {"vendor_id", UsbIdOrNull(port.VendorId)},
+        {"product_id", UsbIdOrNull(port.ProductId)},
+        {"serial_number", TextOrNull(port.SerialNumber)},
+        {"manufacturer", TextOrNull(port.Manufacturer)},
+        {"description", TextOrNull(port.Simulated ? port.Description : port.Product)},
+        {"busy", busy},
+    };
+    std::printf("%s\n", QJsonDocument(entry).toJson(QJsonDocument::Compact).constData());
+}
+
+void PrintPortText(const TPortCandidate& port, bool busy) {
+    QString details = port.Description;
+    if (busy)
+        details = details.isEmpty() ? QStringLiteral("(cannot be opened now)")
+                                    : details + QStringLiteral(" (cannot be opened now)");
+    // Simulated boards are listed under the name they announce: it could steer the terminal.
+    const std::string name = EscapeControlCharacters(port.Name.toLocal8Bit().toStdString());
+    const std::string shown = EscapeControlCharacters(details.toLocal8Bit().toStdString());
+    if (shown.empty())
+        std::printf("%s\n", name.c_str());
+    else
+        std::printf("%-16s  %s\n", name.c_str(), shown.c_str());
+    // The name that stays when the adapter is plugged in elsewhere.
+    if (!port.ById.isEmpty())
+        std::printf("%-16s  %s\n", "",
+                    EscapeControlCharacters(port.ById.toLocal8Bit().toStdString()).c_str());
+}
+
+int RunPorts(bool all, bool json) {
     int listed = 0;
     for (const TPortCandidate& port : PortCandidates()) {
-        const QByteArray device = port.Name.toLocal8Bit();
-        const bool opens = TComms::PortExists(device.constData());
+        const bool opens = TComms::PortExists(port.Name.toLocal8Bit().constData());
         if (!opens && !all)
             continue;
-        QString details = port.Description;
-        if (!opens)
-            details = details.isEmpty() ? QStringLiteral("(cannot be opened now)")
-                                        : details + QStringLiteral(" (cannot be opened now)");
-        // Simulated boards are listed under the name they announce: it could steer the terminal.
-        const std::string name = EscapeControlCharacters(device.toStdString());
-        const std::string shown = EscapeControlCharacters(details.toLocal8Bit().toStdString());
-        if (shown.empty())
-            std::printf("%s\n", name.c_str());
+        if (json)
+            PrintPortJson(port, !opens);
         else
-            std::printf("%-16s  %s\n", name.c_str(), shown.c_str());
+            PrintPortText(port, !opens);
         ++listed;
     }
     std::fflush(stdout);
@@ -41,12 +78,19 @@ int RunPorts(bool all) {
 
 void AddPortsCommand(TCliCommands& commands) {
     auto all = std::make_shared<bool>(false);
+    auto json = std::make_shared<bool>(false);
     CLI::App* command = commands.Add(
-        {"ports", "[--all]", "list the serial ports a board can be reached on",
+        {"ports", "[--all] [--json]", "list the serial ports a board can be reached on",
          "Lists the serial ports that can be opened now, one a line: the name to give as the\n"
-         "port, then what is known of the adapter. Simulated boards started with\n"
-         "korvex-boardsim are listed after the real ports. Fails when there is none.\n"},
-        [all] { return RunPorts(*all); });
+         "port, then what is known of the adapter, and its /dev/serial/by-id name on a line of\n"
+         "its own. Any of these names a port for --port, as does usb:SERIAL or\n"
+         "usb:VID:PID[:SERIAL] (ids in hex): such a name finds the adapter again after it\n"
+         "was plugged in elsewhere. Simulated boards started with korvex-boardsim are listed\n"
+         "after the real ports. Fails when there is none.\n"},
+        [all, json] { return RunPorts(*all, *json); });
     command->add_flag("-a,--all", *all,
                       "also list the ports that cannot be opened now (busy or missing)");
+    command->add_flag("--json", *json,
+                      "one JSON object per port: device, by_id, vendor_id, product_id, "
+                      "serial_number, manufacturer, description, busy (null when unknown)");
 }

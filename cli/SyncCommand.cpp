@@ -5,6 +5,7 @@
 #include "MonitorMessages.h"
 
 #include <CLI/CLI.hpp>
+#include <QJsonValue>
 
 namespace {
 
@@ -28,6 +29,11 @@ int RunSync(const TSyncOptions& options) {
         std::string identity = SyncTitle;
         for (const std::string& line : IdentityLines(*board.Identity(), board.Speed()))
             identity += "\n" + line;
+        // What a USB adapter holds answers back by, where the system tells.
+        const int latency = port.LatencyTimerMs();
+        if (latency >= 0)
+            identity += FormatText("\nAdapter latency timer: %d ms", latency);
+        board.Json().Add("latency_timer_ms", latency >= 0 ? QJsonValue(latency) : QJsonValue());
         board.SetResult("Link speed: " + std::to_string(board.Speed()), 0, identity);
     });
 }

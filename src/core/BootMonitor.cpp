@@ -344,6 +344,7 @@ TMonitorResult TBootMonitor::EraseOnce(uint32_t address) {
     PutLe32(frame + 1, address);
     TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
     for (int attempt = 0; attempt < Timing.EraseAttempts; ++attempt) {
+        Port.Turnaround().SkipNext(); // the answer waits for the erase: no measure of the line
         result = Command(frame, sizeof frame, address);
         if (result.Ok() || result.Status == TMonitorStatus::LineLost ||
             result.Status == TMonitorStatus::OutOfStep)
@@ -426,6 +427,7 @@ TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, 
     // and an acknowledge counts only when the board gives it again. A clean link pays nothing.
     if (Disturbed && (!ClearLine() || !AwaitQuiet()))
         return LineLost() ? LostResult(address) : OutOfStepResult(address);
+    Port.Turnaround().SkipNext(); // the answer waits for the board's sum
     TMonitorResult result = Command(frame, sizeof frame, address);
     if (result.Ok() && Disturbed)
         result = Command(frame, sizeof frame, address);

@@ -1,5 +1,7 @@
 #include "Comm.h"
 
+#include "PortSelector.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -30,9 +32,6 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-#endif
-#ifdef __linux__
-#include <linux/serial.h>
 #endif
 
 const char* const DefaultPortSettings = "COM1:9600,N,8,1";
@@ -156,20 +155,10 @@ bool ApplyLineSettings(QSerialPort& port, const TPortSettings& line) {
            port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-// USB serial adapters hold received bytes back for up to 16 ms unless told otherwise, which
-// would slow every acknowledged exchange; ports that do not support it are left as they are.
-void RequestLowLatency(TPortHandle handle) {
-#ifdef __linux__
-    struct serial_struct serial {};
-    if (::ioctl(static_cast<int>(handle), TIOCGSERIAL, &serial) != 0)
-        return;
-    if (serial.flags & ASYNC_LOW_LATENCY)
-        return;
-    serial.flags |= ASYNC_LOW_LATENCY;
-    (void)::ioctl(static_cast<int>(handle), TIOCSSERIAL, &serial);
-#else
-    (void)handle;
-#endif
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // Whether the device behind an open handle is gone: a USB adapter unplugged, a line hung up.
@@ -320,8 +309,14 @@ bool TComms::Open(const char* settings) {
         return false;
     }
 #endif
+    // A by-id name or a USB selector is looked up now: the adapter may have moved since.
+    const TPortChoice device = ResolvePortName(line.Device);
+    if (!device.Ok()) {
+        LastErrorText = device.Error;
+        return false;
+    }
     auto port = std::make_unique<QSerialPort>();
-    port->setPortName(line.Device);
+    port->setPortName(device.Device);
     if (!port->open(QIODevice::ReadWrite)) {
         LastErrorText = DescribeOpenFailure(*port);
         return false;
@@ -333,7 +328,11 @@ bool TComms::Open(const char* settings) {
         port->close();
         return false;
     }
-    RequestLowLatency(port->handle());
+#ifndef _WIN32
+    LatencyRestore = RequestLowLatency(static_cast<int>(port->handle()));
+#endif
+    LatencyTimer = AdapterLatencyTimerMs(device.Device);
+    Meter.Start(line.BaudRate);
     // A real port starts empty when it is opened; a line whose other end stays open (a
     // pseudo-terminal, a driver that keeps its queue) may still hold a late answer to an
     // earlier operation, which must not pass for the answer to this one.
@@ -347,9 +346,14 @@ bool TComms::Open(const char* settings) {
 void TComms::Close() {
     if (!Port)
         return;
+#ifndef _WIN32
+    RestoreLatency(static_cast<int>(Port->handle()), LatencyRestore);
+#endif
+    LatencyRestore = TLowLatencyRestore();
     Port->close();
     delete Port;
     Port = nullptr;
+    Meter.Finish();
 }
 
 bool TComms::IsOpen() const {
@@ -371,6 +375,8 @@ bool TComms::Read(void* buffer, int count, int timeoutMs) {
         const int got = ReceiveSome(bytes + received, count - received, wait);
         if (got < 0)
             return false; // the line failed: keep whatever did arrive
+        if (got > 0)
+            Meter.Received(NowUs());
         received += got;
         if (received == count)
             return true;
@@ -387,7 +393,10 @@ int TComms::ReadAvailable(void* buffer, int count, int timeoutMs) {
         return -1;
     if (count <= 0)
         return 0;
-    return ReceiveSome(static_cast<char*>(buffer), count, std::max(timeoutMs, 0));
+    const int got = ReceiveSome(static_cast<char*>(buffer), count, std::max(timeoutMs, 0));
+    if (got > 0)
+        Meter.Received(NowUs());
+    return got;
 }
 
 int TComms::ReceiveSome(char* bytes, int count, int timeoutMs) {
@@ -464,7 +473,10 @@ bool TComms::Write(const void* buffer, unsigned count, const std::function<void(
         return false;
     if (!DrainOutput(DrainTimeoutMs, waitHook))
         return false;
-    return HandOver(static_cast<const char*>(buffer), count, waitHook);
+    if (!HandOver(static_cast<const char*>(buffer), count, waitHook))
+        return false;
+    Meter.Sent(NowUs(), count);
+    return true;
 }
 
 int TComms::Purge() {
@@ -681,6 +693,12 @@ std::vector<TPortCandidate> SystemPortCandidates() {
     for (const QSerialPortInfo& info : infos) {
         TPortCandidate port;
         port.Name = info.portName();
+        port.ById = SerialByIdLink(port.Name);
+        port.VendorId = info.hasVendorIdentifier() ? info.vendorIdentifier() : -1;
+        port.ProductId = info.hasProductIdentifier() ? info.productIdentifier() : -1;
+        port.SerialNumber = info.serialNumber();
+        port.Manufacturer = info.manufacturer();
+        port.Product = info.description();
         QStringList details;
         if (!info.description().isEmpty())
             details << info.description();

@@ -4,6 +4,9 @@
 #ifndef KORVEX_COMM_H
 #define KORVEX_COMM_H
 
+#include "SerialLatency.h"
+#include "Turnaround.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -77,6 +80,12 @@ public:
     // Bytes still waiting to be sent: what the port object holds plus the driver's queue.
     qint64 PendingOutput() const;
 
+    // The USB adapter's receive latency timer as read after the last Open, in milliseconds;
+    // -1 when the system does not tell (no USB adapter).
+    int LatencyTimerMs() const { return LatencyTimer; }
+    // How late the answers come on this opening; the faces set its Measured to hear of it.
+    TTurnaroundMeter& Turnaround() { return Meter; }
+
 private:
     bool DrainOutput(int timeoutMs, const std::function<void()>& waitHook = {});
     bool HandOver(const char* data, unsigned count, const std::function<void()>& waitHook);
@@ -91,6 +100,9 @@ private:
     int BaudRate;      // of the open port, for the time a write takes on the line
     QString LastErrorText;
     bool Lost;
+    TLowLatencyRestore LatencyRestore;
+    int LatencyTimer = -1;
+    TTurnaroundMeter Meter;
 };
 
 // The settings text Open uses when it is given none: "COM1:9600,N,8,1".
@@ -102,6 +114,13 @@ struct TPortCandidate {
     QString Description; // adapter or simulator details for a tooltip; may be empty
     bool Simulated = false;
     QString Board = QString(); // a simulated board's announced name, e.g. "EB40A-flash-boardsim"
+    // What the system knows of a USB adapter; empty or -1 when it does not.
+    QString ById = QString(); // its /dev/serial/by-id link
+    int VendorId = -1;
+    int ProductId = -1;
+    QString SerialNumber = QString();
+    QString Manufacturer = QString();
+    QString Product = QString(); // the adapter's own description, "FT232R USB UART"
 };
 
 using TPortCandidateSource = std::function<std::vector<TPortCandidate>()>;

@@ -3,6 +3,7 @@
 #include "Ebdata.h"
 #include "HexText.h"
 #include "Misc.h"
+#include "PortSelector.h"
 #include "Settings.h"
 
 #include <QCryptographicHash>
@@ -153,16 +154,21 @@ bool ReadPending(const QString& ledgerPath, std::vector<uint32_t>& starts, std::
 } // namespace
 
 std::string StablePortName(const std::string& device) {
-    const QString target = QFileInfo(QString::fromStdString(device)).canonicalFilePath();
-    if (target.isEmpty())
+    // The window names a port as the system lists it ("ttyUSB0"), the command line by path,
+    // by-id name or USB selector: each way leads to the one device, and so to one name.
+    const TPortChoice choice = ResolvePortName(QString::fromStdString(device));
+    if (!choice.Ok())
         return device;
-    QDir links("/dev/serial/by-id");
-    const QFileInfoList entries =
-        links.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& link : entries)
-        if (link.isSymLink() && link.canonicalFilePath() == target)
-            return link.absoluteFilePath().toStdString();
-    return device;
+    QString path = choice.Device;
+#ifndef _WIN32
+    if (!path.startsWith(QLatin1Char('/')))
+        path = QStringLiteral("/dev/") + path;
+#endif
+    const QString byId = SerialByIdLink(path);
+    if (!byId.isEmpty())
+        return byId.toStdString();
+    const QString target = QFileInfo(path).canonicalFilePath();
+    return target.isEmpty() ? device : target.toStdString();
 }
 
 std::string SectorLayoutText(const TEBData& type) {

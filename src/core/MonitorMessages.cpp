@@ -4,6 +4,7 @@
 #include "HexText.h"
 #include "Misc.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -266,4 +267,14 @@ TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length) {
 
 std::string LineLostText(const std::string& port, const std::string& reason) {
     return "The line to " + port + " failed: " + reason;
+}
+
+std::string SlowAdapterHint(double turnaroundMs, int speed) {
+    // A data block and its answer on the line, against the same with the answer's delay.
+    const double blockMs = (BlockSize + 2 + 1) * 10.0 * 1000.0 / std::max(speed, 1);
+    const double factor = (blockMs + turnaroundMs) / blockMs;
+    return FormatText("Answers arrive %.0f ms late (the USB adapter's latency timer): "
+                      "programming will take about %.*f\u00D7 longer than the line needs. "
+                      "See README: Slow USB adapters.",
+                      turnaroundMs, factor < 2 ? 1 : 0, factor);
 }

@@ -76,6 +76,10 @@ constexpr const char* SramDoneLine = "Finished OK";
 TMonitorMessage SramTooLarge(int sramSize);
 TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length);
 
+// Said once when a port's answers come late (TTurnaroundFigures::Slow): by how much, what it
+// costs a programming at the speed, and where the cure is told.
+std::string SlowAdapterHint(double turnaroundMs, int speed);
+
 // The console line of a transfer the user stopped.
 constexpr const char* UserBreakLine = "User break.";
 

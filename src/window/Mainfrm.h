@@ -125,6 +125,7 @@ public:
     int LinkBaud = 0;        // speed found by the last successful synchronisation
     std::shared_ptr<TEBData> CurrentType; // the selected board type, or null
     TString RememberedPort; // SerialPort as read at start-up, selected once the list is filled
+    bool SlowAdapterHinted = false; // the console told once that the answers come late
     // Answer time-outs and pauses of the board commands. The program keeps the defaults; tests
     // shorten them so that a case that waits out every retry stays quick.
     TMonitorTiming MonitorTiming;

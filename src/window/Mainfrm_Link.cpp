@@ -69,6 +69,12 @@ TBootMonitor TMainForm::Monitor(TComms& port) {
     // repaint shows would cost every block of a transfer its share.
     auto sinceEvents = std::make_shared<QElapsedTimer>();
     sinceEvents->start();
+    port.Turnaround().Measured = [this](const TTurnaroundFigures& figures) {
+        if (figures.Slow() && !SlowAdapterHinted) {
+            SlowAdapterHinted = true;
+            ConsoleAdd(SlowAdapterHint(figures.AverageMs, figures.Speed).c_str());
+        }
+    };
     return TBootMonitor(port, MonitorTiming, [sinceEvents] {
         if (sinceEvents->elapsed() < WaitEventsIntervalMs)
             return;

@@ -5,6 +5,7 @@
 #include "Mainfrm.h"
 
 #include "Comm.h"
+#include "FlashLedger.h"
 #include "Misc.h"
 #include "Settings.h"
 
@@ -104,6 +105,9 @@ void TMainForm::FillPortList(const QString& wanted) {
         PortCB->clear();
         int wantedIndex = -1;
         int flashBoardIndex = -1;
+        // A stored by-id name or USB selector finds its adapter under whatever device it has now.
+        const std::string wantedDevice =
+            wanted.isEmpty() ? std::string() : StablePortName(wanted.toLocal8Bit().toStdString());
         for (const TPortCandidate& port : AvailablePorts()) {
             PortCB->addItem(PortDisplayName(port), port.Name);
             const int index = PortCB->count() - 1;
@@ -111,7 +115,10 @@ void TMainForm::FillPortList(const QString& wanted) {
                 flashBoardIndex = index;
             if (!port.Description.isEmpty())
                 PortCB->setItemData(index, port.Description, Qt::ToolTipRole);
-            if (port.Name == wanted)
+            if (wantedIndex < 0 &&
+                (port.Name == wanted ||
+                 (!wantedDevice.empty() &&
+                  StablePortName(port.Name.toLocal8Bit().toStdString()) == wantedDevice)))
                 wantedIndex = index;
         }
         // On a first start, with no port stored, a simulated flash board is the one to try.
@@ -127,8 +134,13 @@ void TMainForm::FillPortList(const QString& wanted) {
 }
 
 void TMainForm::WritePortSetting(TSettingsKey& key) {
-    if (PortCB->count() > 0)
-        key.WriteString("SerialPort", ChosenPort().toLocal8Bit().constData());
+    if (PortCB->count() == 0)
+        return;
+    // A by-id name or USB selector stays stored while it still names the chosen port.
+    const std::string chosen = ChosenPort().toLocal8Bit().toStdString();
+    const std::string stored = RememberedPort();
+    const bool keep = !stored.empty() && StablePortName(stored) == StablePortName(chosen);
+    key.WriteString("SerialPort", keep ? stored.c_str() : chosen.c_str());
 }
 
 void TMainForm::TimerTimer() {

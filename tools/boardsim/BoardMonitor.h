@@ -30,6 +30,7 @@ struct TBoardConfig {
     TBoardIdentity Identity;
     TFaultPlan Faults;
     bool LineRate = false; // answers take as long as they would on a real line
+    int TurnaroundMs = 0;  // answers leave this late, as a USB adapter holds them back
 };
 
 struct TFrameRecord {

@@ -221,8 +221,11 @@ void TBoardSim::ReportFrames(size_t loggedBefore) {
 // the frame's bytes have arrived and while its own bytes are sent.
 void TBoardSim::Deliver(const std::vector<uint8_t>& reply, int64_t frameStartUs, size_t frameBytes,
                         int speed) {
-    if (Config.LineRate) {
-        const int64_t ready = frameStartUs + LineUs(frameBytes + reply.size(), speed);
+    if (Config.LineRate || Config.TurnaroundMs > 0) {
+        // An adapter's latency timer holds the answer back on top of the line's own time.
+        const int64_t ready =
+            (Config.LineRate ? frameStartUs + LineUs(frameBytes + reply.size(), speed) : NowUs()) +
+            int64_t{Config.TurnaroundMs} * 1000;
         // Sleeps wake late by a good part of a millisecond on some machines: sleep short of
         // the time and yield through the rest.
         const int64_t wait = ready - NowUs() - SpinUs;

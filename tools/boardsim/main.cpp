@@ -85,6 +85,8 @@ The board's own program (app mode, or a flash board after --run-after):
 Other:
   --line-rate        answers take as long as they would on a real line (10 bits a byte);
                      SRAM data and the program's output go no faster than the line either
+  --turnaround MS    each answer leaves MS milliseconds late, as a USB adapter's latency
+                     timer holds received bytes (0 to 1000; default 0)
   --quiet            do not print the frames received
   --save FILE        in SRAM mode, write the bytes received to FILE on exit
   --no-announce      do not announce the port
@@ -199,7 +201,7 @@ uint32_t HexValue(const std::string& text) {
 struct TOptions {
     std::string Type = "EB40A", Board, Mode = "flash", Speeds, Clock;
     std::string Chip, FlashCode, MonitorVersion, Base, SaveFile;
-    int AppSpeed = 115200, RunAfterMs = -1;
+    int AppSpeed = 115200, RunAfterMs = -1, TurnaroundMs = 0;
     std::string Banner, LineEnd = "crlf";
     bool Flood = false;
     std::vector<std::string> Faults;
@@ -288,6 +290,7 @@ void AddOtherOptions(CLI::App& app, TOptions& options) {
             return ParseFault(text, plan, error) ? std::string() : "invalid --fault: " + error;
         });
     app.add_flag("--line-rate", options.LineRate);
+    one("--turnaround", options.TurnaroundMs)->check(CLI::Range(0, 1000));
     app.add_flag("--quiet", options.Quiet);
     AddLastValue(app, "--save", options.SaveFile);
     app.add_flag("--no-announce", options.NoAnnounce);
@@ -329,6 +332,7 @@ TBoardConfig ConfigOf(const TOptions& options) {
     for (const std::string& fault : options.Faults)
         ParseFault(fault, config.Faults, error);
     config.LineRate = options.LineRate;
+    config.TurnaroundMs = options.TurnaroundMs;
     return config;
 }
 
