@@ -1,5 +1,6 @@
 # What `cmake --install` and the Debian package carry besides the three programs: the desktop
-# entry, its icons, the AppStream metainfo, the manual pages, and a check of all of it.
+# entry, its icons, the AppStream metainfo, the udev rule for FTDI adapters (not enabled), the
+# manual pages, and a check of all of it.
 
 set(KORVEX_APP_ID org.korvex.Korvex)
 set(KORVEX_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
@@ -13,6 +14,11 @@ install(FILES ${KORVEX_DATA_DIR}/korvex-48.png
 install(FILES ${KORVEX_DATA_DIR}/korvex.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME ${KORVEX_APP_ID}.svg)
+
+# The udev rule that sets FTDI adapters' latency timer to 1 ms. It lands beside the program's
+# data, not among the system's rules: the user enables it with the one command the README gives.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-korvex-ftdi-latency.rules
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/korvex/udev)
 
 # The release entry carries the project's version; the date honours SOURCE_DATE_EPOCH.
 string(TIMESTAMP KORVEX_RELEASE_DATE "%Y-%m-%d" UTC)

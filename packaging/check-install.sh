@@ -28,6 +28,7 @@ expected=(
     "share/icons/hicolor/48x48/apps/$app_id.png"
     "share/icons/hicolor/scalable/apps/$app_id.svg"
     "share/metainfo/$app_id.metainfo.xml"
+    share/korvex/udev/60-korvex-ftdi-latency.rules
 )
 if [ "$expect_man" = ON ]; then
     for page in "${pages[@]}"; do expected+=("share/man/man1/$page.1.gz"); done
@@ -58,6 +59,12 @@ if [ -f "$metainfo" ]; then
         fail "metainfo does not launch $app_id.desktop"
     grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo's release is not $version"
 fi
+
+# The udev rule is carried, not enabled: the exact file list above keeps it out of the
+# system's rule folders.
+rule="$prefix/share/korvex/udev/60-korvex-ftdi-latency.rules"
+[ ! -f "$rule" ] || grep -q '^ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR{latency_timer}="1"$' "$rule" ||
+    fail "the udev rule does not set FTDI adapters' latency timer to 1"
 
 # The installed programs run from their place (no build-tree paths) and know their version.
 for program in korvex-cli korvex-boardsim; do

@@ -249,3 +249,12 @@ TEST(MainfrmLink, WhileACommandWaitsTheWindowPaintsButNothingElseRuns) {
     EXPECT_EVENTUALLY(w.Boxes().Count() == 1);
     EXPECT_EQ(w.Boxes().Last().Text, "No serial ports found on this computer.");
 }
+
+TEST(MainfrmLink, AnAdapterThatHoldsAnswersBackIsNamedOnceInTheConsole) {
+    TBoardConfig config = KitBoard();
+    config.TurnaroundMs = 16;
+    TBoardWindow w(config);
+    ASSERT_TRUE(w.Synchronise());
+    ASSERT_TRUE(w.Synchronise());
+    EXPECT_EQ(w.Form().Memo->toPlainText().count("See README: Slow USB adapters."), 1);
+}

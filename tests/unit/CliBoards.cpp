@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -63,6 +64,7 @@ struct TBoardSetup {
     std::vector<int> Speeds; // empty: every speed
     TBoardMode Mode = TBoardMode::Flash;
     bool LineRate = false;
+    int Turnaround = 0; // ms each answer is held back, as a USB adapter's latency timer does
 };
 
 TBoardSetup AtSpeed(int speed) {
@@ -101,6 +103,7 @@ private:
         config.AcceptedSpeeds = setup.Speeds;
         config.Mode = setup.Mode;
         config.LineRate = setup.LineRate;
+        config.TurnaroundMs = setup.Turnaround;
         for (const std::string& fault : setup.Faults) {
             std::string error;
             EXPECT_TRUE(ParseFault(fault, config.Faults, error)) << error;
@@ -888,5 +891,26 @@ TEST_F(CliBoards, BoardNamesCannotSteerTheTerminalAndIdentitiesStayWhole) {
                                 "Chip type:    0x0001\n" + at + "Manufacturer: 0x001F\n"),
                   std::string::npos)
             << sync.Out;
+    }
+}
+
+TEST_F(CliBoards, LateAnswersAreMeasuredAndTheAdapterNamedOnce) {
+    const std::string file = ImageFile(Scratch, "image.hex", RandomBytes(2000, 5), Free, "-intel");
+    for (const int turnaround : {16, 0}) {
+        SCOPED_TRACE(turnaround);
+        TBoardSetup setup;
+        setup.Turnaround = turnaround;
+        TSimBoard board(setup);
+        const TRun run = RunCli({"program", Q(file), "-p", board.Port(), "--json"});
+        EXPECT_EQ(run.ExitCode, 0) << run.Err;
+        const QJsonObject json =
+            QJsonDocument::fromJson(QByteArray::fromStdString(run.Out)).object();
+        // Without the line-rate model a block's own line time is not spent: 16 ms shows as 9.
+        EXPECT_EQ(json["turnaround_ms"].toDouble(-1) >= 5, turnaround > 0) << run.Out;
+        // The hint, on one line, once; nothing for a board that answers at once.
+        const bool hinted = run.Err.rfind("Answers arrive ", 0) == 0 &&
+                            EndsWith(run.Err, "See README: Slow USB adapters.\n") &&
+                            std::count(run.Err.begin(), run.Err.end(), '\n') == 1;
+        EXPECT_TRUE(turnaround ? hinted : run.Err.empty()) << run.Err;
     }
 }

@@ -1,0 +1,147 @@
+// USB serial adapters: low latency asked for while a port is open, the latency timer read
+// back, adapters named by USB selector, and the hint when answers come late.
+#include "Comm.h"
+#include "FlashLedger.h"
+#include "MonitorMessages.h"
+#include "PortSelector.h"
+#include "PseudoTerminal.h"
+
+#include <gtest/gtest.h>
+
+#include <linux/serial.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TRecordedAccess {
+    bool Flags = true; // the driver has serial flags
+    int Initial = 0;
+    bool Accepts = true;
+    QString Timer; // the sysfs latency_timer's text
+    std::vector<int> Set;
+    QString AskedPath;
+
+    TSerialLatencyAccess Access() {
+        return {[this](int, int& flags) {
+                    flags = Initial;
+                    return Flags;
+                },
+                [this](int, int flags) {
+                    Set.push_back(flags);
+                    return Accepts;
+                },
+                [this](const QString& path) {
+                    AskedPath = path;
+                    return Timer;
+                }};
+    }
+};
+
+class SerialAdapters : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(Line.Open()); }
+    void TearDown() override {
+        SetSerialLatencyAccess({});
+        SetPortCandidateSource({});
+    }
+    std::string Settings(const std::string& device) const { return device + ":115200,N,8,1"; }
+    TPseudoTerminal Line;
+};
+
+} // namespace
+
+TEST_F(SerialAdapters, LowLatencyIsAskedForWhileOpenAndARefusalIsNoError) {
+    constexpr int Low = ASYNC_LOW_LATENCY, Other = 0x40;
+    struct TCase {
+        const char* Name;
+        bool Flags;
+        int Initial;
+        bool Accepts;
+        const char* Timer;
+        std::vector<int> Set; // on opening, then on closing
+        int TimerMs;
+    } cases[] = {
+        {"asked and given back", true, Other, true, "16\n", {Other | Low, Other}, 16},
+        {"already low latency", true, Other | Low, true, "1", {}, 1},
+        {"refused", true, Other, false, "", {Other | Low}, -1},
+        {"no serial flags (pseudo-terminal)", false, 0, true, "junk", {}, -1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TRecordedAccess driver{c.Flags, c.Initial, c.Accepts, c.Timer, {}, {}};
+        SetSerialLatencyAccess(driver.Access());
+        TComms port;
+        ASSERT_TRUE(port.Open(Settings(Line.SlavePath()).c_str()));
+        EXPECT_EQ(port.LastError(), QString());
+        EXPECT_EQ(port.LatencyTimerMs(), c.TimerMs);
+        const std::string pts = Line.SlavePath().substr(Line.SlavePath().rfind('/') + 1);
+        EXPECT_EQ(driver.AskedPath.toStdString(),
+                  "/sys/class/tty/" + pts + "/device/latency_timer");
+        port.Close();
+        EXPECT_EQ(driver.Set, c.Set);
+    }
+}
+
+TEST_F(SerialAdapters, UsbSelectorsFindExactlyOneAdapter) {
+    const QString pts = QString::fromStdString(Line.SlavePath());
+    const std::vector<TPortCandidate> listed = {
+        {"ttyUSB0", "", false, "", "", 0x0403, 0x6001, "A1"},
+        {pts, "", false, "", "", 0x0403, 0x6001, "B2"},
+        {"ttyACM0", "", false, "", "", 0x2341, 0x0043, "A1"},
+        {"/dev/pts/99", "Simulated", true, "EB40A-flash-boardsim", "", 0x0403, 0x6001, "C3"},
+    };
+    SetPortCandidateSource([listed] { return listed; });
+    const QString several = "matches several adapters: ttyUSB0 (serial A1), ttyACM0 (serial A1)";
+    struct TCase {
+        const char* Name;
+        bool Opens;
+        QString Text; // the device it opens, or a part of the refusal
+    } cases[] = {
+        {"usb:B2", true, pts},
+        {"usb:0403:6001:A1", true, "ttyUSB0"},
+        {"USB:2341:43", true, "ttyACM0"},
+        {"ttyUSB7", true, "ttyUSB7"},
+        {"usb:A1", false, several},
+        {"usb:0403:6001", false, "matches several adapters: ttyUSB0 (serial A1), " + pts},
+        {"usb:C3", false, "No USB serial adapter matches usb:C3"}, // simulated: no USB ids
+        {"usb:0403:6001:b2", false, "No USB serial adapter matches"},
+        {"usb:0403:zz", false, "is no USB selector"},
+        {"usb:", false, "is no USB selector"},
+        {"usb:1:2:3:4", false, "is no USB selector"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TPortChoice choice = ResolvePortName(c.Name);
+        ASSERT_EQ(choice.Ok(), c.Opens) << choice.Error.toStdString();
+        EXPECT_TRUE((c.Opens ? choice.Device == c.Text : choice.Error.contains(c.Text)))
+            << choice.Error.toStdString();
+    }
+
+    // Resolved when the port opens; refused with the listing; one ledger name for every way.
+    TComms port;
+    EXPECT_TRUE(port.Open(Settings("usb:0403:6001:B2").c_str()));
+    EXPECT_FALSE(port.Open(Settings("usb:A1").c_str()));
+    EXPECT_TRUE(port.LastError().contains(several)) << port.LastError().toStdString();
+    EXPECT_EQ(PortSerialNumber("usb:B2"), "B2");
+    for (const std::string& name : {pts.mid(5).toStdString(), std::string("usb:B2")})
+        EXPECT_EQ(StablePortName(name), Line.SlavePath()) << name;
+}
+
+TEST(SlowAdapterHint, SaysHowLateAndWhatItCosts) {
+    struct TCase {
+        double Ms;
+        int Speed;
+        const char* Text;
+    } cases[] = {
+        {16, 115200,
+         "Answers arrive 16 ms late (the USB adapter's latency timer): programming will take "
+         "about 3\u00D7 longer than the line needs. See README: Slow USB adapters."},
+        {8, 9600,
+         "Answers arrive 8 ms late (the USB adapter's latency timer): programming will take "
+         "about 1.1\u00D7 longer than the line needs. See README: Slow USB adapters."},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(SlowAdapterHint(c.Ms, c.Speed), c.Text);
+}
