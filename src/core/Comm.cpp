@@ -675,42 +675,51 @@ bool AnnouncementIsLive(const QString& linkName, const QString& device) {
 #endif
 }
 
+namespace {
+
+// What the system knows of the adapter behind a port, and the same as one line for a tooltip.
+void AddAdapterDetails(TPortCandidate& port, const QSerialPortInfo& info) {
+    port.ById = SerialByIdLink(port.Name);
+    port.VendorId = info.hasVendorIdentifier() ? info.vendorIdentifier() : -1;
+    port.ProductId = info.hasProductIdentifier() ? info.productIdentifier() : -1;
+    port.SerialNumber = info.serialNumber();
+    port.Manufacturer = info.manufacturer();
+    port.Product = info.description();
+    QStringList details;
+    if (!port.Product.isEmpty())
+        details << port.Product;
+    if (!port.Manufacturer.isEmpty())
+        details << port.Manufacturer;
+    if (port.VendorId >= 0 && port.ProductId >= 0)
+        details << QStringLiteral("USB %1:%2")
+                       .arg(port.VendorId, 4, 16, QLatin1Char('0'))
+                       .arg(port.ProductId, 4, 16, QLatin1Char('0'));
+    if (!port.SerialNumber.isEmpty())
+        details << QStringLiteral("serial %1").arg(port.SerialNumber);
+    port.Description = details.join(QStringLiteral(", "));
+}
+
+} // namespace
+
 std::vector<TPortCandidate> SystemPortCandidates() {
     std::vector<TPortCandidate> ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
 #ifdef _WIN32
     for (int n = 0; n <= 11; ++n) {
         char name[16];
         std::snprintf(name, sizeof name, "COM%d", n);
         TPortCandidate port;
         port.Name = QString::fromLatin1(name);
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        for (const QSerialPortInfo& info : infos)
             if (info.portName() == port.Name)
-                port.Description = info.description();
+                AddAdapterDetails(port, info);
         ports.push_back(port);
     }
 #else
-    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : infos) {
         TPortCandidate port;
         port.Name = info.portName();
-        port.ById = SerialByIdLink(port.Name);
-        port.VendorId = info.hasVendorIdentifier() ? info.vendorIdentifier() : -1;
-        port.ProductId = info.hasProductIdentifier() ? info.productIdentifier() : -1;
-        port.SerialNumber = info.serialNumber();
-        port.Manufacturer = info.manufacturer();
-        port.Product = info.description();
-        QStringList details;
-        if (!info.description().isEmpty())
-            details << info.description();
-        if (!info.manufacturer().isEmpty())
-            details << info.manufacturer();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            details << QStringLiteral("USB %1:%2")
-                           .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                           .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-        if (!info.serialNumber().isEmpty())
-            details << QStringLiteral("serial %1").arg(info.serialNumber());
-        port.Description = details.join(QStringLiteral(", "));
+        AddAdapterDetails(port, info);
         ports.push_back(port);
     }
     std::sort(ports.begin(), ports.end(), [](const TPortCandidate& a, const TPortCandidate& b) {

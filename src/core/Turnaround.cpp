@@ -5,7 +5,6 @@
 void TTurnaroundMeter::Start(int speed) {
     Speed = speed;
     Samples = 0;
-    TotalMs = 0;
     Awaiting = Skip = Told = false;
 }
 
@@ -22,7 +21,7 @@ void TTurnaroundMeter::Received(int64_t atUs) {
     Awaiting = false;
     // The frame and the first byte of the answer, 10 bits a byte.
     const double lineUs = (SentBytes + 1.0) * 10.0 * 1e6 / Speed;
-    TotalMs += std::max(0.0, static_cast<double>(atUs - SentUs) - lineUs) / 1000.0;
+    TakenMs[Samples] = std::max(0.0, static_cast<double>(atUs - SentUs) - lineUs) / 1000.0;
     if (++Samples == WindowSamples)
         Tell();
 }
@@ -44,7 +43,13 @@ void TTurnaroundMeter::Tell() {
 TTurnaroundFigures TTurnaroundMeter::Figures() const {
     TTurnaroundFigures figures;
     figures.Samples = Samples;
-    figures.AverageMs = Samples > 0 ? TotalMs / Samples : 0;
+    std::array<double, WindowSamples> sorted = TakenMs;
+    std::sort(sorted.begin(), sorted.begin() + Samples);
+    const int kept = Samples - Samples / 4;
+    double total = 0;
+    for (int i = 0; i < kept; ++i)
+        total += sorted[i];
+    figures.AverageMs = kept > 0 ? total / kept : 0;
     figures.Speed = Speed;
     return figures;
 }

@@ -4,16 +4,20 @@
 // on a plain serial line answers within a fraction of a millisecond.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 
 struct TTurnaroundFigures {
+    // Judged on the first blocks, not on the synchronisation's two answers alone.
+    static constexpr int SamplesToJudge = 8;
+
     int Samples = 0;
     double AverageMs = 0; // beyond the line time
     int Speed = 0;        // the line speed they were taken at
 
     // Answers late enough to cost a programming a good share of its time.
-    bool Slow() const { return Samples > 0 && AverageMs > 3.0; }
+    bool Slow() const { return Samples >= SamplesToJudge && AverageMs > 3.0; }
 };
 
 class TTurnaroundMeter {
@@ -35,6 +39,8 @@ public:
     // The port closes: the figures are told now if they were not yet.
     void Finish();
 
+    // The average leaves the slowest quarter out: a busy computer now and then wakes late to
+    // an answer, while an adapter's timer holds back every one.
     TTurnaroundFigures Figures() const;
     // Told once per opening: when the window of samples is full, or when the port closes
     // with at least MinSamples.
@@ -45,7 +51,7 @@ private:
 
     int Speed = 0;
     int Samples = 0;
-    double TotalMs = 0;
+    std::array<double, WindowSamples> TakenMs{};
     bool Awaiting = false; // a frame went out and no byte came since
     bool Skip = false;
     bool Told = false;

@@ -117,6 +117,16 @@ TEST_F(MainfrmPorts, ARememberedPortThatIsGoneSelectsTheFirst) {
     EXPECT_EQ(again->PortCB->currentIndex(), 0);
 }
 
+TEST_F(MainfrmPorts, AStoredUsbSelectorFindsItsAdapterAndStaysStored) {
+    Offer({{Name(Lines[0]), "", false, "", "", 0x0403, 0x6001, "A1"},
+           {Name(Lines[1]), "", false, "", "", 0x0403, 0x6001, "B2"}});
+    Remember("usb:B2");
+    TMainFormHarness window(false, true);
+    EXPECT_EQ(window->ChosenPort(), Name(Lines[1]));
+    window.CloseForm();
+    EXPECT_EQ(std::string(Stored()), "usb:B2");
+}
+
 TEST_F(MainfrmPorts, AFirstStartPreselectsASimulatedFlashBoard) {
     const std::vector<TPortCandidate> ports = {{Name(Lines[0]), "", false},
                                                {Name(Lines[1]), "", true, "EB40A-sram-boardsim"},

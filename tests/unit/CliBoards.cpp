@@ -877,9 +877,18 @@ TEST_F(CliBoards, BoardNamesCannotSteerTheTerminalAndIdentitiesStayWhole) {
         ports + "/EB\x1b[2J-" + QString::number(QCoreApplication::applicationPid());
     ASSERT_TRUE(QFile::link(board.Port(), announced));
     const TRun run = RunCli({"ports"});
+    const TRun json = RunCli({"ports", "--json"});
     QFile::remove(announced);
     EXPECT_EQ(run.Out.find('\x1b'), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("Simulated board EB\\x1B[2J (process"), std::string::npos) << run.Out;
+    // --json: each adapter field, null where the system knows none (a simulated board).
+    const QString line = QString::fromStdString(json.Out).split('\n').filter(board.Port()).value(0);
+    const QJsonObject entry = QJsonDocument::fromJson(line.toUtf8()).object();
+    EXPECT_EQ(entry["device"].toString(), board.Port()) << json.Out;
+    for (const char* key : {"by_id", "vendor_id", "product_id", "serial_number", "manufacturer"})
+        EXPECT_TRUE(entry[key].isNull()) << key;
+    EXPECT_TRUE(entry["description"].toString().startsWith("Simulated board EB\x1b[2J"));
+    EXPECT_EQ(entry["busy"], QJsonValue(false));
 
     // Several boards: each one's identity in one piece.
     TSimBoard second;

@@ -5,6 +5,7 @@
 #include "MonitorMessages.h"
 #include "PortSelector.h"
 #include "PseudoTerminal.h"
+#include "Turnaround.h"
 
 #include <gtest/gtest.h>
 
@@ -144,4 +145,46 @@ TEST(SlowAdapterHint, SaysHowLateAndWhatItCosts) {
     };
     for (const TCase& c : cases)
         EXPECT_EQ(SlowAdapterHint(c.Ms, c.Speed), c.Text);
+}
+
+TEST(TurnaroundMeter, AveragesTheFirstAnswersBeyondTheLineTime) {
+    const std::vector<double> timer(16, 16.0),
+        hiccups = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 40, 40};
+    std::vector<double> erase(16, 0.0);
+    erase[3] = 900;
+    struct TCase {
+        const char* Name;
+        std::vector<double> LateMs; // each answer beyond its line time
+        int Skipped;                // the answer the monitor said carries board work; -1: none
+        int Told;
+        double AverageMs;
+        bool Slow;
+    } cases[] = {
+        {"an adapter's timer on every answer", timer, -1, 1, 16, true},
+        {"a busy computer's hiccups", hiccups, -1, 1, 0, false},
+        {"an erase's answer", erase, 3, 1, 0, false},
+        {"the synchronisation alone: told, too few to judge", {16, 16}, -1, 1, 16, false},
+        {"one answer: not told", {16}, -1, 0, 0, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTurnaroundMeter meter;
+        std::vector<TTurnaroundFigures> told;
+        meter.Measured = [&told](const TTurnaroundFigures& figures) { told.push_back(figures); };
+        meter.Start(83000); // an 82-byte frame and one byte of answer: 10 ms of line
+        int64_t now = 0;
+        for (size_t i = 0; i < c.LateMs.size(); ++i, now += 1000000) {
+            if (static_cast<int>(i) == c.Skipped)
+                meter.SkipNext();
+            meter.Sent(now, 82);
+            meter.Received(now + 10000 + static_cast<int64_t>(c.LateMs[i] * 1000));
+            meter.Received(now + 20000 + static_cast<int64_t>(c.LateMs[i] * 1000)); // its rest
+        }
+        meter.Finish();
+        ASSERT_EQ(static_cast<int>(told.size()), c.Told);
+        if (c.Told) {
+            EXPECT_NEAR(told[0].AverageMs, c.AverageMs, 0.01);
+            EXPECT_EQ(told[0].Slow(), c.Slow);
+        }
+    }
 }
