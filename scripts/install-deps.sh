@@ -11,6 +11,7 @@ packages=(
     libgtest-dev libbenchmark-dev
     libcli11-dev
     srecord binutils binutils-arm-none-eabi
+    ser2net
     xvfb xauth
     desktop-file-utils appstream help2man dpkg-dev
 )
