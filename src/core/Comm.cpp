@@ -1,6 +1,7 @@
 #include "Comm.h"
 
 #include "PortSelector.h"
+#include "Rfc2217Port.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -300,6 +301,8 @@ bool TComms::Open(const char* settings) {
                             .arg(QString::fromLocal8Bit(Settings.c_str()));
         return false;
     }
+    if (IsNetworkPortName(line.Device))
+        return OpenRemote(line);
 
 #ifndef _WIN32
     // The line discipline has no 1.5 stop bits; the port would quietly send one.
@@ -343,7 +346,19 @@ bool TComms::Open(const char* settings) {
     return true;
 }
 
+bool TComms::OpenRemote(const TPortSettings& line) {
+    auto remote = std::make_unique<TRfc2217Port>();
+    if (!remote->Open(line)) {
+        LastErrorText = remote->Error();
+        return false;
+    }
+    BaudRate = line.BaudRate;
+    Remote = std::move(remote);
+    return true;
+}
+
 void TComms::Close() {
+    Remote.reset();
     if (!Port)
         return;
 #ifndef _WIN32
@@ -357,15 +372,15 @@ void TComms::Close() {
 }
 
 bool TComms::IsOpen() const {
-    return Port != nullptr;
+    return Port != nullptr || Remote != nullptr;
 }
 
 bool TComms::Read(void* buffer, int count, int timeoutMs) {
     if (count <= 0)
-        return count == 0 && Port;
+        return count == 0 && IsOpen();
     char* bytes = static_cast<char*>(buffer);
     std::memset(bytes, 0, static_cast<size_t>(count));
-    if (!Port || Lost)
+    if (!IsOpen() || Lost)
         return false;
 
     QDeadlineTimer deadline(std::max(timeoutMs, 0));
@@ -389,7 +404,7 @@ bool TComms::Read(void* buffer, int count, int timeoutMs) {
 }
 
 int TComms::ReadAvailable(void* buffer, int count, int timeoutMs) {
-    if (!Port || Lost)
+    if (!IsOpen() || Lost)
         return -1;
     if (count <= 0)
         return 0;
@@ -400,6 +415,10 @@ int TComms::ReadAvailable(void* buffer, int count, int timeoutMs) {
 }
 
 int TComms::ReceiveSome(char* bytes, int count, int timeoutMs) {
+    if (Remote) {
+        const int got = Remote->Receive(bytes, count, timeoutMs);
+        return CheckLine() ? -1 : got;
+    }
     // What the port object took in while an event loop ran is older than what the driver holds.
     if (Port->bytesAvailable() > 0)
         return static_cast<int>(std::max<qint64>(Port->read(bytes, count), 0));
@@ -434,10 +453,14 @@ int TComms::ReceiveSome(char* bytes, int count, int timeoutMs) {
 }
 
 bool TComms::CheckLine() {
-    if (!Port)
-        return false;
     if (Lost)
         return true;
+    if (Remote && Remote->Lost()) {
+        Lost = true;
+        LastErrorText = Remote->Error();
+    }
+    if (!Port)
+        return Lost;
 #ifdef _WIN32
     if (Port->error() == QSerialPort::ResourceError) {
         Lost = true;
@@ -463,12 +486,18 @@ uint8_t TComms::ReadByte(int timeoutMs) {
 }
 
 qint64 TComms::PendingOutput() const {
+    if (Remote)
+        return Remote->PendingOutput();
     if (!Port)
         return 0;
     return Port->bytesToWrite() + DriverOutputQueue(Port->handle());
 }
 
 bool TComms::Write(const void* buffer, unsigned count, const std::function<void()>& waitHook) {
+    if (Remote) {
+        const bool sent = Remote->Send(static_cast<const char*>(buffer), count, waitHook);
+        return !CheckLine() && sent;
+    }
     if (!Port)
         return false;
     if (!DrainOutput(DrainTimeoutMs, waitHook))
@@ -480,6 +509,8 @@ bool TComms::Write(const void* buffer, unsigned count, const std::function<void(
 }
 
 int TComms::Purge() {
+    if (Remote)
+        return Lost ? 0 : Remote->Purge();
     if (!Port || Lost)
         return 0;
     char scratch[256];
@@ -578,6 +609,10 @@ void TComms::SleepMs(int ms) {
 }
 
 bool TComms::WaitTransmitted(int timeoutMs, const std::function<void()>& waitHook) {
+    if (Remote) {
+        const bool sent = Remote->WaitSent(timeoutMs, waitHook);
+        return !CheckLine() && sent;
+    }
     return Port && DrainOutput(timeoutMs, waitHook);
 }
 

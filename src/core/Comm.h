@@ -1,6 +1,7 @@
 // The serial port: one port opened exclusively from a settings text such as
 // "COM1:9600,N,8,1", timed reads, writes that wait for the output queue, and the list of ports
-// the computer offers.
+// the computer offers. A port named "rfc2217://HOST:PORT" is one on another machine, reached
+// through a server (see Rfc2217Port.h) with the same calls.
 #ifndef KORVEX_COMM_H
 #define KORVEX_COMM_H
 
@@ -11,10 +12,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class QSerialPort;
+class TRfc2217Port;
 
 // The line parameters of a settings text: "device:baud,parity,data,stop".
 struct TPortSettings {
@@ -94,10 +97,12 @@ private:
     int ReceiveSome(char* bytes, int count, int timeoutMs);
     // Notes a failed line: true when the port reports that it is gone.
     bool CheckLine();
+    bool OpenRemote(const TPortSettings& line);
 
     std::string Settings;
-    QSerialPort* Port; // null while closed
-    int BaudRate;      // of the open port, for the time a write takes on the line
+    QSerialPort* Port;                    // null while closed
+    std::unique_ptr<TRfc2217Port> Remote; // instead of Port for a network port
+    int BaudRate; // of the open port, for the time a write takes on the line
     QString LastErrorText;
     bool Lost;
     TLowLatencyRestore LatencyRestore;
