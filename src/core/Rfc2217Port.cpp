@@ -122,6 +122,7 @@ bool TRfc2217Port::Open(const TPortSettings& line) {
         return false;
     // What the far port held before is no answer to anything this side will send.
     Purge();
+    Socket->flush();
     return true;
 }
 
