@@ -1,16 +1,19 @@
 // The main window's list of serial ports: filled from the ports that can be opened, at start-up
 // and again each time the list is opened, the remembered port selected, a warning when there is
-// none, the choice stored on close.
+// none, the choice stored on close. A network port ("rfc2217://HOST:PORT") is typed into the box
+// and stays in the list once used.
 
 #include "Mainfrm.h"
 
 #include "Comm.h"
 #include "FlashLedger.h"
 #include "Misc.h"
+#include "Rfc2217Port.h"
 #include "Settings.h"
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QToolBar>
@@ -44,6 +47,34 @@ void ShowChosenPortDetails(QComboBox* box) {
     box->setToolTip(box->currentData(Qt::ToolTipRole).toString());
 }
 
+// Typed text that is not the chosen entry's own: a port given by hand.
+bool HoldsTypedText(const QComboBox* box) {
+    const int index = box->currentIndex();
+    return index < 0 || box->currentText() != box->itemText(index);
+}
+
+// A typed network port joins the list and is chosen; it cannot be probed as the computer's own
+// ports are, so it stays listed once used.
+void AdoptTypedPort(QComboBox* box) {
+    const QString typed = box->currentText().trimmed();
+    if (!HoldsTypedText(box) || !IsNetworkPortName(typed))
+        return;
+    int index = box->findData(typed);
+    if (index < 0) {
+        box->addItem(typed, typed);
+        index = box->count() - 1;
+    }
+    box->setCurrentIndex(index);
+}
+
+QStringList NetworkPortsOf(const QComboBox* box) {
+    QStringList ports;
+    for (int i = 0; i < box->count(); ++i)
+        if (IsNetworkPortName(box->itemData(i).toString()))
+            ports << box->itemData(i).toString();
+    return ports;
+}
+
 } // namespace
 
 namespace {
@@ -73,16 +104,38 @@ QString PortDisplayName(const TPortCandidate& port) {
 
 void TMainForm::CreatePortBox() {
     PortCB = new TPortBox(ToolBar, [this] { FillPortList(ChosenPort()); });
-    PortCB->setEditable(false);
+    PortCB->setEditable(true);
+    PortCB->setInsertPolicy(QComboBox::NoInsert);
+    // A typed port name is taken as typed, not completed into a listed one.
+    PortCB->setCompleter(nullptr);
+    PortCB->lineEdit()->setPlaceholderText("rfc2217://host:port");
     PortCB->setMinimumContentsLength(8);
     PortCB->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(PortCB, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
         ShowChosenPortDetails(PortCB);
         PortCBChange();
     });
+    // Typing names another port: the link must be synchronised again. The board output follows
+    // once the name is complete.
+    connect(PortCB->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { EnableFlashCommands(false); });
+    connect(PortCB->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        if (!HoldsTypedText(PortCB))
+            return;
+        AdoptTypedPort(PortCB);
+        if (HoldsTypedText(PortCB))
+            PortCBChange();
+    });
 }
 
 QString TMainForm::ChosenPort() const {
+    {
+        // Used now: a typed network port is listed from here on, quietly, as the port in use.
+        QSignalBlocker quiet(PortCB);
+        AdoptTypedPort(PortCB);
+    }
+    if (HoldsTypedText(PortCB))
+        return PortCB->currentText().trimmed();
     // The device, which the settings text needs; lines put in by hand carry only their text.
     const QVariant device = PortCB->currentData(Qt::UserRole);
     return device.isValid() ? device.toString() : PortCB->currentText();
@@ -99,6 +152,9 @@ void TMainForm::FillPortList() {
 void TMainForm::FillPortList(const QString& wanted) {
     TPortProbeScope probing(*this);
     const QString before = PortCB->count() > 0 ? ChosenPort() : QString();
+    QStringList networkPorts = NetworkPortsOf(PortCB);
+    if (IsNetworkPortName(wanted) && !networkPorts.contains(wanted))
+        networkPorts << wanted;
     {
         // Only the outcome counts as a change of port, not the emptying and refilling.
         QSignalBlocker quiet(PortCB);
@@ -120,6 +176,11 @@ void TMainForm::FillPortList(const QString& wanted) {
                  (!wantedDevice.empty() &&
                   StablePortName(port.Name.toLocal8Bit().toStdString()) == wantedDevice)))
                 wantedIndex = index;
+        }
+        for (const QString& port : networkPorts) {
+            PortCB->addItem(port, port);
+            if (port == wanted)
+                wantedIndex = PortCB->count() - 1;
         }
         // On a first start, with no port stored, a simulated flash board is the one to try.
         if (wantedIndex < 0 && wanted.isEmpty())

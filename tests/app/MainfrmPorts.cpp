@@ -1,12 +1,15 @@
 // The main window's port list with pseudo-terminals standing in for the computer's ports.
+#include "BoardWindow.h"
 #include "Comm.h"
 #include "Eventually.h"
 #include "LinkSpeed.h"
 #include "MainFormHarness.h"
 #include "PseudoTerminal.h"
+#include "Ser2net.h"
 #include "Settings.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -220,4 +223,33 @@ TEST_F(MainfrmPorts, TheListIsFilledAnewEachTimeItOpens) {
     EXPECT_EQ(window.Boxes().Count(), 0) << window.Boxes().AllTexts();
     window.CloseForm();
     EXPECT_EQ(std::string(Stored()), Lines[0].SlavePath());
+}
+
+// A port on another machine is typed into the box: it synchronises and programs as a local one,
+// stays listed when the list is filled anew, and is the port stored.
+TEST(MainfrmNetworkPort, ATypedNetworkPortIsUsedAndKept) {
+    boardtest::TBoardWindow w;
+    TSer2net server(w.Board.PortPath());
+    std::string error;
+    ASSERT_TRUE(server.Start(&error)) << error;
+    const QString url = QString::fromStdString(server.Url());
+    TMainForm& form = w.Form();
+    form.PortCB->lineEdit()->selectAll();
+    QTest::keyClicks(form.PortCB->lineEdit(), url);
+    ASSERT_TRUE(w.Synchronise());
+    EXPECT_NE(w.Boxes().AllTexts().find(server.Url()), std::string::npos) << "the port confirmed";
+    const boardtest::TBytes image = boardtest::Pattern(300, 0xF0);
+    w.Load(image);
+    w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 4000", ""});
+    EXPECT_EQ(w.Board.ReadMemory(boardtest::Sector2, 300), image);
+    EXPECT_EQ(w.Report().last(), "300 bytes at 0x01004000 programmed OK.");
+
+    form.PortCB->showPopup();
+    form.PortCB->hidePopup();
+    EXPECT_EQ(form.PortCB->count(), 2);
+    EXPECT_EQ(form.PortCB->itemText(1), url);
+    EXPECT_EQ(form.ChosenPort(), url);
+    EXPECT_TRUE(form.ReadTB->isEnabled()) << "the same port again is no change of port";
+    w.Window->CloseForm();
+    EXPECT_EQ(std::string(TSettingsKey().ReadString("SerialPort")()), server.Url());
 }
