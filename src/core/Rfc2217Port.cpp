@@ -27,6 +27,9 @@ constexpr uint8_t ServerReply = 100;
 // PURGE-DATA: the server's buffer of what its port received.
 constexpr uint8_t PurgeReceived = 1;
 
+// How long a server that turns connections away is asked again, and the pause between.
+constexpr int BusyRetryMs = 1000;
+constexpr int RetryPauseMs = 50;
 // The longest single wait: short, so that a caller's time-outs and hooks keep their pace.
 constexpr int SliceMs = 20;
 // A subnegotiation longer than this is no answer this side waits for; the rest is dropped.
@@ -118,12 +121,35 @@ bool TRfc2217Port::Open(const TPortSettings& line) {
     }
     Host = url.host();
     TcpPort = static_cast<quint16>(url.port());
-    if (!Connect() || !AgreeOnOption() || !SetLine(line))
-        return false;
+    // A server still closing this side's previous connection (the port closed and opened again
+    // at the next speed) turns the next one away for a moment: it is asked again.
+    QDeadlineTimer busy(BusyRetryMs);
+    for (;;) {
+        if (!Connect())
+            return false;
+        if (AgreeOnOption() && SetLine(line))
+            break;
+        if (!ConnectionLost || busy.hasExpired())
+            return false;
+        StartAfresh();
+        QThread::msleep(RetryPauseMs);
+    }
     // What the far port held before is no answer to anything this side will send.
     Purge();
     Socket->flush();
     return true;
+}
+
+void TRfc2217Port::StartAfresh() {
+    Socket.reset();
+    Decoded.clear();
+    State = TTelnet::Data;
+    Sub.clear();
+    Local.fill(TOption::Off);
+    Remote.fill(TOption::Off);
+    Refused = false;
+    ConnectionLost = false;
+    ErrorText.clear();
 }
 
 bool TRfc2217Port::Connect() {
@@ -171,14 +197,12 @@ bool TRfc2217Port::AgreeOnOption() {
         [this] { return Local[ComPortOption] == TOption::On || Refused; }, ReplyTimeoutMs);
     if (agreed && !Refused)
         return true;
-    const QString said = ServerText();
     if (Refused)
         ErrorText = QStringLiteral("%1: the server refuses serial port control (RFC 2217): it "
                                    "serves the port without it.")
                         .arg(Name);
     else if (ConnectionLost)
-        ErrorText = QStringLiteral("%1: the server closed the connection%2.")
-                        .arg(Name, said.isEmpty() ? QString() : ", saying \"" + said + "\"");
+        NoteClosedByServer();
     else
         ErrorText = QStringLiteral("%1: the server did not agree to serial port control "
                                    "(RFC 2217) within %2 s: is it an RFC 2217 port?")
@@ -203,12 +227,14 @@ bool TRfc2217Port::SetLine(const TPortSettings& line) {
                                [this](uint8_t command) { return !Confirmed[command].isEmpty(); });
         },
         ReplyTimeoutMs);
+    if (ConnectionLost) {
+        NoteClosedByServer();
+        return false;
+    }
     if (!answered) {
-        ErrorText = ConnectionLost ? ErrorText
-                                   : QStringLiteral("%1: the server did not confirm the line "
-                                                    "settings within %2 s.")
-                                         .arg(Name)
-                                         .arg(ReplyTimeoutMs / 1000);
+        ErrorText = QStringLiteral("%1: the server did not confirm the line settings within %2 s.")
+                        .arg(Name)
+                        .arg(ReplyTimeoutMs / 1000);
         return false;
     }
     for (int i = 0; i < 4; ++i)
@@ -320,8 +346,7 @@ bool TRfc2217Port::CheckConnection() {
     if (Socket && Socket->state() == QAbstractSocket::ConnectedState)
         return false;
     ConnectionLost = true;
-    ErrorText = QStringLiteral("%1: the connection to the server was lost (%2).")
-                    .arg(Name, Socket ? Socket->errorString() : QStringLiteral("not connected"));
+    ErrorText = QStringLiteral("%1: the connection to the server was lost.").arg(Name);
     return true;
 }
 
@@ -448,10 +473,13 @@ void TRfc2217Port::SendSubnegotiation(uint8_t command, const QByteArray& value) 
     Socket->write(frame);
 }
 
-// What a server that closed the connection said first, in plain text ("Port already in use").
-QString TRfc2217Port::ServerText() const {
-    QString text;
+// A server that will not serve the port says why before it closes ("Port already in use"):
+// passed on in plain text.
+void TRfc2217Port::NoteClosedByServer() {
+    QString said;
     for (const char c : Decoded.left(120))
-        text += c >= ' ' && c < 0x7F ? QChar::fromLatin1(c) : QChar(' ');
-    return text.simplified();
+        said += c >= ' ' && c < 0x7F ? QChar::fromLatin1(c) : QChar(' ');
+    said = said.simplified();
+    ErrorText = QStringLiteral("%1: the server closed the connection%2.")
+                    .arg(Name, said.isEmpty() ? QString() : ", saying \"" + said + "\"");
 }

@@ -58,6 +58,7 @@ private:
     enum class TOption : uint8_t { Off, Asked, On };
     enum class TTelnet : uint8_t { Data, Command, Option, Sub, SubCommand };
 
+    void StartAfresh();
     bool Connect();
     bool AgreeOnOption();
     bool SetLine(const TPortSettings& line);
@@ -73,7 +74,7 @@ private:
     void SendSubnegotiation(uint8_t command, const QByteArray& value);
     // Notes a connection that is gone; true when it is.
     bool CheckConnection();
-    QString ServerText() const;
+    void NoteClosedByServer();
 
     std::unique_ptr<QTcpSocket> Socket;
     QString Name; // "rfc2217://HOST:PORT", as given

@@ -20,16 +20,11 @@ int FreePort() {
 
 } // namespace
 
-TSer2net::TSer2net(std::string device, bool charDelay)
-    : Device(std::move(device)), CharDelay(charDelay) {}
+TSer2net::TSer2net(std::string device, bool charDelay, bool rfc2217)
+    : Device(std::move(device)), CharDelay(charDelay), Rfc2217(rfc2217) {}
 
 TSer2net::~TSer2net() {
     Kill();
-}
-
-bool TSer2net::Installed() {
-    return !QStandardPaths::findExecutable("ser2net", {"/usr/sbin", "/usr/local/sbin"}).isEmpty() ||
-           !QStandardPaths::findExecutable("ser2net").isEmpty();
 }
 
 // Another program may take the free port between the probe and ser2net's start: then ser2net
@@ -42,12 +37,13 @@ bool TSer2net::Start(std::string* error) {
         if (Port == 0 || !file.open(QIODevice::WriteOnly))
             break;
         file.write(QStringLiteral("connection: &board\n"
-                                  "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                                  "  accepter: %4,tcp,127.0.0.1,%1\n"
                                   "  connector: serialdev,%2,115200n81,local\n"
                                   "  options:\n"
                                   "    chardelay: %3\n")
                        .arg(Port)
-                       .arg(QString::fromStdString(Device), CharDelay ? "true" : "false")
+                       .arg(QString::fromStdString(Device), CharDelay ? "true" : "false",
+                            Rfc2217 ? "telnet(rfc2217)" : "telnet")
                        .toUtf8());
         file.close();
         const QString program = QStandardPaths::findExecutable("ser2net", {"/usr/sbin"});
@@ -62,7 +58,8 @@ bool TSer2net::Start(std::string* error) {
         Kill();
     }
     if (error)
-        *error = "ser2net did not start: " + Server.readAll().toStdString();
+        *error = "ser2net did not start (scripts/install-deps.sh installs it): " +
+                 Server.readAll().toStdString();
     return false;
 }
 

@@ -11,13 +11,13 @@
 class TSer2net {
 public:
     // charDelay: ser2net's own default, which holds every byte from the board back a little
-    // in case more follow; off, answers pass at once.
-    explicit TSer2net(std::string device, bool charDelay = false);
+    // in case more follow; off, answers pass at once. Without rfc2217 the port is served as
+    // plain Telnet, which refuses to let the line be set.
+    explicit TSer2net(std::string device, bool charDelay = false, bool rfc2217 = true);
     ~TSer2net();
     TSer2net(const TSer2net&) = delete;
     TSer2net& operator=(const TSer2net&) = delete;
 
-    static bool Installed();
     // Starts serving; false with a reason when ser2net cannot.
     bool Start(std::string* error = nullptr);
     // Ends the server at once: every connection drops.
@@ -31,6 +31,7 @@ private:
 
     std::string Device;
     bool CharDelay;
+    bool Rfc2217;
     int Port = 0;
     QTemporaryDir Folder;
     QProcess Server;

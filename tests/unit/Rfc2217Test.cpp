@@ -2,18 +2,13 @@
 // through ser2net in front of a simulated board.
 #include "BoardTestKit.h"
 #include "Comm.h"
-#include "Eventually.h"
 #include "ImageFileTestKit.h"
+#include "PseudoTerminal.h"
 #include "Ser2net.h"
 
 #include <QHostAddress>
-#include <QMutex>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
-
-#include <atomic>
-#include <memory>
 
 using namespace boardtest;
 using imagetest::Q;
@@ -21,104 +16,10 @@ using imagetest::TScratch;
 
 namespace {
 
-QByteArray Bytes(std::initializer_list<int> values) {
-    QByteArray bytes;
-    for (int value : values)
-        bytes.append(static_cast<char>(value));
-    return bytes;
-}
-
-// What this side sends first: WILL COM-PORT-OPTION, BINARY and SUPPRESS-GO-AHEAD, DO BINARY and
-// SUPPRESS-GO-AHEAD; then DONT ECHO, in answer to the greeting's WILL ECHO.
-const QByteArray Hello = Bytes({255, 251, 44, 255, 251, 0, 255, 251, 3, 255, 253, 0, 255, 253, 3});
-const QByteArray DontEcho = Bytes({255, 254, 1});
-const QByteArray PurgeReceived = Bytes({255, 250, 44, 12, 1, 255, 240});
-
-enum class TPeerMode { Agree, RefuseOption, Silent, Busy, OtherSpeed };
-
-// A COM-PORT-OPTION server on its own thread: greets as ser2net does, confirms each SET-...
-// (unless told otherwise), records what it receives and sends what the test gives it.
-class TPeer {
-public:
-    explicit TPeer(TPeerMode mode) : Mode(mode) {
-        Thread.reset(QThread::create([this] { Run(); }));
-        Thread->start();
-        EXPECT_EVENTUALLY(Port != 0);
-    }
-    ~TPeer() {
-        Stopping = true;
-        Thread->wait();
-    }
-    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(Port); }
-    QByteArray Received() const {
-        QMutexLocker hold(&Lock);
-        return Log;
-    }
-    void Send(const QByteArray& bytes) {
-        QMutexLocker hold(&Lock);
-        Outgoing += bytes;
-    }
-    std::atomic<bool> Drop{false};
-
-private:
-    void Run() {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost);
-        Port = server.serverPort();
-        while (!Stopping && !server.waitForNewConnection(20)) {
-        }
-        std::unique_ptr<QTcpSocket> client(server.nextPendingConnection());
-        if (!client)
-            return;
-        Greet(*client);
-        while (!Stopping && !Drop && client->state() == QAbstractSocket::ConnectedState) {
-            client->waitForReadyRead(10);
-            QMutexLocker hold(&Lock);
-            Log += client->readAll();
-            client->write(Outgoing + Confirmations());
-            Outgoing.clear();
-            if (client->bytesToWrite() > 0)
-                client->waitForBytesWritten(10);
-        }
-    }
-    void Greet(QTcpSocket& client) {
-        if (Mode == TPeerMode::Busy)
-            client.write("Port already in use\r\n");
-        if (Mode == TPeerMode::RefuseOption)
-            client.write(Bytes({255, 254, 44}));
-        if (Mode == TPeerMode::Agree || Mode == TPeerMode::OtherSpeed)
-            client.write(Bytes({255, 253, 44, 255, 251, 1, 255, 251, 0, 255, 253, 0}));
-        client.waitForBytesWritten(100);
-        if (Mode == TPeerMode::Busy)
-            client.disconnectFromHost();
-    }
-    // Answers every SET-... in the log not yet answered with the value asked for (a speed of
-    // 9600 instead for OtherSpeed), its 0xFF doubled again.
-    QByteArray Confirmations() {
-        QByteArray answers;
-        const QByteArray start = Bytes({255, 250, 44}), end = Bytes({255, 240});
-        for (qsizetype at = Log.indexOf(start, Answered); at >= 0; at = Log.indexOf(start, at)) {
-            const qsizetype stop = Log.indexOf(end, at);
-            if (stop < 0)
-                break;
-            const int command = static_cast<uint8_t>(Log[at + 3]);
-            QByteArray value = Log.mid(at + 4, stop - at - 4);
-            if (command == 1 && Mode == TPeerMode::OtherSpeed)
-                value = Bytes({0, 0, 0x25, 0x80});
-            if (command >= 1 && command <= 4)
-                answers += start + char(command + 100) + value + end;
-            at = Answered = stop + 2;
-        }
-        return answers;
-    }
-
-    TPeerMode Mode;
-    std::unique_ptr<QThread> Thread;
-    std::atomic<int> Port{0};
-    std::atomic<bool> Stopping{false};
-    mutable QMutex Lock;
-    QByteArray Log, Outgoing;
-    qsizetype Answered = 0;
+// The far port as ser2net serves it: a pseudo-terminal whose line settings can be read back.
+struct TFarPort {
+    TFarPort() { EXPECT_TRUE(Line.Open()); }
+    TPseudoTerminal Line;
 };
 
 std::string Open(TComms& port, const std::string& url, const char* line) {
@@ -126,108 +27,92 @@ std::string Open(TComms& port, const std::string& url, const char* line) {
     return port.Open(settings.c_str()) ? "" : port.LastError().toStdString();
 }
 
-std::string FreeUrl() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return "rfc2217://127.0.0.1:" + std::to_string(probe.serverPort());
+std::string Started(TSer2net& server) {
+    std::string error;
+    EXPECT_TRUE(server.Start(&error)) << error;
+    return server.Url();
 }
 
 } // namespace
 
-TEST(Rfc2217, OpeningAgreesOnTheOptionAndSetsTheLineOrSaysWhyNot) {
-    const QByteArray line57600E72 = Bytes({255, 250, 44, 1, 0, 0,   0xE1, 0, 255, 240, // baud
-                                           255, 250, 44, 2, 7, 255, 240,               // data
-                                           255, 250, 44, 3, 3, 255, 240,               // even
-                                           255, 250, 44, 4, 2, 255, 240});             // stop
-    const QByteArray line255N81 =
-        Bytes({255, 250, 44,  1,   0,   0,   0,   255, 255, 255, 240, // 255
-               255, 250, 44,  2,   8,   255, 240, 255, 250, 44,  3,
-               1,   255, 240, 255, 250, 44,  4,   1,   255, 240});
+TEST(Rfc2217, OpeningSetsTheFarLineOrSaysWhyNot) {
+    TFarPort far;
+    TSer2net server(far.Line.SlavePath()), withoutOption(far.Line.SlavePath(), false, false),
+        held(far.Line.SlavePath());
+    const std::string url = Started(server), plainTelnet = Started(withoutOption);
+    TComms holder;
+    ASSERT_EQ(Open(holder, Started(held), "115200"), "");
+    QTcpServer silent, closed;
+    silent.listen(QHostAddress::LocalHost);
+    closed.listen(QHostAddress::LocalHost);
+    const std::string nobody = std::to_string(closed.serverPort());
+    closed.close();
     struct TCase {
-        const char* Name;
-        TPeerMode Mode;
+        std::string Url;
         const char* Line;
-        QByteArray Sent;   // after the greeting's answers; the purge of the opening follows
-        std::string Error; // %s: the port's name
+        int Speed, StopBits; // as the far line has them (a pseudo-terminal keeps no parity)
+        std::string Error;   // %s: the port
     } cases[] = {
-        {"line settings", TPeerMode::Agree, "57600,E,7,2", line57600E72, ""},
-        {"a speed holding 0xFF", TPeerMode::Agree, "255,N,8,1", line255N81, ""},
-        {"option refused",
-         TPeerMode::RefuseOption,
-         "115200",
-         {},
+        {url, "57600,E,7,2", 57600, 2, ""},
+        {url, "9600,O,8,1", 9600, 1, ""},
+        {url, "1200", 1200, 1, ""},
+        {plainTelnet, "115200", 0, 0,
          "%s: the server refuses serial port control (RFC 2217): it serves the port without it."},
-        {"server silent",
-         TPeerMode::Silent,
-         "115200",
-         {},
+        {"rfc2217://127.0.0.1:" + std::to_string(silent.serverPort()), "115200", 0, 0,
          "%s: the server did not agree to serial port control (RFC 2217) within 3 s: is it an "
          "RFC 2217 port?"},
-        {"port busy",
-         TPeerMode::Busy,
-         "115200",
-         {},
+        {held.Url(), "115200", 0, 0,
          "%s: the server closed the connection, saying \"Port already in use\"."},
-        {"speed not taken",
-         TPeerMode::OtherSpeed,
-         "115200",
-         {},
-         "%s does not accept these line settings: the server kept its port at other ones."},
+        {"rfc2217://127.0.0.1:" + nobody, "115200", 0, 0,
+         "%s: the connection was refused: nothing serves port " + nobody + " on 127.0.0.1."},
+        {"rfc2217://127.0.0.1", "115200", 0, 0,
+         "%s is not a network port: expected rfc2217://HOST:PORT."},
     };
     for (const TCase& test : cases) {
-        SCOPED_TRACE(test.Name);
-        TPeer peer(test.Mode);
+        SCOPED_TRACE(test.Url + ":" + test.Line);
         TComms port;
         std::string error = test.Error;
         if (!error.empty())
-            error.replace(error.find("%s"), 2, peer.Url());
-        EXPECT_EQ(Open(port, peer.Url(), test.Line), error);
-        EXPECT_EQ(port.IsOpen(), error.empty());
-        if (error.empty()) {
-            EXPECT_EVENTUALLY(peer.Received() == Hello + DontEcho + test.Sent + PurgeReceived);
+            error.replace(error.find("%s"), 2, test.Url);
+        EXPECT_EQ(Open(port, test.Url, test.Line), error);
+        int dataBits = 0, stopBits = 0;
+        char parity = 0;
+        if (error.empty() && far.Line.LineFormat(dataBits, parity, stopBits)) {
+            EXPECT_EQ(far.Line.LineSpeed(), test.Speed);
+            EXPECT_EQ(stopBits, test.StopBits);
         }
     }
-    TComms port;
-    const std::string nobody = FreeUrl();
-    EXPECT_EQ(Open(port, nobody, "115200"),
-              nobody + ": the connection was refused: nothing serves port " +
-                  nobody.substr(nobody.rfind(':') + 1) + " on 127.0.0.1.");
-    EXPECT_EQ(Open(port, "rfc2217://127.0.0.1", "115200"),
-              "rfc2217://127.0.0.1 is not a network port: expected rfc2217://HOST:PORT.");
 }
 
-TEST(Rfc2217, DataPassWithTelnetTakenOutAndTheServerPurgedBeforeEachFrame) {
-    TPeer peer(TPeerMode::Agree);
+TEST(Rfc2217, DataPassWholeUntilTheConnectionDrops) {
+    TFarPort far;
+    TSer2net server(far.Line.SlavePath());
     TComms port;
-    ASSERT_EQ(Open(port, peer.Url(), "115200"), "");
-    const qsizetype opened = Hello.size() + DontEcho.size() + 31 + PurgeReceived.size();
-    EXPECT_EVENTUALLY(peer.Received().size() == opened);
-
-    // 0xFF doubled both ways; a NOP and a modem-state notification in the middle never arrive.
-    ASSERT_TRUE(port.Write("\x01\xFF\x02", 3));
-    peer.Send(Bytes({3, 255, 255, 255, 241, 255, 250, 44, 107, 0, 255, 240, 4, 255, 255}));
+    ASSERT_EQ(Open(port, Started(server), "115200"), "");
     char got[8] = {};
+
+    // 0xFF is Telnet's escape: doubled on the way and single again at either end.
+    ASSERT_TRUE(port.Write("\x01\xFF\xFF\x02", 4));
     int count = 0;
     for (int round = 0; round < 20 && count < 4; ++round)
-        count += port.ReadAvailable(got + count, 8 - count, 100);
-    EXPECT_EQ(QByteArray(got, count), Bytes({3, 255, 4, 255}));
-    EXPECT_EVENTUALLY(peer.Received().mid(opened) == Bytes({1, 255, 255, 2}));
+        count += std::max(far.Line.Read(got + count, 8 - count, 100), 0);
+    EXPECT_EQ(std::string(got, count), "\x01\xFF\xFF\x02");
+    ASSERT_TRUE(far.Line.Write("\x03\xFF\x04", 3));
+    ASSERT_TRUE(port.Read(got, 3, 2000));
+    EXPECT_EQ(std::string(got, 3), "\x03\xFF\x04");
 
-    // What came unasked is discarded here, and the server purges its side before the frame.
-    peer.Send("xyz");
-    QThread::msleep(100);
+    // What came unasked is gone before the next frame.
+    ASSERT_TRUE(far.Line.Write("xyz", 3));
+    QThread::msleep(200);
     EXPECT_EQ(port.Purge(), 3);
-    ASSERT_TRUE(port.Write("A", 1));
-    EXPECT_EVENTUALLY(peer.Received().mid(opened + 4) == PurgeReceived + "A");
-    EXPECT_EQ(port.ReadAvailable(got, 8, 50), 0);
+    EXPECT_EQ(port.ReadAvailable(got, 8, 100), 0);
 
-    // A dropped connection ends the wait at once and says which port it was.
-    peer.Drop = true;
+    // A dropped connection ends the wait at once and names the port.
+    server.Kill();
     EXPECT_EQ(port.ReadAvailable(got, 8, 5000), -1);
     EXPECT_TRUE(port.LineLost());
     EXPECT_EQ(port.LastError().toStdString(),
-              peer.Url() + ": the connection to the server was lost (The remote host closed the "
-                           "connection).");
+              server.Url() + ": the connection to the server was lost.");
 }
 
 namespace {
@@ -264,7 +149,6 @@ TBoardConfig Eb40a(const std::vector<int>& speeds, bool lineRate) {
 } // namespace
 
 TEST(Rfc2217, KorvexCliWorksThroughSer2net) {
-    ASSERT_TRUE(TSer2net::Installed()) << "ser2net is missing: run scripts/install-deps.sh";
     TScratch scratch;
     // Every byte value, 0xFF (Telnet's escape) among them, and runs of it.
     TBytes image = imagetest::RandomBytes(3000, 7);
@@ -315,7 +199,7 @@ TEST(Rfc2217, KorvexCliWorksThroughSer2net) {
          true,
          {"program", file, "-a", free},
          1,
-         "%s: the connection to the server was lost (The remote host closed the connection).\n"},
+         "%s: the connection to the server was lost.\n"},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
