@@ -1,5 +1,5 @@
-// The network port: its Telnet side against a small server in this process, and korvex-cli
-// through ser2net in front of a simulated board.
+// The network port through ser2net: its own side in front of a pseudo-terminal, and korvex-cli
+// in front of a simulated board.
 #include "BoardTestKit.h"
 #include "Comm.h"
 #include "ImageFileTestKit.h"
@@ -138,11 +138,15 @@ TRun RunCli(const QStringList& arguments, const std::function<void()>& meanwhile
             process.readAllStandardError().toStdString()};
 }
 
-TBoardConfig Eb40a(const std::vector<int>& speeds, bool lineRate) {
+// How the board behind ser2net is set up for a case.
+enum class TFar { Board, Only19200, Loaded, DroppedWhileProgramming };
+
+TBoardConfig Eb40a(TFar far) {
     TBoardConfig config;
     EXPECT_TRUE(BuiltInBoardType("EB40A", config.Type));
-    config.AcceptedSpeeds = speeds;
-    config.LineRate = lineRate;
+    if (far == TFar::Only19200)
+        config.AcceptedSpeeds = {19200};
+    config.LineRate = far == TFar::DroppedWhileProgramming; // so that there is time to drop it
     return config;
 }
 
@@ -157,55 +161,34 @@ TEST(Rfc2217, KorvexCliWorksThroughSer2net) {
     const QString out = Q(scratch.Path("read.bin"));
     const QString free = "0x01040000";
     struct TCase {
-        const char* Name;
-        std::vector<int> Speeds; // the board's; empty: every speed
-        bool Loaded;             // the board's flash holds the image already
-        bool DropAfterFrames;    // ser2net is killed while the board is being programmed
+        TFar Far;
         QStringList Arguments;
         int ExitCode;
         std::string Output; // stdout, or with a failure the end of stderr; %s: the port
     } cases[] = {
-        {"sync, the far side down to 19200",
-         {19200},
-         false,
-         false,
+        {TFar::Only19200,
          {"sync"},
          0,
-         "CD:           156 (19200 baud)\nBase address: 0x01000000\nLink speed: 19200\n"},
-        {"program, flash checked",
-         {},
-         false,
-         false,
-         {"program", file, "-a", free, "--readback", "--json"},
-         0,
-         "\"port\":\"%s\""},
-        {"verify with read-back",
-         {},
-         true,
-         false,
+         "(19200 baud)\nBase address: 0x01000000\nLink speed: 19200\n"},
+        {TFar::Board, {"program", file, "-a", free, "--readback", "--json"}, 0, "\"port\":\"%s\""},
+        {TFar::Loaded,
          {"verify", file, "-a", free, "--readback"},
          0,
          "3000 bytes at 0x01040000 read back OK.\n"},
-        {"read",
-         {},
-         true,
-         false,
+        {TFar::Loaded,
          {"read", free, "3000", "-o", out},
          0,
-         "3000 bytes at 0x01040000 written to " + out.toStdString() + ".\n"},
-        {"connection dropped while programming",
-         {},
-         false,
-         true,
+         "3000 bytes at 0x01040000 written to "},
+        {TFar::DroppedWhileProgramming,
          {"program", file, "-a", free},
          1,
          "%s: the connection to the server was lost.\n"},
     };
     for (const TCase& test : cases) {
-        SCOPED_TRACE(test.Name);
-        TBoardSim board(Eb40a(test.Speeds, test.DropAfterFrames));
+        SCOPED_TRACE(test.Arguments[0].toStdString());
+        TBoardSim board(Eb40a(test.Far));
         ASSERT_TRUE(board.Start());
-        if (test.Loaded)
+        if (test.Far == TFar::Loaded)
             board.LoadMemory(Free, image);
         TSer2net server(board.PortPath());
         std::string error;
@@ -214,15 +197,16 @@ TEST(Rfc2217, KorvexCliWorksThroughSer2net) {
             EXPECT_TRUE(board.WaitForFrames(20, 20000));
             server.Kill();
         };
-        const TRun run = RunCli(QStringList(test.Arguments) << "-p" << Q(server.Url()),
-                                test.DropAfterFrames ? drop : std::function<void()>());
+        const TRun run =
+            RunCli(QStringList(test.Arguments) << "-p" << Q(server.Url()),
+                   test.Far == TFar::DroppedWhileProgramming ? drop : std::function<void()>());
         EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
         std::string expected = test.Output;
         if (expected.find("%s") != std::string::npos)
             expected.replace(expected.find("%s"), 2, server.Url());
         const std::string& shown = test.ExitCode == 0 ? run.Out : run.Err;
         EXPECT_NE(shown.find(expected), std::string::npos) << shown;
-        if (!test.Speeds.empty()) {
+        if (test.Far == TFar::Only19200) {
             EXPECT_EQ(board.SyncedSpeed(), 19200);
         }
         if (test.Arguments[0] == "read") {
