@@ -164,9 +164,7 @@ bool TRfc2217Port::Connect() {
     switch (Socket->error()) {
     case QAbstractSocket::ConnectionRefusedError:
         ErrorText = QStringLiteral("%1: the connection was refused: nothing serves port %2 on %3.")
-                        .arg(Name)
-                        .arg(TcpPort)
-                        .arg(Host);
+                        .arg(Name, QString::number(TcpPort), Host);
         break;
     case QAbstractSocket::HostNotFoundError:
         ErrorText = QStringLiteral("%1: the host %2 is not known.").arg(Name, Host);
@@ -174,8 +172,7 @@ bool TRfc2217Port::Connect() {
     case QAbstractSocket::SocketTimeoutError:
         ErrorText = QStringLiteral("%1: no answer from %2 within %3 s: check the host and "
                                    "that it is on the network.")
-                        .arg(Name, Host)
-                        .arg(ConnectTimeoutMs / 1000);
+                        .arg(Name, Host, QString::number(ConnectTimeoutMs / 1000));
         break;
     default:
         ErrorText = QStringLiteral("%1: %2").arg(Name, Socket->errorString());
@@ -206,8 +203,7 @@ bool TRfc2217Port::AgreeOnOption() {
     else
         ErrorText = QStringLiteral("%1: the server did not agree to serial port control "
                                    "(RFC 2217) within %2 s: is it an RFC 2217 port?")
-                        .arg(Name)
-                        .arg(ReplyTimeoutMs / 1000);
+                        .arg(Name, QString::number(ReplyTimeoutMs / 1000));
     return false;
 }
 
@@ -233,8 +229,7 @@ bool TRfc2217Port::SetLine(const TPortSettings& line) {
     }
     if (!answered) {
         ErrorText = QStringLiteral("%1: the server did not confirm the line settings within %2 s.")
-                        .arg(Name)
-                        .arg(ReplyTimeoutMs / 1000);
+                        .arg(Name, QString::number(ReplyTimeoutMs / 1000));
         return false;
     }
     for (int i = 0; i < 4; ++i)
