@@ -51,7 +51,7 @@ public:
 
     // How long the server may take: to accept the connection, to agree on the option, to confirm
     // the line settings.
-    static constexpr int ConnectTimeoutMs = 5000;
+    static constexpr int ConnectTimeoutMs = 3000;
     static constexpr int ReplyTimeoutMs = 3000;
 
 private:
