@@ -429,8 +429,10 @@ TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, 
         return LineLost() ? LostResult(address) : OutOfStepResult(address);
     Port.Turnaround().SkipNext(); // the answer waits for the board's sum
     TMonitorResult result = Command(frame, sizeof frame, address);
-    if (result.Ok() && Disturbed)
+    if (result.Ok() && Disturbed) {
+        Port.Turnaround().SkipNext();
         result = Command(frame, sizeof frame, address);
+    }
     result.BytesDone = result.Ok() ? length : 0;
     return Settled(result);
 }
