@@ -290,7 +290,7 @@ void AddOtherOptions(CLI::App& app, TOptions& options) {
             return ParseFault(text, plan, error) ? std::string() : "invalid --fault: " + error;
         });
     app.add_flag("--line-rate", options.LineRate);
-    one("--turnaround", options.TurnaroundMs)->check(CLI::Range(0, 1000));
+    AddLastValue(app, "--turnaround", options.TurnaroundMs)->check(CLI::Range(0, 1000));
     app.add_flag("--quiet", options.Quiet);
     AddLastValue(app, "--save", options.SaveFile);
     app.add_flag("--no-announce", options.NoAnnounce);
