@@ -50,15 +50,22 @@ TEST(ImageFileElf, LoadsWhatObjcopyAndTheHexFileLoad) {
         TPatch Patch;
         uint32_t Entry;
         std::vector<TImageSegment> Segments;
+        int32_t End;
     };
     // app: code and the flash copy of the initialised data, which runs in RAM at 0x00300000; its
     // .bss is not part of the image. gap: the table's segment comes first in the program headers.
     constexpr uint32_t Linked = 0x01040000; // where both programs are linked
     const std::vector<TImageSegment> gap = {{Linked, 0x10}, {0x01040400, 0x0C}};
     const std::vector<TCase> cases = {
-        {"data runs in RAM", "app", nullptr, 0x0104000C, {{Linked, 0x4C}, {0x0104004C, 0x14}}},
-        {"two segments with a gap", "gap", nullptr, Linked, gap},
-        {"no physical addresses: the virtual ones", "gap", Header(PhysicalAddress, 0), Linked, gap},
+        {"data runs in RAM",
+         "app",
+         nullptr,
+         0x0104000C,
+         {{Linked, 0x4C}, {0x0104004C, 0x14}},
+         0x0104005F},
+        {"two segments with a gap", "gap", nullptr, Linked, gap, 0x0104040B},
+        {"no physical addresses: the virtual ones", "gap", Header(PhysicalAddress, 0), Linked, gap,
+         0x0104040B},
     };
     TScratch scratch;
     for (const TCase& c : cases) {
@@ -70,7 +77,7 @@ TEST(ImageFileElf, LoadsWhatObjcopyAndTheHexFileLoad) {
         EXPECT_EQ(result.Format, TImageFormat::Elf);
         EXPECT_TRUE(result.HasOwnStart());
         EXPECT_EQ(result.Start, Linked);
-        EXPECT_EQ(result.End, result.Start + result.Length - 1);
+        EXPECT_EQ(result.End, c.End);
         EXPECT_EQ(ImageBytes(image), TScratch::ReadBytes(ElfData + c.Elf + ".bin"));
         EXPECT_EQ(result.Entry, c.Entry);
         EXPECT_EQ(result.Segments, c.Segments);
@@ -80,6 +87,17 @@ TEST(ImageFileElf, LoadsWhatObjcopyAndTheHexFileLoad) {
         EXPECT_EQ(ReadImageFile(ElfData + c.Elf + ".hex", hex).Start, result.Start);
         EXPECT_EQ(ImageBytes(hex), ImageBytes(image));
     }
+
+    // One segment at physical address 0 among others: physical addresses still apply, so it
+    // loads at 0, not at its virtual address.
+    TFileImage mixed;
+    std::string path;
+    const TImageReadResult read =
+        LoadPatched(scratch, "gap.elf", Header(PhysicalAddress, 0, 1), mixed, path);
+    EXPECT_EQ(read.Segments, (std::vector<TImageSegment>{{0, 0x10}, {0x01040400, 0x0C}}));
+    ASSERT_EQ(mixed.Length(), 0x0104040C);
+    const TBytes text = TScratch::ReadBytes(ElfData + "gap.bin");
+    EXPECT_EQ(TBytes(mixed.Data(), mixed.Data() + 0x10), TBytes(text.begin(), text.begin() + 0x10));
 
     TFileImage image;
     const std::string app = ElfData + "app.elf";
@@ -121,6 +139,8 @@ TEST(ImageFileElf, DamagedOrForeignFilesAreRefusedWithTheirReason) {
          "(992 bytes)."},
         {"overlapping segments", Header(PhysicalAddress, 0x01040040, 1), F::ElfOverlap,
          "has segments that overlap: 76 bytes at 0x01040000 and 20 bytes at 0x01040040."},
+        {"overlapping by one byte", Header(PhysicalAddress, 0x0104004B, 1), F::ElfOverlap,
+         "has segments that overlap: 76 bytes at 0x01040000 and 20 bytes at 0x0104004B."},
         {"span over the limit", Header(PhysicalAddress, 0x11040000, 1), F::TooLarge,
          "spans 268435476 bytes from 0x01040000, more than the 256 MiB an image can hold."},
         {"address too high", Header(PhysicalAddress, 0x7FFFFFF0, 1), F::AddressTooHigh,
