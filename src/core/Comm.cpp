@@ -93,17 +93,9 @@ bool ParseDecimal(const QString& text, int maxValue, int& value) {
     return true;
 }
 
-QString SystemPath(const QString& device) {
-#ifdef _WIN32
-    return device;
-#else
-    return device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
-#endif
-}
-
 // The system's reason for a failed open, with what the user can do about it.
 QString DescribeOpenFailure(const QSerialPort& port) {
-    const QString path = SystemPath(port.portName());
+    const QString path = DevicePath(port.portName());
     switch (port.error()) {
     case QSerialPort::DeviceNotFoundError:
         return QStringLiteral("%1 does not exist. Check the port name and that the adapter is "
@@ -327,7 +319,7 @@ bool TComms::Open(const char* settings) {
 
     if (!ApplyLineSettings(*port, line)) {
         LastErrorText = QStringLiteral("%1 does not accept these line settings: %2")
-                            .arg(SystemPath(line.Device), port->errorString());
+                            .arg(DevicePath(line.Device), port->errorString());
         port->close();
         return false;
     }
@@ -465,7 +457,7 @@ bool TComms::CheckLine() {
     if (Port->error() == QSerialPort::ResourceError) {
         Lost = true;
         LastErrorText =
-            QStringLiteral("%1: %2").arg(SystemPath(Port->portName()), Port->errorString());
+            QStringLiteral("%1: %2").arg(DevicePath(Port->portName()), Port->errorString());
         return true;
     }
 #endif
@@ -475,7 +467,7 @@ bool TComms::CheckLine() {
         Lost = true;
         LastErrorText =
             QStringLiteral("%1: the device is gone (adapter unplugged or line hung up).")
-                .arg(SystemPath(Port->portName()));
+                .arg(DevicePath(Port->portName()));
     }
     return Lost;
 }

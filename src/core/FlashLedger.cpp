@@ -159,11 +159,7 @@ std::string StablePortName(const std::string& device) {
     const TPortChoice choice = ResolvePortName(QString::fromStdString(device));
     if (!choice.Ok())
         return device;
-    QString path = choice.Device;
-#ifndef _WIN32
-    if (!path.startsWith(QLatin1Char('/')))
-        path = QStringLiteral("/dev/") + path;
-#endif
+    const QString path = DevicePath(choice.Device);
     const QString byId = SerialByIdLink(path);
     if (!byId.isEmpty())
         return byId.toStdString();

@@ -45,14 +45,6 @@ bool Matches(const TUsbSelector& selector, const TPortCandidate& port) {
            (selector.Serial.isEmpty() || port.SerialNumber == selector.Serial);
 }
 
-QString DevicePath(const QString& device) {
-#ifdef _WIN32
-    return device;
-#else
-    return device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
-#endif
-}
-
 TPortChoice ResolveSelector(const QString& name) {
     TPortChoice choice;
     TUsbSelector selector;
@@ -88,6 +80,14 @@ TPortChoice ResolveSelector(const QString& name) {
 }
 
 } // namespace
+
+QString DevicePath(const QString& device) {
+#ifdef _WIN32
+    return device;
+#else
+    return device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
+#endif
+}
 
 bool IsUsbSelector(const QString& name) {
     return name.startsWith(QLatin1String("usb:"), Qt::CaseInsensitive);

@@ -18,6 +18,9 @@ bool IsUsbSelector(const QString& name);
 // by-id name is taken from /dev/serial/by-id; any other name is the device itself.
 TPortChoice ResolvePortName(const QString& name);
 
+// The device's path as the system names it: "ttyUSB0" is /dev/ttyUSB0 (on Windows, COM3 as it is).
+QString DevicePath(const QString& device);
+
 // The /dev/serial/by-id link to a device ("ttyUSB0" or a path), or an empty text.
 QString SerialByIdLink(const QString& device);
 
