@@ -39,21 +39,38 @@ TEST(FlashSession, ReportsEachStepAndLetsTheNextProgrammingSkipOnlyWhatItRecorde
     TEBData type("Kit");
     ASSERT_TRUE(type.SetSectors("4x8K,2x32K") && type.SetProtected("") &&
                 type.SetFlashStart("01000000") && type.SetSramSize("1000"));
-    const TBytes image = Pattern(0x2000 + 100); // sector 2 whole, sector 3 in part
+    const TBytes image = Pattern(0x4000 + 100); // sectors 2 and 3 whole, sector 4 in part
+    TBytes ends = image;                        // sectors 2 and 4 changed, 3 between them not
+    ends[5] ^= 0xFF;
+    ends[0x4000 + 5] ^= 0xFF;
+    const std::vector<uint32_t> whole = {Sector2, 0x01008060}, none = {};
+    const std::vector<uint32_t> twoRuns = {Sector2, 0x01005FE0, 0x01008000, 0x01008050};
+    const TMonitorStatus ok = TMonitorStatus::Ok;
     const struct {
         const char* Name;
         bool Known;       // the first programming knows the board
         bool StopErasing; // and is cancelled after its first erased sector
         TMonitorStatus First;
         const char* FirstEvents;
-        const char* SecondEvents; // the same image again, skipping what is unchanged
+        // Then the same image, or ends, again skipping what is unchanged, with the board's
+        // faults: what the sum checks give, the reports and where each write starts.
+        const TBytes& Second;
+        const char* Fault;
+        TMonitorStatus Checked;
+        const char* SecondEvents;
+        const std::vector<uint32_t>& WriteStarts;
     } cases[] = {
-        {"known", true, false, TMonitorStatus::Ok, "+2 erase write -2 +3 -3 verify",
-         "check 2 erase write verify"},
-        {"unknown", false, false, TMonitorStatus::Ok, "+2 erase write -2 +3 -3 verify",
-         "+2 erase write -2 +3 -3 verify"},
-        {"cancelled", true, true, TMonitorStatus::Cancelled, "+2 erase",
-         "+2 erase write -2 +3 -3 verify"},
+        {"known", true, false, ok, "+2 erase write -2 +3 -3 +4 -4 verify", image, nullptr, ok,
+         "check 3 erase write verify", none},
+        {"unknown", false, false, ok, "+2 erase write -2 +3 -3 +4 -4 verify", image, nullptr, ok,
+         "+2 erase write -2 +3 -3 +4 -4 verify", whole},
+        {"cancelled", true, true, TMonitorStatus::Cancelled, "+2 erase", image, nullptr, ok,
+         "+2 erase write -2 +3 -3 +4 -4 verify", whole},
+        {"two runs", true, false, ok, "+2 erase write -2 +3 -3 +4 -4 verify", ends, nullptr, ok,
+         "check 1 +2 erase write -2 +4 -4 verify", twoRuns},
+        // The board falls silent at the second sum, after a first skip: nothing stays skipped.
+        {"silent check", true, false, ok, "+2 erase write -2 +3 -3 +4 -4 verify", image,
+         "V#2=silent", TMonitorStatus::Refused, "check 3", none},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.Name);
@@ -61,24 +78,37 @@ TEST(FlashSession, ReportsEachStepAndLetsTheNextProgrammingSkipOnlyWhatItRecorde
         TBoardSim board(KitBoard());
         ASSERT_TRUE(board.Start());
         TComms port;
-        TBootMonitor monitor(port, ShortPauses());
+        TBootMonitor monitor(port, test.Fault ? ShortWaits() : ShortPauses());
         const TSyncResult sync = monitor.Synchronize({board.PortPath(), false, 115200});
         ASSERT_TRUE(sync.Ok());
         const TLedgerKey key = MakeLedgerKey(board.PortPath(), sync.Identity, type);
 
-        const auto program = [&](bool known, bool stop, const char* events) {
-            TProgramPlan plan = BuildProgramPlan(type, Sector2, image.data(), image.size());
+        const auto program = [&](const TBytes& bytes, bool known, bool stop, const char* events,
+                                 TMonitorStatus checked) {
+            TProgramPlan plan = BuildProgramPlan(type, Sector2, bytes.data(), bytes.size());
             TRecorder recorder;
             recorder.StopErasing = stop;
-            TFlashSession session(monitor, recorder, plan, image.data(), board.PortPath(),
+            TFlashSession session(monitor, recorder, plan, bytes.data(), board.PortPath(),
                                   known ? std::optional<TLedgerKey>(key) : std::nullopt);
-            EXPECT_TRUE(session.SkipUnchanged().Ok());
+            EXPECT_EQ(session.SkipUnchanged().Status, checked);
+            // After a failed check the callers stop; the plan must not skip anything by then.
+            if (checked != TMonitorStatus::Ok) {
+                EXPECT_EQ(plan.Count(TSectorAction::Skip), 0);
+                EXPECT_EQ(recorder.Events, events);
+                return checked;
+            }
             const TMonitorStatus status = session.Program().Result.Status;
             EXPECT_EQ(recorder.Events, events);
             return status;
         };
-        EXPECT_EQ(program(test.Known, test.StopErasing, test.FirstEvents), test.First);
-        EXPECT_EQ(program(true, false, test.SecondEvents), TMonitorStatus::Ok);
-        EXPECT_EQ(board.ReadMemory(Sector2, image.size()), image);
+        EXPECT_EQ(program(image, test.Known, test.StopErasing, test.FirstEvents, ok), test.First);
+        board.SetFaults(test.Fault ? Faults({test.Fault}) : TFaultPlan());
+        board.ClearFrames();
+        EXPECT_EQ(program(test.Second, true, false, test.SecondEvents, test.Checked), test.Checked);
+        std::vector<uint32_t> writeStarts;
+        for (const TFrameRecord& frame : FramesOf(board.Frames(), TFrameKind::WriteStart))
+            writeStarts.push_back(FrameAddress(frame));
+        EXPECT_EQ(writeStarts, test.WriteStarts);
+        EXPECT_EQ(board.ReadMemory(Sector2, image.size()), test.Second);
     }
 }
