@@ -41,8 +41,9 @@ std::unique_ptr<TBoardSim> Eb40a() {
     return board;
 }
 
-QStringList Args(const char* command, const std::string& file, const TBoardSim& board) {
-    return {command, Q(file), "--address", QString::number(Sector8), "-p", Q(board.PortPath())};
+QStringList Args(const char* command, const std::string& file, const TBoardSim& board,
+                 uint32_t address = Sector8) {
+    return {command, Q(file), "--address", QString::number(address), "-p", Q(board.PortPath())};
 }
 
 std::vector<uint32_t> Addresses(const TBoardSim& board, TFrameKind kind) {
@@ -83,8 +84,9 @@ protected:
         return {process->exitCode(), process->readAllStandardOutput().toStdString(),
                 process->readAllStandardError().toStdString()};
     }
-    TRun Program(TBoardSim& board, const std::string& file, const QStringList& more = {}) {
-        return Run(Args("program", file, board) + QStringList{"--json"} + more);
+    TRun Program(TBoardSim& board, const std::string& file, const QStringList& more = {},
+                 uint32_t address = Sector8) {
+        return Run(Args("program", file, board, address) + QStringList{"--json"} + more);
     }
     QByteArray Ledgers() const {
         const QDir folder(Q(Scratch.Path("data/Korvex/ledger")));
@@ -106,48 +108,60 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
     const TBytes first = RandomBytes(ImageLength, 3);
     TBytes changed = first;
     changed[36000] ^= 0x5A; // one 80-byte block of sector 9
-    // Two differing bytes of sector 8 swapped: its sum stays what the ledger's content gives.
-    uint32_t at = 100;
-    while (first[at] == first[at + 1])
-        ++at;
+    // The first of two neighbouring bytes from at on that differ: swapped, they keep the sum.
+    const auto differing = [&first](uint32_t at) {
+        while (first[at] == first[at + 1])
+            ++at;
+        return at;
+    };
+    const uint32_t at = differing(100);
     const TBytes flipped = {uint8_t(~first[5])}, erased(8192, 0xFF);
     const TBytes swapped = {first[at + 1], first[at]};
+    // An image 256 bytes into sector 8, and the same with two bytes swapped among that
+    // sector's last 256: the ledger tells them apart by the whole sector's content.
+    constexpr uint32_t Inside = 0x01040100;
+    const uint32_t end = differing(0x8000 - 0x100 - 20);
+    TBytes atEnd = first;
+    ASSERT_LT(end + 1, 0x8000 - 0x100);
+    std::swap(atEnd[end], atEnd[end + 1]);
     struct TCase {
         const char* Name;
+        uint32_t Address; // of both images
         TBytes Second;
         uint32_t At; // where another tool puts Poke behind Korvex's back, between the two runs
         TBytes Poke;
         std::vector<uint32_t> WriteStarts; // the first one's sector erased, the others skipped
+        std::vector<uint32_t> Verifies;    // the sums asked for the skip, then the image's
         bool Hidden;                       // the board keeps a difference only a read-back finds
         bool ReadBack;                     // a read-back found it before the second run
     };
+    const std::vector<uint32_t> ninth = {Sector9, Sector9 + 8160};
+    const std::vector<uint32_t> both = {Sector8, Sector9, Sector8}, nine = {Sector9, Sector8};
+    const std::vector<uint32_t> eight = {Sector8, Sector8}, rewritten = {Sector8, Sector8 + 32720};
+    const std::vector<uint32_t> fromInside = {Inside, 0x01047FE0}, nineInside = {Sector9, Inside};
     const std::vector<TCase> cases = {
-        {"same image", first, 0, {}, {}, false, false},
-        {"one block changed", changed, 0, {}, {Sector9, Sector9 + 8160}, false, false},
-        {"a byte changed", first, Sector8 + 5, flipped, {Sector8, Sector8 + 32720}, false, false},
-        {"sector 9 erased", first, Sector9, erased, {Sector9, Sector9 + 8160}, false, false},
-        {"two bytes swapped", first, Sector8 + at, swapped, {}, true, false},
-        {"swapped, read back",
-         first,
-         Sector8 + at,
-         swapped,
-         {Sector8, Sector8 + 32720},
-         false,
-         true},
+        {"same image", Sector8, first, 0, {}, {}, both, false, false},
+        {"one block changed", Sector8, changed, 0, {}, ninth, eight, false, false},
+        {"a byte changed", Sector8, first, Sector8 + 5, flipped, rewritten, both, false, false},
+        {"sector 9 erased", Sector8, first, Sector9, erased, ninth, both, false, false},
+        {"two bytes swapped", Sector8, first, Sector8 + at, swapped, {}, both, true, false},
+        {"swapped, read back", Sector8, first, Sector8 + at, swapped, rewritten, nine, false, true},
+        {"swapped at the end", Inside, atEnd, 0, {}, fromInside, nineInside, false, false},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
         SetUp();
         const auto board = Eb40a();
         const std::string two = Scratch.Write("two.bin", test.Second);
-        ASSERT_EQ(Program(*board, Scratch.Write("one.bin", first)).ExitCode, 0);
+        ASSERT_EQ(Program(*board, Scratch.Write("one.bin", first), {}, test.Address).ExitCode, 0);
         if (!test.Poke.empty())
             board->LoadMemory(test.At, test.Poke);
-        if (test.ReadBack)
-            ASSERT_EQ(Run(Args("verify", two, *board) << "--readback").ExitCode, 1);
+        if (test.ReadBack) {
+            ASSERT_EQ(Run(Args("verify", two, *board, test.Address) << "--readback").ExitCode, 1);
+        }
         board->ClearFrames();
 
-        const TRun run = Program(*board, two, {"--skip-unchanged"});
+        const TRun run = Program(*board, two, {"--skip-unchanged"}, test.Address);
         ASSERT_EQ(run.ExitCode, 0) << run.Err;
         const int written = test.WriteStarts.empty() ? 0 : 1;
         EXPECT_EQ(Json(run.Out)["sectors_skipped"].toInt(), 2 - written);
@@ -155,16 +169,12 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
         EXPECT_EQ(Addresses(*board, TFrameKind::Erase), // the one sector rewritten, if any
                   std::vector<uint32_t>(written, written ? test.WriteStarts[0] : 0));
         EXPECT_EQ(Addresses(*board, TFrameKind::WriteStart), test.WriteStarts);
-        // A sum per sector the ledger vouches for, then the whole image's as always.
-        EXPECT_EQ(Addresses(*board, TFrameKind::Verify),
-                  (test.Second == first && !test.ReadBack
-                       ? std::vector<uint32_t>{Sector8, Sector9, Sector8}
-                       : std::vector<uint32_t>{test.ReadBack ? Sector9 : Sector8, Sector8}));
-        EXPECT_EQ(board->ReadMemory(Sector8, ImageLength) == test.Second, !test.Hidden);
+        EXPECT_EQ(Addresses(*board, TFrameKind::Verify), test.Verifies);
+        EXPECT_EQ(board->ReadMemory(test.Address, ImageLength) == test.Second, !test.Hidden);
         if (test.Hidden) {
-            const TRun check = Run(Args("verify", two, *board) << "--readback");
+            const TRun check = Run(Args("verify", two, *board, test.Address) << "--readback");
             EXPECT_EQ(check.ExitCode, 1);
-            EXPECT_NE(check.Out.find(std::string(AddrToHex(Sector8 + at)()) + ": board"),
+            EXPECT_NE(check.Out.find(std::string(AddrToHex(test.At)()) + ": board"),
                       std::string::npos)
                 << check.Out;
         }
