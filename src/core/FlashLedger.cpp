@@ -344,6 +344,21 @@ bool RecordLedger(const TLedgerKey& key, const std::vector<TLedgerEntry>& entrie
 
 namespace {
 
+// The starts of every entry of the ledger file at path, whichever board's it is; none when it
+// is no ledger to trust anyway.
+std::vector<uint32_t> EntryStarts(const QString& path) {
+    QByteArray text;
+    QJsonObject root;
+    std::vector<TLedgerEntry> entries;
+    std::string ignored;
+    if (ReadLedgerFile(path, text, ignored) == TFileRead::Read && LedgerRoot(text, root, ignored))
+        LedgerSectors(root, entries, ignored);
+    std::vector<uint32_t> starts;
+    for (const TLedgerEntry& entry : entries)
+        starts.push_back(entry.Start);
+    return starts;
+}
+
 // Adds sector starts to the pending note of the ledger file at ledgerPath.
 bool MarkPending(const QString& ledgerPath, const std::vector<uint32_t>& sectorStarts,
                  std::string* error) {
@@ -358,7 +373,9 @@ bool MarkPending(const QString& ledgerPath, const std::vector<uint32_t>& sectorS
         return fail("it stays locked by another program");
     std::vector<uint32_t> starts;
     std::string ignored;
-    ReadPending(ledgerPath, starts, ignored);
+    // A note that cannot be trusted stood for every sector: the new one names them all.
+    if (!ReadPending(ledgerPath, starts, ignored))
+        starts = EntryStarts(ledgerPath);
     starts.insert(starts.end(), sectorStarts.begin(), sectorStarts.end());
     QJsonArray array;
     for (uint32_t start : starts)

@@ -66,43 +66,60 @@ TEST_F(FlashLedger, AnEntryServesOnlyTheBoardItWasWrittenFor) {
     EXPECT_EQ(ReadLedger(Key).Entries, (std::vector<TLedgerEntry>{Written[0], later}));
 }
 
-TEST_F(FlashLedger, AnUnreadableLedgerIsIgnoredWithAWarningAndReplaced) {
+TEST_F(FlashLedger, AnUnreadableLedgerOrNoteIsIgnoredAndReplaced) {
     ASSERT_TRUE(RecordLedger(Key, Written, nullptr));
     QFile file(LedgerPath(Key));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray good = file.readAll();
     file.close();
+    const QString ledger = file.fileName(), note = ledger + ".pending";
     const QByteArray shortSha = QByteArray(good).replace(QByteArray(64, 'a'), QByteArray(63, 'a'));
     const QByteArray negative = QByteArray(good).replace("\"length\": 8192", "\"length\": -8192");
     // A good ledger padded past 1 MiB; a link to a good ledger elsewhere, left as it was.
     const QByteArray huge = good + QByteArray(1024 * 1024, ' ');
     const QString elsewhere = LedgerFolder() + "/elsewhere";
+    // The note of the sectors a programming began on, beside a good ledger: cut short, too
+    // large, a link to a note that names none. Each may stand for every sector.
+    const QByteArray cutNote = "[16785408, 167", hugeNote = QByteArray(1024 * 1024, ' ') + "[]";
     const struct {
         QByteArray Text;
         bool Linked;
-    } cases[] = {{good.left(good.size() / 2), false},
-                 {"\xff\xfe garbage", false},
-                 {shortSha, false},
-                 {negative, false},
-                 {"{\"format\": 9}", false},
-                 {huge, false},
-                 {good, true}};
+        bool Note;   // the text is the note's, not the ledger's
+        bool Warned; // the reader is told why the ledger is not used
+    } cases[] = {{good.left(good.size() / 2), false, false, true},
+                 {"\xff\xfe garbage", false, false, true},
+                 {shortSha, false, false, true},
+                 {negative, false, false, true},
+                 {"{\"format\": 9}", false, false, true},
+                 {huge, false, false, true},
+                 {good, true, false, true},
+                 {cutNote, false, true, false},
+                 {hugeNote, false, true, true},
+                 {"[]", true, true, true}};
     for (const auto& test : cases) {
         SCOPED_TRACE(test.Text.left(40).toStdString());
-        QFile::remove(file.fileName());
-        QFile target(test.Linked ? elsewhere : file.fileName());
+        QFile::remove(ledger);
+        if (test.Note) {
+            ASSERT_TRUE(RecordLedger(Key, Written, nullptr));
+        }
+        const QString path = test.Note ? note : ledger;
+        QFile target(test.Linked ? elsewhere : path);
         ASSERT_TRUE(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
         target.write(test.Text);
         target.close();
-        ASSERT_TRUE(!test.Linked || QFile::link(elsewhere, file.fileName()));
+        ASSERT_TRUE(!test.Linked || QFile::link(elsewhere, path));
         const TLedgerRead read = ReadLedger(Key);
         EXPECT_TRUE(read.Entries.empty());
-        EXPECT_NE(read.Warning.find("is ignored"), std::string::npos) << read.Warning;
+        EXPECT_EQ(read.Warning.find("is ignored") != std::string::npos, test.Warned)
+            << read.Warning;
+        // A programming that begins on one sector meanwhile brings none of the others back.
+        ASSERT_TRUE(MarkLedgerPending(Key, {Written[1].Start}, nullptr));
+        EXPECT_TRUE(ReadLedger(Key).Entries.empty());
         // Nothing of it survives the next record either.
         ASSERT_TRUE(RecordLedger(Key, {Written[1]}, nullptr));
         EXPECT_EQ(ReadLedger(Key).Entries, std::vector<TLedgerEntry>{Written[1]});
-        EXPECT_FALSE(QFileInfo(file.fileName()).isSymLink());
+        EXPECT_FALSE(QFileInfo(path).isSymLink());
         ASSERT_TRUE(!test.Linked || target.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(!test.Linked || target.readAll() == good);
+        EXPECT_TRUE(!test.Linked || target.readAll() == test.Text);
     }
 }
