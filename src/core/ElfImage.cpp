@@ -182,6 +182,21 @@ bool CheckPlacement(std::vector<TLoadSegment>& segments, TImageReadResult& resul
 }
 
 // The name of an ELF machine number for messages: "x86-64", "AArch64", or "machine 1234".
+// What a non-executable ELF file is, in the words its maker would use.
+std::string ElfKindText(int type) {
+    switch (type) {
+    case ET_REL:
+        return "a relocatable object file";
+    case ET_DYN:
+        return "a shared object";
+    case ET_CORE:
+        return "a core dump";
+    default:
+        break;
+    }
+    return "an ELF file of type " + std::to_string(type);
+}
+
 std::string ElfMachineName(int machine) {
     switch (machine) {
     case EM_SPARC:
@@ -284,9 +299,9 @@ std::optional<TImageMessage> ElfFailureMessage(const TImageReadResult& result,
                                        ElfMachineName(result.Machine).c_str()),
                              true};
     case TImageFailure::ElfNotExecutable:
-        return TImageMessage{ImageText("Input file:\n%s\nis an ELF file of type %d, not an "
-                                       "executable: load the linked program.",
-                                       file, result.ElfType),
+        return TImageMessage{ImageText("Input file:\n%s\nis %s, not an executable: load the "
+                                       "linked program.",
+                                       file, ElfKindText(result.ElfType).c_str()),
                              true};
     case TImageFailure::ElfNoLoadableData:
         return TImageMessage{ImageText("Input file:\n%s\nholds no loadable data: no program "

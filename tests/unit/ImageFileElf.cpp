@@ -128,7 +128,7 @@ TEST(ImageFileElf, DamagedOrForeignFilesAreRefusedWithTheirReason) {
         {"machine 0x1234", At(18, 0x1234, 2), F::ElfWrongMachine,
          "is an ELF file for machine 4660, not for ARM."},
         {"an object file", At(16, 1), F::ElfNotExecutable,
-         "is an ELF file of type 1, not an executable: load the linked program."},
+         "is a relocatable object file, not an executable: load the linked program."},
         {"no loadable segment", Header(Type, 0), F::ElfNoLoadableData,
          "holds no loadable data: no program segment has bytes in the file."},
         {"segment past the end", Header(Offset, 980, 1), F::ElfSegmentPastEnd,
