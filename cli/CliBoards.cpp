@@ -93,7 +93,7 @@ void AddTypeOption(CLI::App* command, std::string& type) {
 }
 
 void AddImageArgument(CLI::App* command, std::string& file) {
-    command->add_option("FILE", file, "the image: binary, Intel HEX or S-records")->required();
+    command->add_option("FILE", file, "the image: binary, Intel HEX, S-records or ELF")->required();
 }
 
 void AddAddressOption(CLI::App* command, std::string& address, const char* description) {

@@ -33,7 +33,10 @@ void TCliFlashObserver::Checking(int) {
 }
 
 void TCliFlashObserver::Phase(TBootMonitor::TPhase phase) {
-    if (phase == TBootMonitor::TPhase::Erasing)
+    const bool nothingWritten = Plan.Count(TSectorAction::Write) == 0;
+    if (nothingWritten && phase != TBootMonitor::TPhase::Verifying)
+        return;
+    if (phase == TBootMonitor::TPhase::Erasing || nothingWritten)
         Board.Separator();
     Board.Line(ProgramPhaseLine(phase));
     Board.Phase(phase == TBootMonitor::TPhase::Erasing       ? "Erasing"
@@ -72,9 +75,9 @@ bool SkipUnchanged(TBoard& board, TFlashSession& session) {
     return true;
 }
 
-void ShowPlan(TBoard& board, const TProgramPlan& plan) {
+void ShowPlan(TBoard& board, const TProgramPlan& plan, bool protectedAllowed) {
     board.Separator();
-    for (const std::string& line : PlanLines(plan, board.Speed()))
+    for (const std::string& line : PlanLines(plan, board.Speed(), protectedAllowed))
         board.Line(line);
     board.Json().AddNumber("sectors_written", plan.Count(TSectorAction::Write));
     board.Json().AddNumber("sectors_skipped", plan.Count(TSectorAction::Skip));
@@ -88,8 +91,7 @@ TBootMonitor::TProgramResult RunPlan(TBoard& board, TFlashSession& session,
     board.Json().AddNumber("sectors_written", plan.Count(TSectorAction::Write));
     board.Json().AddNumber("sectors_skipped", plan.Count(TSectorAction::Skip));
     const TBootMonitor::TProgramResult program = session.Program();
-    const std::string unchanged =
-        UnchangedSectorsLine(plan.Count(TSectorAction::Skip), plan.Count(TSectorAction::Write));
+    const std::string unchanged = UnchangedSectorsLine(plan.SectorsOf(TSectorAction::Skip));
     if (program.Result.Ok() && !unchanged.empty())
         board.Line(unchanged);
     return program;

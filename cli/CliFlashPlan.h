@@ -25,10 +25,11 @@ void AddPlanOptions(CLI::App* command, bool& skipUnchanged, bool& dryRun);
     "board (with --skip-unchanged it asks the board's sums).\n"
 
 // A board's view of its flash session: the phases as lines and in the board's state, the
-// progress, Ctrl+C between erased sectors, and warnings on stderr.
+// progress, Ctrl+C between erased sectors, and warnings on stderr. A plan that writes no
+// sector (every one skipped) shows only its verify.
 class TCliFlashObserver : public TFlashObserver {
 public:
-    explicit TCliFlashObserver(TBoard& board) : Board(board) {}
+    TCliFlashObserver(TBoard& board, const TProgramPlan& plan) : Board(board), Plan(plan) {}
     void Checking(int sectors) override;
     void Phase(TBootMonitor::TPhase phase) override;
     bool Progress(int64_t done, int64_t total) override;
@@ -37,6 +38,7 @@ public:
 
 private:
     TBoard& Board;
+    const TProgramPlan& Plan;
 };
 
 // The ledger of a board that identified itself; none for a board taken as --linked.
@@ -45,10 +47,11 @@ std::optional<TLedgerKey> BoardLedgerKey(TBoard& board, const TEBData& type);
 // asked the sums of the sectors it vouches for. False when the board did not answer (already
 // reported as the board's failure).
 bool SkipUnchanged(TBoard& board, TFlashSession& session);
-// Prints the plan (or adds it to the JSON object) for --dry-run.
-void ShowPlan(TBoard& board, const TProgramPlan& plan);
+// Prints the plan (or adds it to the JSON object) for --dry-run; without protectedAllowed the
+// protected sectors it would write are marked as needing --yes.
+void ShowPlan(TBoard& board, const TProgramPlan& plan, bool protectedAllowed);
 // Programs the sectors the plan writes; the final verify covers the whole image. The JSON
-// object gets the counts; a verified programming says how many sectors it skipped.
+// object gets the counts; a verified programming names the sectors it skipped.
 TBootMonitor::TProgramResult RunPlan(TBoard& board, TFlashSession& session,
                                      const TProgramPlan& plan);
 // After a verify that found the board's content other than the image's in a range: no ledger

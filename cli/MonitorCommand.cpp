@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -103,6 +104,7 @@ int RunMonitor(const TCliMonitorOptions& options) {
     InstallStopHandler();
     bool typing = ::isatty(STDIN_FILENO);
     std::string partial;
+    bool hinted = false;
     while (!StopSignal) {
         // A reader that has gone (monitor | head -1) ends the monitor as Ctrl+C would.
         if (OutputGone())
@@ -115,6 +117,10 @@ int RunMonitor(const TCliMonitorOptions& options) {
                     return CliExitOk;
                 PrintCliError(std::string("Cannot write the output: ") + std::strerror(errno));
                 return CliExitFailure;
+            }
+            if (!hinted && monitor.Text().MostlyNotText()) {
+                hinted = true;
+                std::fprintf(stderr, "%s\n", NotTextHint(options.Baud).c_str());
             }
             if (log.IsOpen() && !log.Write(shown, error))
                 PrintCliError(error);
@@ -162,15 +168,29 @@ void AddMonitorCommand(TCliCommands& commands) {
         ->check(CLI::IsMember({"lf", "cr", "crlf"}));
 }
 
-void AddMonitorAfterOption(CLI::App* command, int& baud) {
+// --monitor's value is optional, so an image named right after it is taken for the speed: the
+// refusal says which speeds there are and how to give the image.
+std::string CheckMonitorSpeed(const std::string& value) {
     std::vector<int> speeds(MonitorSpeeds, MonitorSpeeds + MonitorSpeedCount);
+    for (int speed : speeds)
+        if (value == std::to_string(speed))
+            return std::string();
+    std::sort(speeds.begin(), speeds.end());
+    std::string list;
+    for (int speed : speeds)
+        list += (list.empty() ? "" : ", ") + std::to_string(speed);
+    return "'" + value + "' is not a speed (" + list +
+           "); the image goes before --monitor, or after --monitor=BAUD";
+}
+
+void AddMonitorAfterOption(CLI::App* command, int& baud) {
     command
         ->add_option("--monitor", baud,
                      "then show what the board's program sends, at BAUD (default 115200)")
         ->option_text("[BAUD]")
         ->expected(0, 1)
         ->default_str("115200")
-        ->check(CLI::IsMember(speeds));
+        ->check(CLI::Validator(CheckMonitorSpeed, "BAUD"));
 }
 
 int RunThenMonitor(const std::vector<std::string>& ports, int baud, std::function<int()> run) {

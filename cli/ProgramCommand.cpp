@@ -46,19 +46,22 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
     if (!board.Connect(port, monitor, options.Board.Linked, job.Request))
         return;
     TProgramPlan plan = BuildProgramPlan(*job.Type, job.Address, job.Data, job.Length);
-    TCliFlashObserver observer(board);
+    TCliFlashObserver observer(board, plan);
     TFlashSession session(monitor, observer, plan, job.Data, board.Port(),
                           BoardLedgerKey(board, *job.Type));
     if (options.SkipUnchanged && !SkipUnchanged(board, session))
         return;
     if (options.DryRun) {
-        ShowPlan(board, plan);
+        ShowPlan(board, plan, options.Yes);
         return;
     }
     const TBootMonitor::TProgramResult program = RunPlan(board, session, plan);
     board.SetBytes(program.Result.BytesDone);
     if (program.Result.Status == TMonitorStatus::Cancelled) {
         board.Interrupted();
+        const std::string partly = PartlyProgrammedLine(program);
+        if (!partly.empty())
+            board.Line(partly);
         return;
     }
     if (!program.Result.Ok()) {
@@ -93,7 +96,8 @@ int RunProgram(const TProgramOptions& options) {
         PrintCliError(ProgramCheckFailure(job.Plan, static_cast<int>(job.Address)).Text);
         return CliExitFailure;
     }
-    if (job.Plan.TouchesProtected() && !options.Yes) {
+    // A dry run changes nothing: its plan marks the protected sectors instead.
+    if (job.Plan.TouchesProtected() && !options.Yes && !options.DryRun) {
         PrintCliError(ProgramProtectedQuestion().Text + "\nGive --yes to erase them.");
         return CliExitFailure;
     }
@@ -111,10 +115,11 @@ void AddProgramCommand(TCliCommands& commands) {
     CLI::App* command = commands.Add(
         {"program", "FILE [--address ADDR] [--yes] [--readback] [--port PORT]... [OPTIONS]",
          "program an image into flash: erase, write and the board's verify",
-         "The image goes to its own start address (Intel HEX, S-records) unless --address\n"
-         "says; a binary file needs --address. Addresses are decimal, or hexadecimal after 0x.\n"
-         "The image must fit the board type's flash; sectors that are protected there are\n"
-         "refused unless --yes. With several --port options every board gets the image at once.\n"
+         "The image goes to its own start address (Intel HEX, S-records, ELF) unless\n"
+         "--address says; a binary file needs --address. Addresses are decimal, or hexadecimal\n"
+         "after 0x. The image must fit the board type's flash; sectors that are protected there\n"
+         "are refused unless --yes (--dry-run shows them marked). With several --port options\n"
+         "every board gets the image at once.\n"
          "\n" KORVEX_SKIP_UNCHANGED_HELP},
         [options] {
             return RunThenMonitor(options->Board.Ports, options->MonitorBaud,

@@ -75,7 +75,9 @@ void AddSramCommand(TCliCommands& commands) {
          "upload an image raw to boards in SRAM uploading mode",
          "Sends the image's bytes as they are, at the SRAM speed stored in the window's\n"
          "preferences (115200 when none is) unless --baud says. The image must fit the board\n"
-         "type's SRAM.\n"},
+         "type's SRAM. The board acknowledges nothing: \"Finished OK\" means that every byte\n"
+         "left the port, and comes no earlier than the line could carry them at its speed;\n"
+         "it does not mean the board took them.\n"},
         [options] { return RunSram(*options); });
     AddImageArgument(command, options->File);
     AddBaudOption(command, options->Baud, "the line speed");

@@ -20,11 +20,14 @@ int RunSync(const TSyncOptions& options) {
     if (!CommandBoardType(options.Type, TTypeNeed::Sectors))
         return CliExitFailure;
     const TSyncRequest request = StoredSyncRequest(options.Baud);
-    return RunOnBoards(options.Board, ports, "sync", [&request](TBoard& board) {
+    return RunOnBoards(options.Board, ports, "sync", [&request, &options](TBoard& board) {
         TComms port;
         TBootMonitor monitor(port);
-        if (!board.Connect(port, monitor, 0, request))
+        if (!board.Connect(port, monitor, 0, request)) {
+            if (options.Baud != 0 && board.Outcome() == TBoardOutcome::Failed)
+                board.Fail("Leaving out --baud tries every speed.");
             return;
+        }
         // One block, so that the boards' identities do not interleave.
         std::string identity = SyncTitle;
         for (const std::string& line : IdentityLines(*board.Identity(), board.Speed()))

@@ -1,6 +1,7 @@
 // korvex-cli types: the board types the window offers, the current one marked.
 #include "CliCommand.h"
 #include "Ebdata.h"
+#include "ProtectText.h"
 
 #include <CLI/CLI.hpp>
 
@@ -42,7 +43,8 @@ int RunTypes() {
         TString size;
         if (type.Sectors.IsBlank() || !CheckSectors(type.Sectors, &size))
             size = "";
-        rows.push_back({Shown(type.Name), Shown(type.Sectors), Shown(type.Protect),
+        const std::string protect = ProtectedSectorsText(type.Sectors, type.Protect);
+        rows.push_back({Shown(type.Name), Shown(type.Sectors), protect.empty() ? "-" : protect,
                         Shown(type.SramSize), Shown(type.FlashStart), Shown(size)});
     }
     std::vector<size_t> widths(rows[0].size(), 0);

@@ -30,7 +30,7 @@ install(FILES ${PROJECT_BINARY_DIR}/${KORVEX_APP_ID}.metainfo.xml
 # The manual pages are made from the programs' own --help and --version, so they never fall
 # behind the programs: korvex, korvex-boardsim, korvex-cli, and korvex-cli-COMMAND for each of
 # its commands. Without help2man there are none, and the install check does not ask for them.
-set(KORVEX_CLI_COMMANDS ports types sync program verify read erase sram info)
+set(KORVEX_CLI_COMMANDS ports types sync program verify read erase sram info monitor)
 find_program(HELP2MAN help2man)
 set(KORVEX_MAN_PAGES)
 # Writes PAGE.1.gz from what PROGRAM prints for --help and --version; extra help2man options
@@ -44,6 +44,7 @@ function(korvex_manual_page page program description)
                 ${ARGN} --output=${out} ${program}
         COMMAND gzip -9 -n -f ${out}
         DEPENDS ${program} ${PROJECT_SOURCE_DIR}/packaging/korvex-cli.h2m
+                ${PROJECT_SOURCE_DIR}/packaging/korvex.h2m
         COMMENT "Writing the manual page ${page}(1)"
         VERBATIM)
     set(KORVEX_MAN_PAGES ${KORVEX_MAN_PAGES} ${out}.gz PARENT_SCOPE)
@@ -51,7 +52,8 @@ endfunction()
 
 if(HELP2MAN AND TARGET korvex-cli AND TARGET korvex AND TARGET korvex-boardsim)
     korvex_manual_page(korvex $<TARGET_FILE:korvex>
-                       "serial loader window for ARM7 evaluation boards")
+                       "serial loader window for ARM7 evaluation boards"
+                       --include=${PROJECT_SOURCE_DIR}/packaging/korvex.h2m)
     korvex_manual_page(korvex-boardsim $<TARGET_FILE:korvex-boardsim>
                        "simulated ARM7 evaluation board on a pseudo-terminal")
     korvex_manual_page(korvex-cli $<TARGET_FILE:korvex-cli>

@@ -579,14 +579,28 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlashRuns(
 
 // ---- SRAM upload ------------------------------------------------------------------------------
 
+// A port that cannot tell what its driver still holds (a pseudo-terminal always says empty)
+// would let an upload end before the line carried it: the end is put no earlier than the
+// bytes take at 10 bits each.
+void TBootMonitor::WaitForTheLine(int64_t startMs, int64_t bytes) {
+    TPortSettings line;
+    if (!ParsePortSettings(Port.GetSettings(), line) || line.BaudRate <= 0)
+        return;
+    const int64_t endMs = startMs + bytes * 10 * 1000 / line.BaudRate;
+    for (int64_t now = Port.ClockMs(); now < endMs; now = Port.ClockMs()) {
+        if (WaitHook)
+            WaitHook();
+        Port.SleepMs(static_cast<int>(std::min<int64_t>(endMs - now, 20)));
+    }
+}
+
 TMonitorResult TBootMonitor::SendSram(const uint8_t* data, int64_t length,
                                       const TProgressHook& progress) {
+    const int64_t startMs = Port.ClockMs();
     int64_t sent = 0;
     while (sent < length) {
         const int count = static_cast<int>(std::min<int64_t>(length - sent, BlockSize));
-        // The bar shows the whole length before the shorter last chunk.
-        const int64_t shown = count == BlockSize ? sent : length;
-        if (progress && !progress(shown, length)) {
+        if (progress && !progress(sent, length)) {
             TMonitorResult result = ResultOf(TMonitorStatus::Cancelled, 0);
             result.BytesDone = sent;
             return result;
@@ -601,6 +615,10 @@ TMonitorResult TBootMonitor::SendSram(const uint8_t* data, int64_t length,
         }
         sent += count;
     }
+    WaitForTheLine(startMs, sent);
+    // The board acknowledges nothing: the whole length is reported once every byte left.
+    if (progress)
+        progress(sent, length);
     TMonitorResult result;
     result.BytesDone = sent;
     return result;

@@ -204,10 +204,12 @@ public:
 
     // The raw SRAM upload: the bytes as they are, in chunks of 80 and the rest, each handed to
     // the port and awaited until it has left. progress is called before each chunk with the
-    // bytes sent so far (before the last, shorter one with the whole length).
+    // bytes sent so far, and with the whole length once the last byte left, no earlier than
+    // the line could carry them all at the port's speed.
     TMonitorResult SendSram(const uint8_t* data, int64_t length, const TProgressHook& progress);
 
 private:
+    void WaitForTheLine(int64_t startMs, int64_t bytes);
     void Send(const uint8_t* frame, int count);
     // Clears the line before a frame; false when a late answer came or bytes were there that
     // no answer owed explains.

@@ -73,15 +73,17 @@ std::vector<std::string> IdentityLines(const TMonitorIdentity& identity, int spe
 
 TMonitorMessage SyncFailure(const TSyncResult& result) {
     const char* noResponse = "No response from target or unable to synchronize on:\n%s";
+    // Where the board said nothing useful, what the user can look at.
+    const std::string check = FormatText(SyncCheckText, result.Port.c_str());
     switch (result.Status) {
     case TSyncStatus::PortFailed:
         return PortOpenFailure(result.Settings, result.LineError);
     case TSyncStatus::NoAck:
-        return Exclamation("Unable synchronize with target.\nNo ACK.");
+        return Exclamation("Unable synchronize with target.\nNo ACK.", check);
     case TSyncStatus::OutOfStep:
         return Exclamation("Unable synchronize with target.", OutOfStepLine);
     case TSyncStatus::NoResponse:
-        return Exclamation(FormatText(noResponse, result.Settings.c_str()));
+        return Exclamation(FormatText(noResponse, result.Settings.c_str()), check);
     case TSyncStatus::LineLost:
         return Exclamation(FormatText(noResponse, result.Settings.c_str()), result.LineError);
     case TSyncStatus::NoSpeed:
@@ -89,7 +91,8 @@ TMonitorMessage SyncFailure(const TSyncResult& result) {
         break;
     }
     return Exclamation(
-        FormatText("Unable to auto synchronize on %s with any baud rate.", result.Port.c_str()));
+        FormatText("Unable to auto synchronize on %s with any baud rate.", result.Port.c_str()),
+        check);
 }
 
 TMonitorMessage ReadFailure(const TMonitorResult& result) {
@@ -188,7 +191,7 @@ TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& program, uint
             return Exclamation(FormatText("Flash write error at: %s.\nError: 0x%02X",
                                           Hex(result.Address).c_str(), result.ErrorCode));
         // No response came: the reason alone says what happened.
-        if (result.Status == TMonitorStatus::LineLost || result.Status == TMonitorStatus::OutOfStep)
+        if (result.Status != TMonitorStatus::Refused || result.Response == 0)
             return Exclamation(
                 FormatText("Unable to write data block at: %s.", Hex(result.Address).c_str()),
                 Reason(result));
@@ -217,15 +220,52 @@ std::string ProgramClosingLine(const TBootMonitor::TProgramResult& program) {
     }
 }
 
+std::string PartlyProgrammedLine(const TBootMonitor::TProgramResult& program) {
+    if (program.Result.Status != TMonitorStatus::Cancelled)
+        return std::string();
+    const TMonitorResult& result = program.Result;
+    if (program.Step == TBootMonitor::TStep::Erase)
+        return FormatText("Nothing of the image was written; the sectors up to the one at %s "
+                          "are erased.",
+                          Hex(result.Address).c_str());
+    if (program.Step != TBootMonitor::TStep::Write)
+        return std::string();
+    // The stop comes after a whole block: the next one is the first left unwritten.
+    return FormatText("The flash now holds only part of the image: from %s on it is erased, "
+                      "not written.",
+                      Hex(result.Address + static_cast<uint32_t>(BlockSize)).c_str());
+}
+
 std::string ProgrammedLine(int64_t length, uint32_t address) {
     return FormatText("%lld bytes at %s programmed OK.", static_cast<long long>(length),
                       Hex(address).c_str());
 }
 
-std::string UnchangedSectorsLine(int skipped, int written) {
-    if (skipped == 0)
+std::string SectorListText(const std::vector<int>& sectors) {
+    // Runs of three or more read as "4 to 9": a large flash may skip dozens.
+    std::vector<std::string> parts;
+    for (size_t i = 0; i < sectors.size();) {
+        size_t last = i;
+        while (last + 1 < sectors.size() && sectors[last + 1] == sectors[last] + 1)
+            ++last;
+        if (last >= i + 2) {
+            parts.push_back(FormatText("%d to %d", sectors[i], sectors[last]));
+        } else {
+            for (size_t each = i; each <= last; ++each)
+                parts.push_back(std::to_string(sectors[each]));
+        }
+        i = last + 1;
+    }
+    std::string text = parts.size() == 1 && sectors.size() == 1 ? "sector " : "sectors ";
+    for (size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return text;
+}
+
+std::string UnchangedSectorsLine(const std::vector<int>& skipped) {
+    if (skipped.empty())
         return std::string();
-    return FormatText("%d of %d sectors unchanged, not written again.", skipped, skipped + written);
+    return SectorListText(skipped) + " unchanged, not written again.";
 }
 
 TMonitorMessage VerifyLengthTooLong(int64_t length, int64_t imageLength) {
@@ -263,6 +303,12 @@ TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length) {
     if (result.Status == TMonitorStatus::LineLost)
         return Exclamation(text, result.LineError);
     return Exclamation(text, "The serial port did not send the data in time.");
+}
+
+std::string NotTextHint(int speed) {
+    return FormatText("Most of what came at %d baud is not text: the board's program may send at "
+                      "another speed. Give that speed with --baud.",
+                      speed);
 }
 
 std::string LineLostText(const std::string& port, const std::string& reason) {

@@ -42,6 +42,10 @@ constexpr const char* NoAnswerText = "The board did not answer within the time-o
 constexpr const char* SyncTitle = "Synchronization link response:";
 std::vector<std::string> IdentityLines(const TMonitorIdentity& identity, int speed);
 TMonitorMessage SyncFailure(const TSyncResult& result);
+// The line after a synchronisation that heard nothing it could use; %s is the port.
+constexpr const char* SyncCheckText =
+    "Check that the board is powered and in its boot-monitor mode, that the cable is plugged in "
+    "at both ends, and that %s is the port the board is on.";
 
 // Read.
 constexpr const char* ReadTitle = "Read data response:";
@@ -61,9 +65,13 @@ TMonitorMessage ProgramProtectedQuestion();
 TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& result, uint32_t address);
 // The console's last line after a failed programming: "Failed", "User break." or none.
 std::string ProgramClosingLine(const TBootMonitor::TProgramResult& result);
+// After a programming the user stopped in its erase or write: what the flash holds now.
+std::string PartlyProgrammedLine(const TBootMonitor::TProgramResult& program);
 std::string ProgrammedLine(int64_t length, uint32_t address);
-// After a programming that skipped sectors: how many of those it covered; none skipped: empty.
-std::string UnchangedSectorsLine(int skipped, int written);
+// Sector numbers in ascending order as text: "sector 4", "sectors 8 and 9", "sectors 0 to 7 and 9".
+std::string SectorListText(const std::vector<int>& sectors);
+// After a programming that skipped sectors, those sectors; none skipped: empty.
+std::string UnchangedSectorsLine(const std::vector<int>& skipped);
 
 // Verify.
 TMonitorMessage VerifyLengthTooLong(int64_t length, int64_t imageLength);
@@ -85,3 +93,5 @@ constexpr const char* UserBreakLine = "User break.";
 
 // The board's own output: the port stopped working under the monitor, with the system's reason.
 std::string LineLostText(const std::string& port, const std::string& reason);
+// korvex-cli monitor, once most of what came was not text.
+std::string NotTextHint(int speed);

@@ -50,6 +50,14 @@ const char* ActionText(TSectorAction action) {
 
 } // namespace
 
+std::vector<int> TProgramPlan::SectorsOf(TSectorAction action) const {
+    std::vector<int> indexes;
+    for (size_t i = 0; i < Sectors.size(); ++i)
+        if (Sectors[i].Action == action)
+            indexes.push_back(static_cast<int>(i));
+    return indexes;
+}
+
 int TProgramPlan::Count(TSectorAction action) const {
     return static_cast<int>(
         std::count_if(Sectors.begin(), Sectors.end(),
@@ -191,9 +199,10 @@ TMonitorResult ConfirmSkips(TBootMonitor& monitor, TProgramPlan& plan, const uin
     return TMonitorResult();
 }
 
-std::vector<std::string> PlanLines(const TProgramPlan& plan, int speed) {
-    std::vector<std::string> lines;
-    lines.push_back("Sector  Range                    Protected  Action            Data bytes");
+std::vector<std::string> PlanLines(const TProgramPlan& plan, int speed, bool protectedAllowed) {
+    const char* const columns = "%6s  %-21s  %-9s  %-22s  %10s";
+    std::vector<std::string> lines = {
+        FormatText(columns, "Sector", "Range", "Protected", "Action", "Data bytes")};
     for (size_t i = 0; i < plan.Sectors.size(); ++i) {
         const TSectorPlan& sector = plan.Sectors[i];
         // Untouched sectors of the same protection go on one line: a type has dozens.
@@ -205,18 +214,23 @@ std::vector<std::string> PlanLines(const TProgramPlan& plan, int speed) {
         const TSectorPlan& lastSector = plan.Sectors[last];
         const std::string index =
             last == i ? std::to_string(i) : std::to_string(i) + "-" + std::to_string(last);
+        const std::string range = std::string(AddrToHex(sector.Start)()) + "-" +
+                                  AddrToHex(lastSector.Start + lastSector.Length - 1)();
+        const bool refused =
+            sector.Protected && sector.Action == TSectorAction::Write && !protectedAllowed;
         const int64_t data = sector.Action == TSectorAction::Write ? sector.DataLength : 0;
-        lines.push_back(FormatText(
-            "%6s  %s-%s  %-9s  %-16s  %10lld", index.c_str(), AddrToHex(sector.Start)(),
-            AddrToHex(lastSector.Start + lastSector.Length - 1)(), sector.Protected ? "yes" : "no",
-            ActionText(sector.Action), static_cast<long long>(data)));
+        lines.push_back(FormatText(columns, index.c_str(), range.c_str(),
+                                   sector.Protected ? "yes" : "no",
+                                   refused ? "protected: needs --yes" : ActionText(sector.Action),
+                                   std::to_string(data).c_str()));
         i = last;
     }
-    lines.push_back(FormatText(
-        "%d sectors to erase and write, %d to skip; %lld data bytes, %lld bytes on the line: "
-        "%.1f s at %d baud.",
-        plan.Count(TSectorAction::Write), plan.Count(TSectorAction::Skip),
-        static_cast<long long>(plan.DataBytes()), static_cast<long long>(plan.LineBytes()),
-        plan.LineSeconds(speed), speed));
+    const int written = plan.Count(TSectorAction::Write);
+    lines.push_back(
+        FormatText("%d %s to erase and write, %d to skip; %lld data bytes, %lld bytes on the line: "
+                   "%.1f s at %d baud.",
+                   written, written == 1 ? "sector" : "sectors", plan.Count(TSectorAction::Skip),
+                   static_cast<long long>(plan.DataBytes()),
+                   static_cast<long long>(plan.LineBytes()), plan.LineSeconds(speed), speed));
     return lines;
 }

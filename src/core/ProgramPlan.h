@@ -44,6 +44,7 @@ struct TProgramPlan {
     std::vector<TSectorPlan> Sectors; // every sector of the board type, in order
 
     int Count(TSectorAction action) const;
+    std::vector<int> SectorsOf(TSectorAction action) const; // their indexes, in order
     int Checks() const; // sectors whose sums the board is asked, skipped or not
     // The first address of every sector to erase, as the unskipping programming erases them.
     std::vector<uint32_t> EraseAddresses() const;
@@ -75,5 +76,7 @@ void ApplyLedger(TProgramPlan& plan, const std::vector<TLedgerEntry>& entries);
 // is a line failure (no answer, line lost): the plan is then left unskipped.
 TMonitorResult ConfirmSkips(TBootMonitor& monitor, TProgramPlan& plan, const uint8_t* data);
 
-// The plan as text lines: one per sector, then the totals at the link speed.
-std::vector<std::string> PlanLines(const TProgramPlan& plan, int speed);
+// The plan as text lines: a header, one line per sector, then the totals at the link speed.
+// Without protectedAllowed a protected sector to be written says it needs --yes.
+std::vector<std::string> PlanLines(const TProgramPlan& plan, int speed,
+                                   bool protectedAllowed = true);

@@ -1,6 +1,7 @@
 #include "ProtectText.h"
 
 #include "Ebdata.h"
+#include "MonitorMessages.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -45,4 +46,18 @@ std::string ProtectedRangesText(const TString& sectors, const TString& protect,
         sector = last;
     }
     return text.empty() ? "no sector protected" : text;
+}
+
+std::string ProtectedSectorsText(const TString& sectors, const TString& protect) {
+    if (protect.IsBlank())
+        return std::string();
+    const std::string stored = protect();
+    TEBData type;
+    if (!CheckSectors(sectors) || !type.SetSectors(sectors) || !type.SetProtected(protect))
+        return stored;
+    std::vector<int> covered;
+    for (int sector = 0; sector < type.GetSectorCount(); ++sector)
+        if (type.GetSector(sector).Protected)
+            covered.push_back(sector);
+    return stored + " (" + (covered.empty() ? "none" : SectorListText(covered)) + ")";
 }

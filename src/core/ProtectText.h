@@ -11,3 +11,7 @@ class TString;
 // for an empty text; empty when the sectors, the protect text or the flash start are not valid.
 std::string ProtectedRangesText(const TString& sectors, const TString& protect,
                                 const TString& flashStart);
+
+// A protect text as stored with the sectors it protects beside it: "0-8 (sectors 0 to 7)",
+// "0-0 (none)"; the text alone when it or the sectors are not valid, empty for an empty text.
+std::string ProtectedSectorsText(const TString& sectors, const TString& protect);

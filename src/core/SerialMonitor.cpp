@@ -145,6 +145,7 @@ void TMonitorText::AddVisible(std::string& out, const char* data, size_t count) 
 std::string TMonitorText::Feed(const char* data, size_t count, int64_t msSinceEpoch) {
     std::string out;
     out.reserve(count + count / 8);
+    CountText(data, count);
     size_t start = 0;
     for (size_t i = 0; i < count; ++i) {
         const char byte = data[i];
@@ -186,6 +187,15 @@ std::string TMonitorText::Note(const std::string& note, int64_t msSinceEpoch) {
     out += note;
     EndLine(out);
     return out;
+}
+
+void TMonitorText::CountText(const char* data, size_t count) {
+    Received += count;
+    for (size_t i = 0; i < count; ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        if ((byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\r' || byte == '\n')
+            ++TextReceived;
+    }
 }
 
 void TMonitorText::Reset() {

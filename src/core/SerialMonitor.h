@@ -42,10 +42,14 @@ public:
     std::string Note(const std::string& note, int64_t msSinceEpoch);
     // Whole lines shown so far, notes included.
     uint64_t LinesShown() const { return Lines; }
+    // At least 32 bytes came and most were neither printable ASCII nor a tab or line end: what
+    // a line at another speed than the sender's brings.
+    bool MostlyNotText() const { return Received >= 32 && TextReceived * 2 < Received; }
     // Forgets a half-received line, as after a reconnection.
     void Reset();
 
 private:
+    void CountText(const char* data, size_t count);
     void StartLine(std::string& out, int64_t msSinceEpoch);
     void EndLine(std::string& out);
     void AddVisible(std::string& out, const char* data, size_t count);
@@ -56,6 +60,8 @@ private:
     size_t LineBytes = 0; // bytes of the current line
     std::string Pending;  // the start of a UTF-8 character still arriving
     uint64_t Lines = 0;
+    uint64_t Received = 0;
+    uint64_t TextReceived = 0;
 };
 
 // "12:34:56.789 " for a local time in milliseconds since the epoch.

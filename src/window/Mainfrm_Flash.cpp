@@ -255,8 +255,7 @@ void TMainForm::RunProgramming(TFlashSession& session, TFlashView& view, uint32_
 void TMainForm::ShowProgrammed(const TBootMonitor::TProgramResult& program, uint32_t start,
                                const TProgramPlan& sectors) {
     if (program.Result.Ok()) {
-        const std::string unchanged = UnchangedSectorsLine(sectors.Count(TSectorAction::Skip),
-                                                           sectors.Count(TSectorAction::Write));
+        const std::string unchanged = UnchangedSectorsLine(sectors.SectorsOf(TSectorAction::Skip));
         if (!unchanged.empty())
             ConsoleAdd(unchanged.c_str());
         ConsoleAdd(ProgrammedLine(FileImage.Length(), start).c_str());
@@ -267,6 +266,9 @@ void TMainForm::ShowProgrammed(const TBootMonitor::TProgramResult& program, uint
     const std::string closing = ProgramClosingLine(program);
     if (!closing.empty())
         ConsoleAdd(closing.c_str());
+    const std::string partly = PartlyProgrammedLine(program);
+    if (!partly.empty())
+        ConsoleAdd(partly.c_str());
 }
 
 // ---- Verify and cancel ------------------------------------------------------------------------

@@ -199,7 +199,7 @@ TEST(MainfrmFlash, CancelYesStopsATransferAfterTheCurrentBlockNoLetsItGoOn) {
             EXPECT_EQ(w.Boxes().Last().Text, "Abort current operation?");
             EXPECT_EQ(w.Boxes().Last().Flags, MB_YESNO | MB_ICONQUESTION);
             const bool stopped = answer == IDYES;
-            EXPECT_EQ(w.Report().last() == "User break.", stopped)
+            EXPECT_EQ(w.Report().contains("User break."), stopped)
                 << w.Report().join('|').toStdString();
             if (c.Kind == TFrameKind::Sram) {
                 // The board takes the last bytes off the line a moment after the host sent them.
@@ -408,9 +408,7 @@ TEST(MainfrmFlash, AProgrammingThatFailsEndsInItsStepWithThatStepsMessage) {
         {"E=byte:4E", eraseFailed, "Failed"},
         {"hangup-after:5", "Unable to write data block at: 0x01004050.\n$REASON", "Failed"},
         // nothing at all came: told apart from a wrong answer
-        {"D=silent",
-         std::string("Unable to write data block at: 0x01004000.\nResponse code: 0x00 \n") +
-             NoAnswerText,
+        {"D=silent", std::string("Unable to write data block at: 0x01004000.\n") + NoAnswerText,
          "Failed"},
     };
     for (const TCase& c : cases) {

@@ -4,6 +4,7 @@
 #include "BoardWindow.h"
 #include "Ebdata.h"
 #include "Eventually.h"
+#include "MonitorMessages.h"
 #include "Settings.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@ QString WithPort(QString text, const TBoardSim& board) {
 
 TEST(MainfrmLink, SynchronisesAtTheFirstSpeedTheBoardAnswersOrSaysWhyNot) {
     const char* noResponse = "No response from target or unable to synchronize on:\n$PORT:%1,N,8,1";
+    const QString check = "\n" + QString(SyncCheckText).replace("%s", "$PORT");
     struct TCase {
         const char* Name;
         std::vector<int> Accepted;
@@ -60,7 +62,7 @@ TEST(MainfrmLink, SynchronisesAtTheFirstSpeedTheBoardAnswersOrSaysWhyNot) {
          nullptr,
          {115200},
          0,
-         QString(noResponse).arg(115200)},
+         QString(noResponse).arg(115200) + check},
         {"identity not starting with B",
          {},
          "0",
@@ -68,7 +70,7 @@ TEST(MainfrmLink, SynchronisesAtTheFirstSpeedTheBoardAnswersOrSaysWhyNot) {
          "sync=byte:41",
          {57600},
          0,
-         QString(noResponse).arg(57600)},
+         QString(noResponse).arg(57600) + check},
         {"no acknowledge",
          {},
          "",
@@ -76,7 +78,7 @@ TEST(MainfrmLink, SynchronisesAtTheFirstSpeedTheBoardAnswersOrSaysWhyNot) {
          "ack=byte:4E",
          {115200},
          0,
-         "Unable synchronize with target.\nNo ACK."},
+         "Unable synchronize with target.\nNo ACK." + check},
         {"silent at every speed",
          {},
          nullptr,
@@ -84,7 +86,7 @@ TEST(MainfrmLink, SynchronisesAtTheFirstSpeedTheBoardAnswersOrSaysWhyNot) {
          "sync=silent",
          {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200},
          0,
-         "Unable to auto synchronize on $PORT with any baud rate."},
+         "Unable to auto synchronize on $PORT with any baud rate." + check},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -20,8 +20,8 @@ TEST(MainfrmSram, SendsTheImageAsItIsAtTheStoredSpeed) {
         int Speed;
         std::vector<int> Positions;
     } cases[] = {
-        {160, nullptr, 115200, {0, 80}},
-        {100, nullptr, 115200, {0, 100}},
+        {160, nullptr, 115200, {0, 80, 160}},
+        {100, nullptr, 115200, {0, 80, 100}},
         {30, "3", 19200, {0, 30}},
         {static_cast<int>(SramSize), "1", 57600, {}}, // as large as the SRAM
     };

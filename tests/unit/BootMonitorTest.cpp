@@ -9,6 +9,7 @@
 #include "Misc.h"
 #include "MonitorMessages.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -112,6 +113,9 @@ TEST(MonitorSync, FindsTheSpeedOrSaysWhyNot) {
         std::vector<int> Tried; // speeds of the sync bytes sent, in order
         std::string Message;    // "%s": the settings text of the last attempt, "%p": the port
     };
+    const std::string check = "\nCheck that the board is powered and in its boot-monitor mode, "
+                              "that the cable is plugged in at both ends, and that %p is the port "
+                              "the board is on.";
     const std::vector<TCase> cases = {
         {"answers only at 19200",
          {19200},
@@ -127,28 +131,28 @@ TEST(MonitorSync, FindsTheSpeedOrSaysWhyNot) {
          {"", false, 9600},
          TSyncStatus::NoResponse,
          {9600},
-         "No response from target or unable to synchronize on:\n%s"},
+         "No response from target or unable to synchronize on:\n%s" + check},
         {"no ack ends at once",
          {},
          {"ack=byte:4E"},
          {"", true, 0},
          TSyncStatus::NoAck,
          {115200},
-         "Unable synchronize with target.\nNo ACK."},
+         "Unable synchronize with target.\nNo ACK." + check},
         {"identity not starting with B",
          {},
          {"sync=byte:41"},
          {"", true, 0},
          TSyncStatus::NoSpeed,
          {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200},
-         "Unable to auto synchronize on %p with any baud rate."},
+         "Unable to auto synchronize on %p with any baud rate." + check},
         {"identity cut short",
          {},
          {"sync=short:13"},
          {"", false, 115200},
          TSyncStatus::NoResponse,
          {115200},
-         "No response from target or unable to synchronize on:\n%s"},
+         "No response from target or unable to synchronize on:\n%s" + check},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -174,8 +178,8 @@ TEST(MonitorSync, FindsTheSpeedOrSaysWhyNot) {
         const std::string settings = request.Port + ":" + std::to_string(tried.back()) + ",N,8,1";
         if (expected.find("%s") != std::string::npos)
             expected.replace(expected.find("%s"), 2, settings);
-        if (expected.find("%p") != std::string::npos)
-            expected.replace(expected.find("%p"), 2, request.Port);
+        for (size_t at = expected.find("%p"); at != std::string::npos; at = expected.find("%p"))
+            expected.replace(at, 2, request.Port);
         EXPECT_EQ(SyncFailure(sync).Text, expected);
         EXPECT_EQ(SyncFailure(sync).Flags, MB_ICONEXCLAMATION);
     }
@@ -399,6 +403,11 @@ TEST(MonitorProgram, EndsWhereTheBoardRefuses) {
          TBootMonitor::TStep::Write,
          "Unable to write data block at: 0x010000A0.\nResponse code: 0x15 ",
          "Failed"},
+        // nothing came: no response code to show
+        {{"D#0=silent"},
+         TBootMonitor::TStep::Write,
+         "Unable to write data block at: 0x01000000.",
+         "Failed"},
         {{"E#1=silent"}, TBootMonitor::TStep::Erase, eraseFailed, "Failed"},
         {{"W#0=byte:4E"},
          TBootMonitor::TStep::FirstWriteStart,
@@ -439,8 +448,21 @@ TEST(MonitorProgram, EndsWhereTheBoardRefuses) {
                                                        {}, [](int64_t, int64_t) { return false; });
         EXPECT_EQ(program.Result.Status, TMonitorStatus::Cancelled);
         EXPECT_EQ(ProgramClosingLine(program), "User break.");
+        EXPECT_EQ(PartlyProgrammedLine(program), "The flash now holds only part of the image: "
+                                                 "from 0x01000050 on it is erased, not written.");
         EXPECT_EQ(link.FramesOf(TFrameKind::Data).size(), 1u);
     }
+}
+
+TEST(MonitorMessages, NameTheSectorsLeftUnchanged) {
+    const std::pair<std::vector<int>, const char*> cases[] = {
+        {{}, ""},
+        {{4}, "sector 4 unchanged, not written again."},
+        {{8, 9}, "sectors 8 and 9 unchanged, not written again."},
+        {{0, 1, 2, 3, 5, 7, 8}, "sectors 0 to 3, 5, 7 and 8 unchanged, not written again."},
+    };
+    for (const auto& [skipped, line] : cases)
+        EXPECT_EQ(UnchangedSectorsLine(skipped), line);
 }
 
 TEST(MonitorStaleAnswers, NeverPassForTheAnswerToALaterFrame) {
@@ -553,19 +575,28 @@ TEST(MonitorVerify, ComparesTheBoardsSum) {
 TEST(MonitorSram, SendsTheImageRawInChunks) {
     struct TCase {
         int Length;
+        int Speed;
+        int LineMs; // what the bytes take on the line at 10 bits each
         std::vector<int64_t> Progress;
     };
-    for (const TCase& c : std::vector<TCase>{{160, {0, 80}}, {100, {0, 100}}, {30, {30}}}) {
+    // A pseudo-terminal says at once that its output left: the end still waits for the line.
+    for (const TCase& c : std::vector<TCase>{{160, 115200, 13, {0, 80, 160}},
+                                             {100, 115200, 8, {0, 80, 100}},
+                                             {30, 115200, 2, {0, 30}},
+                                             {300, 9600, 312, {0, 80, 160, 240, 300}}}) {
         SCOPED_TRACE(c.Length);
         TLink link(Board({}, TBoardMode::Sram), false);
-        ASSERT_TRUE(link.Port.Open(PortSettingsText(link.Sim.PortPath(), 115200).c_str()));
+        ASSERT_TRUE(link.Port.Open(PortSettingsText(link.Sim.PortPath(), c.Speed).c_str()));
         const TBytes image = Pattern(c.Length, 2);
         std::vector<int64_t> progress;
+        QElapsedTimer clock;
+        clock.start();
         const TMonitorResult result =
             link.Monitor.SendSram(image.data(), c.Length, [&](int64_t done, int64_t) {
                 progress.push_back(done);
                 return true;
             });
+        EXPECT_GE(clock.elapsed(), c.LineMs);
         ASSERT_TRUE(result.Ok());
         EXPECT_EQ(result.BytesDone, c.Length);
         EXPECT_EQ(progress, c.Progress);

@@ -171,6 +171,11 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
         EXPECT_EQ(Addresses(*board, TFrameKind::WriteStart), test.WriteStarts);
         EXPECT_EQ(Addresses(*board, TFrameKind::Verify), test.Verifies);
         EXPECT_EQ(board->ReadMemory(test.Address, ImageLength) == test.Second, !test.Hidden);
+        if (test.WriteStarts.empty()) { // nothing erased or written: no such phase is shown
+            const TRun said = Run(Args("program", two, *board) << "--skip-unchanged");
+            EXPECT_EQ(said.Out, "Verifying...\nsectors 8 and 9 unchanged, not written again.\n"
+                                "40960 bytes at 0x01040000 programmed OK.\n");
+        }
         if (test.Hidden) {
             const TRun check = Run(Args("verify", two, *board, test.Address) << "--readback");
             EXPECT_EQ(check.ExitCode, 1);
@@ -222,13 +227,23 @@ TEST_F(CliSkipUnchanged, AProgrammingTheLedgerCannotVouchForLeavesItAsItWas) {
 
 TEST_F(CliSkipUnchanged, DryRunSendsNothingThatChangesTheBoard) {
     const std::string file = Scratch.Write("image.bin", RandomBytes(ImageLength, 8));
+    const std::string header = "Sector  Range                  Protected  Action                  "
+                               "Data bytes";
+    const char* const written8 = "     8  0x01040000-0x01047FFF  no         erase and write ";
+    const char* const written9 = "     9  0x01048000-0x0104FFFF  no         erase and write ";
     const struct {
         bool LedgerFirst;
-        const char* Sector8Plan;
+        uint32_t Address;
+        const char* FirstSector;
+        const char* SecondSector;
         const char* Total;
     } cases[] = {
-        {false, "erase and write ", "2 sectors to erase and write, 0 to skip; 40960 data"},
-        {true, "skip (unchanged)", "1 sectors to erase and write, 1 to skip; 8192 data"},
+        // clang-format off
+        {false, Sector8, written8, written9, "2 sectors to erase and write, 0 to skip; 40960 data"},
+        {true, Sector8, "     8  0x01040000-0x01047FFF  no         skip (unchanged)", written9, "1 sector to erase and write, 1 to skip; 8192 data"},
+        // without --yes a protected sector is marked, not refused
+        {false, Sector8 - 0x8000, "     7  0x01038000-0x0103FFFF  yes        protected: needs --yes", written8, "2 sectors to erase and write, 0 to skip; 40960 data"},
+        // clang-format on
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.LedgerFirst);
@@ -240,16 +255,16 @@ TEST_F(CliSkipUnchanged, DryRunSendsNothingThatChangesTheBoard) {
         }
         const TBytes held = board->ReadMemory(Sector8, 0x10000);
         board->ClearFrames();
-        const TRun run = Run(Args("program", file, *board) << "--dry-run"
-                                                           << "--skip-unchanged");
+        QStringList arguments = Args("program", file, *board) << "--dry-run"
+                                                              << "--skip-unchanged";
+        arguments[3] = QString::number(test.Address);
+        const TRun run = Run(arguments);
         ASSERT_EQ(run.ExitCode, 0) << run.Err;
         for (const TFrameKind kind : {TFrameKind::Erase, TFrameKind::WriteStart, TFrameKind::Data})
             EXPECT_TRUE(FramesOf(board->Frames(), kind).empty()) << FrameKindName(kind);
         EXPECT_EQ(board->ReadMemory(Sector8, 0x10000), held);
-        for (const std::string& line :
-             {"     8  0x01040000-0x01047FFF  no         " + std::string(test.Sector8Plan),
-              std::string("     9  0x01048000-0x0104FFFF  no         erase and write "),
-              std::string(test.Total)})
+        for (const std::string& line : {header + "\n", std::string(test.FirstSector),
+                                        std::string(test.SecondSector), std::string(test.Total)})
             EXPECT_NE(run.Out.find(line), std::string::npos) << line << "\n" << run.Out;
     }
 }

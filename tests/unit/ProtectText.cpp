@@ -27,3 +27,17 @@ TEST(ProtectedRangesText, NamesTheSectorsAndAddressesAProtectTextCoversExactly) 
         EXPECT_EQ(ProtectedRangesText(c[0], c[1], c[2]), c[3])
             << c[0] << " / " << c[1] << " / " << c[2];
 }
+
+TEST(ProtectedSectorsText, ShowsTheStoredTextBesideTheSectorsItProtects) {
+    // sectors, protect text, what the board type lists show
+    const char* const cases[][3] = {
+        {"8x32K,2x32K,30x64K", "0-8", "0-8 (sectors 0 to 7)"},
+        {"8x32K,2x32K,30x64K", "9", "9 (sector 9)"},
+        {"8x32K,2x32K,30x64K", "0,2-4,10", "0,2-4,10 (sectors 0, 2, 3 and 10)"},
+        {"4x64K", "0-0", "0-0 (none)"},
+        {"4x64K", "", ""},
+        {"4x64K", "0-9", "0-9"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProtectedSectorsText(c[0], c[1]), c[2]) << c[0] << " / " << c[1];
+}

@@ -59,6 +59,23 @@ TEST(SerialMonitorText, LineEndsControlCharactersAndSplitReadsShowAsText) {
     }
 }
 
+TEST(SerialMonitorText, MostlyNotTextOnlyWhenMostBytesOfEnoughAreNeitherPrintableNorLineEnds) {
+    const std::string noise("\xff\x80\x00\xfe\x1b\x92\xe0\x00", 8); // a line at the wrong speed
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{"Hello, board\r\n", "\tready> with a little more text"}, false},
+        {{noise + noise + noise}, false},                            // too little to tell
+        {{noise + noise, noise + noise}, true},                      // across reads
+        {{noise + noise, "mostly text after all, tick 1\n"}, false}, // half or more is text
+        {{"caf\xc3\xa9 " + noise + noise + noise + noise}, true},
+    };
+    for (const auto& [chunks, garbled] : cases) {
+        TMonitorText text;
+        for (const std::string& chunk : chunks)
+            text.Feed(chunk.data(), chunk.size(), 0);
+        EXPECT_EQ(text.MostlyNotText(), garbled) << chunks.front();
+    }
+}
+
 TEST(SerialMonitorText, TimeStampsMarkWhenEachLineStartedAndNotesTakeLinesOfTheirOwn) {
     TMonitorText text;
     text.SetTimestamps(true);

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -17,8 +18,8 @@ const QString CliPath = QStringLiteral(KORVEX_BINARY_DIR "/cli/korvex-cli");
 
 // korvex-boardsim in app mode; its port is the first line it prints.
 struct TAppBoard {
-    TAppBoard() {
-        Process.start(SimPath, {"--mode", "app", "--quiet", "--no-announce", "--banner", "Hello"});
+    explicit TAppBoard(const QString& banner = "Hello") {
+        Process.start(SimPath, {"--mode", "app", "--quiet", "--no-announce", "--banner", banner});
         if (Process.waitForStarted(10000) && Process.waitForReadyRead(10000))
             Port = QString::fromLocal8Bit(Process.readLine().trimmed());
     }
@@ -94,6 +95,22 @@ TEST(SerialMonitorCli, EndsWithItsPipeAndWithSignalsAsOtherCommands) {
         EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit) << signal;
         EXPECT_EQ(monitor.exitCode(), code);
     }
+}
+
+// Control characters stand in for the bytes a line at another speed brings.
+TEST(SerialMonitorCli, SuggestsAnotherSpeedOnceWhenMostOfWhatCameIsNotText) {
+    TAppBoard board(QString(100, QChar(1)));
+    ASSERT_FALSE(board.Port.isEmpty());
+    QProcess monitor;
+    monitor.start(CliPath, {"monitor", "-p", board.Port, "--baud", "57600"});
+    QByteArray error;
+    const QByteArray hint = QByteArray::fromStdString(NotTextHint(57600) + "\n");
+    EXPECT_EVENTUALLY((error += monitor.readAllStandardError()).contains(hint));
+    QThread::msleep(1200); // a tick or two more
+    ::kill(static_cast<pid_t>(monitor.processId()), SIGINT);
+    EXPECT_TRUE(monitor.waitForFinished(10000));
+    error += monitor.readAllStandardError();
+    EXPECT_EQ(error.count(hint), 1) << error.toStdString();
 }
 
 TEST(SerialMonitorCli, RefusesWhatItCannotMonitor) {
