@@ -27,7 +27,9 @@ constexpr int MaxHistoryItems = 8;
 
 const char* const AllFilesFilter = "All files (*.*)";
 const char* const OpenFilterValue = "OpenFilter"; // the Open dialog's filter chosen last
+// The first, which a first Open starts on, lists every image format.
 const char* const OpenDialogFilters[] = {
+    "Image files (*.bin *.hex *.ih* *.s* *.elf *.axf)",
     "Binary files (*.bin)",
     "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
     "ELF files (*.elf *.axf)",

@@ -34,6 +34,7 @@ void TMainForm::CreateConsoleMenu() {
     SaveReadAction = new QAction("Save Data Read...", this);
     SaveReadAction->setEnabled(false); // until a read has brought something
     connect(SaveReadAction, &QAction::triggered, this, &TMainForm::SaveReadClick);
+    FileMenu->insertAction(ClearConsoleMenu, SaveConsoleAction);
 
     Memo->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Memo, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {

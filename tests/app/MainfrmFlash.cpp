@@ -600,7 +600,8 @@ TEST(MainfrmFlash, AWholeReadCanBeSavedInTheFormatItsNameGives) {
         EXPECT_EQ(read.Start, format == TImageFormat::Binary ? 0 : int32_t(Sector2)) << name;
         EXPECT_EQ(TBytes(image.Data(), image.Data() + image.Length()), memory) << name;
     }
-    // The console's text, line by line.
+    // The console's text, line by line; File offers it as well as the console's own menu.
+    EXPECT_TRUE(form.FileMenu->actions().contains(form.SaveConsoleAction));
     EXPECT_EQ(QString::fromLocal8Bit(saveAs(form.SaveConsoleAction, "console.txt")),
               form.Memo->toPlainText() + "\n");
 

@@ -314,9 +314,10 @@ TEST(MainFormImage, OpenDialogStartsAtTheLastFileAndRemembersTheChoice) {
     });
     form.OpenTBClick();
     EXPECT_EQ(filters,
-              (QStringList{"Binary files (*.bin)", "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
+              (QStringList{"Image files (*.bin *.hex *.ih* *.s* *.elf *.axf)",
+                           "Binary files (*.bin)", "Intel/Motorola Hex files (*.hex *.ih* *.s*)",
                            "ELF files (*.elf *.axf)", "All files (*.*)"}));
-    EXPECT_EQ(selectedFilter, "Binary files (*.bin)");
+    EXPECT_EQ(selectedFilter, "Image files (*.bin *.hex *.ih* *.s* *.elf *.axf)");
     EXPECT_EQ(folder, QFileInfo(Q(last)).absolutePath());
     EXPECT_TRUE(resizable);
     EXPECT_EQ(QDir::currentPath(), workingDir);
@@ -361,7 +362,7 @@ TEST(MainFormImage, AllFilesListsNamesWithoutADot) {
     const QString folder = QFileInfo(Q(raw)).absolutePath();
 
     // What the dialog lists under each of its choices, once the listing has settled.
-    std::vector<std::string> shown[4];
+    std::vector<std::string> shown[5];
     WhenModalShown([&](QWidget* dialog) {
         auto* files = qobject_cast<QFileDialog*>(dialog);
         ASSERT_NE(files, nullptr);
@@ -378,20 +379,22 @@ TEST(MainFormImage, AllFilesListsNamesWithoutADot) {
             std::sort(names.begin(), names.end());
             return names;
         };
-        for (int choice = 0; choice < 4; ++choice) {
+        for (int choice = 0; choice < 5; ++choice) {
             if (choice > 0)
                 QTest::keyClick(combo, Qt::Key_Down); // as the user picks the next choice
-            const size_t expected = std::vector<size_t>{0, 1, 2, 4}[choice];
+            const size_t expected = std::vector<size_t>{3, 0, 1, 2, 4}[choice];
             static_cast<void>(QTest::qWaitFor([&] { return listing().size() == expected; }, 5000));
             shown[choice] = listing();
         }
         ChooseFile(files, raw);
     });
     form.OpenTBClick();
-    EXPECT_EQ(shown[0], std::vector<std::string>{});
-    EXPECT_EQ(shown[1], std::vector<std::string>{"prog.hex"});
-    EXPECT_EQ(shown[2], (std::vector<std::string>{"app.axf", "app.elf"}));
-    EXPECT_EQ(shown[3], (std::vector<std::string>{"app.axf", "app.elf", "firmware", "prog.hex"}));
+    // Every image format first, the raw image without an extension under All files only.
+    EXPECT_EQ(shown[0], (std::vector<std::string>{"app.axf", "app.elf", "prog.hex"}));
+    EXPECT_EQ(shown[1], std::vector<std::string>{});
+    EXPECT_EQ(shown[2], std::vector<std::string>{"prog.hex"});
+    EXPECT_EQ(shown[3], (std::vector<std::string>{"app.axf", "app.elf"}));
+    EXPECT_EQ(shown[4], (std::vector<std::string>{"app.axf", "app.elf", "firmware", "prog.hex"}));
     EXPECT_EQ(form.FileImage.Length(), 4);
 }
 
