@@ -403,11 +403,6 @@ TEST(MonitorProgram, EndsWhereTheBoardRefuses) {
          TBootMonitor::TStep::Write,
          "Unable to write data block at: 0x010000A0.\nResponse code: 0x15 ",
          "Failed"},
-        // nothing came: no response code to show
-        {{"D#0=silent"},
-         TBootMonitor::TStep::Write,
-         "Unable to write data block at: 0x01000000.",
-         "Failed"},
         {{"E#1=silent"}, TBootMonitor::TStep::Erase, eraseFailed, "Failed"},
         {{"W#0=byte:4E"},
          TBootMonitor::TStep::FirstWriteStart,
@@ -452,6 +447,15 @@ TEST(MonitorProgram, EndsWhereTheBoardRefuses) {
                                                  "from 0x01000050 on it is erased, not written.");
         EXPECT_EQ(link.FramesOf(TFrameKind::Data).size(), 1u);
     }
+}
+
+TEST(MonitorMessages, AWriteNothingAnsweredShowsNoResponseCode) {
+    TBootMonitor::TProgramResult silent;
+    silent.Step = TBootMonitor::TStep::Write;
+    silent.Result.Status = TMonitorStatus::NoAnswer;
+    silent.Result.Address = FlashStart;
+    EXPECT_EQ(ProgramFailure(silent, FlashStart).Text,
+              "Unable to write data block at: 0x01000000.");
 }
 
 TEST(MonitorMessages, NameTheSectorsLeftUnchanged) {
