@@ -116,9 +116,18 @@ TEST(BoardsimProgram, AnnouncesItsPortWhileItRuns) {
     EXPECT_EQ(exitCode, 0);
     EXPECT_TRUE(listed.contains(QString::fromStdString(board.Port))) << listed.toStdString();
 
+    EXPECT_EQ(announced[0].Board.toStdString(), "EB42-flash-boardsim");
     board.Stop();
     EXPECT_EQ(board.Process.exitStatus(), QProcess::NormalExit);
     EXPECT_TRUE(AnnouncedPorts().empty()) << "the link goes when the board stops";
+
+    // The name tells the mode, so that the window picks a flash board first.
+    for (const char* mode : {"sram", "app"}) {
+        TSimProcess other({"--mode", mode, "--quiet"});
+        announced = AnnouncedPorts();
+        ASSERT_EQ(announced.size(), 1u) << mode;
+        EXPECT_EQ(announced[0].Board.toStdString(), std::string("EB40A-") + mode + "-boardsim");
+    }
 
     // Ctrl+C and a closed terminal withdraw it as well.
     for (int signal : {SIGINT, SIGHUP}) {

@@ -462,8 +462,7 @@ int main(int argc, char** argv) {
     if (!StartBoard(board, options, config, error))
         return Fail(error);
     TPortAnnouncement announcement;
-    // A parsed command line counts as true here, so every board is announced as "-app".
-    Announce(board, options, config, AnnouncedName(config, static_cast<bool>(app)), announcement);
+    Announce(board, options, config, AnnouncedName(config, options.Mode == "app"), announcement);
 
     WaitForStop(stopSignals);
     announcement.Withdraw();
