@@ -1,6 +1,7 @@
 // The simulated board against the frames the host sends, spoken through the serial port.
 #include "BoardSim.h"
 #include "Comm.h"
+#include "Eventually.h"
 #include "PortAnnouncement.h"
 
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -85,7 +87,12 @@ TBoardConfig Eb40a() {
 // The host side: a serial port on the simulated board.
 class THost {
 public:
-    explicit THost(const TBoardConfig& config) : Board(config) {
+    // beforeStart: what the board is given before it starts, such as a program.
+    explicit THost(const TBoardConfig& config,
+                   const std::function<void(TBoardSim&)>& beforeStart = {})
+        : Board(config) {
+        if (beforeStart)
+            beforeStart(Board);
         std::string error;
         Started = Board.Start(&error);
         EXPECT_TRUE(Started) << error;
@@ -326,6 +333,47 @@ TEST(BoardCommands, ReadEraseWriteAndVerifyOnTheFlashModel) {
     EXPECT_EQ(frames.back().Kind, TFrameKind::Data);
     EXPECT_EQ(frames.back().Bytes, DataFrame({7, 8, 9}));
     EXPECT_EQ(frames.back().Speed, 115200);
+}
+
+// The board's own program starts when a host opens the port and only listens, never on a timer,
+// and keeps silent once a synchronisation brought the boot monitor back.
+TEST(BoardProgram, StartsForAListeningHostAndKeepsSilentAfterASynchronisation) {
+    const struct {
+        const char* Name;
+        bool RunNow;   // the board starts in its program; else in its boot monitor
+        bool Programs; // after synchronising, the host erases and writes with pauses between
+        bool Listens;  // then opens the port anew and sends nothing
+        bool Running;
+    } rows[] = {
+        {"started in its program, then programmed", true, true, false, false},
+        {"programmed, never listened to", false, true, false, false},
+        {"programmed, then listened to", false, true, true, true},
+        {"never programmed, listened to", false, false, true, false},
+        {"started in its program, listened to after a synchronisation", true, false, true, true},
+    };
+    TProgramConfig program;
+    program.TickMs = 20;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        THost host(Eb40a(), [&](TBoardSim& board) { board.SetProgram(program, row.RunNow, 0); });
+        ASSERT_TRUE(host.Synchronise(115200));
+        if (row.Programs) {
+            EXPECT_EQ(host.Send(EraseFrame(FlashStart), 1), TBytes{'A'});
+            QThread::msleep(QuietMs);
+            EXPECT_EQ(host.Send(WriteStartFrame(FlashStart, 2), 1), TBytes{'A'});
+            EXPECT_EQ(host.Send(DataFrame({1, 2}), 1), TBytes{'A'});
+        }
+        if (row.Listens) {
+            host.Port.Close();
+            ASSERT_TRUE(host.Open(115200));
+        }
+        if (row.Running) {
+            EXPECT_EVENTUALLY(host.Board.ProgramRunning());
+        } else {
+            QThread::msleep(3 * QuietMs); // well past the board's restart
+            EXPECT_FALSE(host.Board.ProgramRunning());
+        }
+    }
 }
 
 TEST(BoardCommands, ADataBlockWithoutAWriteStartIsRefused) {

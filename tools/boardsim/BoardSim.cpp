@@ -242,6 +242,7 @@ void TBoardSim::SetProgram(const TProgramConfig& program, bool runNow, int runAf
     ProgramSettings = program;
     Program = std::make_unique<TBoardProgram>(program);
     RunAfterMs = runAfterMs;
+    StartsInProgram = runNow;
     ProgramOn = runNow;
 }
 
@@ -249,18 +250,8 @@ bool TBoardSim::ProgramStep(const uint8_t* bytes, int got) {
     if (!Program)
         return false;
     const int64_t now = NowMs();
-    if (!ProgramOn) {
-        // Opening the port resets only a board that runs its program.
-        HostOpened();
-        if (got > 0)
-            QuietSinceMs = now;
-        if (got > 0 || !FlashChanged || now - QuietSinceMs < RunAfterMs)
-            return false;
-        FlashChanged = false;
-        ProgramOn = true;
-        ProgramSend(Program->Start(now));
-        return true;
-    }
+    if (!ProgramOn)
+        return StartProgramWhenListened(got, now);
     // A board that starts in its program boots as long as after a reset.
     if (HostOpened() || (!Program->Running() && RestartAtMs == 0))
         RestartAtMs = now + ResetMs;
@@ -270,16 +261,7 @@ bool TBoardSim::ProgramStep(const uint8_t* bytes, int got) {
         ProgramSend(Program->Start(now));
     }
     if (got > 0 && bytes[0] == 0x80) {
-        // The host synchronises: back to the boot monitor, as after a reset into it. No text
-        // starts with this byte, so typed lines never do this.
-        std::lock_guard<std::mutex> guard(Lock);
-        const TBoardMemory flash = Monitor.Memory();
-        Monitor = TBoardMonitor(Config);
-        Monitor.Memory() = flash;
-        Program = std::make_unique<TBoardProgram>(ProgramSettings);
-        ProgramOn = false;
-        FlashChanged = false;
-        RestartAtMs = 0;
+        ReturnToBootMonitor();
         return false;
     }
     std::string out =
@@ -287,6 +269,36 @@ bool TBoardSim::ProgramStep(const uint8_t* bytes, int got) {
     out += Program->Tick(now, 4096);
     ProgramSend(out);
     return true;
+}
+
+bool TBoardSim::StartProgramWhenListened(int got, int64_t now) {
+    // A host that opens the port resets the board; one that talks at once is a loader that
+    // reached the boot monitor in time, one that only listens sees the program start. A board
+    // in its boot monitor runs nothing it was not given since the last synchronisation.
+    if (HostOpened() && (StartsInProgram || FlashChanged))
+        RestartAtMs = now + std::max<int64_t>(RunAfterMs, ResetMs);
+    if (got > 0)
+        RestartAtMs = 0;
+    if (RestartAtMs == 0 || now < RestartAtMs)
+        return false;
+    RestartAtMs = 0;
+    FlashChanged = false;
+    ProgramOn = true;
+    ProgramSend(Program->Start(now));
+    return true;
+}
+
+void TBoardSim::ReturnToBootMonitor() {
+    // The host synchronises: back to the boot monitor, as after a reset into it. No text starts
+    // with this byte, so typed lines never do this.
+    std::lock_guard<std::mutex> guard(Lock);
+    const TBoardMemory flash = Monitor.Memory();
+    Monitor = TBoardMonitor(Config);
+    Monitor.Memory() = flash;
+    Program = std::make_unique<TBoardProgram>(ProgramSettings);
+    ProgramOn = false;
+    FlashChanged = false;
+    RestartAtMs = 0;
 }
 
 bool TBoardSim::HostOpened() {

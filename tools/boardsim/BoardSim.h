@@ -47,9 +47,11 @@ public:
 
     // Gives the board a program of its own, before Start. runNow: the board starts in it, as
     // after a reset with the boot switch on the flash. Otherwise it runs in its boot monitor and
-    // starts the program once a programming or erase has been followed by runAfterMs of quiet
-    // (the user resetting it into the new program). The host's synchronisation byte returns
-    // the board from its program to the boot monitor, flash contents kept.
+    // starts the program once a programming or erase was followed by a host that opened the
+    // port and sent nothing for runAfterMs (at least ResetMs): as a board on a USB adapter is
+    // reset when a host opens the port. The host's synchronisation byte returns the board from
+    // its program to the boot monitor, flash contents kept; the program then keeps silent until
+    // a host opens the port again to listen.
     void SetProgram(const TProgramConfig& program, bool runNow, int runAfterMs = 1000);
     // Whether the program runs rather than the boot monitor.
     bool ProgramRunning() const { return ProgramOn; }
@@ -69,6 +71,10 @@ private:
     void ReportFrames(size_t loggedBefore);
     // The program's share of a pass: true when it took the bytes read.
     bool ProgramStep(const uint8_t* bytes, int got);
+    // In the boot monitor: starts the program when a host opened the port and only listened;
+    // true when it did.
+    bool StartProgramWhenListened(int got, int64_t now);
+    void ReturnToBootMonitor();
     void ProgramSend(const std::string& text);
     // Whether a host opened the port since the last call.
     bool HostOpened();
@@ -92,11 +98,11 @@ private:
     std::unique_ptr<TBoardProgram> Program;
     std::atomic<bool> ProgramOn{false};
     int RunAfterMs = 1000;
-    bool FlashChanged = false; // since the program last ran; on the board's thread only
-    int64_t QuietSinceMs = 0;  // the last byte received; on the board's thread only
-    int64_t SramReadyUs = 0;   // on the board's thread only
-    int OpenWatch = -1;        // notifications of the port being opened
-    int64_t RestartAtMs = 0;   // a reset by the host's opening is due; 0: none
+    bool StartsInProgram = false; // a host's opening restarts the program whatever it ran
+    bool FlashChanged = false;    // since the program last ran; on the board's thread only
+    int64_t SramReadyUs = 0;      // on the board's thread only
+    int OpenWatch = -1;           // notifications of the port being opened
+    int64_t RestartAtMs = 0;      // a reset by the host's opening is due; 0: none
     // How long the board takes to restart after the host opened the port: the banner comes
     // after the host has emptied its input.
     static constexpr int64_t ResetMs = 300;

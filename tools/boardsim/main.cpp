@@ -73,14 +73,16 @@ Faults (repeatable):
 
 The board's own program (app mode, or a flash board after --run-after):
   prints a banner, then "tick N" every second, and echoes each line it receives. The
-  host's synchronisation byte puts the board back into its boot monitor, flash kept.
+  host's synchronisation byte puts the board back into its boot monitor, flash kept; the
+  program starts again when a host next opens the port only to listen.
   --app-speed BAUD   the program's speed (default 115200): one of the link speeds or
                      230400, 460800, 921600; a host at another speed reads garbage
   --banner TEXT      the banner's first line (default "<type> demo program")
   --line-end END     what ends the program's lines: lf, cr or crlf (default crlf)
   --flood            numbered lines without pause instead of the ticks
-  --run-after MS     flash mode: once a programming or erase was followed by MS of
-                     quiet, run the program, as a reset into the new program would
+  --run-after MS     flash mode: after a programming or erase, run the program once a host
+                     opens the port and sends nothing for MS (at least 300), as a board
+                     on a USB adapter reset into its new program would
 
 Other:
   --line-rate        answers take as long as they would on a real line (10 bits a byte);
