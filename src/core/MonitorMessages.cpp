@@ -167,6 +167,18 @@ TMonitorMessage ProgramProtectedQuestion() {
             MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2};
 }
 
+std::string SyncAgainLine(const char* opener) {
+    return FormatText("%s opened the port, which restarts a board into its program: "
+                      "synchronising again first.",
+                      opener);
+}
+
+TMonitorMessage ProgramElsewhereQuestion(uint32_t linked, uint32_t address) {
+    return {FormatText("The image is linked for %s. Program it at %s?", Hex(linked).c_str(),
+                       Hex(address).c_str()),
+            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2};
+}
+
 TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& program, uint32_t address) {
     const TMonitorResult& result = program.Result;
     if (result.Status == TMonitorStatus::Cancelled)

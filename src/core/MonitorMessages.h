@@ -30,13 +30,25 @@ TMonitorMessage SramConfirmation(const std::string& port);
 // "Unable to intialize serial port:\n<settings>", and the system's reason on a line after it.
 TMonitorMessage PortOpenFailure(const std::string& settings, const std::string& reason);
 
+// What to do when the board stopped answering as its boot monitor does: a board reset, or one
+// that runs its own program, no longer knows the link.
+#define KORVEX_SYNC_AGAIN_ADVICE                                                                   \
+    "Synchronise again (F3) if the board was reset or runs its program."
+
 // The line after a step's message when the board's answers no longer matched the frames sent.
 constexpr const char* OutOfStepLine =
     "The board's answers are out of step with the frames sent (a late, repeated or longer "
-    "answer).";
+    "answer). " KORVEX_SYNC_AGAIN_ADVICE;
 
 // The line after a step's message when nothing came back from the board.
-constexpr const char* NoAnswerText = "The board did not answer within the time-out.";
+constexpr const char* NoAnswerText =
+    "The board did not answer within the time-out. " KORVEX_SYNC_AGAIN_ADVICE;
+
+// Why a board command synchronises first: who opened the port meanwhile, which restarts a board
+// on a USB adapter (one of the two reasons below).
+constexpr const char* SyncAgainPaneReason = "The board output pane";
+constexpr const char* SyncAgainProbeReason = "The port list";
+std::string SyncAgainLine(const char* opener);
 
 // The identity lines of a successful synchronisation, after " " and the title line.
 constexpr const char* SyncTitle = "Synchronization link response:";
@@ -62,6 +74,8 @@ const char* ProgramPhaseLine(TBootMonitor::TPhase phase);
 constexpr const char* FailedLine = "Failed";
 TMonitorMessage ProgramCheckFailure(const TFlashPlan& plan, int address);
 TMonitorMessage ProgramProtectedQuestion();
+// An image that carries its own addresses, to be written elsewhere: asked first, default No.
+TMonitorMessage ProgramElsewhereQuestion(uint32_t linked, uint32_t address);
 TMonitorMessage ProgramFailure(const TBootMonitor::TProgramResult& result, uint32_t address);
 // The console's last line after a failed programming: "Failed", "User break." or none.
 std::string ProgramClosingLine(const TBootMonitor::TProgramResult& result);

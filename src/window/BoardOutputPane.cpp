@@ -161,6 +161,7 @@ void TBoardOutputPane::Open(TOpening how) {
     if (how != TOpening::Quiet)
         Note(QString("-- connected to %1 at %2 baud --").arg(device).arg(Speed()));
     PollTimer->start();
+    emit PortOpened();
 }
 
 void TBoardOutputPane::Close() {

@@ -75,6 +75,10 @@ public:
     // Reads and shows what arrived (the poll timer calls it).
     void Poll();
 
+signals:
+    // The pane opened the port: a board on it may have restarted into its program.
+    void PortOpened();
+
 private:
     // Loud: says so when connected or not; Quiet: only a failure; Retry: the failure only once.
     enum class TOpening { Loud, Quiet, Retry };

@@ -129,6 +129,9 @@ public:
     // Answer time-outs and pauses of the board commands. The program keeps the defaults; tests
     // shorten them so that a case that waits out every retry stays quick.
     TMonitorTiming MonitorTiming;
+    // Who opened the board's port since the last synchronisation, which may have restarted the
+    // board into its program: the next flash command synchronises first. Null: nobody.
+    const char* SyncAgainReason = nullptr;
     // The bytes of the last whole read, for Save Data Read.
     uint32_t ReadAddress = 0;
     std::vector<uint8_t> ReadData;
@@ -256,8 +259,11 @@ private:
     bool HasSectors() const;
     // Runs Open when no image is loaded; whether there is one now.
     bool HaveImage();
-    // Opens the port for a board command; tells the user why not when it cannot.
+    // Opens the port for a board command; tells the user why not when it cannot. A flash
+    // command synchronises first when someone else had the port (SyncAgainReason).
     bool OpenBoardPort(TComms& port, int mode);
+    // Synchronises at the link's speed, saying why in the console; false after its failure box.
+    bool SynchroniseAgain(TComms& port);
     // The protocol over port, with the window's timing and a wait hook that keeps it painting.
     TBootMonitor Monitor(TComms& port);
     // Asks for the programming address, checks the image against the flash there and plans

@@ -158,13 +158,16 @@ bool TMainForm::AskProgramTarget(int& address, TProgramPlan& sectors) {
     TAddressForm form(this);
     form.setWindowTitle("Program Flash");
     form.AddressOnly = true;
+    // An image that carries its addresses is proposed at its own start every time; a binary
+    // image at the address last entered.
     form.StartAddress = FileStart;
     if (form.exec() != QDialog::Accepted)
         return false;
-    // The image's own address is proposed once; afterwards the address last entered.
-    FileStart = -1;
-
     address = form.StartAddress;
+    if (FileStart >= 0 && address != FileStart &&
+        ShowMessage(ProgramElsewhereQuestion(static_cast<uint32_t>(FileStart),
+                                             static_cast<uint32_t>(address))) != IDYES)
+        return false;
     const TFlashPlan plan = PlanFlashProgramming(*CurrentType, address, FileImage.Length());
     if (!plan.Ok()) {
         ShowFailure(ProgramCheckFailure(plan, address));

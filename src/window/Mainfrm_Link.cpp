@@ -54,11 +54,30 @@ TString TMainForm::BuildPortSettings(int mode) {
 }
 
 bool TMainForm::OpenBoardPort(TComms& port, int mode) {
+    if (mode == FlashSpeedSetting && SyncAgainReason)
+        return SynchroniseAgain(port);
     const TString settings = BuildPortSettings(mode);
     if (port.Open(settings))
         return true;
     ShowFailure(PortOpenFailure(settings(), port.LastError().toLocal8Bit().toStdString()));
     return false;
+}
+
+bool TMainForm::SynchroniseAgain(TComms& port) {
+    ConsoleAdd(" ");
+    ConsoleAdd(SyncAgainLine(SyncAgainReason).c_str());
+    TBootMonitor monitor = Monitor(port);
+    TSyncRequest request;
+    request.Port = ChosenPort().toLocal8Bit().toStdString();
+    request.AutoSpeed = false;
+    request.FixedSpeed = LinkBaud;
+    const TSyncResult sync = monitor.Synchronize(request);
+    if (!sync.Ok()) {
+        ShowFailure(SyncFailure(sync), false);
+        return false;
+    }
+    SyncAgainReason = nullptr;
+    return true;
 }
 
 TBootMonitor TMainForm::Monitor(TComms& port) {
@@ -134,5 +153,6 @@ void TMainForm::SynchTBClick() {
         ConsoleAdd(line.c_str());
     EnableFlashCommands(true);
     LinkBaud = sync.Speed;
+    SyncAgainReason = nullptr;
     RememberBoardIdentity(port, sync.Identity);
 }

@@ -3,6 +3,7 @@
 
 #include "BoardOutputPane.h"
 #include "Mainfrm.h"
+#include "MonitorMessages.h"
 
 #include <QAction>
 #include <QDockWidget>
@@ -35,6 +36,10 @@ void TMainForm::CreateBoardOutput() {
         BoardOutput->SetConnected(on);
     });
     connect(BoardOutput->ConnectB, &QToolButton::toggled, MonitorConnectMenu, &QAction::setChecked);
+    connect(BoardOutput, &TBoardOutputPane::PortOpened, this, [this] {
+        if (LinkBaud > 0)
+            SyncAgainReason = SyncAgainPaneReason;
+    });
 }
 
 void TMainForm::BoardOutputMenuClick() {

@@ -8,6 +8,7 @@
 #include "Comm.h"
 #include "FlashLedger.h"
 #include "Misc.h"
+#include "MonitorMessages.h"
 #include "Rfc2217Port.h"
 #include "Settings.h"
 
@@ -151,6 +152,9 @@ void TMainForm::FillPortList() {
 
 void TMainForm::FillPortList(const QString& wanted) {
     TPortProbeScope probing(*this);
+    // Probing opens every port, the board's among them.
+    if (LinkBaud > 0)
+        SyncAgainReason = SyncAgainProbeReason;
     const QString before = PortCB->count() > 0 ? ChosenPort() : QString();
     QStringList networkPorts = NetworkPortsOf(PortCB);
     if (IsNetworkPortName(wanted) && !networkPorts.contains(wanted))

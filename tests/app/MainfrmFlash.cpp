@@ -437,18 +437,47 @@ TEST(MainfrmFlash, AProgrammingThatFailsEndsInItsStepWithThatStepsMessage) {
     }
 }
 
-TEST(MainfrmFlash, ProposesTheImagesOwnAddressOnlyOnce) {
+TEST(MainfrmFlash, ProposesAnImagesOwnStartEveryTimeAndAsksBeforeAnother) {
     TBoardWindow w;
-    w.LoadHex(Pattern(40), Sector2);
     ASSERT_TRUE(w.Synchronise());
-    EXPECT_EQ(w.RunWithDialog(&TMainForm::FlashTBClick, {"", "", true}).Start, "01004000");
-    EXPECT_EQ(w.Form().FileStart, static_cast<int>(Sector2))
-        << "a cancelled dialog consumes nothing";
-    EXPECT_EQ(w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 6000", ""}).Start, "01004000");
-    EXPECT_TRUE(w.Report().last().endsWith("0x01006000 programmed OK."));
-    EXPECT_EQ(w.Form().FileStart, -1);
-    EXPECT_EQ(w.RunWithDialog(&TMainForm::FlashTBClick, {"", "", true}).Start, "0100 6000")
-        << "the address last entered";
+    const TMonitorMessage elsewhere = ProgramElsewhereQuestion(Sector2, Sector2 + 0x2000);
+    const struct {
+        bool Hex;           // an Intel HEX image linked at Sector2; else a binary one
+        TDialogAnswer User; // typed into the dialog
+        int Answer;         // to the question, when asked; 0: not asked
+        const char* Proposed;
+        uint32_t Written; // 0: nothing sent
+    } rows[] = {
+        {true, {"", "", true}, 0, "01004000", 0},
+        {true, {"0100 6000", ""}, IDNO, "01004000", 0},
+        {true, {"0100 6000", ""}, IDYES, "01004000", Sector2 + 0x2000},
+        {true, {"", ""}, 0, "01004000", Sector2},
+        {false, {"0100 6000", ""}, 0, "01004000", Sector2 + 0x2000},
+        {false, {"", ""}, 0, "0100 6000", Sector2 + 0x2000},
+    };
+    bool hexLoaded = false;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Proposed + std::string(" then ") + row.User.Start);
+        // The image is loaded once for its rows: the proposal must outlast a programming.
+        if (row.Hex && !hexLoaded)
+            w.LoadHex(Pattern(40), Sector2);
+        else if (!row.Hex && hexLoaded)
+            w.Load(Pattern(40));
+        hexLoaded = row.Hex;
+        w.Board.ClearFrames();
+        w.Boxes().Clear();
+        if (row.Answer)
+            w.Boxes().QueueAnswer(row.Answer);
+        EXPECT_EQ(w.RunWithDialog(&TMainForm::FlashTBClick, row.User).Start, row.Proposed);
+        if (row.Answer)
+            ExpectLastBox(w, elsewhere.Text, elsewhere.Flags);
+        else
+            EXPECT_EQ(w.Boxes().Count(), 0) << w.Boxes().AllTexts();
+        if (row.Written)
+            EXPECT_TRUE(w.Report().last().endsWith(Addr(row.Written) + " programmed OK."));
+        else
+            EXPECT_TRUE(w.Board.Frames().empty());
+    }
 }
 
 TEST(MainfrmFlash, VerifiesTheImagesFirstBytesAgainstTheBoard) {

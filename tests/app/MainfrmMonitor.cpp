@@ -53,6 +53,11 @@ TEST(MainfrmMonitor, BoardCommandsTakeThePortFromTheMonitorAndGiveItBack) {
 
     EXPECT_FALSE(heldWhileProgramming);
     EXPECT_EQ(w.Board.ReadMemory(Sector2, 200), image);
+    // The pane had the port after the synchronisation: the board may run its program.
+    const QString syncAgain = QString::fromStdString(SyncAgainLine(SyncAgainPaneReason));
+    EXPECT_TRUE(w.Form().Memo->toPlainText().contains(syncAgain));
+    ASSERT_FALSE(w.Board.Frames().empty());
+    EXPECT_EQ(w.Board.Frames().front().Kind, TFrameKind::Sync);
     EXPECT_TRUE(pane.IsOpen());
     const QString connected = QString("-- connected to %1 at 115200 baud --")
                                   .arg(QString::fromStdString(w.Board.PortPath()));
@@ -66,6 +71,9 @@ TEST(MainfrmMonitor, BoardCommandsTakeThePortFromTheMonitorAndGiveItBack) {
     ASSERT_TRUE(w.Synchronise());
     EXPECT_FALSE(pane.IsOpen());
     EXPECT_EQ(Notes(pane).last(), "-- disconnected --");
+    w.RunWithDialog(&TMainForm::VerifyTBClick, {"0100 4000", "C8"});
+    EXPECT_TRUE(w.Report().last().endsWith("verified OK.")) << w.Report().join('\n').toStdString();
+    EXPECT_TRUE(FramesOf(w.Board.Frames(), TFrameKind::Sync).empty()) << "nobody had the port";
 }
 
 TEST(MainfrmMonitor, ALostLineShowsItsReasonAndTheMonitorComesBackWithThePort) {

@@ -471,7 +471,8 @@ TEST(MonitorMessages, NameTheSectorsLeftUnchanged) {
 
 TEST(MonitorStaleAnswers, NeverPassForTheAnswerToALaterFrame) {
     const std::string outOfStep = "\nThe board's answers are out of step with the frames sent (a "
-                                  "late, repeated or longer answer).";
+                                  "late, repeated or longer answer). Synchronise again (F3) if the "
+                                  "board was reset or runs its program.";
     // Late answers come well after the time-out; with the pause of 600 after the retry's wait
     // (twice the time-out) has passed, with one of 10 while the retry still waits for them.
     TMonitorTiming timing = AnswersTiming();
