@@ -2,8 +2,10 @@
 
 #include "HexText.h"
 
+#include <QHelpEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -12,6 +14,29 @@ namespace {
 constexpr int MinCellWidth = 28;
 constexpr int CellHeight = 22;
 constexpr int Gap = 3;
+
+const char* StateName(TFlashMap::TState state) {
+    switch (state) {
+    case TFlashMap::TState::ToWrite:
+        return "to be erased and written";
+    case TFlashMap::TState::Skipped:
+        return "unchanged, skipped";
+    case TFlashMap::TState::Written:
+        return "written";
+    case TFlashMap::TState::Erased:
+        return "erased";
+    case TFlashMap::TState::NotWritten:
+        return "not written: the programming failed";
+    default:
+        return "untouched";
+    }
+}
+
+TFlashMap::TState PlannedState(TSectorAction action) {
+    return action == TSectorAction::Write  ? TFlashMap::TState::ToWrite
+           : action == TSectorAction::Skip ? TFlashMap::TState::Skipped
+                                           : TFlashMap::TState::Untouched;
+}
 
 } // namespace
 
@@ -23,19 +48,67 @@ TFlashMap::TFlashMap(QWidget* owner) : QWidget(owner) {
 void TFlashMap::SetPlan(const TProgramPlan& plan) {
     FPlan = plan;
     FCurrent = -1;
-    QStringList tips;
-    for (size_t i = 0; i < plan.Sectors.size(); ++i) {
-        const TSectorPlan& sector = plan.Sectors[i];
-        if (sector.Action != TSectorAction::Untouched)
-            tips << QString("%1  %2 bytes: %3")
-                        .arg(AddrToHex(sector.Start)())
-                        .arg(sector.Length)
-                        .arg(sector.Action == TSectorAction::Skip ? "skipped"
-                                                                  : "erased and written");
-    }
-    setToolTip(tips.join('\n'));
+    FStates.clear();
+    for (const TSectorPlan& sector : plan.Sectors)
+        FStates.push_back(PlannedState(sector.Action));
     updateGeometry();
     update();
+}
+
+void TFlashMap::SetState(int sector, TState state) {
+    if (sector < 0 || sector >= static_cast<int>(FStates.size()))
+        return;
+    FStates[static_cast<size_t>(sector)] = state;
+    update();
+}
+
+void TFlashMap::MarkWritten(int sector) {
+    SetState(sector, TState::Written);
+}
+
+void TFlashMap::MarkErased(int sector) {
+    SetState(sector, TState::Erased);
+}
+
+void TFlashMap::FinishProgramming(bool ok) {
+    for (TState& state : FStates)
+        if (state == TState::ToWrite)
+            state = ok ? TState::Written : TState::NotWritten;
+    FCurrent = -1;
+    update();
+}
+
+TFlashMap::TState TFlashMap::State(int sector) const {
+    return sector >= 0 && sector < static_cast<int>(FStates.size())
+               ? FStates[static_cast<size_t>(sector)]
+               : TState::Untouched;
+}
+
+QString TFlashMap::CellText(int sector) const {
+    if (sector < 0 || sector >= static_cast<int>(FPlan.Sectors.size()))
+        return QString();
+    const TSectorPlan& plan = FPlan.Sectors[static_cast<size_t>(sector)];
+    return QString("Sector %1: %2 to %3, %4%5")
+        .arg(sector)
+        .arg(AddrToHex(plan.Start)())
+        .arg(AddrToHex(plan.Start + plan.Length - 1)())
+        .arg(StateName(State(sector)))
+        .arg(plan.Protected ? ", protected" : "");
+}
+
+bool TFlashMap::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const QPoint at = static_cast<QHelpEvent*>(event)->pos();
+    for (int i = 0; i < static_cast<int>(FPlan.Sectors.size()); ++i) {
+        if (CellRect(i, size()).contains(at)) {
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), CellText(i), this);
+            return true;
+        }
+    }
+    QToolTip::hideText();
+    event->ignore();
+    return true;
 }
 
 void TFlashMap::SetCurrent(int sector) {
@@ -78,23 +151,32 @@ void TFlashMap::paintEvent(QPaintEvent*) {
     const QPalette& colours = palette();
     // The palette's roles, so the map reads in light and dark themes alike.
     const QBrush untouched = colours.brush(QPalette::Base);
-    const QBrush write = colours.brush(QPalette::Highlight);
+    const QBrush written = colours.brush(QPalette::Highlight);
     const QBrush skip = colours.brush(QPalette::Mid);
     const QPen frame(colours.color(QPalette::Text), 1);
     const QBrush hatch(colours.color(QPalette::Text), Qt::BDiagPattern);
+    // Planned sectors are dotted in the written colour until they are; erased ones crossed.
+    const QBrush toWrite(colours.color(QPalette::Highlight), Qt::Dense5Pattern);
+    const QBrush erased(colours.color(QPalette::Highlight), Qt::DiagCrossPattern);
 
-    const auto fill = [&](const QRect& cell, const TSectorPlan& sector) {
-        painter.fillRect(cell, sector.Action == TSectorAction::Write  ? write
-                               : sector.Action == TSectorAction::Skip ? skip
-                                                                      : untouched);
-        if (sector.Protected)
+    const auto fill = [&](const QRect& cell, TState state, bool isProtected) {
+        painter.fillRect(cell, untouched);
+        if (state == TState::Written)
+            painter.fillRect(cell, written);
+        else if (state == TState::Skipped)
+            painter.fillRect(cell, skip);
+        else if (state == TState::ToWrite)
+            painter.fillRect(cell, toWrite);
+        else if (state == TState::Erased || state == TState::NotWritten)
+            painter.fillRect(cell, erased);
+        if (isProtected)
             painter.fillRect(cell, hatch);
         painter.setPen(frame);
         painter.drawRect(cell.adjusted(0, 0, -1, -1));
     };
     for (int i = 0; i < static_cast<int>(FPlan.Sectors.size()); ++i) {
         const QRect cell = CellRect(i, size());
-        fill(cell, FPlan.Sectors[static_cast<size_t>(i)]);
+        fill(cell, State(i), FPlan.Sectors[static_cast<size_t>(i)].Protected);
         if (i == FCurrent) {
             // The sector being written: a thick frame in the text colour and a dot.
             painter.setPen(QPen(colours.color(QPalette::Text), 3));
@@ -110,18 +192,17 @@ void TFlashMap::paintEvent(QPaintEvent*) {
     const int height = fontMetrics().height();
     int x = 0;
     const int y = this->height() - height - Gap;
-    const auto key = [&](const char* text, TSectorAction action, bool isProtected) {
-        TSectorPlan sample;
-        sample.Action = action;
-        sample.Protected = isProtected;
-        fill(QRect(x, y, height, height), sample);
+    const auto key = [&](const char* text, TState state, bool isProtected) {
+        fill(QRect(x, y, height, height), state, isProtected);
         x += height + Gap;
         painter.setPen(colours.color(QPalette::WindowText));
         painter.drawText(QRect(x, y, width() - x, height), Qt::AlignVCenter, text);
         x += fontMetrics().horizontalAdvance(text) + 3 * Gap;
     };
-    key("written", TSectorAction::Write, false);
-    key("skipped", TSectorAction::Skip, false);
-    key("untouched", TSectorAction::Untouched, false);
-    key("protected", TSectorAction::Untouched, true);
+    key("to write", TState::ToWrite, false);
+    key("written", TState::Written, false);
+    key("skipped", TState::Skipped, false);
+    key("erased", TState::Erased, false);
+    key("untouched", TState::Untouched, false);
+    key("protected", TState::Untouched, true);
 }

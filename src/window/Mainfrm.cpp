@@ -50,6 +50,7 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner) {
     CreateConsole();
     CreateStatusBar();
     CreateBoardOutput();
+    CreateFlashMap();
     // An image file dropped on the window is loaded as Open loads it; the console leaves drops
     // to the window.
     setAcceptDrops(true);

@@ -106,6 +106,9 @@ public:
     QAction* MonitorConnectMenu = nullptr;
     TBoardOutputPane* BoardOutput = nullptr; // the board's own output, in a dock below the console
     QDockWidget* BoardOutputDock = nullptr;
+    TFlashMap* FlashMap = nullptr; // the sectors of a programming, in a dock beside the console
+    QDockWidget* FlashMapDock = nullptr;
+    QAction* FlashMapMenu = nullptr; // shows and hides the flash map
 
     QPlainTextEdit* Memo = nullptr; // the console
     // In the console's context menu: its text to a file; the bytes of the last read to a file.
@@ -231,6 +234,8 @@ public:
     // The board output pane (Mainfrm_Monitor.cpp).
     void CreateBoardOutput();
     void BoardOutputMenuClick();
+    // The flash map's dock and its item in the Flash menu (Mainfrm_Flash.cpp).
+    void CreateFlashMap();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -270,6 +275,8 @@ private:
     // each sector (shown in the flash map); false when the user gave up or the image does not
     // fit.
     bool AskProgramTarget(int& address, TProgramPlan& sectors);
+    // The plan in the flash map, whose dock is shown.
+    void ShowFlashMap(const TProgramPlan& plan);
     // Erases and writes what the plan names (skipping sectors the ledger and the board vouch
     // for when the preference asks) and has the board verify the loaded image from start.
     void ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors);

@@ -14,7 +14,9 @@
 #include "MonitorMessages.h"
 #include "SilentBoard.h"
 
+#include <QDockWidget>
 #include <QElapsedTimer>
+#include <QMenu>
 
 #include <optional>
 #include <vector>
@@ -24,19 +26,13 @@ namespace {
 // Between two batches of dump lines during a read.
 constexpr int DumpIntervalMs = 250;
 
-// The flash map beside the window, showing a plan.
-TFlashMap* ShowFlashMap(QWidget* owner, const TProgramPlan& plan) {
-    // A tool window of its own, kept between programmings; it scales as it is resized.
-    auto* map = owner->findChild<TFlashMap*>("FlashMap");
-    if (!map) {
-        map = new TFlashMap(owner);
-        map->setWindowFlag(Qt::Tool);
-        map->setWindowTitle("Flash map");
-    }
-    map->SetPlan(plan);
-    map->show();
-    map->raise();
-    return map;
+// The flash map shows the board type's sectors, whatever a programming planned before.
+void ShowTypeInMap(TFlashMap& map, const TEBData& type) {
+    const std::vector<TSectorPlan>& shown = map.Plan().Sectors;
+    if (!shown.empty() && static_cast<int>(shown.size()) == type.GetSectorCount() &&
+        shown.front().Start == static_cast<uint32_t>(type.GetSector(0).Start))
+        return;
+    map.SetPlan(BuildProgramPlan(type, static_cast<uint32_t>(type.GetFlashStart()), nullptr, 0));
 }
 
 // The ledger of the board last synchronised on port; none when it was not.
@@ -48,6 +44,29 @@ std::optional<TLedgerKey> KnownLedgerKey(const std::string& port, const TEBData&
 }
 
 } // namespace
+
+// ---- Flash map --------------------------------------------------------------------------------
+
+void TMainForm::CreateFlashMap() {
+    FlashMap = new TFlashMap(this);
+    FlashMapDock = new QDockWidget("Flash map", this);
+    FlashMapDock->setObjectName("FlashMapDock");
+    FlashMapDock->setWidget(FlashMap);
+    // Part of the window: it moves between its edges but never floats away from it.
+    FlashMapDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+    addDockWidget(Qt::RightDockWidgetArea, FlashMapDock);
+    FlashMapDock->hide();
+    FlashMapMenu = FlashMapDock->toggleViewAction();
+    FlashMapMenu->setText("Flash &Map");
+    FlashMenu->addSeparator();
+    FlashMenu->addAction(FlashMapMenu);
+}
+
+void TMainForm::ShowFlashMap(const TProgramPlan& plan) {
+    FlashMap->SetPlan(plan);
+    FlashMapDock->show();
+    FlashMapDock->raise();
+}
 
 // ---- Read -------------------------------------------------------------------------------------
 
@@ -136,6 +155,8 @@ void TMainForm::EraseSectorTBClick() {
     }
     ConsoleAdd(" ");
     ConsoleAdd(SectorErasedLine(static_cast<uint32_t>(address)).c_str());
+    ShowTypeInMap(*FlashMap, *CurrentType);
+    FlashMap->MarkErased(FlashMap->Plan().SectorAt(static_cast<uint32_t>(address)));
 }
 
 // ---- Programming ------------------------------------------------------------------------------
@@ -176,7 +197,7 @@ bool TMainForm::AskProgramTarget(int& address, TProgramPlan& sectors) {
     sectors = BuildProgramPlan(*CurrentType, static_cast<uint32_t>(address), FileImage.Data(),
                                FileImage.Length());
     // The map shows what will happen before the protection question asks about it.
-    ShowFlashMap(this, sectors);
+    ShowFlashMap(sectors);
     return !plan.TouchesProtected() || ShowMessage(ProgramProtectedQuestion()) == IDYES;
 }
 
@@ -193,7 +214,10 @@ public:
         Form.ConsoleAdd(ProgramPhaseLine(phase));
     }
     void SectorStarted(int sector) override { Map.SetCurrent(sector); }
-    void SectorDone(int) override { Map.SetCurrent(-1); }
+    void SectorDone(int sector) override {
+        Map.SetCurrent(-1);
+        Map.MarkWritten(sector);
+    }
     bool Progress(int64_t done, int64_t total) override {
         Bar->SetPosition(static_cast<int>(done));
         Bar->ShowRate(done, total);
@@ -223,9 +247,9 @@ private:
 void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors) {
     const int64_t length = FileImage.Length();
     DescribeOperation("programming, " + std::to_string(length) + " bytes at " + AddrToHex(start)());
-    TFlashMap* map = ShowFlashMap(this, sectors);
+    ShowFlashMap(sectors);
     TBootMonitor monitor = Monitor(port);
-    TFlashView view(*this, *map);
+    TFlashView view(*this, *FlashMap);
     const std::string portName = ChosenPort().toLocal8Bit().toStdString();
     TFlashSession session(monitor, view, sectors, FileImage.Data(), portName,
                           KnownLedgerKey(portName, *CurrentType));
@@ -235,7 +259,7 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors
             ShowFailure(WithNoAnswerLine(VerifyFailure(checked), checked));
             return;
         }
-        map->SetPlan(sectors);
+        FlashMap->SetPlan(sectors);
     }
     RunProgramming(session, view, start, sectors);
 }
@@ -252,6 +276,7 @@ void TMainForm::RunProgramming(TFlashSession& session, TFlashView& view, uint32_
     view.Start(progress, cursor);
     const TBootMonitor::TProgramResult program = session.Program();
     view.Stop();
+    FlashMap->FinishProgramming(program.Result.Ok());
     ShowProgrammed(program, start, sectors);
 }
 

@@ -6,6 +6,7 @@
 #include "Settings.h"
 
 #include <QDir>
+#include <QDockWidget>
 #include <QImage>
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ TEST(MainfrmFlashMap, SkipsUnchangedSectorsOnlyWhenThePreferenceSaysSo) {
         EXPECT_EQ(w.Board.ReadMemory(Sector3, image.size()), image);
         const TFlashMap* map = w.Form().findChild<TFlashMap*>("FlashMap");
         ASSERT_NE(map, nullptr);
-        EXPECT_TRUE(map->isVisible());
+        EXPECT_TRUE(w.Form().FlashMapDock->isVisibleTo(&w.Form()));
         EXPECT_EQ(map->Current(), -1);
         const std::vector<TSectorPlan>& sectors = map->Plan().Sectors;
         ASSERT_EQ(sectors.size(), 6u);
@@ -69,6 +70,54 @@ TEST(MainfrmFlashMap, SkipsUnchangedSectorsOnlyWhenThePreferenceSaysSo) {
     }
 }
 
+TEST(MainfrmFlashMap, ADockOfTheWindowShowsWhatWasWrittenOrErased) {
+    using S = TFlashMap::TState;
+    const struct {
+        const char* Name;
+        const char* Fault; // on the board; null: none
+        void (TMainForm::*Command)();
+        const char* Typed;
+        std::vector<S> Sectors; // 3 to 5
+        QString Sector4;        // its tool tip
+    } rows[] = {
+        {"programmed",
+         nullptr,
+         &TMainForm::FlashTBClick,
+         "0100 6000",
+         {S::Written, S::Written, S::Untouched},
+         "Sector 4: 0x01008000 to 0x0100FFFF, written"},
+        {"refused in sector 4",
+         "D#103=flash:02",
+         &TMainForm::FlashTBClick,
+         "0100 6000",
+         {S::Written, S::NotWritten, S::Untouched},
+         "Sector 4: 0x01008000 to 0x0100FFFF, not written: the programming failed"},
+        {"sector 4 erased",
+         nullptr,
+         &TMainForm::EraseSectorTBClick,
+         "0100 8000",
+         {S::Untouched, S::Erased, S::Untouched},
+         "Sector 4: 0x01008000 to 0x0100FFFF, erased"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TBoardConfig config = KitBoard();
+        if (row.Fault)
+            config.Faults = Faults({row.Fault});
+        TBoardWindow w(config);
+        w.Load(Pattern(0x2000 + 100, 4)); // sector 3 whole, sector 4 in part
+        ASSERT_TRUE(w.Synchronise());
+        w.RunWithDialog(row.Command, {row.Typed, ""});
+        const TFlashMap& map = *w.Form().FlashMap;
+        EXPECT_EQ((std::vector<S>{map.State(3), map.State(4), map.State(5)}), row.Sectors);
+        EXPECT_EQ(map.CellText(4), row.Sector4) << w.Report().join('\n').toStdString();
+        EXPECT_EQ(map.CellText(0), "Sector 0: 0x01000000 to 0x01001FFF, untouched, protected");
+        EXPECT_EQ(map.parentWidget(), w.Form().FlashMapDock);
+        EXPECT_FALSE(w.Form().FlashMapDock->isFloating());
+        ExpectIdle(w.Form());
+    }
+}
+
 TEST(MainfrmFlashMap, DrawsWithThePalettesRolesAndScalesWithItsSize) {
     TFlashMap map(nullptr);
     TProgramPlan plan;
@@ -76,6 +125,7 @@ TEST(MainfrmFlashMap, DrawsWithThePalettesRolesAndScalesWithItsSize) {
     plan.Sectors[0].Action = TSectorAction::Write;
     plan.Sectors[1].Action = TSectorAction::Skip;
     map.SetPlan(plan);
+    map.FinishProgramming(true);
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark);
         QPalette palette;
