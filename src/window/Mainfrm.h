@@ -302,6 +302,7 @@ private:
     bool PlacementChecked = false;  // against the screen, with the frame that showing revealed
     bool Operating = false;         // any board command runs
     bool CloseRequested = false;    // the window was asked to close while a command ran
+    bool ConsoleFollowing = true;   // the console's view shows its end and follows new lines
     QElapsedTimer TransferClock;
     static constexpr double RateIntervalMs = 250; // between two updates of the rate text
     double RateShownAt = 0;                       // on TransferClock

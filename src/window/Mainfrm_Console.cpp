@@ -62,6 +62,15 @@ void TMainForm::CreateConsole() {
     Memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setCentralWidget(Memo);
     CreateConsoleMenu();
+    // A view that followed the end keeps following when it grows shorter, as when the board
+    // output pane opens below it; one the user scrolled up stays where it was.
+    QScrollBar* bar = Memo->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { ConsoleFollowing = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (ConsoleFollowing)
+            bar->setValue(maximum);
+    });
 }
 
 void TMainForm::CreateStatusBar() {
@@ -111,10 +120,13 @@ void TMainForm::ConsoleAppend(const QString& text) {
     const bool following = ConsoleAtEnd();
     const int kept = bar->value();
     Memo->appendPlainText(text);
-    if (following)
-        bar->setValue(bar->maximum());
-    else
+    if (!following) {
         bar->setValue(kept);
+        return;
+    }
+    bar->setValue(bar->maximum());
+    // The new line from its start, even after a long one scrolled the view sideways.
+    Memo->horizontalScrollBar()->setValue(0);
 }
 
 void TMainForm::ConsoleAdd(const char* line) {

@@ -22,7 +22,10 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -305,6 +308,35 @@ TEST(MainFormConsole, LongTextsNeitherWidenTheWindowNorThePane) {
     // Not wrapped, so that dumps keep their columns: the console scrolls sideways.
     EXPECT_GT(form.Memo->horizontalScrollBar()->maximum(), 0);
     EXPECT_EQ(form.ConsoleLineCount(), 4);
+}
+
+TEST(MainFormConsole, ANewLineShowsAtTheLeftEdgeOfTheEnd) {
+    const std::pair<const char*, std::function<void(TMainForm&)>> rows[] = {
+        {"after a long line scrolled it sideways",
+         [](TMainForm& form) {
+             form.ConsoleAdd(std::string(2000, 'x').c_str());
+             QScrollBar* sideways = form.Memo->horizontalScrollBar();
+             sideways->setValue(sideways->maximum());
+         }},
+        {"after the board output pane opened below it",
+         [](TMainForm& form) {
+             form.BoardOutputMenuClick();
+             QTest::qWait(50);
+         }},
+    };
+    for (const auto& [name, before] : rows) {
+        SCOPED_TRACE(name);
+        TMainFormHarness harness;
+        TMainForm& form = harness.Form();
+        ASSERT_TRUE(harness.ShowForm());
+        for (int i = 0; i < 300; ++i)
+            form.ConsolePrintf("line %d", i);
+        before(form);
+        form.ConsoleAdd("next");
+        QTest::qWait(20);
+        EXPECT_TRUE(form.ConsoleAtEnd());
+        EXPECT_EQ(form.Memo->horizontalScrollBar()->value(), 0);
+    }
 }
 
 TEST(MainFormConsole, LookComesFromTheStoredValues) {
