@@ -3,8 +3,10 @@
 #include "CliCommand.h"
 #include "CliConsole.h"
 #include "Comm.h"
+#include "PortSelector.h"
 
 #include <CLI/CLI.hpp>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -36,11 +38,23 @@ void PrintPortJson(const TPortCandidate& port, bool busy) {
     std::printf("%s\n", QJsonDocument(entry).toJson(QJsonDocument::Compact).constData());
 }
 
-void PrintPortText(const TPortCandidate& port, bool busy) {
+// A port that does not open although its device is there and ours to use: another program
+// holds it.
+bool HeldByAnother(const QString& device) {
+#ifdef _WIN32
+    (void)device;
+    return false;
+#else
+    const QFileInfo file(DevicePath(device));
+    return file.exists() && file.isReadable() && file.isWritable();
+#endif
+}
+
+// mark: empty for a port that opens, else why it does not.
+void PrintPortText(const TPortCandidate& port, const QString& mark) {
     QString details = port.Description;
-    if (busy)
-        details = details.isEmpty() ? QStringLiteral("(cannot be opened now)")
-                                    : details + QStringLiteral(" (cannot be opened now)");
+    if (!mark.isEmpty())
+        details = details.isEmpty() ? mark : details + QLatin1Char(' ') + mark;
     // Simulated boards are listed under the name they announce: it could steer the terminal.
     const std::string name = EscapeControlCharacters(port.Name.toLocal8Bit().toStdString());
     const std::string shown = EscapeControlCharacters(details.toLocal8Bit().toStdString());
@@ -58,12 +72,15 @@ int RunPorts(bool all, bool json) {
     int listed = 0;
     for (const TPortCandidate& port : PortCandidates()) {
         const bool opens = TComms::PortExists(port.Name.toLocal8Bit().constData());
-        if (!opens && !all)
+        const bool busy = !opens && HeldByAnother(port.Name);
+        if (!opens && !busy && !all)
             continue;
         if (json)
-            PrintPortJson(port, !opens);
+            PrintPortJson(port, busy);
         else
-            PrintPortText(port, !opens);
+            PrintPortText(port, busy    ? QStringLiteral("(busy)")
+                                : opens ? QString()
+                                        : QStringLiteral("(cannot be opened now)"));
         ++listed;
     }
     std::fflush(stdout);
@@ -83,7 +100,8 @@ void AddPortsCommand(TCliCommands& commands) {
         {"ports", "[--all] [--json]", "list the serial ports a board can be reached on",
          "Lists the serial ports that can be opened now, one a line: the name to give as the\n"
          "port, then what is known of the adapter, and its /dev/serial/by-id name on a line of\n"
-         "its own. Any of these names a port for --port, as does usb:SERIAL or\n"
+         "its own; a port another program holds is marked (busy). Any of these names a port for "
+         "--port, as does usb:SERIAL or\n"
          "usb:VID:PID[:SERIAL] (ids in hex): such a name finds the adapter again after it\n"
          "was plugged in elsewhere. Simulated boards started with korvex-boardsim are listed\n"
          "after the real ports. Fails when there is none.\n"},

@@ -1,7 +1,7 @@
 // The main window's list of serial ports: filled from the ports that can be opened, at start-up
 // and again each time the list is opened, the remembered port selected, a warning when there is
-// none, the choice stored on close. A network port ("rfc2217://HOST:PORT") is typed into the box
-// and stays in the list once used.
+// none, the choice stored when the user makes it and again on close. A network port
+// ("rfc2217://HOST:PORT") is typed into the box and stays in the list once used.
 
 #include "Mainfrm.h"
 
@@ -126,6 +126,12 @@ void TMainForm::CreatePortBox() {
         AdoptTypedPort(PortCB);
         if (HoldsTypedText(PortCB))
             PortCBChange();
+    });
+    // The user's choice is stored at once: korvex-cli, run meanwhile, takes the same port.
+    connect(PortCB, qOverload<int>(&QComboBox::activated), this, [this] {
+        TSettingsKey key;
+        if (key.IsOpen())
+            WritePortSetting(key);
     });
 }
 

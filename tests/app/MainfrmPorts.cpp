@@ -90,8 +90,9 @@ TEST_F(MainfrmPorts, ListsThePortsThatOpenAndSelectsTheRememberedOne) {
     EXPECT_EQ(window->PortCB->itemData(0, Qt::ToolTipRole).toString(),
               "USB serial adapter, FTDI, USB 0403:6001");
     EXPECT_EQ(window->PortCB->toolTip(), "Simulated board EB40A-boardsim (process 1)");
-    window->PortCB->setCurrentIndex(0);
+    QTest::keyClick(window->PortCB, Qt::Key_Up); // the user chooses the first
     EXPECT_EQ(window->PortCB->toolTip(), "USB serial adapter, FTDI, USB 0403:6001");
+    EXPECT_EQ(std::string(Stored()), Lines[0].SlavePath()) << "stored when chosen";
 
     PassStartUp(window.Form());
     EXPECT_EQ(window.Boxes().Count(), 0) << window.Boxes().AllTexts();

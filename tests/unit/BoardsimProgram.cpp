@@ -115,6 +115,15 @@ TEST(BoardsimProgram, AnnouncesItsPortWhileItRuns) {
     const QString listed = RunCli({"ports"}, &exitCode);
     EXPECT_EQ(exitCode, 0);
     EXPECT_TRUE(listed.contains(QString::fromStdString(board.Port))) << listed.toStdString();
+    {
+        // Held by another program: listed and marked, not left out.
+        TComms holder((board.Port + ":115200,N,8,1").c_str());
+        ASSERT_TRUE(holder.IsOpen());
+        const QString held = RunCli({"ports"});
+        const QStringList lines = held.split('\n').filter(QString::fromStdString(board.Port));
+        ASSERT_EQ(lines.size(), 1) << held.toStdString();
+        EXPECT_TRUE(lines[0].endsWith(" (busy)")) << held.toStdString();
+    }
 
     EXPECT_EQ(announced[0].Board.toStdString(), "EB42-flash-boardsim");
     board.Stop();
