@@ -441,6 +441,7 @@ TEST(MainfrmFlash, ProposesAnImagesOwnStartEveryTimeAndAsksBeforeAnother) {
     TBoardWindow w;
     ASSERT_TRUE(w.Synchronise());
     const TMonitorMessage elsewhere = ProgramElsewhereQuestion(Sector2, Sector2 + 0x2000);
+    ASSERT_EQ(elsewhere.Text, "The image is linked for 0x01004000. Program it at 0x01006000?");
     const struct {
         bool Hex;           // an Intel HEX image linked at Sector2; else a binary one
         TDialogAnswer User; // typed into the dialog
