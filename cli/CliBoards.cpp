@@ -108,8 +108,6 @@ void AddBaudOption(CLI::App* command, int& baud, const char* description) {
         ->check(CLI::IsMember(LinkSpeeds()));
 }
 
-namespace {
-
 void InstallInterruptHandler() {
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
@@ -122,10 +120,12 @@ void InstallInterruptHandler() {
         sigaction(signal, &action, nullptr);
 }
 
-} // namespace
-
 bool InterruptRequested() {
     return InterruptSignal != 0;
+}
+
+int InterruptedExitCode() {
+    return InterruptSignal != 0 ? 128 + InterruptSignal : CliExitInterrupted;
 }
 
 std::vector<int> LinkSpeeds() {
@@ -383,6 +383,6 @@ int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& po
             console.Out("", board->Summary());
     }
     if (interrupted)
-        return InterruptSignal != 0 ? 128 + InterruptSignal : CliExitInterrupted;
+        return InterruptedExitCode();
     return failed ? CliExitFailure : CliExitOk;
 }

@@ -43,6 +43,10 @@ void AddBaudOption(CLI::App* command, int& baud, const char* description);
 // Ctrl+C, SIGTERM or SIGHUP while boards work: the first asks the operations to stop after
 // their current block; a second one of the same kind ends the program at once.
 bool InterruptRequested();
+// Installs the handling above for SIGINT, SIGTERM and SIGHUP; RunOnBoards does it itself.
+void InstallInterruptHandler();
+// 128 + the number of the signal that asked to stop (130 when none did).
+int InterruptedExitCode();
 
 enum class TBoardOutcome { Done, Failed, Interrupted };
 
@@ -100,6 +104,9 @@ public:
 
     // After the run.
     TBoardOutcome Outcome() const { return State; }
+    const std::string& FailureReason() const { return FailureText; }
+    double ElapsedSeconds() const { return Seconds; }
+    int64_t BytesMoved() const { return Bytes; }
     std::string Summary() const;
     std::string JsonText(const char* operation) const;
 

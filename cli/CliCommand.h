@@ -79,6 +79,7 @@ void AddSramCommand(TCliCommands& commands);
 void AddTypesCommand(TCliCommands& commands);
 void AddInfoCommand(TCliCommands& commands);
 void AddPortsCommand(TCliCommands& commands);
+void AddStationCommand(TCliCommands& commands);
 
 // --- Helpers that commands share ---
 

@@ -1,9 +1,12 @@
 // korvex-cli ports [--all] [--json]: the serial ports the loader would offer, simulated boards
 // included, with what the system knows of each adapter.
+#include "CliBoards.h"
 #include "CliCommand.h"
 #include "CliConsole.h"
 #include "Comm.h"
+#include "PortPolling.h"
 #include "PortSelector.h"
+#include "StationBook.h"
 
 #include <CLI/CLI.hpp>
 #include <QFileInfo>
@@ -23,9 +26,9 @@ QJsonValue UsbIdOrNull(int id) {
                   : QJsonValue(QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')));
 }
 
-// One object a line, as the board commands print theirs.
-void PrintPortJson(const TPortCandidate& port, bool busy) {
-    const QJsonObject entry{
+// One object a line, as the board commands print theirs; with --watch the event first.
+void PrintPortJson(const TPortCandidate& port, bool busy, const char* event = nullptr) {
+    QJsonObject entry{
         {"device", port.Name},
         {"by_id", TextOrNull(port.ById)},
         {"vendor_id", UsbIdOrNull(port.VendorId)},
@@ -35,6 +38,8 @@ void PrintPortJson(const TPortCandidate& port, bool busy) {
         {"description", TextOrNull(port.Simulated ? port.Description : port.Product)},
         {"busy", busy},
     };
+    if (event)
+        entry.insert("event", event);
     std::printf("%s\n", QJsonDocument(entry).toJson(QJsonDocument::Compact).constData());
 }
 
@@ -91,24 +96,57 @@ int RunPorts(bool all, bool json) {
     return CliExitOk;
 }
 
+// --watch: each port as it appears ("+") and goes away ("-"), the ports already there first,
+// until Ctrl+C.
+int WatchPorts(bool json) {
+    InstallInterruptHandler();
+    TPortWatcher watcher;
+    while (!InterruptRequested()) {
+        const TPortChanges changes = watcher.Update(PortCandidates());
+        for (const TPortCandidate& port : changes.Appeared) {
+            if (json) {
+                PrintPortJson(port, false, "appeared");
+            } else {
+                std::printf("+ ");
+                PrintPortText(port, false);
+            }
+        }
+        for (const TPortCandidate& port : changes.Gone) {
+            if (json)
+                PrintPortJson(port, false, "gone");
+            else
+                std::printf("- %s\n",
+                            EscapeControlCharacters(port.Name.toLocal8Bit().toStdString()).c_str());
+        }
+        if (std::fflush(stdout) != 0)
+            return CliExitFailure;
+        WaitForPortChange();
+    }
+    return CliExitOk;
+}
+
 } // namespace
 
 void AddPortsCommand(TCliCommands& commands) {
     auto all = std::make_shared<bool>(false);
     auto json = std::make_shared<bool>(false);
+    auto watch = std::make_shared<bool>(false);
     CLI::App* command = commands.Add(
-        {"ports", "[--all] [--json]", "list the serial ports a board can be reached on",
+        {"ports", "[--all] [--json] [--watch]", "list the serial ports a board can be reached on",
          "Lists the serial ports that can be opened now, one a line: the name to give as the\n"
          "port, then what is known of the adapter, and its /dev/serial/by-id name on a line of\n"
-         "its own; a port another program holds is marked (busy). Any of these names a port for "
-         "--port, as does usb:SERIAL or\n"
-         "usb:VID:PID[:SERIAL] (ids in hex): such a name finds the adapter again after it\n"
-         "was plugged in elsewhere. Simulated boards started with korvex-boardsim are listed\n"
+         "its own; a port another program holds is marked (busy). Any of these names a port\n"
+         "for --port, as does usb:SERIAL or usb:VID:PID[:SERIAL] (ids in hex): such a name\n"
+         "finds the adapter again after it was plugged in elsewhere. Simulated boards started with "
+         "korvex-boardsim are listed\n"
          "after the real ports. Fails when there is none.\n"},
-        [all, json] { return RunPorts(*all, *json); });
+        [all, json, watch] { return *watch ? WatchPorts(*json) : RunPorts(*all, *json); });
     command->add_flag("-a,--all", *all,
                       "also list the ports that cannot be opened now (busy or missing)");
     command->add_flag("--json", *json,
                       "one JSON object per port: device, by_id, vendor_id, product_id, "
                       "serial_number, manufacturer, description, busy (null when unknown)");
+    command->add_flag("-w,--watch", *watch,
+                      "print each port as it appears (+) and goes away (-), until Ctrl+C; with "
+                      "--json an \"event\" of \"appeared\" or \"gone\"");
 }

@@ -2,6 +2,7 @@
 #include "CliBoards.h"
 #include "CliFlashPlan.h"
 #include "CliMonitor.h"
+#include "CliProgramJob.h"
 #include "Comm.h"
 #include "Ebdata.h"
 #include "FlashPlan.h"
@@ -11,31 +12,6 @@
 #include "SilentBoard.h"
 
 #include <CLI/CLI.hpp>
-
-namespace {
-
-struct TProgramOptions {
-    TBoardOptions Board;
-    std::string Type;
-    std::string File;
-    std::string Address;
-    bool Yes = false;
-    bool ReadBack = false;
-    int MonitorBaud = 0; // --monitor: the speed to monitor the board at once it is programmed
-    bool SkipUnchanged = false;
-    bool DryRun = false;
-    std::string Log;
-};
-
-// What every board gets: the image, where it goes and the sectors to erase first.
-struct TProgramJob {
-    const uint8_t* Data = nullptr;
-    int64_t Length = 0;
-    uint32_t Address = 0;
-    TFlashPlan Plan;
-    TSyncRequest Request;
-    const TEBData* Type = nullptr;
-};
 
 void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJob& job) {
     TComms port;
@@ -77,35 +53,43 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
                           "Program verification failed.");
 }
 
-int RunProgram(const TProgramOptions& options) {
-    const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, true);
-    TFileImage image;
+std::optional<TProgramJob> PrepareProgramJob(const TProgramOptions& options, TFileImage& image) {
     TImageReadResult loaded;
     if (!LoadCommandImage(options.File, image, loaded))
-        return CliExitFailure;
+        return std::nullopt;
     TProgramJob job;
     job.Address = CommandImageAddress(options.Address, loaded);
-    const auto type = CommandBoardType(options.Type, TTypeNeed::Sectors);
-    if (!type)
-        return CliExitFailure;
+    job.Type = CommandBoardType(options.Type, TTypeNeed::Sectors);
+    if (!job.Type)
+        return std::nullopt;
     job.Data = image.Data();
     job.Length = image.Length();
     // Checked once for all boards: they are of one type and get the same image.
-    job.Plan = PlanFlashProgramming(*type, static_cast<int>(job.Address), job.Length);
+    job.Plan = PlanFlashProgramming(*job.Type, static_cast<int>(job.Address), job.Length);
     if (!job.Plan.Ok()) {
         PrintCliError(ProgramCheckFailure(job.Plan, static_cast<int>(job.Address)).Text);
-        return CliExitFailure;
+        return std::nullopt;
     }
     // A dry run changes nothing: its plan marks the protected sectors instead.
     if (job.Plan.TouchesProtected() && !options.Yes && !options.DryRun) {
         PrintCliError(ProgramProtectedQuestion().Text + "\nGive --yes to erase them.");
-        return CliExitFailure;
+        return std::nullopt;
     }
     job.Request = StoredSyncRequest(0);
-    job.Type = &*type;
+    return job;
+}
+
+namespace {
+
+int RunProgram(const TProgramOptions& options) {
+    const std::vector<std::string> ports = ResolvePorts(options.Board.Ports, true);
+    TFileImage image;
+    const std::optional<TProgramJob> job = PrepareProgramJob(options, image);
+    if (!job)
+        return CliExitFailure;
     return RunOnBoards(options.Board, ports, "program",
-                       LoggedWork(options.Log, "program", job.Data, job.Length,
-                                  [&](TBoard& board) { ProgramBoard(board, options, job); }));
+                       LoggedWork(options.Log, "program", job->Data, job->Length,
+                                  [&](TBoard& board) { ProgramBoard(board, options, *job); }));
 }
 
 } // namespace

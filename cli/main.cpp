@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     AddTypesCommand(commands);
     AddInfoCommand(commands);
     AddPortsCommand(commands);
+    AddStationCommand(commands);
     AddMonitorCommand(commands);
     return commands.Run(argc, argv);
 }
