@@ -110,16 +110,20 @@ bool PortMatches(const std::string& pattern, const TPortCandidate& port) {
 }
 
 TPortChanges TPortWatcher::Update(const std::vector<TPortCandidate>& ports) {
-    const auto listed = [](const std::vector<TPortCandidate>& list, const QString& name) {
+    const auto same = [](const TPortCandidate& a, const TPortCandidate& b) {
+        return a.Name == b.Name && a.Board == b.Board && a.Description == b.Description &&
+               a.SerialNumber == b.SerialNumber && a.ById == b.ById;
+    };
+    const auto listed = [&](const std::vector<TPortCandidate>& list, const TPortCandidate& port) {
         return std::any_of(list.begin(), list.end(),
-                           [&](const TPortCandidate& port) { return port.Name == name; });
+                           [&](const TPortCandidate& other) { return same(port, other); });
     };
     TPortChanges changes;
     for (const TPortCandidate& port : ports)
-        if (!listed(Known, port.Name))
+        if (!listed(Known, port))
             changes.Appeared.push_back(port);
     for (const TPortCandidate& port : Known)
-        if (!listed(ports, port.Name))
+        if (!listed(ports, port))
             changes.Gone.push_back(port);
     Known = ports;
     return changes;

@@ -26,7 +26,9 @@ struct TPortChanges {
     std::vector<TPortCandidate> Gone;
 };
 
-// Two looks at the port list compared by device name.
+// Two looks at the port list compared by device name and what the port says of itself: another
+// adapter or simulated board on the name of one that went away between two looks is a port gone
+// and one appeared.
 class TPortWatcher {
 public:
     // The ports that appeared and went away since the last list; on the first call every port
