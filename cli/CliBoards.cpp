@@ -167,7 +167,8 @@ void TBoard::Separator() {
 void TBoard::Fail(const std::string& message) {
     FailureText = State == TBoardOutcome::Failed ? FailureText + "\n" + message : message;
     State = TBoardOutcome::Failed;
-    TCliConsole::Instance().Err(Prefix, message);
+    if (EchoFailures)
+        TCliConsole::Instance().Err(Prefix, message);
 }
 
 void TBoard::Interrupted() {

@@ -65,6 +65,8 @@ public:
     // A failure: the message on stderr; the board's outcome becomes failed. A further failure
     // adds its message to the first.
     void Fail(const std::string& message);
+    // Failures are kept for the summary only, not shown as they happen (the station's boards).
+    void KeepFailuresQuiet() { EchoFailures = false; }
     // "User break." as the console shows it; the outcome becomes interrupted.
     void Interrupted();
 
@@ -129,6 +131,7 @@ private:
     double TurnaroundMs = -1; // -1: not measured
     bool Hinted = false;
     bool Printed = false;
+    bool EchoFailures = true;
     std::chrono::steady_clock::time_point Started;
     double Seconds = 0;
 };

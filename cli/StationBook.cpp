@@ -44,8 +44,14 @@ std::string Local(const QString& text) {
 // A message on one line.
 std::string Flattened(const std::string& text) {
     std::string line;
-    for (const char ch : text)
-        line += ch == '\n' ? ' ' : ch;
+    for (const char ch : text) {
+        if (ch != '\n')
+            line += ch;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
     return line;
 }
 
@@ -154,11 +160,14 @@ bool TStationBook::Appeared(const std::string& port) {
 void TStationBook::Gone(const std::string& port) {
     Attached.erase(port);
     Deferred.erase(port);
+    Served.erase(port);
 }
 
 bool TStationBook::Finished(const std::string& port, TBoardOutcome outcome, int64_t bytes,
                             double seconds) {
     Busy.erase(port);
+    if (Attached.count(port))
+        Served.insert(port);
     ++Tally[static_cast<int>(outcome)];
     if (outcome == TBoardOutcome::Done && seconds > 0)
         LastRate = static_cast<double>(bytes) / 1024.0 / seconds;
@@ -166,10 +175,9 @@ bool TStationBook::Finished(const std::string& port, TBoardOutcome outcome, int6
 }
 
 int TStationBook::Waiting() const {
-    return static_cast<int>(
-        std::count_if(Attached.begin(), Attached.end(), [this](const auto& port) {
-            return !Busy.count(port) && !Deferred.count(port);
-        }));
+    return static_cast<int>(std::count_if(Served.begin(), Served.end(), [this](const auto& port) {
+        return !Busy.count(port) && !Deferred.count(port);
+    }));
 }
 
 std::string TStationBook::StatusText() const {

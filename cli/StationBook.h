@@ -82,6 +82,7 @@ private:
     std::set<std::string> Attached;
     std::set<std::string> Busy;
     std::set<std::string> Deferred; // came back while its last board was still in progress
+    std::set<std::string> Served;   // its board finished and it has not gone away since
 };
 
 // The line for a finished board: "ttyUSB0 (serial A64B3X): passed in 4.1 s", or "... FAILED in

@@ -63,6 +63,7 @@ void TStation::Start(const TPortCandidate& port) {
     // The board's own lines are left out: the station prints one line for it when it finished.
     running.Board = std::make_unique<TBoard>(port.Name.toLocal8Bit().toStdString(), true, true, -1);
     TBoard* board = running.Board.get();
+    board->KeepFailuresQuiet();
     // Qt's threads, as for several boards of one command: the serial port wants one.
     running.Thread.reset(QThread::create([board, this] {
         board->Start();
