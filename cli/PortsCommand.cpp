@@ -108,7 +108,7 @@ int WatchPorts(bool json) {
                 PrintPortJson(port, false, "appeared");
             } else {
                 std::printf("+ ");
-                PrintPortText(port, false);
+                PrintPortText(port, QString());
             }
         }
         for (const TPortCandidate& port : changes.Gone) {
