@@ -64,6 +64,9 @@ void TStation::Start(const TPortCandidate& port) {
     running.Board = std::make_unique<TBoard>(port.Name.toLocal8Bit().toStdString(), true, true, -1);
     TBoard* board = running.Board.get();
     board->KeepFailuresQuiet();
+    // Known now: a board whose port went away mid-way is still reported with it.
+    if (!port.SerialNumber.isEmpty())
+        board->Json().Add("serial_number", port.SerialNumber);
     // Qt's threads, as for several boards of one command: the serial port wants one.
     running.Thread.reset(QThread::create([board, this] {
         board->Start();
