@@ -586,7 +586,9 @@ void TBootMonitor::WaitForTheLine(int64_t startMs, int64_t bytes) {
     TPortSettings line;
     if (!ParsePortSettings(Port.GetSettings(), line) || line.BaudRate <= 0)
         return;
-    const int64_t endMs = startMs + bytes * 10 * 1000 / line.BaudRate;
+    // Rounded up, and a millisecond more for the clock's own rounding of startMs: never early.
+    const int64_t lineMs = (bytes * 10 * 1000 + line.BaudRate - 1) / line.BaudRate;
+    const int64_t endMs = startMs + lineMs + 1;
     for (int64_t now = Port.ClockMs(); now < endMs; now = Port.ClockMs()) {
         if (WaitHook)
             WaitHook();
