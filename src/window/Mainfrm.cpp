@@ -15,6 +15,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -83,7 +84,12 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner) {
     Timer->start();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    // The port box's editor reports losing focus while the children are torn down, when this
+    // is no longer a main form to tell.
+    if (PortCB && PortCB->lineEdit())
+        PortCB->lineEdit()->disconnect(this);
+}
 
 QToolButton* TMainForm::AddToolButton(const char* icon, const char* hint,
                                       void (TMainForm::*click)()) {
