@@ -203,7 +203,8 @@ bool TMainForm::AskProgramTarget(int& address, TProgramPlan& sectors) {
 
 class TMainForm::TFlashView : public TFlashObserver {
 public:
-    TFlashView(TMainForm& form, TFlashMap& map) : Form(form), Map(map) {}
+    TFlashView(TMainForm& form, TFlashMap& map, const TProgramPlan& plan)
+        : Form(form), Map(map), Plan(plan) {}
 
     void Phase(TBootMonitor::TPhase phase) override {
         if (phase == TBootMonitor::TPhase::Programming) {
@@ -211,7 +212,9 @@ public:
             // The rate is the write's: the erase before it would show hours left at first.
             Bar->RestartClock();
         }
-        Form.ConsoleAdd(ProgramPhaseLine(phase));
+        // With every sector skipped there is nothing erased or written to announce.
+        if (Plan.Count(TSectorAction::Write) > 0 || phase == TBootMonitor::TPhase::Verifying)
+            Form.ConsoleAdd(ProgramPhaseLine(phase));
     }
     void SectorStarted(int sector) override { Map.SetCurrent(sector); }
     void SectorDone(int sector) override {
@@ -240,6 +243,7 @@ public:
 private:
     TMainForm& Form;
     TFlashMap& Map;
+    const TProgramPlan& Plan;
     TProgressScope* Bar = nullptr;
     TWaitCursor* Cursor = nullptr;
 };
@@ -249,7 +253,7 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors
     DescribeOperation("programming, " + std::to_string(length) + " bytes at " + AddrToHex(start)());
     ShowFlashMap(sectors);
     TBootMonitor monitor = Monitor(port);
-    TFlashView view(*this, *FlashMap);
+    TFlashView view(*this, *FlashMap, sectors);
     const std::string portName = ChosenPort().toLocal8Bit().toStdString();
     TFlashSession session(monitor, view, sectors, FileImage.Data(), portName,
                           KnownLedgerKey(portName, *CurrentType));

@@ -55,6 +55,9 @@ TEST(MainfrmFlashMap, SkipsUnchangedSectorsOnlyWhenThePreferenceSaysSo) {
         w.Board.ClearFrames();
         w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 6000", ""});
         EXPECT_EQ(Erased(w.Board), c.Erased);
+        // Nothing erased or written is announced when every sector is skipped.
+        EXPECT_EQ(w.Report().contains("Flash erasing..."), !c.Erased.empty())
+            << w.Report().join('|').toStdString();
         EXPECT_EQ(w.Board.ReadMemory(Sector3, image.size()), image);
         const TFlashMap* map = w.Form().findChild<TFlashMap*>("FlashMap");
         ASSERT_NE(map, nullptr);
