@@ -89,8 +89,8 @@ int RunMonitor(const TCliMonitorOptions& options) {
     TMonitorLog log;
     std::string error;
     if (!options.Log.empty() && !log.Open(options.Log, error)) {
-        PrintCliError(error);
-        return CliExitFailure;
+        PrintCliError(error); // as program's --log: refused before the port is touched
+        return CliExitUsage;
     }
     TComms port;
     TSerialMonitor monitor(port);

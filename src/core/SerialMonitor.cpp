@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 const int MonitorSpeeds[MonitorSpeedCount] = {115200, 57600, 38400,  19200,  9600,  4800,
                                               2400,   1200,  230400, 460800, 921600};
 
@@ -225,9 +228,19 @@ TMonitorLog::~TMonitorLog() {
 
 bool TMonitorLog::Open(const std::string& path, std::string& error) {
     Close();
-    File = std::fopen(path.c_str(), "wb");
+    // Without O_NONBLOCK the open of a FIFO waits for a reader, for ever; once open, writes
+    // may wait for the reader as any output does.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    File = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (!File) {
-        error = "Cannot write the log " + path + ": " + std::strerror(errno);
+        const int code = errno;
+        if (fd >= 0)
+            ::close(fd);
+        error = "Cannot write the log " + path + ": " + std::strerror(code) +
+                (code == ENXIO ? " (a FIFO that nothing reads)" : "");
         return false;
     }
     Path = path;

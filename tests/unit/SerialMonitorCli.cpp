@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -114,9 +115,13 @@ TEST(SerialMonitorCli, SuggestsAnotherSpeedOnceWhenMostOfWhatCameIsNotText) {
 }
 
 TEST(SerialMonitorCli, RefusesWhatItCannotMonitor) {
+    TScratchDir scratch;
+    const QString fifo = QString::fromStdString(scratch.Path() + "/unread");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0); // a log nothing reads
     const QList<QStringList> wrong = {
         {"monitor", "-p", "/dev/null", "--baud", "14400"},
         {"monitor", "-p", "/dev/null", "--eol", "lfcr"},
+        {"monitor", "-p", "/dev/null", "--log", fifo},
         {"program", "image.bin", "--address", "0x01000000", "-p", "a", "-p", "b", "--monitor"},
     };
     for (const QStringList& arguments : wrong) {
