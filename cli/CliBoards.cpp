@@ -34,20 +34,6 @@ std::string Hex(uint32_t address) {
     return AddrToHex(address)();
 }
 
-// A message on one line, for the summary.
-std::string OneLine(const std::string& text) {
-    std::string line;
-    for (const char ch : text) {
-        if (ch != '\n')
-            line += ch;
-        else if (!line.empty() && line.back() != ' ')
-            line += ' ';
-    }
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
-    return line;
-}
-
 QJsonObject IdentityJson(const TMonitorIdentity& identity) {
     TJsonFields json;
     json.AddString("chip_type", "0x" + std::string(WordToHex(identity.ChipType)()));

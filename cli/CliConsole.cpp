@@ -295,3 +295,16 @@ std::string EscapeControlCharacters(const std::string& text) {
     }
     return safe;
 }
+
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (const char ch : text) {
+        if (ch != '\n')
+            line += ch;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}

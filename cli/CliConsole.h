@@ -91,3 +91,6 @@ QString JsonText(const std::string& text, bool* escaped = nullptr);
 // Text from a file made safe for a terminal: control characters (escape sequences, carriage
 // returns, NULs ...) are shown as \r, \t or \xHH rather than acted upon.
 std::string EscapeControlCharacters(const std::string& text);
+
+// A message of several lines on one, its line breaks become single spaces.
+std::string OneLine(const std::string& text);

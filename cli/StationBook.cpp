@@ -41,20 +41,6 @@ std::string Local(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
-// A message on one line.
-std::string Flattened(const std::string& text) {
-    std::string line;
-    for (const char ch : text) {
-        if (ch != '\n')
-            line += ch;
-        else if (!line.empty() && line.back() != ' ')
-            line += ' ';
-    }
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
-    return line;
-}
-
 } // namespace
 
 bool GlobMatch(const std::string& pattern, const std::string& text) {
@@ -216,7 +202,7 @@ std::string FinishedBoardLine(const std::string& port, const std::string& serial
     case TBoardOutcome::Done:
         return line + FormatText("passed in %.1f s", seconds);
     case TBoardOutcome::Failed:
-        return line + FormatText("FAILED in %.1f s: ", seconds) + Flattened(reason);
+        return line + FormatText("FAILED in %.1f s: ", seconds) + OneLine(reason);
     case TBoardOutcome::Interrupted:
         break;
     }
