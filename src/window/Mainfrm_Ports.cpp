@@ -121,6 +121,10 @@ void TMainForm::CreatePortBox() {
     connect(PortCB->lineEdit(), &QLineEdit::textEdited, this,
             [this] { EnableFlashCommands(false); });
     connect(PortCB->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        // Focus leaving the box (a busy window disables it) is no new name unless one was typed.
+        if (!PortCB->lineEdit()->isModified())
+            return;
+        PortCB->lineEdit()->setModified(false);
         if (!HoldsTypedText(PortCB))
             return;
         AdoptTypedPort(PortCB);
