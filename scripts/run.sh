@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts Korvex beside two simulated EB40A boards, one in flash programming mode and one in SRAM
 # uploading mode, so that the whole flow works on a machine without a board; the boards stop
-# when the window closes. A second after a programming the flash board runs its program, as a
-# board reset into it would: Monitor > Board Output shows its banner. KORVEX_BOARDSIM=0 starts the window alone.
+# when the window closes. After a programming the flash board runs its program once the board
+# output pane has opened its port, as a board on a USB adapter restarts when a host opens it:
+# Monitor > Board Output shows its banner. KORVEX_BOARDSIM=0 starts the window alone.
 set -euo pipefail
 build=${1:-build}
 sim="$build/tools/boardsim/korvex-boardsim"
