@@ -6,13 +6,8 @@
 # a one-byte answer, so 11520 x 80 / 83 data bytes a second at 115200 baud.
 # Usage: bench_cli_boards.sh BUILD_DIR [RUNS]
 set -euo pipefail
-build=${1:-build}
 runs=${2:-3}
-cli="$build/cli/korvex-cli"
-sim="$build/tools/boardsim/korvex-boardsim"
-for program in "$cli" "$sim"; do
-    [ -x "$program" ] || { echo "missing $program (build it first)" >&2; exit 1; }
-done
+source "$(dirname "$0")/common.sh"
 command -v srec_cat >/dev/null || { echo "missing srec_cat (scripts/install-deps.sh)" >&2; exit 1; }
 
 work=$(mktemp -d)

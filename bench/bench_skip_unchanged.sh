@@ -7,12 +7,7 @@
 #   a first programming with --skip-unchanged   (aim: at most 1.02, nothing can be skipped)
 # Usage: bench_skip_unchanged.sh BUILD_DIR
 set -euo pipefail
-build=${1:-build}
-cli="$build/cli/korvex-cli"
-sim="$build/tools/boardsim/korvex-boardsim"
-for program in "$cli" "$sim"; do
-    [ -x "$program" ] || { echo "missing $program (build it first)" >&2; exit 1; }
-done
+source "$(dirname "$0")/common.sh"
 
 work=$(mktemp -d)
 export XDG_CONFIG_HOME="$work/config"

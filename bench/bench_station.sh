@@ -5,12 +5,7 @@
 # eight single programmings of the same boards one after another, and their ratio.
 # Usage: bench_station.sh BUILD_DIR
 set -euo pipefail
-build=${1:-build}
-cli="$build/cli/korvex-cli"
-sim="$build/tools/boardsim/korvex-boardsim"
-for program in "$cli" "$sim"; do
-    [ -x "$program" ] || { echo "missing $program (build it first)" >&2; exit 1; }
-done
+source "$(dirname "$0")/common.sh"
 
 work=$(mktemp -d)
 # The settings the window would have stored, and other simulators' announcements, stay out.

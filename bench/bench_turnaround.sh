@@ -6,12 +6,7 @@
 # and checks the slow-adapter hint: once at 16 ms, never at 1 ms.
 # Usage: bench_turnaround.sh BUILD_DIR
 set -euo pipefail
-build=${1:-build}
-cli="$build/cli/korvex-cli"
-sim="$build/tools/boardsim/korvex-boardsim"
-for program in "$cli" "$sim"; do
-    [ -x "$program" ] || { echo "missing $program (build it first)" >&2; exit 1; }
-done
+source "$(dirname "$0")/common.sh"
 
 work=$(mktemp -d)
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
