@@ -1,7 +1,7 @@
 #include "PortPolling.h"
 
 #include "CliBoards.h"
-#include "Comm.h"
+#include "PortList.h"
 
 #include <QDir>
 #include <QEventLoop>

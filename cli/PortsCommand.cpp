@@ -4,6 +4,7 @@
 #include "CliCommand.h"
 #include "CliConsole.h"
 #include "Comm.h"
+#include "PortList.h"
 #include "PortPolling.h"
 #include "PortSelector.h"
 #include "StationBook.h"

@@ -5,7 +5,7 @@
 // programmed twice), and the tally of the finished ones.
 
 #include "CliBoards.h"
-#include "Comm.h"
+#include "PortList.h"
 
 #include <map>
 #include <set>

@@ -7,9 +7,9 @@
 #include "Addressfrm.h"
 #include "BoardModel.h"
 #include "BoardSim.h"
-#include "Comm.h"
 #include "Mainfrm.h"
 #include "Misc.h"
+#include "PortList.h"
 #include "Settings.h"
 
 #include <QApplication>

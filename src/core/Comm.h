@@ -1,11 +1,12 @@
-// The serial port: one port opened exclusively from a settings text such as
-// "COM1:9600,N,8,1", timed reads, writes that wait for the output queue, and the list of ports
-// the computer offers. A port named "rfc2217://HOST:PORT" is one on another machine, reached
-// through a server (see Rfc2217Port.h) with the same calls.
+// The port to a board: one line opened exclusively from a settings text such as
+// "COM1:9600,N,8,1", timed reads, writes that wait for earlier output to leave, a purge that
+// starts each frame on a clean line, and the measure of how late the answers come. The line
+// itself is a TByteLine chosen by the port's name (MakeByteLine): a serial port on this computer
+// (LocalSerialPort.h) or, for "rfc2217://HOST:PORT", one on another machine (Rfc2217Port.h).
 #ifndef KORVEX_COMM_H
 #define KORVEX_COMM_H
 
-#include "SerialLatency.h"
+#include "ByteLine.h"
 #include "Turnaround.h"
 
 #include <QString>
@@ -16,22 +17,13 @@
 #include <string>
 #include <vector>
 
-class QSerialPort;
-class TRfc2217Port;
-
-// The line parameters of a settings text: "device:baud,parity,data,stop".
-struct TPortSettings {
-    QString Device;
-    int BaudRate = 9600;
-    char Parity = 'N'; // N, E, O, M or S
-    int DataBits = 8;  // 5 to 8
-    int StopBits = 10; // in tenths: 10, 15 or 20
-};
-
 // Parses a settings text; false when any field is missing, malformed or out of range. The
 // device is everything before the last colon, since the line fields hold none and some stable
 // device names do ("/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0").
 bool ParsePortSettings(const char* text, TPortSettings& settings);
+
+// The line for a device name: a network port for "rfc2217://HOST:PORT", else a local serial port.
+std::unique_ptr<TByteLine> MakeByteLine(const QString& device);
 
 // The calls the boot monitor makes are virtual, so that a line made up in memory can stand in
 // for a real port (the protocol's fuzz target does).
@@ -71,6 +63,7 @@ public:
     virtual int64_t ClockMs() const;
     virtual void SleepMs(int ms);
 
+    // Whether a serial device opens right now (SerialDeviceOpens).
     static bool PortExists(const char* device);
 
     // The settings text of the last Open, whole: device paths off Windows are often long.
@@ -85,75 +78,34 @@ public:
 
     // The USB adapter's receive latency timer as read after the last Open, in milliseconds;
     // -1 when the system does not tell (no USB adapter).
-    int LatencyTimerMs() const { return LatencyTimer; }
+    int LatencyTimerMs() const { return Abilities.LatencyTimerMs; }
     // How late the answers come on this opening; the faces set its Measured to hear of it.
     TTurnaroundMeter& Turnaround() { return Meter; }
 
+protected:
+    // The line Open uses for a device; tests stand a line of their own in.
+    virtual std::unique_ptr<TByteLine> NewLine(const QString& device) {
+        return MakeByteLine(device);
+    }
+
 private:
-    bool DrainOutput(int timeoutMs, const std::function<void()>& waitHook = {});
-    bool HandOver(const char* data, unsigned count, const std::function<void()>& waitHook);
     // Bytes already received, or the first to arrive within timeoutMs, up to count; -1 once the
     // line has failed.
     int ReceiveSome(char* bytes, int count, int timeoutMs);
-    // Notes a failed line: true when the port reports that it is gone.
+    // Notes a failed line: true when it is gone.
     bool CheckLine();
-    bool OpenRemote(const TPortSettings& line);
+    void NoteLost();
 
     std::string Settings;
-    QSerialPort* Port;                    // null while closed
-    std::unique_ptr<TRfc2217Port> Remote; // instead of Port for a network port
-    int BaudRate; // of the open port, for the time a write takes on the line
+    std::unique_ptr<TByteLine> Line; // null while closed
+    TLineAbilities Abilities;        // of the line last opened
+    int BaudRate;                    // of the open port, for the time a write takes on the line
     QString LastErrorText;
     bool Lost;
-    TLowLatencyRestore LatencyRestore;
-    int LatencyTimer = -1;
     TTurnaroundMeter Meter;
 };
 
 // The settings text Open uses when it is given none: "COM1:9600,N,8,1".
 extern const char* const DefaultPortSettings;
-
-// A port the port list may offer.
-struct TPortCandidate {
-    QString Name;        // what goes into the settings text: "COM1", "ttyUSB0", "/dev/pts/3"
-    QString Description; // adapter or simulator details for a tooltip; may be empty
-    bool Simulated = false;
-    QString Board = QString(); // a simulated board's announced name, e.g. "EB40A-flash-boardsim"
-    // What the system knows of a USB adapter; empty or -1 when it does not.
-    QString ById = QString(); // its /dev/serial/by-id link
-    int VendorId = -1;
-    int ProductId = -1;
-    QString SerialNumber = QString();
-    QString Manufacturer = QString();
-    QString Product = QString(); // the adapter's own description, "FT232R USB UART"
-};
-
-using TPortCandidateSource = std::function<std::vector<TPortCandidate>()>;
-
-// Every port the computer may offer, before probing: COM0..COM11 on Windows; elsewhere the
-// ports the system reports, in name order, followed by announced simulated boards.
-std::vector<TPortCandidate> SystemPortCandidates();
-
-// The candidates the port list uses: SystemPortCandidates unless a source was installed.
-std::vector<TPortCandidate> PortCandidates();
-
-// Replaces the candidate source (tests list pseudo-terminals); an empty function restores the
-// system's list.
-void SetPortCandidateSource(TPortCandidateSource source);
-
-// The candidates that PortExists can open right now, in candidate order.
-std::vector<TPortCandidate> AvailablePorts();
-
-// The folder in which simulated boards announce their ports while they run.
-QString AnnouncedPortsFolder();
-
-// Announced simulated ports whose simulator is still running, in name order.
-std::vector<TPortCandidate> AnnouncedPorts();
-
-// Whether an announcement link "<label>-<process id>" to the device belongs to a simulator that
-// still runs: the process exists and, where the system lets us look, still holds the device
-// open. A link left by a killed simulator whose process id now belongs to another program is
-// stale too.
-bool AnnouncementIsLive(const QString& linkName, const QString& device);
 
 #endif

@@ -1,16 +1,11 @@
 #include "PortSelector.h"
 
-#include "Comm.h"
-
-#include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
 #include <vector>
 
 namespace {
-
-const QString ByIdFolder = QStringLiteral("/dev/serial/by-id");
 
 struct TUsbSelector {
     int VendorId = -1; // -1: any
@@ -81,14 +76,6 @@ TPortChoice ResolveSelector(const QString& name) {
 
 } // namespace
 
-QString DevicePath(const QString& device) {
-#ifdef _WIN32
-    return device;
-#else
-    return device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
-#endif
-}
-
 bool IsUsbSelector(const QString& name) {
     return name.startsWith(QLatin1String("usb:"), Qt::CaseInsensitive);
 }
@@ -99,23 +86,11 @@ TPortChoice ResolvePortName(const QString& name) {
     TPortChoice choice;
     choice.Device = name;
     // "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" as ls /dev/serial/by-id shows it.
+    const QString byId = SerialByIdFolder() + QLatin1Char('/') + name;
     if (!name.contains(QLatin1Char('/')) && !QFileInfo::exists(DevicePath(name)) &&
-        QFileInfo(ByIdFolder + QLatin1Char('/') + name).isSymLink())
-        choice.Device = ByIdFolder + QLatin1Char('/') + name;
+        QFileInfo(byId).isSymLink())
+        choice.Device = byId;
     return choice;
-}
-
-QString SerialByIdLink(const QString& device) {
-    const QString target = QFileInfo(DevicePath(device)).canonicalFilePath();
-    if (target.isEmpty())
-        return QString();
-    const QFileInfoList links =
-        QDir(ByIdFolder)
-            .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& link : links)
-        if (link.isSymLink() && link.canonicalFilePath() == target)
-            return link.absoluteFilePath();
-    return QString();
 }
 
 QString PortSerialNumber(const QString& name) {

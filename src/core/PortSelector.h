@@ -4,6 +4,8 @@
 // re-enumerates (ttyUSB0 becomes ttyUSB1) keeps its by-id name and its serial number.
 #pragma once
 
+#include "PortList.h"
+
 #include <QString>
 
 struct TPortChoice {
@@ -17,12 +19,6 @@ bool IsUsbSelector(const QString& name);
 // The device a port name opens. A USB selector must match exactly one listed port; a bare
 // by-id name is taken from /dev/serial/by-id; any other name is the device itself.
 TPortChoice ResolvePortName(const QString& name);
-
-// The device's path as the system names it: "ttyUSB0" is /dev/ttyUSB0 (on Windows, COM3 as it is).
-QString DevicePath(const QString& device);
-
-// The /dev/serial/by-id link to a device ("ttyUSB0" or a path), or an empty text.
-QString SerialByIdLink(const QString& device);
 
 // The serial number of the adapter behind a port name, or an empty text when it is not known.
 QString PortSerialNumber(const QString& name);

@@ -1,7 +1,5 @@
 #include "Rfc2217Port.h"
 
-#include "Comm.h"
-
 #include <QDeadlineTimer>
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -134,9 +132,6 @@ bool TRfc2217Port::Open(const TPortSettings& line) {
         StartAfresh();
         QThread::msleep(RetryPauseMs);
     }
-    // What the far port held before is no answer to anything this side will send.
-    Purge();
-    Socket->flush();
     return true;
 }
 
@@ -273,18 +268,20 @@ void TRfc2217Port::TakeIn(int timeoutMs) {
         Decode(Socket->readAll());
 }
 
-bool TRfc2217Port::Send(const char* data, unsigned count, const std::function<void()>& waitHook) {
-    constexpr int EarlierOutputMs = 2000;
-    if (CheckConnection() || !HandOver(EarlierOutputMs, waitHook))
+bool TRfc2217Port::Drain(int timeoutMs, const THook& waitHook) {
+    return !CheckConnection() && HandOver(timeoutMs, waitHook);
+}
+
+bool TRfc2217Port::Send(const char* data, unsigned count, int timeoutMs, const THook& waitHook) {
+    if (CheckConnection())
         return false;
     Socket->write(Escaped(data, count));
     const int64_t now = Clock.nsecsElapsed() / 1000;
     LineFreeUs = std::max(LineFreeUs, now) + LineMicroseconds(count, BaudRate);
-    return HandOver(EarlierOutputMs + static_cast<int>(LineMicroseconds(count, BaudRate) / 1000),
-                    waitHook);
+    return HandOver(timeoutMs, waitHook);
 }
 
-bool TRfc2217Port::WaitSent(int timeoutMs, const std::function<void()>& waitHook) {
+bool TRfc2217Port::WaitSent(int timeoutMs, const THook& waitHook) {
     QDeadlineTimer deadline(std::max(timeoutMs, 0));
     if (!HandOver(timeoutMs, waitHook))
         return false;

@@ -6,6 +6,8 @@
 #ifndef KORVEX_RFC2217PORT_H
 #define KORVEX_RFC2217PORT_H
 
+#include "ByteLine.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
@@ -16,38 +18,38 @@
 #include <memory>
 
 class QTcpSocket;
-struct TPortSettings;
 
 // Whether a port name names a network port rather than a device.
 bool IsNetworkPortName(const QString& name);
 
-class TRfc2217Port {
+class TRfc2217Port final : public TByteLine {
 public:
     TRfc2217Port();
-    ~TRfc2217Port();
+    ~TRfc2217Port() override;
     TRfc2217Port(const TRfc2217Port&) = delete;
     TRfc2217Port& operator=(const TRfc2217Port&) = delete;
 
     // Connects to the server line.Device names, agrees on the option with it and sets the far
     // port's line; false with Error set (it names the host and port).
-    bool Open(const TPortSettings& line);
+    bool Open(const TPortSettings& line) override;
 
-    // What has arrived, up to count bytes, waiting at most timeoutMs for the first: the number
-    // of bytes, or -1 once the connection is lost.
-    int Receive(char* bytes, int count, int timeoutMs);
-    // Waits for earlier output to be handed to the network, then hands the bytes over.
-    bool Send(const char* data, unsigned count, const std::function<void()>& waitHook);
+    int Receive(char* bytes, int count, int timeoutMs) override;
+    // Waits for earlier output to be handed to the network.
+    bool Drain(int timeoutMs, const THook& waitHook) override;
+    bool Send(const char* data, unsigned count, int timeoutMs, const THook& waitHook) override;
     // Waits until the bytes sent have been handed over and have had the time the far line needs
-    // to carry them; false when timeoutMs passed first or the connection was lost.
-    bool WaitSent(int timeoutMs, const std::function<void()>& waitHook);
+    // to carry them.
+    bool WaitSent(int timeoutMs, const THook& waitHook) override;
     // Discards what has arrived and asks the server to discard what its port received and has
     // not yet passed on: the number of bytes found here.
-    int Purge();
+    int Purge() override;
     // Bytes not yet handed over, and those the far line is still taken up with.
-    qint64 PendingOutput() const;
+    qint64 PendingOutput() const override;
 
-    bool Lost() const { return ConnectionLost; }
-    const QString& Error() const { return ErrorText; }
+    bool CheckLost() override { return CheckConnection(); }
+    QString Error() const override { return ErrorText; }
+    // The far port's adapter is the server's business.
+    TLineAbilities Abilities() const override { return {}; }
 
     // How long the server may take: to accept the connection, to agree on the option, to confirm
     // the line settings.

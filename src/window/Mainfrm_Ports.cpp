@@ -5,10 +5,10 @@
 
 #include "Mainfrm.h"
 
-#include "Comm.h"
 #include "FlashLedger.h"
 #include "Misc.h"
 #include "MonitorMessages.h"
+#include "PortList.h"
 #include "Rfc2217Port.h"
 #include "Settings.h"
 

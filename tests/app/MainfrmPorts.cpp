@@ -4,6 +4,7 @@
 #include "Eventually.h"
 #include "LinkSpeed.h"
 #include "MainFormHarness.h"
+#include "PortList.h"
 #include "PseudoTerminal.h"
 #include "Ser2net.h"
 #include "Settings.h"

@@ -1,7 +1,7 @@
 #include "BoardWindow.h"
 
 #include "Addressfrm.h"
-#include "Comm.h"
+#include "PortList.h"
 #include "Settings.h"
 
 #include <QAction>

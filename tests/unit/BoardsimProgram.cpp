@@ -1,5 +1,6 @@
 // korvex-boardsim as a person runs it, and korvex-cli finding it.
 #include "Comm.h"
+#include "PortList.h"
 
 #include <QProcess>
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 #include "Comm.h"
 #include "Eventually.h"
 #include "PortAnnouncement.h"
+#include "PortList.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

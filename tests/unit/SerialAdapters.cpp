@@ -5,6 +5,7 @@
 #include "MonitorMessages.h"
 #include "PortSelector.h"
 #include "PseudoTerminal.h"
+#include "SerialLatency.h"
 #include "Turnaround.h"
 
 #include <gtest/gtest.h>

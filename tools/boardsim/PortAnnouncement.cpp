@@ -1,6 +1,6 @@
 #include "PortAnnouncement.h"
 
-#include "Comm.h"
+#include "PortList.h"
 
 #include <QDir>
 #include <QFile>
