@@ -1,6 +1,8 @@
 // The serial port over real pseudo-terminals.
 #include "Comm.h"
+#include "LocalSerialPort.h"
 #include "PseudoTerminal.h"
+#include "Rfc2217Port.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -11,9 +13,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -47,6 +51,49 @@ std::string Receive(TPseudoTerminal& line, size_t expected) {
     }
     return received + Drain(line, 100);
 }
+
+// A line in memory: it holds bytes from before it was opened and answers each frame at once.
+class TMemoryLine final : public TByteLine {
+public:
+    TMemoryLine(std::string held, std::string answer, int latencyTimerMs)
+        : Input(std::move(held)), Answer(std::move(answer)), TimerMs(latencyTimerMs) {}
+    bool Open(const TPortSettings&) override { return true; }
+    int Receive(char* bytes, int count, int) override {
+        const int got = static_cast<int>(Input.copy(bytes, static_cast<size_t>(count)));
+        Input.erase(0, static_cast<size_t>(got));
+        return got;
+    }
+    bool Drain(int, const THook&) override { return true; }
+    bool Send(const char*, unsigned, int, const THook&) override {
+        Input += Answer;
+        return true;
+    }
+    bool WaitSent(int, const THook&) override { return true; }
+    qint64 PendingOutput() const override { return 0; }
+    int Purge() override { return static_cast<int>(std::exchange(Input, {}).size()); }
+    bool CheckLost() override { return false; }
+    QString Error() const override { return {}; }
+    TLineAbilities Abilities() const override { return {false, TimerMs}; }
+
+private:
+    std::string Input, Answer;
+    int TimerMs;
+};
+
+class TCommsInMemory : public TComms {
+public:
+    TCommsInMemory(std::string held, std::string answer, int latencyTimerMs)
+        : Held(std::move(held)), Answer(std::move(answer)), TimerMs(latencyTimerMs) {}
+
+protected:
+    std::unique_ptr<TByteLine> NewLine(const QString&) override {
+        return std::make_unique<TMemoryLine>(Held, Answer, TimerMs);
+    }
+
+private:
+    std::string Held, Answer;
+    int TimerMs;
+};
 
 class CommTest : public ::testing::Test {
 protected:
@@ -305,4 +352,52 @@ TEST_F(CommTest, AWriteThatCannotDrainSendsNothing) {
     EXPECT_EQ(port.PendingOutput(), 0);
     ASSERT_TRUE(port.WriteByte('Y'));
     EXPECT_EQ(Receive(Line, 1), "Y");
+}
+
+TEST(ByteLine, TheLineIsChosenByThePortsName) {
+    const struct {
+        const char* Device;
+        bool Network;
+    } cases[] = {{"rfc2217://board-host:4001", true},
+                 {"RFC2217://10.0.0.7:2217", true},
+                 {"/dev/ttyUSB0", false},
+                 {"usb:0403:6001", false},
+                 {"COM3", false},
+                 {"rfc2217.example", false}};
+    for (const auto& c : cases) {
+        const std::unique_ptr<TByteLine> line = MakeByteLine(QString::fromLatin1(c.Device));
+        EXPECT_EQ(dynamic_cast<TRfc2217Port*>(line.get()) != nullptr, c.Network) << c.Device;
+        EXPECT_EQ(dynamic_cast<TLocalSerialPort*>(line.get()) != nullptr, !c.Network) << c.Device;
+    }
+}
+
+// Whatever the line, each frame starts on a clean line, the answers are timed and the line's
+// abilities reach the caller.
+TEST(ByteLine, TheTimingAndTheCleanStartHoldForAnyLine) {
+    constexpr int Frames = 3;
+    const struct {
+        const char* Name;
+        const char* Held; // at opening: a late answer to an earlier operation
+        const char* Answer;
+        int LatencyTimerMs;
+    } cases[] = {{"a USB adapter", "", "A", 16},
+                 {"a late answer from before", "NNN", "A", -1},
+                 {"stray bytes after each answer", "", "Axy", -1}};
+    for (const auto& c : cases) {
+        TCommsInMemory port(c.Held, c.Answer, c.LatencyTimerMs);
+        std::vector<TTurnaroundFigures> told;
+        port.Turnaround().Measured = [&told](const TTurnaroundFigures& f) { told.push_back(f); };
+        ASSERT_TRUE(port.Open("memory:9600,N,8,1")) << c.Name;
+        EXPECT_EQ(port.LatencyTimerMs(), c.LatencyTimerMs) << c.Name;
+        const int stray = static_cast<int>(std::strlen(c.Answer)) - 1;
+        for (int frame = 0; frame < Frames; ++frame) {
+            EXPECT_EQ(port.Purge(), frame == 0 ? 0 : stray) << c.Name << ", frame " << frame;
+            ASSERT_TRUE(port.WriteByte('F')) << c.Name;
+            EXPECT_EQ(port.ReadByte(0), 'A') << c.Name << ", frame " << frame;
+        }
+        port.Close();
+        ASSERT_EQ(told.size(), 1u) << c.Name;
+        EXPECT_EQ(told[0].Samples, Frames) << c.Name;
+        EXPECT_EQ(told[0].Speed, 9600) << c.Name;
+    }
 }
