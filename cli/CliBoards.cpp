@@ -27,9 +27,6 @@ extern "C" void OnInterrupt(int signal) {
     InterruptSignal.compare_exchange_strong(none, signal);
 }
 
-// Differing bytes listed one a line; the count tells the rest.
-constexpr int64_t ShownDifferences = 16;
-
 std::string Hex(uint32_t address) {
     return AddrToHex(address)();
 }
@@ -216,62 +213,6 @@ bool TBoard::Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyn
         return false;
     }
     return true;
-}
-
-bool TBoard::ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const uint8_t* data,
-                                int64_t length, const std::string& failureText,
-                                std::pair<uint32_t, uint32_t>* span) {
-    Phase("Reading back");
-    std::vector<uint8_t> onBoard;
-    const TMonitorResult read =
-        monitor.ReadRange(address, length, onBoard, nullptr,
-                          [this](int64_t done, int64_t total) { return Progress(done, total); });
-    if (read.Status == TMonitorStatus::Cancelled) {
-        Interrupted();
-        return false;
-    }
-    if (!read.Ok()) {
-        Fail(ReadFailure(read).Text);
-        return false;
-    }
-
-    Separator();
-    int64_t differing = 0;
-    uint32_t first = 0, last = 0;
-    QJsonArray listed;
-    std::string lines;
-    for (int64_t i = 0; i < length; ++i) {
-        if (onBoard[static_cast<size_t>(i)] == data[i])
-            continue;
-        const uint32_t at = address + static_cast<uint32_t>(i);
-        if (differing == 0)
-            first = at;
-        last = at;
-        if (differing < ShownDifferences) {
-            const unsigned board = onBoard[static_cast<size_t>(i)], file = data[i];
-            lines += FormatText("%s: board 0x%02X, file 0x%02X\n", Hex(at).c_str(), board, file);
-            listed.append(QJsonObject{{"address", QString::fromStdString(Hex(at))},
-                                      {"board", static_cast<int>(board)},
-                                      {"file", static_cast<int>(file)}});
-        }
-        ++differing;
-    }
-    Extra.AddNumber("differences", differing);
-    if (differing == 0) {
-        Line(FormatText("%lld bytes at %s read back OK.", static_cast<long long>(length),
-                        Hex(address).c_str()));
-        return true;
-    }
-    Extra.Add("first_differences", listed);
-    if (span)
-        *span = {first, last};
-    if (differing > ShownDifferences)
-        lines += "...\n";
-    Line(lines + FormatText("%lld bytes differ.", static_cast<long long>(differing)));
-    const std::string counted = FormatText("%lld bytes differ, the first at %s.",
-                                           static_cast<long long>(differing), Hex(first).c_str());
-    Fail(failureText.empty() ? counted : failureText + "\n" + counted);
-    return false;
 }
 
 void TBoard::SetResult(const std::string& line, int64_t bytes, const std::string& details) {

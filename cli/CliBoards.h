@@ -83,14 +83,6 @@ public:
     // Hears how late the port's answers come, and says once when that costs time.
     void WatchTurnaround(TComms& port);
 
-    // Reads length bytes back and compares them with data; reports the differences and, when
-    // there are any, fails with failureText (none when the board already failed the range).
-    // False when they differ or the read failed; span, when given, then gets the first and the
-    // last differing address (unchanged when the read failed).
-    bool ReadBackAndCompare(TBootMonitor& monitor, uint32_t address, const uint8_t* data,
-                            int64_t length, const std::string& failureText,
-                            std::pair<uint32_t, uint32_t>* span = nullptr);
-
     // The success line the summary repeats, and the figures of the JSON object. The lines of
     // details, when given, are printed in one block with it.
     void SetResult(const std::string& line, int64_t bytes,

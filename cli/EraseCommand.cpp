@@ -1,6 +1,6 @@
 // korvex-cli erase: one flash sector.
 #include "CliBoards.h"
-#include "CliFlashPlan.h"
+#include "CliOperationLog.h"
 #include "Comm.h"
 #include "Ebdata.h"
 #include "FlashPlan.h"

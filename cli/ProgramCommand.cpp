@@ -1,7 +1,8 @@
 // korvex-cli program: an image into flash, on one board or several at once.
 #include "CliBoards.h"
-#include "CliFlashPlan.h"
+#include "CliFlashObserver.h"
 #include "CliMonitor.h"
+#include "CliOperationLog.h"
 #include "CliProgramJob.h"
 #include "Comm.h"
 #include "Ebdata.h"
@@ -22,35 +23,18 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
     if (!board.Connect(port, monitor, options.Board.Linked, job.Request))
         return;
     TProgramPlan plan = BuildProgramPlan(*job.Type, job.Address, job.Data, job.Length);
-    TCliFlashObserver observer(board, plan);
+    TCliFlashObserver observer(board);
     TFlashSession session(monitor, observer, plan, job.Data, board.Port(),
-                          BoardLedgerKey(board, *job.Type));
+                          BoardLedgerKey(board.Port(), board.Identity(), *job.Type));
     if (options.SkipUnchanged && !SkipUnchanged(board, session))
         return;
     if (options.DryRun) {
         ShowPlan(board, plan, options.Yes);
         return;
     }
-    const TBootMonitor::TProgramResult program = RunPlan(board, session, plan);
-    board.SetBytes(program.Result.BytesDone);
-    if (program.Result.Status == TMonitorStatus::Cancelled) {
-        board.Interrupted();
-        const std::string partly = PartlyProgrammedLine(program);
-        if (!partly.empty())
-            board.Line(partly);
-        return;
-    }
-    if (!program.Result.Ok()) {
-        board.Fail(WithNoAnswerLine(ProgramFailure(program, job.Address), program.Result).Text);
-        const std::string closing = ProgramClosingLine(program);
-        if (!closing.empty())
-            board.Line(closing);
-        return;
-    }
-    board.SetResult(ProgrammedLine(job.Length, job.Address), job.Length);
-    if (options.ReadBack)
-        ReadBackAndForget(board, monitor, job.Address, job.Data, job.Length,
-                          "Program verification failed.");
+    if (RunPlan(board, session, plan, job.Address, job.Length) && options.ReadBack)
+        ReadBackOnBoard(board, monitor, job.Address, job.Data, job.Length,
+                        "Program verification failed.");
 }
 
 std::optional<TProgramJob> PrepareProgramJob(const TProgramOptions& options, TFileImage& image) {

@@ -1,9 +1,9 @@
 // korvex-cli read: target memory as a hex dump, or into a file.
 #include "CliBoards.h"
-#include "CliImageOutput.h"
 #include "Comm.h"
 #include "HexText.h"
 #include "ImageFile.h"
+#include "ImageOutput.h"
 #include "MonitorMessages.h"
 
 #include <CLI/CLI.hpp>

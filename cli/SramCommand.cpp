@@ -1,6 +1,6 @@
 // korvex-cli sram: the raw upload to boards in SRAM uploading mode.
 #include "CliBoards.h"
-#include "CliFlashPlan.h"
+#include "CliOperationLog.h"
 #include "Comm.h"
 #include "Ebdata.h"
 #include "ImageFile.h"

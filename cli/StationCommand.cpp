@@ -1,6 +1,6 @@
 // korvex-cli station: programs every board whose port appears, hands-free, until Ctrl+C or
 // --count boards; one line per finished board, a status line on a terminal, and the tally.
-#include "CliFlashPlan.h"
+#include "CliOperationLog.h"
 #include "CliProgramJob.h"
 #include "ImageFile.h"
 #include "PortPolling.h"

@@ -1,7 +1,9 @@
 // korvex-cli verify: the board's sum of a range against the image, or a byte-for-byte read-back.
 #include "CliBoards.h"
-#include "CliFlashPlan.h"
+#include "CliFlashObserver.h"
+#include "CliOperationLog.h"
 #include "Comm.h"
+#include "FlashCheck.h"
 #include "HexText.h"
 #include "ImageFile.h"
 #include "MonitorMessages.h"
@@ -48,7 +50,11 @@ int RunVerify(const TVerifyOptions& options) {
         if (!board.Connect(port, monitor, options.Board.Linked, request))
             return;
         board.Phase("Verifying");
-        const TMonitorResult result = monitor.VerifyRange(address, data, length);
+        std::string warning;
+        const TMonitorResult result = VerifyAndForget(monitor, board.Port(), address, data, length,
+                                                      options.ReadBack, &warning);
+        if (!warning.empty())
+            WarnOnBoard(board, warning);
         if (result.Ok()) {
             board.Separator();
             board.SetResult(VerifiedLine(length, address), length);
@@ -57,14 +63,11 @@ int RunVerify(const TVerifyOptions& options) {
             // A board that answered can still show where its memory differs.
             if (result.Status != TMonitorStatus::Refused)
                 return;
-            // The read-back, when asked, narrows down where.
-            if (!options.ReadBack)
-                ForgetOnBoard(board, address, length);
         }
         // After the board's refusal the read-back only adds where the bytes differ.
         if (options.ReadBack)
-            ReadBackAndForget(board, monitor, address, data, length,
-                              result.Ok() ? "Data verification failed." : "");
+            ReadBackOnBoard(board, monitor, address, data, length,
+                            result.Ok() ? "Data verification failed." : "");
     };
     return RunOnBoards(options.Board, ports, "verify",
                        LoggedWork(options.Log, "verify", data, image.Length(), work));

@@ -1,20 +1,26 @@
 #include "FlashSession.h"
 
+#include "SilentBoard.h"
+
 namespace {
 
 // Passes the programming's reports on, and tells the sector being written as the bytes go out.
+// With every sector skipped nothing is erased or written: only the verify is a phase then.
 class TSectorWatch : public TFlashObserver {
 public:
     TSectorWatch(TFlashObserver& observer, const TProgramPlan& plan)
-        : Observer(observer), Plan(plan), Current(plan.SectorWrittenAt(0)) {
+        : Observer(observer), Plan(plan), Current(plan.SectorWrittenAt(0)),
+          Writes(plan.Count(TSectorAction::Write) > 0) {
         if (Current >= 0)
             Observer.SectorStarted(Current);
     }
     void Phase(TBootMonitor::TPhase phase) override {
+        const bool verifying = phase == TBootMonitor::TPhase::Verifying;
         // The shorter last block is not counted in the progress: the verify says it went.
-        if (phase == TBootMonitor::TPhase::Verifying)
+        if (verifying)
             MoveTo(-1);
-        Observer.Phase(phase);
+        if (Writes || verifying)
+            Observer.Phase(phase);
     }
     bool KeepErasing() override { return Observer.KeepErasing(); }
     bool Progress(int64_t done, int64_t total) override {
@@ -36,6 +42,7 @@ private:
     TFlashObserver& Observer;
     const TProgramPlan& Plan;
     int Current;
+    const bool Writes;
 };
 
 // The whole sectors that the plan erases (written) or covers at all.
@@ -49,6 +56,13 @@ std::vector<TFlashRange> SectorRanges(const TProgramPlan& plan, bool writtenOnly
 }
 
 } // namespace
+
+std::optional<TLedgerKey> BoardLedgerKey(const std::string& port, const TMonitorIdentity* identity,
+                                         const TEBData& type) {
+    if (!identity)
+        return std::nullopt;
+    return MakeLedgerKey(port, *identity, type);
+}
 
 TFlashSession::TFlashSession(TBootMonitor& monitor, TFlashObserver& observer, TProgramPlan& plan,
                              const uint8_t* data, std::string port, std::optional<TLedgerKey> key)
@@ -89,6 +103,24 @@ TBootMonitor::TProgramResult TFlashSession::Program() {
     return program;
 }
 
-bool ForgetRange(const std::string& port, uint32_t address, int64_t length, std::string* error) {
-    return MarkPortPending(port, {{address, length}}, error);
+TProgramOutcome ProgramOutcome(const TBootMonitor::TProgramResult& program,
+                               const TProgramPlan& plan, uint32_t start, int64_t length) {
+    TProgramOutcome outcome;
+    const auto add = [](std::vector<std::string>& lines, const std::string& line) {
+        if (!line.empty())
+            lines.push_back(line);
+    };
+    if (program.Result.Ok()) {
+        add(outcome.Before, UnchangedSectorsLine(plan.SectorsOf(TSectorAction::Skip)));
+        outcome.Done = ProgrammedLine(length, start);
+        return outcome;
+    }
+    outcome.Cancelled = program.Result.Status == TMonitorStatus::Cancelled;
+    // A cancel is shown as each face shows one; what follows is what the flash then holds.
+    if (!outcome.Cancelled) {
+        outcome.Failure = WithNoAnswerLine(ProgramFailure(program, start), program.Result);
+        add(outcome.After, ProgramClosingLine(program));
+    }
+    add(outcome.After, PartlyProgrammedLine(program));
+    return outcome;
 }

@@ -6,9 +6,19 @@
 
 #include "BootMonitor.h"
 #include "FlashLedger.h"
+#include "MonitorMessages.h"
 #include "ProgramPlan.h"
 
 #include <optional>
+#include <string>
+#include <vector>
+
+class TEBData;
+
+// The ledger of the board on port when it identified itself (identity given); none otherwise,
+// as for a board taken as already linked.
+std::optional<TLedgerKey> BoardLedgerKey(const std::string& port, const TMonitorIdentity* identity,
+                                         const TEBData& type);
 
 class TFlashSession {
 public:
@@ -22,7 +32,8 @@ public:
     // Skips the sectors that both the ledger and the board's sums vouch for. A result other
     // than Ok is a line failure: the plan is then left unskipped.
     TMonitorResult SkipUnchanged();
-    // Erases and writes what the plan writes and has the board verify the whole image; the
+    // Erases and writes what the plan writes and has the board verify the whole image (a plan
+    // that writes no sector has only the verify, and the observer hears of no other phase); the
     // ledger stops vouching for the written sectors first and, after a verified programming,
     // records what all covered sectors hold. A verify the board refuses leaves no sector of
     // the image vouched for, skipped ones included.
@@ -37,7 +48,14 @@ private:
     std::optional<TLedgerKey> Key;
 };
 
-// After a verify or read-back on port found the board's content other than the image's in a
-// range, or could not confirm it: no ledger of the port vouches any longer for the sectors the
-// range overlaps. False with the reason when that could not be noted.
-bool ForgetRange(const std::string& port, uint32_t address, int64_t length, std::string* error);
+// What a programming came to, as both faces word it.
+struct TProgramOutcome {
+    bool Cancelled = false;
+    std::vector<std::string> Before;        // a verified programming: the sectors it skipped
+    std::string Done;                       // a verified programming: its result line
+    std::optional<TMonitorMessage> Failure; // a failure, not a cancel: the step's message
+    std::vector<std::string> After;         // not verified: what the flash holds now
+};
+// start and length are the image's; plan is the one the session programmed.
+TProgramOutcome ProgramOutcome(const TBootMonitor::TProgramResult& program,
+                               const TProgramPlan& plan, uint32_t start, int64_t length);

@@ -41,6 +41,7 @@ class TComms;
 class TFlashMap;
 class TFlashSession;
 struct TProgramPlan;
+struct TReadBack;
 class TSettingsKey;
 struct TFlashPlan;
 struct TMonitorMessage;
@@ -99,6 +100,7 @@ public:
     QAction* ReadMenu = nullptr;
     QAction* FlashWriteMenu = nullptr;
     QAction* VerifyMenu = nullptr;
+    QAction* VerifyReadBackMenu = nullptr;
     QAction* EraseSectorMenu = nullptr;
     QAction* CancelMenu = nullptr; // a command in the menu bar itself, shown only while busy
     QMenu* MonitorMenu = nullptr;
@@ -219,6 +221,7 @@ public:
     void ReadTBClick();
     void FlashTBClick();
     void VerifyTBClick();
+    void VerifyReadBackClick();
     void EraseSectorTBClick();
     void AboutTBClick();
     void ExitTBClick();
@@ -288,6 +291,11 @@ private:
                         const TProgramPlan& sectors);
     void ShowProgrammed(const TBootMonitor::TProgramResult& program, uint32_t start,
                         const TProgramPlan& sectors);
+    // Asks for the range to compare with the loaded image's first bytes; false when the user
+    // gave up or the length is more than the image holds (said).
+    bool AskVerifyRange(const char* title, uint32_t& address, int64_t& length);
+    // The differing bytes of a read-back, or why it could not read, in the console and a box.
+    void ShowReadBackFailure(const TReadBack& readBack);
     // Shows a failure's box and then keeps its text in the console, below the earlier results:
     // as a report of its own, or at the end of the running command's report.
     void ShowFailure(const TMonitorMessage& message, bool ownReport = true);

@@ -1,9 +1,10 @@
-// The main window's flash commands: read, sector erase, programming, verify, and Cancel for the
-// long transfers.
+// The main window's flash commands: read, sector erase, programming, verify by the board's sum
+// or by reading back, and Cancel for the long transfers.
 
 #include "Addressfrm.h"
 #include "Comm.h"
 #include "Ebdata.h"
+#include "FlashCheck.h"
 #include "FlashMap.h"
 #include "FlashPlan.h"
 #include "FlashSession.h"
@@ -36,11 +37,10 @@ void ShowTypeInMap(TFlashMap& map, const TEBData& type) {
 }
 
 // The ledger of the board last synchronised on port; none when it was not.
-std::optional<TLedgerKey> KnownLedgerKey(const std::string& port, const TEBData& type) {
+std::optional<TLedgerKey> SynchronisedLedgerKey(const std::string& port, const TEBData& type) {
     TMonitorIdentity identity;
-    if (!RememberedBoardIdentity(port, identity))
-        return std::nullopt;
-    return MakeLedgerKey(port, identity, type);
+    const bool known = RememberedBoardIdentity(port, identity);
+    return BoardLedgerKey(port, known ? &identity : nullptr, type);
 }
 
 } // namespace
@@ -203,8 +203,7 @@ bool TMainForm::AskProgramTarget(int& address, TProgramPlan& sectors) {
 
 class TMainForm::TFlashView : public TFlashObserver {
 public:
-    TFlashView(TMainForm& form, TFlashMap& map, const TProgramPlan& plan)
-        : Form(form), Map(map), Plan(plan) {}
+    TFlashView(TMainForm& form, TFlashMap& map) : Form(form), Map(map) {}
 
     void Phase(TBootMonitor::TPhase phase) override {
         if (phase == TBootMonitor::TPhase::Programming) {
@@ -212,9 +211,7 @@ public:
             // The rate is the write's: the erase before it would show hours left at first.
             Bar->RestartClock();
         }
-        // With every sector skipped there is nothing erased or written to announce.
-        if (Plan.Count(TSectorAction::Write) > 0 || phase == TBootMonitor::TPhase::Verifying)
-            Form.ConsoleAdd(ProgramPhaseLine(phase));
+        Form.ConsoleAdd(ProgramPhaseLine(phase));
     }
     void SectorStarted(int sector) override { Map.SetCurrent(sector); }
     void SectorDone(int sector) override {
@@ -243,7 +240,6 @@ public:
 private:
     TMainForm& Form;
     TFlashMap& Map;
-    const TProgramPlan& Plan;
     TProgressScope* Bar = nullptr;
     TWaitCursor* Cursor = nullptr;
 };
@@ -253,10 +249,10 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors
     DescribeOperation("programming, " + std::to_string(length) + " bytes at " + AddrToHex(start)());
     ShowFlashMap(sectors);
     TBootMonitor monitor = Monitor(port);
-    TFlashView view(*this, *FlashMap, sectors);
+    TFlashView view(*this, *FlashMap);
     const std::string portName = ChosenPort().toLocal8Bit().toStdString();
     TFlashSession session(monitor, view, sectors, FileImage.Data(), portName,
-                          KnownLedgerKey(portName, *CurrentType));
+                          SynchronisedLedgerKey(portName, *CurrentType));
     if (session.Keyed() && ReadSkipUnchanged()) {
         const TMonitorResult checked = session.SkipUnchanged();
         if (!checked.Ok()) {
@@ -286,57 +282,104 @@ void TMainForm::RunProgramming(TFlashSession& session, TFlashView& view, uint32_
 
 void TMainForm::ShowProgrammed(const TBootMonitor::TProgramResult& program, uint32_t start,
                                const TProgramPlan& sectors) {
-    if (program.Result.Ok()) {
-        const std::string unchanged = UnchangedSectorsLine(sectors.SectorsOf(TSectorAction::Skip));
-        if (!unchanged.empty())
-            ConsoleAdd(unchanged.c_str());
-        ConsoleAdd(ProgrammedLine(FileImage.Length(), start).c_str());
-        return;
-    }
-    if (program.Result.Status != TMonitorStatus::Cancelled)
-        ShowFailure(WithNoAnswerLine(ProgramFailure(program, start), program.Result), false);
-    const std::string closing = ProgramClosingLine(program);
-    if (!closing.empty())
-        ConsoleAdd(closing.c_str());
-    const std::string partly = PartlyProgrammedLine(program);
-    if (!partly.empty())
-        ConsoleAdd(partly.c_str());
+    const TProgramOutcome outcome = ProgramOutcome(program, sectors, start, FileImage.Length());
+    for (const std::string& line : outcome.Before)
+        ConsoleAdd(line.c_str());
+    if (!outcome.Done.empty())
+        ConsoleAdd(outcome.Done.c_str());
+    if (outcome.Failure)
+        ShowFailure(*outcome.Failure, false);
+    if (outcome.Cancelled)
+        ConsoleAdd(UserBreakLine);
+    for (const std::string& line : outcome.After)
+        ConsoleAdd(line.c_str());
 }
 
 // ---- Verify and cancel ------------------------------------------------------------------------
 
-void TMainForm::VerifyTBClick() {
-    TOperationScope operation(*this, "verifying");
+bool TMainForm::AskVerifyRange(const char* title, uint32_t& address, int64_t& length) {
     if (!HaveImage())
-        return;
+        return false;
     TAddressForm form(this);
-    form.setWindowTitle("Verify Data Block");
+    form.setWindowTitle(title);
     form.ProposedLength = FileImage.Length();
     if (form.exec() != QDialog::Accepted)
-        return;
+        return false;
+    address = static_cast<uint32_t>(form.StartAddress);
     // A length typed as eight digits may be above the signed range: it is still a length.
-    const int64_t length = static_cast<uint32_t>(form.DataLength);
+    length = static_cast<uint32_t>(form.DataLength);
     if (length > FileImage.Length()) {
         ShowFailure(VerifyLengthTooLong(length, FileImage.Length()));
-        return;
+        return false;
     }
+    return true;
+}
+
+void TMainForm::VerifyTBClick() {
+    TOperationScope operation(*this, "verifying");
+    uint32_t address = 0;
+    int64_t length = 0;
+    if (!AskVerifyRange("Verify Data Block", address, length))
+        return;
     TComms port;
     if (!OpenBoardPort(port, FlashSpeedSetting))
         return;
 
-    const uint32_t address = static_cast<uint32_t>(form.StartAddress);
     TBootMonitor monitor = Monitor(port);
-    const TMonitorResult verified = monitor.VerifyRange(address, FileImage.Data(), length);
-    std::string error;
-    if (verified.Status == TMonitorStatus::Refused &&
-        !ForgetRange(ChosenPort().toLocal8Bit().toStdString(), address, length, &error))
-        ConsoleAdd(error.c_str());
+    std::string warning;
+    const TMonitorResult verified =
+        VerifyAndForget(monitor, ChosenPort().toLocal8Bit().toStdString(), address,
+                        FileImage.Data(), length, false, &warning);
+    if (!warning.empty())
+        ConsoleAdd(warning.c_str());
     if (!verified.Ok()) {
         ShowFailure(WithNoAnswerLine(VerifyFailure(verified), verified));
         return;
     }
     ConsoleAdd(" ");
     ConsoleAdd(VerifiedLine(length, address).c_str());
+}
+
+void TMainForm::VerifyReadBackClick() {
+    TOperationScope operation(*this, "verifying by reading back");
+    uint32_t address = 0;
+    int64_t length = 0;
+    if (!AskVerifyRange("Verify by Reading Back", address, length))
+        return;
+    TComms port;
+    if (!OpenBoardPort(port, FlashSpeedSetting))
+        return;
+
+    ConsoleAdd(" ");
+    TBootMonitor monitor = Monitor(port);
+    TReadBack readBack;
+    {
+        TProgressScope progress(*this, static_cast<int>(length / BlockSize));
+        TBusyScope busy(*this);
+        UserBreak = false;
+        const auto afterBlock = [&](int64_t done, int64_t total) {
+            progress.SetPosition(static_cast<int>(done / BlockSize));
+            progress.ShowRate(done, total);
+            return PumpMessages();
+        };
+        readBack = ReadBackAndForget(monitor, ChosenPort().toLocal8Bit().toStdString(), address,
+                                     FileImage.Data(), length, afterBlock);
+    }
+    if (!readBack.Warning.empty())
+        ConsoleAdd(readBack.Warning.c_str());
+    if (readBack.Read.Status == TMonitorStatus::Cancelled)
+        ConsoleAdd(UserBreakLine);
+    else if (readBack.Same())
+        ConsoleAdd(ReadBackSameLine(length, address).c_str());
+    else
+        ShowReadBackFailure(readBack);
+}
+
+void TMainForm::ShowReadBackFailure(const TReadBack& readBack) {
+    if (readBack.Read.Ok())
+        for (const std::string& line : ReadBackDifferenceLines(readBack))
+            ConsoleAdd(line.c_str());
+    ShowFailure(ReadBackFailure(readBack), false);
 }
 
 void TMainForm::CancelMenuClick() {

@@ -1,7 +1,7 @@
 // Saving from the main window: the console's text, and the bytes of the last read in one of the
 // file formats korvex-cli writes.
 
-#include "CliImageOutput.h"
+#include "ImageOutput.h"
 #include "HexText.h"
 #include "Mainfrm.h"
 #include "Misc.h"

@@ -1,9 +1,11 @@
 // The programming of one image against the simulated board: what its observer is told, and
-// what the ledger it keeps lets the next programming skip.
+// what the ledger it keeps lets the next programming skip; and what the checks after it leave
+// the ledger vouching for.
 #include "FlashSession.h"
 #include "BoardTestKit.h"
 #include "Comm.h"
 #include "Ebdata.h"
+#include "FlashCheck.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -61,7 +63,7 @@ TEST(FlashSession, ReportsEachStepAndLetsTheNextProgrammingSkipOnlyWhatItRecorde
         const std::vector<uint32_t>& WriteStarts;
     } cases[] = {
         {"known", true, false, ok, "+2 erase write -2 +3 -3 +4 -4 verify", image, nullptr, ok,
-         "check 3 erase write verify", none},
+         "check 3 verify", none},
         {"unknown", false, false, ok, "+2 erase write -2 +3 -3 +4 -4 verify", image, nullptr, ok,
          "+2 erase write -2 +3 -3 +4 -4 verify", whole},
         {"cancelled", true, true, TMonitorStatus::Cancelled, "+2 erase", image, nullptr, ok,
@@ -81,33 +83,144 @@ TEST(FlashSession, ReportsEachStepAndLetsTheNextProgrammingSkipOnlyWhatItRecorde
         TBootMonitor monitor(port, test.Fault ? ShortWaits() : ShortPauses());
         const TSyncResult sync = monitor.Synchronize({board.PortPath(), false, 115200});
         ASSERT_TRUE(sync.Ok());
-        const TLedgerKey key = MakeLedgerKey(board.PortPath(), sync.Identity, type);
 
-        const auto program = [&](const TBytes& bytes, bool known, bool stop, const char* events,
-                                 TMonitorStatus checked) {
+        // The status of the check when it failed, else the programming's.
+        const auto program = [&](const TBytes& bytes, bool known, bool stop, const char* events) {
             TProgramPlan plan = BuildProgramPlan(type, Sector2, bytes.data(), bytes.size());
             TRecorder recorder;
             recorder.StopErasing = stop;
-            TFlashSession session(monitor, recorder, plan, bytes.data(), board.PortPath(),
-                                  known ? std::optional<TLedgerKey>(key) : std::nullopt);
-            EXPECT_EQ(session.SkipUnchanged().Status, checked);
+            TFlashSession session(
+                monitor, recorder, plan, bytes.data(), board.PortPath(),
+                BoardLedgerKey(board.PortPath(), known ? &sync.Identity : nullptr, type));
+            TMonitorStatus status = session.SkipUnchanged().Status;
             // After a failed check the callers stop: by then the plan must skip nothing.
-            const TMonitorStatus status =
-                checked == TMonitorStatus::Ok ? session.Program().Result.Status : checked;
-            if (checked != TMonitorStatus::Ok) {
+            if (status != TMonitorStatus::Ok) {
                 EXPECT_EQ(plan.Count(TSectorAction::Skip), 0);
+            } else {
+                status = session.Program().Result.Status;
             }
             EXPECT_EQ(recorder.Events, events);
             return status;
         };
-        EXPECT_EQ(program(image, test.Known, test.StopErasing, test.FirstEvents, ok), test.First);
+        EXPECT_EQ(program(image, test.Known, test.StopErasing, test.FirstEvents), test.First);
         board.SetFaults(test.Fault ? Faults({test.Fault}) : TFaultPlan());
         board.ClearFrames();
-        EXPECT_EQ(program(test.Second, true, false, test.SecondEvents, test.Checked), test.Checked);
+        EXPECT_EQ(program(test.Second, true, false, test.SecondEvents), test.Checked);
         std::vector<uint32_t> writeStarts;
         for (const TFrameRecord& frame : FramesOf(board.Frames(), TFrameKind::WriteStart))
             writeStarts.push_back(FrameAddress(frame));
         EXPECT_EQ(writeStarts, test.WriteStarts);
         EXPECT_EQ(board.ReadMemory(Sector2, image.size()), test.Second);
+    }
+}
+
+TEST(FlashSession, ChecksLeaveTheLedgerVouchingOnlyForWhatTheyConfirmed) {
+    TEBData type("Kit");
+    ASSERT_TRUE(type.SetSectors("4x8K,2x32K") && type.SetProtected("") &&
+                type.SetFlashStart("01000000") && type.SetSramSize("1000"));
+    const TBytes image = Pattern(0x4000 + 100); // sectors 2 and 3 whole, sector 4 in part
+    constexpr uint32_t Sector3 = Sector2 + 0x2000, Sector4 = Sector2 + 0x4000;
+    enum class TCheck { Sum, SumThenReadBack, ReadBack };
+    const struct {
+        const char* Name;
+        TCheck Check;
+        std::vector<uint32_t> Changed; // bytes the board holds other than the image
+        const char* Fault;
+        TMonitorStatus Result; // the sum's, or the read's
+        int64_t Differing;
+        TFlashRange Forgotten; // by the read-back
+        std::vector<uint32_t> Vouched;
+    } cases[] = {
+        {"sum agrees",
+         TCheck::Sum,
+         {},
+         nullptr,
+         TMonitorStatus::Ok,
+         0,
+         {},
+         {Sector2, Sector3, Sector4}},
+        {"sum refused", TCheck::Sum, {Sector4 + 7}, nullptr, TMonitorStatus::Refused, 0, {}, {}},
+        {"read-back narrows the refused sum",
+         TCheck::SumThenReadBack,
+         {Sector4 + 7},
+         nullptr,
+         TMonitorStatus::Ok,
+         1,
+         {Sector4 + 7, 1},
+         {Sector2, Sector3}},
+        {"read back the same",
+         TCheck::ReadBack,
+         {},
+         nullptr,
+         TMonitorStatus::Ok,
+         0,
+         {},
+         {Sector2, Sector3, Sector4}},
+        {"one byte",
+         TCheck::ReadBack,
+         {Sector3 + 5},
+         nullptr,
+         TMonitorStatus::Ok,
+         1,
+         {Sector3 + 5, 1},
+         {Sector2, Sector4}},
+        {"span ends on a sector's first byte",
+         TCheck::ReadBack,
+         {Sector3 - 16, Sector3},
+         nullptr,
+         TMonitorStatus::Ok,
+         2,
+         {Sector3 - 16, 17},
+         {Sector4}},
+        {"read fails",
+         TCheck::ReadBack,
+         {},
+         "R#3=silent",
+         TMonitorStatus::NoAnswer,
+         0,
+         {Sector2, static_cast<int64_t>(image.size())},
+         {}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.Name);
+        ASSERT_TRUE(QDir(LedgerFolder()).removeRecursively());
+        TBoardSim board(KitBoard());
+        ASSERT_TRUE(board.Start());
+        TComms port;
+        TBootMonitor monitor(port, test.Fault ? ShortWaits() : ShortPauses());
+        const TSyncResult sync = monitor.Synchronize({board.PortPath(), false, 115200});
+        ASSERT_TRUE(sync.Ok());
+        const TLedgerKey key = MakeLedgerKey(board.PortPath(), sync.Identity, type);
+        TBytes onBoard = image;
+        for (uint32_t at : test.Changed)
+            onBoard[at - Sector2] ^= 0x5A;
+        board.LoadMemory(Sector2, onBoard);
+        const TProgramPlan plan = BuildProgramPlan(type, Sector2, image.data(), image.size());
+        ASSERT_TRUE(RecordLedger(key, plan.LedgerEntries(), nullptr));
+        board.SetFaults(test.Fault ? Faults({test.Fault}) : TFaultPlan());
+
+        std::string warning;
+        TReadBack readBack;
+        if (test.Check != TCheck::ReadBack) {
+            const TMonitorResult sum =
+                VerifyAndForget(monitor, board.PortPath(), Sector2, image.data(), image.size(),
+                                test.Check == TCheck::SumThenReadBack, &warning);
+            EXPECT_EQ(sum.Status,
+                      test.Check == TCheck::Sum ? test.Result : TMonitorStatus::Refused);
+        }
+        if (test.Check != TCheck::Sum) {
+            readBack = ReadBackAndForget(monitor, board.PortPath(), Sector2, image.data(),
+                                         image.size(), nullptr);
+            EXPECT_EQ(readBack.Read.Status, test.Result);
+            warning += readBack.Warning;
+        }
+        EXPECT_EQ(warning, "");
+        EXPECT_EQ(readBack.Differing, test.Differing);
+        EXPECT_EQ(readBack.Forgotten.Start, test.Forgotten.Start);
+        EXPECT_EQ(readBack.Forgotten.Length, test.Forgotten.Length);
+        std::vector<uint32_t> vouched;
+        for (const TLedgerEntry& entry : ReadLedger(key).Entries)
+            vouched.push_back(entry.Start);
+        EXPECT_EQ(vouched, test.Vouched);
     }
 }

@@ -1,4 +1,4 @@
-#include "CliImageOutput.h"
+#include "ImageOutput.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,16 +1,12 @@
 #pragma once
-// korvex-cli program's face of the flash session: --skip-unchanged (sectors the ledger and the
-// board's sums both vouch for are not written again), --dry-run (the plan printed, nothing
-// changed on the board), and what the session reports. Also --log FILE of the board commands.
+// korvex-cli's face of the flash session and of the checks after it: --skip-unchanged (sectors
+// the ledger and the board's sums both vouch for are not written again), --dry-run (the plan
+// printed, nothing changed on the board), what the session reports, and the read-back.
 
 #include "CliBoards.h"
 #include "FlashSession.h"
 
-#include <optional>
-
 #include <string>
-
-class TEBData;
 
 // Adds --skip-unchanged and --dry-run.
 void AddPlanOptions(CLI::App* command, bool& skipUnchanged, bool& dryRun);
@@ -25,11 +21,10 @@ void AddPlanOptions(CLI::App* command, bool& skipUnchanged, bool& dryRun);
     "board (with --skip-unchanged it asks the board's sums).\n"
 
 // A board's view of its flash session: the phases as lines and in the board's state, the
-// progress, Ctrl+C between erased sectors, and warnings on stderr. A plan that writes no
-// sector (every one skipped) shows only its verify.
+// progress, Ctrl+C between erased sectors, and warnings on stderr.
 class TCliFlashObserver : public TFlashObserver {
 public:
-    TCliFlashObserver(TBoard& board, const TProgramPlan& plan) : Board(board), Plan(plan) {}
+    explicit TCliFlashObserver(TBoard& board) : Board(board) {}
     void Checking(int sectors) override;
     void Phase(TBootMonitor::TPhase phase) override;
     bool Progress(int64_t done, int64_t total) override;
@@ -38,11 +33,9 @@ public:
 
 private:
     TBoard& Board;
-    const TProgramPlan& Plan;
+    bool Shown = false; // a phase was shown: the first one opens the board's block of lines
 };
 
-// The ledger of a board that identified itself; none for a board taken as --linked.
-std::optional<TLedgerKey> BoardLedgerKey(TBoard& board, const TEBData& type);
 // --skip-unchanged, after the board's link was synchronised: the ledger is read and the board
 // asked the sums of the sectors it vouches for. False when the board did not answer (already
 // reported as the board's failure).
@@ -51,22 +44,13 @@ bool SkipUnchanged(TBoard& board, TFlashSession& session);
 // protected sectors it would write are marked as needing --yes.
 void ShowPlan(TBoard& board, const TProgramPlan& plan, bool protectedAllowed);
 // Programs the sectors the plan writes; the final verify covers the whole image. The JSON
-// object gets the counts; a verified programming names the sectors it skipped.
-TBootMonitor::TProgramResult RunPlan(TBoard& board, TFlashSession& session,
-                                     const TProgramPlan& plan);
-// After a verify that found the board's content other than the image's in a range: no ledger
-// of the port vouches for it any longer.
-void ForgetOnBoard(TBoard& board, uint32_t address, int64_t length);
-// The read-back of TBoard::ReadBackAndCompare; the ledgers of the port stop vouching for the
-// stretch from the first differing byte to the last, or for the whole range when the read
-// failed.
-void ReadBackAndForget(TBoard& board, TBootMonitor& monitor, uint32_t address, const uint8_t* data,
-                       int64_t length, const std::string& failureText);
-
-// Adds --log FILE.
-void AddLogOption(CLI::App* command, std::string& path);
-// The work, followed by one line appended to the log for the board (when path is not empty):
-// the time, the board's JSON object, the image's SHA-256 when there is an image. The log is
-// opened here, before any board work; one that cannot be opened throws TCliUsageError.
-TBoardWork LoggedWork(const std::string& path, const char* operation, const uint8_t* image,
-                      int64_t imageLength, TBoardWork work);
+// object gets the counts, the board its outcome (start and length are the image's). True
+// when the board verified the programming.
+bool RunPlan(TBoard& board, TFlashSession& session, const TProgramPlan& plan, uint32_t start,
+             int64_t length);
+// Something the user should know that does not stop the board's work, on stderr.
+void WarnOnBoard(TBoard& board, const std::string& text);
+// Reads the range back and compares it (see ReadBackAndForget); the differences are listed,
+// and a board with any fails with failureText (none when it already failed the range).
+void ReadBackOnBoard(TBoard& board, TBootMonitor& monitor, uint32_t address, const uint8_t* data,
+                     int64_t length, const std::string& failureText);
