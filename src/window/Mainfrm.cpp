@@ -181,6 +181,8 @@ void TMainForm::CreateMenus() {
     ReadMenu = item(FlashMenu, "&Read", QKeySequence(Qt::Key_F4), &TMainForm::ReadTBClick);
     FlashWriteMenu = item(FlashMenu, "&Write", QKeySequence(Qt::Key_F6), &TMainForm::FlashTBClick);
     VerifyMenu = item(FlashMenu, "&Verify", QKeySequence(), &TMainForm::VerifyTBClick);
+    VerifyReadBackMenu =
+        item(FlashMenu, "Verify by Reading &Back", QKeySequence(), &TMainForm::VerifyReadBackClick);
     FlashMenu->addSeparator();
     EraseSectorMenu =
         item(FlashMenu, "&Erase Sector", QKeySequence(Qt::Key_F7), &TMainForm::EraseSectorTBClick);
@@ -192,7 +194,8 @@ void TMainForm::CreateMenus() {
 void TMainForm::EnableFlashCommands(bool on) {
     for (QToolButton* button : {ReadTB, FlashTB, VerifyTB, EraseSectorTB, EraseAllTB})
         button->setEnabled(on);
-    for (QAction* action : {ReadMenu, FlashWriteMenu, VerifyMenu, EraseSectorMenu})
+    for (QAction* action :
+         {ReadMenu, FlashWriteMenu, VerifyMenu, VerifyReadBackMenu, EraseSectorMenu})
         action->setEnabled(on);
 }
 

@@ -543,6 +543,52 @@ TEST(MainfrmFlash, VerifiesTheImagesFirstBytesAgainstTheBoard) {
     }
 }
 
+TEST(MainfrmFlash, VerifiesByReadingBackAndListsTheFirstDifferences) {
+    const TBytes image = Pattern(200, 5);
+    const auto differ = [&image](size_t i) {
+        return FormatText("%s: board 0x%02X, file 0x%02X", Addr(Sector2 + i).toLatin1().data(),
+                          image[i] ^ 0xFFu, unsigned{image[i]});
+    };
+    const std::string failed =
+        "Data verification failed.\n2 bytes differ, the first at 0x0100400A.";
+    struct TCase {
+        const char* Name;
+        std::vector<size_t> Changed; // offsets the board holds otherwise
+        QStringList Report;
+        std::string Box; // none when empty
+    } cases[] = {
+        {"same", {}, {" ", "200 bytes at 0x01004000 read back OK."}, ""},
+        {"two bytes differ",
+         {10, 11},
+         QStringList({" ", QString::fromStdString(differ(10)), QString::fromStdString(differ(11)),
+                      "2 bytes differ."}) +
+             QString::fromStdString(failed).split('\n'),
+         failed},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TBoardWindow w(KitBoard(), ShortWaits());
+        w.Load(image);
+        TBytes onBoard = image;
+        for (size_t i : c.Changed)
+            onBoard[i] ^= 0xFF;
+        w.Board.LoadMemory(Sector2, onBoard);
+        ASSERT_TRUE(w.Synchronise());
+        w.Boxes().Clear();
+        const TDialogSeen seen =
+            w.RunWithDialog([&w] { w.Form().VerifyReadBackMenu->trigger(); }, {"0100 4000", "C8"});
+        EXPECT_EQ(seen.Title, "Verify by Reading Back");
+        EXPECT_EQ(
+            Summary(FramesOf(w.Board.Frames(), TFrameKind::Read)),
+            (std::vector<TFrameSummary>{{Sector2, 80}, {Sector2 + 80, 80}, {Sector2 + 160, 40}}));
+        EXPECT_EQ(w.Report(), c.Report);
+        EXPECT_EQ(w.Boxes().Count(), c.Box.empty() ? 0 : 1);
+        if (!c.Box.empty())
+            EXPECT_EQ(w.Boxes().Last().Text, c.Box);
+        ExpectIdle(w.Form());
+    }
+}
+
 TEST(MainfrmFlash, TheConsoleFollowsAReadOnlyWhenItsViewWasAtTheEnd) {
     for (bool scrolledUp : {false, true}) {
         SCOPED_TRACE(scrolledUp ? "scrolled up" : "at the end");
