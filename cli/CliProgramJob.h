@@ -4,6 +4,7 @@
 
 #include "BootMonitor.h"
 #include "CliBoards.h"
+#include "CliSerialNumbers.h"
 #include "Ebdata.h"
 #include "FlashPlan.h"
 
@@ -24,6 +25,7 @@ struct TProgramOptions {
     bool SkipUnchanged = false;
     bool DryRun = false;
     std::string Log;
+    TSerialOptions Serial;
 };
 
 // What every board gets: the image, where it goes and the sectors to erase first.
@@ -34,6 +36,7 @@ struct TProgramJob {
     TFlashPlan Plan;
     TSyncRequest Request;
     std::shared_ptr<const TEBData> Type;
+    std::shared_ptr<TSerialNumbers> Serials; // null: every board gets the image as it is
 };
 
 // Reads the image into image and checks it against the board type once for all boards; none

@@ -22,9 +22,16 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
     board.Json().AddNumber("length", job.Length);
     if (!board.Connect(port, monitor, options.Board.Linked, job.Request))
         return;
-    TProgramPlan plan = BuildProgramPlan(*job.Type, job.Address, job.Data, job.Length);
+    // With serial numbers the board's own image is what it is programmed, checked and recorded
+    // with.
+    std::vector<uint8_t> own;
+    const uint8_t* data =
+        job.Serials ? job.Serials->ImageFor(board, options.DryRun, job.Data, own) : job.Data;
+    if (!data)
+        return;
+    TProgramPlan plan = BuildProgramPlan(*job.Type, job.Address, data, job.Length);
     TCliFlashObserver observer(board);
-    TFlashSession session(monitor, observer, plan, job.Data, board.Port(),
+    TFlashSession session(monitor, observer, plan, data, board.Port(),
                           BoardLedgerKey(board.Port(), board.Identity(), *job.Type));
     if (options.SkipUnchanged && !SkipUnchanged(board, session))
         return;
@@ -33,7 +40,7 @@ void ProgramBoard(TBoard& board, const TProgramOptions& options, const TProgramJ
         return;
     }
     if (RunPlan(board, session, plan, job.Address, job.Length) && options.ReadBack)
-        ReadBackOnBoard(board, monitor, job.Address, job.Data, job.Length,
+        ReadBackOnBoard(board, monitor, job.Address, data, job.Length,
                         "Program verification failed.");
 }
 
@@ -60,6 +67,7 @@ std::optional<TProgramJob> PrepareProgramJob(const TProgramOptions& options, TFi
         return std::nullopt;
     }
     job.Request = StoredSyncRequest(0);
+    job.Serials = TSerialNumbers::Prepare(options.Serial, job.Address, job.Length);
     return job;
 }
 
@@ -88,7 +96,7 @@ void AddProgramCommand(TCliCommands& commands) {
          "after 0x. The image must fit the board type's flash; sectors that are protected there\n"
          "are refused unless --yes (--dry-run shows them marked). With several --port options\n"
          "every board gets the image at once.\n"
-         "\n" KORVEX_SKIP_UNCHANGED_HELP},
+         "\n" KORVEX_SKIP_UNCHANGED_HELP "\n" KORVEX_SERIAL_HELP},
         [options] {
             return RunThenMonitor(options->Board.Ports, options->MonitorBaud,
                                   [options] { return RunProgram(*options); });
@@ -100,6 +108,7 @@ void AddProgramCommand(TCliCommands& commands) {
                       "also read the range back and compare it byte for byte");
     AddPlanOptions(command, options->SkipUnchanged, options->DryRun);
     AddLogOption(command, options->Log);
+    AddSerialOptions(command, options->Serial);
     AddTypeOption(command, options->Type);
     AddBoardOptions(command, options->Board, TBoardOptionSet::SeveralPorts, true);
     AddMonitorAfterOption(command, options->MonitorBaud);

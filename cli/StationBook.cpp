@@ -196,8 +196,10 @@ int TStationBook::ExitCode(int interruptedCode) const {
 }
 
 std::string FinishedBoardLine(const std::string& port, const std::string& serial,
-                              TBoardOutcome outcome, double seconds, const std::string& reason) {
-    std::string line = port + (serial.empty() ? "" : " (serial " + serial + ")") + ": ";
+                              TBoardOutcome outcome, double seconds, const std::string& reason,
+                              int64_t number) {
+    std::string line = port + (serial.empty() ? "" : " (serial " + serial + ")") +
+                       (number < 0 ? "" : ", serial number " + std::to_string(number)) + ": ";
     switch (outcome) {
     case TBoardOutcome::Done:
         return line + FormatText("passed in %.1f s", seconds);

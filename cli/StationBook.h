@@ -86,6 +86,8 @@ private:
 };
 
 // The line for a finished board: "ttyUSB0 (serial A64B3X): passed in 4.1 s", or "... FAILED in
-// 1.2 s: <reason on one line>".
+// 1.2 s: <reason on one line>"; with the number it took (not -1) "ttyUSB0, serial number 17:
+// passed ...".
 std::string FinishedBoardLine(const std::string& port, const std::string& serial,
-                              TBoardOutcome outcome, double seconds, const std::string& reason);
+                              TBoardOutcome outcome, double seconds, const std::string& reason,
+                              int64_t number = -1);

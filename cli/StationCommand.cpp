@@ -91,14 +91,15 @@ void TStation::Look() {
 }
 
 void TStation::Report(const TRunningBoard& running) {
-    const TBoard& board = *running.Board;
+    TBoard& board = *running.Board;
     TCliConsole& console = TCliConsole::Instance();
     if (Options.Program.Board.Json)
         console.Raw(board.JsonText("program") + "\n");
     else
         console.Out("", FinishedBoardLine(
                             board.Port(), running.Port.SerialNumber.toLocal8Bit().toStdString(),
-                            board.Outcome(), board.ElapsedSeconds(), board.FailureReason()));
+                            board.Outcome(), board.ElapsedSeconds(), board.FailureReason(),
+                            board.Json().Object().value("serial").toInteger(-1)));
 }
 
 void TStation::Collect(bool wait) {
@@ -183,7 +184,8 @@ void AddStationCommand(TCliCommands& commands) {
          "One line per finished board; on a terminal a status line below them (waiting:\n"
          "finished boards still attached). Ctrl+C lets the boards in progress stop after\n"
          "their current block, then prints the tally. Exit 0 only when no board failed.\n"
-         "--skip-unchanged trusts what it trusts for 'program' (see its help).\n"},
+         "--skip-unchanged trusts what it trusts for 'program' (see its help).\n"
+         "\n" KORVEX_SERIAL_HELP},
         [options] { return RunStation(*options); });
     TProgramOptions& program = options->Program;
     AddImageArgument(command, program.File);
@@ -194,6 +196,7 @@ void AddStationCommand(TCliCommands& commands) {
     command->add_flag("--skip-unchanged", program.SkipUnchanged,
                       "leave sectors that already hold the image's content as they are");
     AddLogOption(command, program.Log);
+    AddSerialOptions(command, program.Serial);
     AddTypeOption(command, program.Type);
     command
         ->add_option("--ports", options->Ports,
