@@ -33,8 +33,8 @@ void AddSerialOptions(CLI::App* command, TSerialOptions& options);
     "is handed out twice, not even by two processes on one FILE or after a crash. A board\n"       \
     "that fails keeps its number. Its verify, --readback and --skip-unchanged check its own\n"     \
     "image; --json and --log carry \"serial\". --serial-format: u32le (default), u32be, or\n"      \
-    "ascii:N (N decimal digits, zero-padded). --dry-run shows the number the next board\n"         \
-    "would take and takes none.\n"
+    "ascii:N (N decimal digits, zero-padded, N up to 15). --dry-run shows the number the\n"        \
+    "next board would take and takes none.\n"
 
 // The numbers of one run, shared by its boards.
 class TSerialNumbers {
