@@ -21,11 +21,9 @@ constexpr uint32_t Sector8 = 0x01040000;
 constexpr uint32_t At = Sector8 + 0x10;
 constexpr size_t ImageLength = 40 * 1024;
 
-std::unique_ptr<TBoardSim> Eb40a(const char* fault = nullptr, bool lineRate = false) {
+std::unique_ptr<TBoardSim> Eb40a(bool lineRate = false) {
     TBoardConfig config;
     EXPECT_TRUE(BuiltInBoardType("EB40A", config.Type));
-    if (fault)
-        config.Faults = boardtest::Faults({fault});
     config.LineRate = lineRate;
     auto board = std::make_unique<TBoardSim>(config);
     EXPECT_TRUE(board->Start());
@@ -167,7 +165,7 @@ TEST_F(CliSerialNumbers, ProcessesOnOneCounterNeverShareANumberNotEvenAfterAKill
     std::vector<std::unique_ptr<TBoardSim>> boards;
     for (int i = 0; i < 4; ++i)
         boards.push_back(Eb40a());
-    boards.push_back(Eb40a(nullptr, true)); // at the line's pace: caught while being written
+    boards.push_back(Eb40a(true)); // at the line's pace: caught while being written
     const QString log = Q(Scratch.Path("bench.log"));
     auto first = StartCli(Program({boards[0].get(), boards[1].get()}, {"--log", log}));
     auto second = StartCli(Program({boards[2].get(), boards[3].get()}, {"--log", log}));
