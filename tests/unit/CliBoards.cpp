@@ -166,40 +166,32 @@ TEST_F(CliBoards, SyncFindsTheSpeedAndShowsTheIdentity) {
         std::vector<std::pair<const char*, const char*>> Stored;
         int ExitCode;
         std::string Out;
-        std::string Err; // %s: the port
+        TSyncStatus Failure = TSyncStatus::Ok; // its message on stderr, at 115200
+        std::string Advice = "";               // what the command line adds below it
     };
-    const std::string check = SyncCheckText + std::string("\n");
     const std::vector<TCase> cases = {
-        {"first speed", {}, {}, {}, 0, Identity115200, ""},
+        {"first speed", {}, {}, {}, 0, Identity115200},
         {"automatic speed walks down to the board's",
          AtSpeed(19200),
          {},
          {},
          0,
-         "CD:           156 (19200 baud)\nBase address: 0x01000000\nLink speed: 19200\n",
-         ""},
+         "CD:           156 (19200 baud)\nBase address: 0x01000000\nLink speed: 19200\n"},
         {"stored fixed speed",
          AtSpeed(19200),
          {},
          {{"FlashAutoSpeed", "0"}, {"FlashMaxSpeed", "3"}},
          0,
-         "Link speed: 19200\n",
-         ""},
+         "Link speed: 19200\n"},
         {"--baud where the board does not answer",
          AtSpeed(19200),
          {"--baud", "115200"},
          {},
          1,
          "",
-         "No response from target or unable to synchronize on:\n%s:115200,N,8,1\n" + check +
-             "Leaving out --baud tries every speed.\n"},
-        {"no acknowledge",
-         WithFaults({"ack=byte:15"}),
-         {},
-         {},
-         1,
-         "",
-         "Unable synchronize with target.\nNo ACK.\n" + check},
+         TSyncStatus::NoResponse,
+         "Leaving out --baud tries every speed.\n"},
+        {"no acknowledge", WithFaults({"ack=byte:15"}), {}, {}, 1, "", TSyncStatus::NoAck},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
@@ -212,13 +204,15 @@ TEST_F(CliBoards, SyncFindsTheSpeedAndShowsTheIdentity) {
         EXPECT_EQ(run.ExitCode, test.ExitCode) << run.Err;
         if (test.ExitCode == 0) {
             EXPECT_TRUE(EndsWith(run.Out, test.Out)) << run.Out;
+            EXPECT_EQ(run.Err, "");
         } else { // no identity and no speed after a failed synchronisation
             EXPECT_EQ(run.Out.find(':'), std::string::npos) << run.Out;
+            TSyncResult failed;
+            failed.Status = test.Failure;
+            failed.Port = board.Sim.PortPath();
+            failed.Settings = PortSettingsText(failed.Port, 115200);
+            EXPECT_EQ(run.Err, SyncFailure(failed).Text + "\n" + test.Advice);
         }
-        std::string err = test.Err;
-        for (size_t at = err.find("%s"); at != std::string::npos; at = err.find("%s"))
-            err.replace(at, 2, board.Sim.PortPath());
-        EXPECT_EQ(run.Err, err);
         if (!test.Stored.empty()) { // a fixed speed is the only one tried
             for (const TFrameRecord& frame : board.Sim.Frames())
                 EXPECT_EQ(frame.Speed, 19200);
@@ -929,11 +923,23 @@ TEST_F(CliBoards, LateAnswersAreMeasuredAndTheAdapterNamedOnce) {
         const QJsonObject json =
             QJsonDocument::fromJson(QByteArray::fromStdString(run.Out)).object();
         // Without the line-rate model a block's own line time is not spent: 16 ms shows as 9.
-        EXPECT_EQ(json["turnaround_ms"].toDouble(-1) >= 5, turnaround > 0) << run.Out;
-        // The hint, on one line, once; nothing for a board that answers at once.
+        const double measured = json["turnaround_ms"].toDouble(-1);
+        // The hint, on one line, once.
         const bool hinted = run.Err.rfind("Answers arrive ", 0) == 0 &&
                             EndsWith(run.Err, "See README: Slow USB adapters.\n") &&
                             std::count(run.Err.begin(), run.Err.end(), '\n') == 1;
-        EXPECT_TRUE(turnaround ? hinted : run.Err.empty()) << run.Err;
+        if (turnaround) {
+            EXPECT_GE(measured, 5) << run.Out;
+            EXPECT_TRUE(hinted) << run.Err;
+            continue;
+        }
+        // A busy machine only adds to the figure and may take an undelayed board past the
+        // hint's 3 ms: the hint is there as the figure says, and nothing else is.
+        EXPECT_GE(measured, 0) << run.Out;
+        EXPECT_TRUE(run.Err.empty() || hinted) << run.Err;
+        if (measured < 2.9)
+            EXPECT_EQ(run.Err, "");
+        if (measured > 3.1)
+            EXPECT_TRUE(hinted) << run.Err;
     }
 }
