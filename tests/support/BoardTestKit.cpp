@@ -1,7 +1,10 @@
 #include "BoardTestKit.h"
 
+#include "MonitorMessages.h"
+
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 namespace boardtest {
@@ -67,6 +70,24 @@ uint32_t FrameAddress(const TFrameRecord& frame) {
     for (int i = 0; i < 4; ++i)
         value |= static_cast<uint32_t>(frame.Bytes[1 + i]) << (8 * i);
     return value;
+}
+
+bool IsSlowAdapterHintLine(const std::string& line) {
+    // Its fixed parts, taken from the hint itself: what comes before the delay, and the end.
+    const std::string hint = SlowAdapterHint(16, 115200);
+    const std::string start = hint.substr(0, hint.find("16"));
+    const std::string end = hint.substr(hint.find(" longer"));
+    return line.find(start) != std::string::npos && line.size() >= end.size() &&
+           line.compare(line.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string WithoutSlowAdapterHint(const std::string& lines) {
+    std::istringstream in(lines);
+    std::string kept;
+    for (std::string line; std::getline(in, line);)
+        if (!IsSlowAdapterHintLine(line))
+            kept += line + (in.eof() ? "" : "\n");
+    return kept;
 }
 
 } // namespace boardtest

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace boardtest {
@@ -38,5 +39,10 @@ TFaultPlan Faults(std::initializer_list<const char*> texts);
 std::vector<TFrameRecord> FramesOf(const std::vector<TFrameRecord>& frames, TFrameKind kind);
 // The address field of a read, erase, write-start or verify frame.
 uint32_t FrameAddress(const TFrameRecord& frame);
+
+// A busy machine can make the undelayed simulated board look like a slow USB adapter, and the
+// hint that says so then joins the output. Tests that are not about the hint leave it out.
+bool IsSlowAdapterHintLine(const std::string& line);
+std::string WithoutSlowAdapterHint(const std::string& lines);
 
 } // namespace boardtest

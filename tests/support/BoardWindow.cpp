@@ -106,7 +106,8 @@ TDialogSeen TBoardWindow::RunWithDialog(const std::function<void()>& run,
 }
 
 QStringList TBoardWindow::Report() const {
-    const QStringList lines = Window->Form().Memo->toPlainText().split('\n');
+    QStringList lines = Window->Form().Memo->toPlainText().split('\n');
+    lines.removeIf([](const QString& line) { return IsSlowAdapterHintLine(line.toStdString()); });
     const int start = static_cast<int>(lines.lastIndexOf(" "));
     return start < 0 ? lines : lines.mid(start);
 }

@@ -59,7 +59,8 @@ public:
     TDialogSeen RunWithDialog(void (TMainForm::*command)(), const TDialogAnswer& answer);
     TDialogSeen RunWithDialog(const std::function<void()>& run, const TDialogAnswer& answer);
 
-    // The console lines from the last line holding a single space on (the running report).
+    // The console lines from the last line holding a single space on (the running report),
+    // without the slow-adapter hint a busy machine may bring about.
     QStringList Report() const;
     // Every position the progress bar took since the window was created.
     const std::vector<int>& Positions() const { return *FPositions; }
