@@ -50,6 +50,11 @@ TPortCandidateSource& InstalledSource() {
     return source;
 }
 
+QString& InstalledByIdFolder() {
+    static QString folder;
+    return folder;
+}
+
 } // namespace
 
 QString AnnouncedPortsFolder() {
@@ -226,7 +231,12 @@ QString DevicePath(const QString& device) {
 }
 
 QString SerialByIdFolder() {
-    return QStringLiteral("/dev/serial/by-id");
+    const QString& folder = InstalledByIdFolder();
+    return folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : folder;
+}
+
+void SetSerialByIdFolder(const QString& folder) {
+    InstalledByIdFolder() = folder;
 }
 
 QString SerialByIdLink(const QString& device) {

@@ -57,8 +57,13 @@ bool AnnouncementIsLive(const QString& linkName, const QString& device);
 // The device's path as the system names it: "ttyUSB0" is /dev/ttyUSB0 (on Windows, COM3 as it is).
 QString DevicePath(const QString& device);
 
-// The folder of the system's stable names for USB serial adapters.
+// The folder of the system's stable names for USB serial adapters, /dev/serial/by-id unless
+// another was set.
 QString SerialByIdFolder();
+
+// Replaces that folder (tests make their own links to pseudo-terminals); an empty text restores
+// the system's.
+void SetSerialByIdFolder(const QString& folder);
 
 // The /dev/serial/by-id link to a device ("ttyUSB0" or a path), or an empty text.
 QString SerialByIdLink(const QString& device);

@@ -5,9 +5,11 @@
 #include "MonitorMessages.h"
 #include "PortSelector.h"
 #include "PseudoTerminal.h"
+#include "ScratchDir.h"
 #include "SerialLatency.h"
 #include "Turnaround.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include <linux/serial.h>
@@ -47,6 +49,7 @@ protected:
     void TearDown() override {
         SetSerialLatencyAccess({});
         SetPortCandidateSource({});
+        SetSerialByIdFolder({});
     }
     std::string Settings(const std::string& device) const { return device + ":115200,N,8,1"; }
     TPseudoTerminal Line;
@@ -132,6 +135,32 @@ TEST_F(SerialAdapters, UsbSelectorsFindExactlyOneAdapter) {
     EXPECT_EQ(PortSerialNumber("usb:B2"), "B2");
     for (const std::string& name : {pts.mid(5).toStdString(), std::string("usb:B2")})
         EXPECT_EQ(StablePortName(name), Line.SlavePath()) << name;
+}
+
+TEST_F(SerialAdapters, ByIdNamesLeadToTheirDeviceAndTheDeviceToItsName) {
+    TScratchDir byId;
+    const QString pts = QString::fromStdString(Line.SlavePath());
+    const QString name = "usb-Maker_Adapter_X1-if00-port0";
+    const QString link = QString::fromStdString(byId.Path()) + "/" + name;
+    ASSERT_TRUE(QFile::link(pts, link));
+    SetSerialByIdFolder(QString::fromStdString(byId.Path()));
+    const struct {
+        QString Name;
+        QString Device;
+    } cases[] = {
+        {name, link},                                                           // as ls shows it
+        {link, link},                                                           // a path as it is
+        {"usb-Maker_Adapter_X2-if00-port0", "usb-Maker_Adapter_X2-if00-port0"}, // no such link
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ResolvePortName(c.Name).Device.toStdString(), c.Device.toStdString());
+
+    // The port opens by that name, and every name of it keys the ledger by the link.
+    TComms port;
+    EXPECT_TRUE(port.Open(Settings(name.toStdString()).c_str())) << port.LastError().toStdString();
+    EXPECT_EQ(SerialByIdLink(pts), link);
+    for (const QString& way : {pts, name, link})
+        EXPECT_EQ(StablePortName(way.toStdString()), link.toStdString()) << way.toStdString();
 }
 
 TEST(SlowAdapterHint, SaysHowLateAndWhatItCostsAtTheLineSpeed) {
