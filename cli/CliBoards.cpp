@@ -1,5 +1,6 @@
 #include "CliBoards.h"
 
+#include "CliProgress.h"
 #include "Comm.h"
 #include "HexText.h"
 #include "LinkSpeed.h"
@@ -65,6 +66,7 @@ void AddBoardOptions(CLI::App* command, TBoardOptions& options, TBoardOptionSet 
                       "print one JSON object per board on stdout instead of the text; a name "
                       "that is not UTF-8 has each other byte as \\xHH and each backslash "
                       "doubled, and NAME_escaped: true beside it");
+    AddProgressOption(command, options.Progress);
 }
 
 void AddTypeOption(CLI::App* command, std::string& type) {
@@ -161,10 +163,14 @@ void TBoard::Interrupted() {
 
 void TBoard::Phase(const char* name) {
     TCliConsole::Instance().SetPhase(ProgressSlot, name);
+    if (Events)
+        Events->Phase(name);
 }
 
 bool TBoard::Progress(int64_t done, int64_t total) {
     TCliConsole::Instance().SetProgress(ProgressSlot, done, total);
+    if (Events)
+        Events->Progress(done, total);
     return !InterruptRequested();
 }
 
@@ -261,12 +267,23 @@ std::string TBoard::JsonText(const char* operation) const {
     return json.Text();
 }
 
+void TBoard::SendEvents() {
+    JsonMode = true;
+    Events = std::make_shared<TProgressEvents>(PortName);
+}
+
+void TBoard::SendResultEvent(const char* operation) const {
+    Events->Result(JsonText(operation), State == TBoardOutcome::Done);
+}
+
 // ---- Several boards ---------------------------------------------------------------------------
 
 int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& ports,
                 const char* operation, const TBoardWork& work) {
     TCliConsole& console = TCliConsole::Instance();
-    console.Configure(options.Quiet, true);
+    const bool events = options.Progress == ProgressJson;
+    // The events take the place of the progress lines.
+    console.Configure(options.Quiet, !events);
     InstallInterruptHandler();
     const bool several = ports.size() > 1;
     std::vector<std::unique_ptr<TBoard>> boards;
@@ -274,6 +291,8 @@ int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& po
         boards.push_back(
             std::make_unique<TBoard>(port, several, options.Json, console.AddProgress(port)));
         console.SetPhase(boards.back()->Slot(), "Starting");
+        if (events)
+            boards.back()->SendEvents();
     }
 
     // Qt's threads rather than plain ones: the serial port wants the event dispatcher that a
@@ -305,7 +324,9 @@ int RunOnBoards(const TBoardOptions& options, const std::vector<std::string>& po
     for (const std::unique_ptr<TBoard>& board : boards) {
         failed |= board->Outcome() == TBoardOutcome::Failed;
         interrupted |= board->Outcome() == TBoardOutcome::Interrupted;
-        if (options.Json)
+        if (events)
+            board->SendResultEvent(operation);
+        else if (options.Json)
             console.Raw(board->JsonText(operation) + "\n");
         else if (several)
             console.Out("", board->Summary());

@@ -10,11 +10,13 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 class TComms;
+class TProgressEvents;
 
 // Options every board command offers.
 struct TBoardOptions {
@@ -22,13 +24,14 @@ struct TBoardOptions {
     int Linked = 0; // speed of a link synchronised before; 0: synchronise first
     bool Quiet = false;
     bool Json = false;
+    std::string Progress; // --progress: "json" or empty
 };
 
 enum class TBoardOptionSet {
     OnePort,      // --port once
     SeveralPorts, // --port repeatable
 };
-// Adds --port, --quiet and --json, and --linked when linkable.
+// Adds --port, --quiet, --json and --progress, and --linked when linkable.
 void AddBoardOptions(CLI::App* command, TBoardOptions& options, TBoardOptionSet ports,
                      bool linkable);
 // Adds --type NAME.
@@ -90,6 +93,10 @@ public:
     // The bytes a transfer that ended early had moved.
     void SetBytes(int64_t bytes) { Bytes = bytes; }
     TJsonFields& Json() { return Extra; }
+    // --progress json: the phases and the progress as events, and the result event at the end.
+    void SendEvents();
+    void SendResultEvent(const char* operation) const;
+    bool SendsEvents() const { return Events != nullptr; }
 
     // What the synchronisation found: the speed (also the one of --linked), and the identity
     // (null when the link was not synchronised here).
@@ -126,6 +133,7 @@ private:
     bool EchoFailures = true;
     std::chrono::steady_clock::time_point Started;
     double Seconds = 0;
+    std::shared_ptr<TProgressEvents> Events;
 };
 
 using TBoardWork = std::function<void(TBoard& board)>;

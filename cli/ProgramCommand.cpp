@@ -4,6 +4,7 @@
 #include "CliMonitor.h"
 #include "CliOperationLog.h"
 #include "CliProgramJob.h"
+#include "CliProgress.h"
 #include "Comm.h"
 #include "Ebdata.h"
 #include "FlashPlan.h"
@@ -98,6 +99,9 @@ void AddProgramCommand(TCliCommands& commands) {
          "every board gets the image at once.\n"
          "\n" KORVEX_SKIP_UNCHANGED_HELP "\n" KORVEX_SERIAL_HELP},
         [options] {
+            if (options->MonitorBaud != 0 && options->Board.Progress == ProgressJson)
+                throw TCliUsageError("--monitor prints the board's output, and --progress json "
+                                     "keeps stdout for its events");
             return RunThenMonitor(options->Board.Ports, options->MonitorBaud,
                                   [options] { return RunProgram(*options); });
         });

@@ -1,5 +1,6 @@
 // korvex-cli read: target memory as a hex dump, or into a file.
 #include "CliBoards.h"
+#include "CliProgress.h"
 #include "Comm.h"
 #include "HexText.h"
 #include "ImageFile.h"
@@ -133,6 +134,9 @@ int RunRead(const TReadOptions& options) {
             return CliExitFailure;
         }
         // The data take stdout; what would be printed there goes to stderr.
+        if (target.Kind == TOutputTarget::Stdout && options.Board.Progress == ProgressJson)
+            throw TCliUsageError("--progress json keeps stdout for its events: write the data "
+                                 "to a file");
         if (target.Kind == TOutputTarget::Stdout)
             TCliConsole::Instance().KeepStdoutForData();
     }

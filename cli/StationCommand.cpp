@@ -2,6 +2,7 @@
 // --count boards; one line per finished board, a status line on a terminal, and the tally.
 #include "CliOperationLog.h"
 #include "CliProgramJob.h"
+#include "CliProgress.h"
 #include "ImageFile.h"
 #include "PortPolling.h"
 #include "StationBook.h"
@@ -64,6 +65,8 @@ void TStation::Start(const TPortCandidate& port) {
     running.Board = std::make_unique<TBoard>(port.Name.toLocal8Bit().toStdString(), true, true, -1);
     TBoard* board = running.Board.get();
     board->KeepFailuresQuiet();
+    if (Options.Program.Board.Progress == ProgressJson)
+        board->SendEvents();
     // Known now: a board whose port went away mid-way is still reported with it.
     if (!port.SerialNumber.isEmpty())
         board->Json().Add("serial_number", port.SerialNumber);
@@ -93,7 +96,9 @@ void TStation::Look() {
 void TStation::Report(const TRunningBoard& running) {
     TBoard& board = *running.Board;
     TCliConsole& console = TCliConsole::Instance();
-    if (Options.Program.Board.Json)
+    if (board.SendsEvents())
+        board.SendResultEvent("program");
+    else if (Options.Program.Board.Json)
         console.Raw(board.JsonText("program") + "\n");
     else
         console.Out("", FinishedBoardLine(
@@ -154,7 +159,9 @@ int TStation::Run() {
     console.EndProgress();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (Options.Program.Board.Json)
+    if (Options.Program.Board.Progress == ProgressJson)
+        console.Raw(TallyEvent(Book.TallyJson(seconds)) + "\n");
+    else if (Options.Program.Board.Json)
         console.Raw(Book.TallyJson(seconds) + "\n");
     else
         console.Out("", Book.TallyText());
@@ -212,4 +219,5 @@ void AddStationCommand(TCliCommands& commands) {
     command->add_flag("-q,--quiet", program.Board.Quiet, "print nothing but errors and JSON");
     command->add_flag("--json", program.Board.Json,
                       "one JSON object per board as it finishes, and the tally at the end");
+    AddProgressOption(command, program.Board.Progress);
 }

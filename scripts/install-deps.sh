@@ -12,6 +12,7 @@ packages=(
     libcli11-dev
     srecord binutils binutils-arm-none-eabi
     ser2net
+    python3-labgrid python3-pytest
     xvfb xauth
     desktop-file-utils appstream help2man dpkg-dev
 )
