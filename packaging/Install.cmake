@@ -1,6 +1,6 @@
 # What `cmake --install` and the Debian package carry besides the three programs: the desktop
 # entry, its icons, the AppStream metainfo, the udev rule for FTDI adapters (not enabled), the
-# manual pages, and a check of all of it.
+# labgrid driver, the manual pages, and a check of all of it.
 
 set(KORVEX_APP_ID org.korvex.Korvex)
 set(KORVEX_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
@@ -20,6 +20,10 @@ install(FILES ${KORVEX_DATA_DIR}/korvex.svg
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-korvex-ftdi-latency.rules
         DESTINATION ${CMAKE_INSTALL_DATADIR}/korvex/udev)
 
+# The labgrid driver: a board farm's environment file imports it from here.
+install(FILES ${PROJECT_SOURCE_DIR}/integrations/labgrid/korvexdriver.py
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/korvex/labgrid)
+
 # The release entry carries the project's version; the date honours SOURCE_DATE_EPOCH.
 string(TIMESTAMP KORVEX_RELEASE_DATE "%Y-%m-%d" UTC)
 configure_file(${KORVEX_DATA_DIR}/${KORVEX_APP_ID}.metainfo.xml
@@ -30,7 +34,7 @@ install(FILES ${PROJECT_BINARY_DIR}/${KORVEX_APP_ID}.metainfo.xml
 # The manual pages are made from the programs' own --help and --version, so they never fall
 # behind the programs: korvex, korvex-boardsim, korvex-cli, and korvex-cli-COMMAND for each of
 # its commands. Without help2man there are none, and the install check does not ask for them.
-set(KORVEX_CLI_COMMANDS ports types sync program verify read erase sram info monitor)
+set(KORVEX_CLI_COMMANDS ports types sync program verify read erase sram info monitor station)
 find_program(HELP2MAN help2man)
 set(KORVEX_MAN_PAGES)
 # Writes PAGE.1.gz from what PROGRAM prints for --help and --version; extra help2man options

@@ -29,6 +29,7 @@ expected=(
     "share/icons/hicolor/scalable/apps/$app_id.svg"
     "share/metainfo/$app_id.metainfo.xml"
     share/korvex/udev/60-korvex-ftdi-latency.rules
+    share/korvex/labgrid/korvexdriver.py
 )
 if [ "$expect_man" = ON ]; then
     for page in "${pages[@]}"; do expected+=("share/man/man1/$page.1.gz"); done
@@ -65,6 +66,10 @@ fi
 rule="$prefix/share/korvex/udev/60-korvex-ftdi-latency.rules"
 [ ! -f "$rule" ] || grep -q '^ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR{latency_timer}="1"$' "$rule" ||
     fail "the udev rule does not set FTDI adapters' latency timer to 1"
+
+driver="$prefix/share/korvex/labgrid/korvexdriver.py"
+[ ! -f "$driver" ] || grep -q '^class KorvexDriver(Driver, BootstrapProtocol):$' "$driver" ||
+    fail "the labgrid driver does not define KorvexDriver"
 
 # The installed programs run from their place (no build-tree paths) and know their version.
 for program in korvex-cli korvex-boardsim; do
