@@ -41,8 +41,9 @@ QByteArray TComPortClient::Request(uint8_t command, const QByteArray& value) {
     return telnet::Subnegotiation(telnet::ComPortOption, command, value);
 }
 
-QByteArray TComPortClient::PurgeRequest() {
-    ++PurgesOwed;
+QByteArray TComPortClient::PurgeRequest(bool answerAwaited) {
+    if (answerAwaited)
+        ++PurgesOwed;
     return Request(PurgeData, QByteArray(1, static_cast<char>(PurgeReceived)));
 }
 

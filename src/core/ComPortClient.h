@@ -37,8 +37,9 @@ class TComPortClient : public TTelnetSink {
 public:
     // A request; its confirmation is awaited anew.
     QByteArray Request(uint8_t command, const QByteArray& value);
-    // Asks the server to drop what its port received; what arrives until its answer is held.
-    QByteArray PurgeRequest();
+    // Asks the server to drop what its port received; when the answer is awaited, what arrives
+    // until it comes is held.
+    QByteArray PurgeRequest(bool answerAwaited = true);
 
     bool Confirmed(uint8_t command) const { return Answered[command]; }
     const QByteArray& Confirmation(uint8_t command) const { return Answers[command]; }

@@ -16,69 +16,14 @@
 
 namespace {
 
-// Telnet (RFC 854, 855) and its options.
-constexpr uint8_t Iac = 255, Dont = 254, Do = 253, Wont = 252, Will = 251, Sb = 250, Se = 240;
-constexpr uint8_t BinaryOption = 0, SuppressGoAhead = 3, ComPortOption = 44;
-// COM-PORT-OPTION commands from the client; the server answers each with the command + 100.
-constexpr uint8_t SetBaudrate = 1, SetDatasize = 2, SetParity = 3, SetStopsize = 4, PurgeData = 12;
-constexpr uint8_t ServerReply = 100;
-// PURGE-DATA: the server's buffer of what its port received.
-constexpr uint8_t PurgeReceived = 1;
+using namespace telnet;
+using namespace comport;
 
 // How long a server that turns connections away is asked again, and the pause between.
 constexpr int BusyRetryMs = 1000;
 constexpr int RetryPauseMs = 50;
 // The longest single wait: short, so that a caller's time-outs and hooks keep their pace.
 constexpr int SliceMs = 20;
-// A subnegotiation longer than this is no answer this side waits for; the rest is dropped.
-constexpr int MaxSubnegotiation = 64;
-
-bool WantedHere(uint8_t option) {
-    return option == BinaryOption || option == SuppressGoAhead || option == ComPortOption;
-}
-
-bool WantedThere(uint8_t option) {
-    return option == BinaryOption || option == SuppressGoAhead;
-}
-
-uint8_t ParityCode(char parity) {
-    switch (parity) {
-    case 'O':
-        return 2;
-    case 'E':
-        return 3;
-    case 'M':
-        return 4;
-    case 'S':
-        return 5;
-    default:
-        return 1;
-    }
-}
-
-uint8_t StopCode(int tenths) {
-    return tenths == 20 ? 2 : tenths == 15 ? 3 : 1;
-}
-
-QByteArray BigEndian32(uint32_t value) {
-    QByteArray bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>(value >> (24 - 8 * i));
-    return bytes;
-}
-
-// Doubles every 0xFF, which Telnet would take for the start of a command.
-QByteArray Escaped(const char* data, qsizetype count) {
-    QByteArray out;
-    out.reserve(count + 8);
-    for (qsizetype i = 0; i < count; ++i) {
-        out.append(data[i]);
-        if (static_cast<uint8_t>(data[i]) == Iac)
-            out.append(data[i]);
-    }
-    return out;
-}
-
 // The server answers each purge at once; left unacknowledged, that answer would make it hold
 // the board's answer back (Nagle) until this side's delayed acknowledgement, 40 ms a frame.
 void AcknowledgePromptly(qintptr handle) {
@@ -120,29 +65,28 @@ bool TRfc2217Port::Open(const TPortSettings& line) {
     Host = url.host();
     TcpPort = static_cast<quint16>(url.port());
     // A server still closing this side's previous connection (the port closed and opened again
-    // at the next speed) turns the next one away for a moment: it is asked again.
+    // for the next operation) turns the next one away for a moment: it is asked again.
     QDeadlineTimer busy(BusyRetryMs);
     for (;;) {
+        StartAfresh();
         if (!Connect())
             return false;
-        if (AgreeOnOption() && SetLine(line))
+        if (AgreeOnOptions() && SetLine(line))
             break;
         if (!ConnectionLost || busy.hasExpired())
             return false;
-        StartAfresh();
         QThread::msleep(RetryPauseMs);
     }
-    return true;
+    FirstPurge();
+    Socket->flush();
+    return !CheckConnection();
 }
 
 void TRfc2217Port::StartAfresh() {
     Socket.reset();
-    Decoded.clear();
-    State = TTelnet::Data;
-    Sub.clear();
-    Local.fill(TOption::Off);
-    Remote.fill(TOption::Off);
-    Refused = false;
+    Session = std::make_unique<TSession>();
+    PurgesAnswered = false;
+    DisturbancesSeen = 0;
     ConnectionLost = false;
     ErrorText.clear();
 }
@@ -176,46 +120,78 @@ bool TRfc2217Port::Connect() {
     return false;
 }
 
-bool TRfc2217Port::AgreeOnOption() {
-    for (uint8_t option : {ComPortOption, BinaryOption, SuppressGoAhead}) {
-        SendCommand(Will, option);
-        Local[option] = TOption::Asked;
-    }
-    for (uint8_t option : {BinaryOption, SuppressGoAhead}) {
-        SendCommand(Do, option);
-        Remote[option] = TOption::Asked;
-    }
-    const bool agreed = AwaitReply(
-        [this] { return Local[ComPortOption] == TOption::On || Refused; }, ReplyTimeoutMs);
-    if (agreed && !Refused)
+bool TRfc2217Port::AgreeOnOptions() {
+    TTelnetDecoder& telnet = Session->Telnet;
+    for (uint8_t option : {ComPortOption, BinaryOption, SuppressGoAhead})
+        telnet.AskHere(option);
+    for (uint8_t option : {BinaryOption, SuppressGoAhead})
+        telnet.AskThere(option);
+    Answer();
+    using TAgreement = TTelnetDecoder::TAgreement;
+    const auto settled = [](TAgreement agreement) {
+        return agreement == TAgreement::On || agreement == TAgreement::Refused;
+    };
+    const bool answered = AwaitReply(
+        [&] {
+            return telnet.Here(ComPortOption) == TAgreement::Refused ||
+                   (settled(telnet.Here(ComPortOption)) && settled(telnet.Here(BinaryOption)) &&
+                    settled(telnet.There(BinaryOption)));
+        },
+        ReplyTimeoutMs);
+    const bool portControl = telnet.Here(ComPortOption) == TAgreement::On;
+    if (portControl && telnet.Here(BinaryOption) == TAgreement::On &&
+        telnet.There(BinaryOption) == TAgreement::On)
         return true;
-    if (Refused)
+    if (telnet.Here(ComPortOption) == TAgreement::Refused)
         ErrorText = QStringLiteral("%1: the server refuses serial port control (RFC 2217): it "
                                    "serves the port without it.")
                         .arg(Name);
     else if (ConnectionLost)
         NoteClosedByServer();
-    else
+    else if (!answered && !portControl)
         ErrorText = QStringLiteral("%1: the server did not agree to serial port control "
                                    "(RFC 2217) within %2 s: is it an RFC 2217 port?")
                         .arg(Name, QString::number(ReplyTimeoutMs / 1000));
+    else
+        ErrorText = QStringLiteral("%1: the server will not pass 8-bit data (it does not agree "
+                                   "to Telnet's binary mode both ways). ser2net always does; "
+                                   "on another server, turn its binary option on.")
+                        .arg(Name);
     return false;
 }
 
 bool TRfc2217Port::SetLine(const TPortSettings& line) {
-    const QByteArray wanted[] = {BigEndian32(static_cast<uint32_t>(line.BaudRate)),
+    const uint8_t commands[] = {SetBaudrate, SetDatasize, SetParity, SetStopsize};
+    const QByteArray values[] = {BaudValue(line.BaudRate),
                                  QByteArray(1, static_cast<char>(line.DataBits)),
                                  QByteArray(1, static_cast<char>(ParityCode(line.Parity))),
                                  QByteArray(1, static_cast<char>(StopCode(line.StopBits)))};
-    const uint8_t commands[] = {SetBaudrate, SetDatasize, SetParity, SetStopsize};
-    for (int i = 0; i < 4; ++i) {
-        Confirmed[commands[i]].clear();
-        SendSubnegotiation(commands[i], wanted[i]);
-    }
+    // As on a local port: no flow control, and the far line's errors reported. A server that
+    // does not confirm either is no error.
+    Socket->write(Session->Client.Request(SetControl, QByteArray(1, char(NoFlowControl))));
+    Socket->write(Session->Client.Request(SetLinestateMask, QByteArray(1, char(LineErrors))));
+    return Confirm(commands, values, 4);
+}
+
+bool TRfc2217Port::SetSpeed(int baudRate) {
+    if (CheckConnection())
+        return false;
+    const uint8_t command = SetBaudrate;
+    const QByteArray value = BaudValue(baudRate);
+    if (!Confirm(&command, &value, 1))
+        return false;
+    BaudRate = baudRate;
+    return true;
+}
+
+bool TRfc2217Port::Confirm(const uint8_t* commands, const QByteArray* values, int count) {
+    TComPortClient& client = Session->Client;
+    for (int i = 0; i < count; ++i)
+        Socket->write(client.Request(commands[i], values[i]));
     const bool answered = AwaitReply(
-        [this, &commands] {
-            return std::all_of(std::begin(commands), std::end(commands),
-                               [this](uint8_t command) { return !Confirmed[command].isEmpty(); });
+        [&] {
+            return std::all_of(commands, commands + count,
+                               [&](uint8_t command) { return client.Confirmed(command); });
         },
         ReplyTimeoutMs);
     if (ConnectionLost) {
@@ -227,8 +203,8 @@ bool TRfc2217Port::SetLine(const TPortSettings& line) {
                         .arg(Name, QString::number(ReplyTimeoutMs / 1000));
         return false;
     }
-    for (int i = 0; i < 4; ++i)
-        if (Confirmed[commands[i]] != wanted[i]) {
+    for (int i = 0; i < count; ++i)
+        if (client.Confirmation(commands[i]) != values[i]) {
             ErrorText = QStringLiteral("%1 does not accept these line settings: the server kept "
                                        "its port at other ones.")
                             .arg(Name);
@@ -237,17 +213,31 @@ bool TRfc2217Port::SetLine(const TPortSettings& line) {
     return true;
 }
 
+// What the far port held before is no answer to anything this side will send. Whether the
+// server answers the purge decides whether later purges hold data back until their answers.
+void TRfc2217Port::FirstPurge() {
+    TComPortClient& client = Session->Client;
+    client.Received().clear();
+    Socket->write(client.PurgeRequest(true));
+    PurgesAnswered = AwaitReply([&] { return !client.PurgeOwed(); }, PurgeReplyTimeoutMs);
+    if (!PurgesAnswered)
+        client.GiveUpOnPurge();
+    client.Received().clear();
+    client.TakeStaleDropped();
+}
+
 // ---- Data ---------------------------------------------------------------------------------------
 
 int TRfc2217Port::Receive(char* bytes, int count, int timeoutMs) {
     QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    QByteArray& received = Session->Client.Received();
     for (;;) {
-        const bool waiting = Decoded.isEmpty();
+        const bool waiting = received.isEmpty();
         TakeIn(waiting ? static_cast<int>(std::min<qint64>(deadline.remainingTime(), SliceMs)) : 0);
-        if (!Decoded.isEmpty()) {
-            const int got = static_cast<int>(std::min<qsizetype>(Decoded.size(), count));
-            std::copy(Decoded.constData(), Decoded.constData() + got, bytes);
-            Decoded.remove(0, got);
+        if (!received.isEmpty()) {
+            const int got = static_cast<int>(std::min<qsizetype>(received.size(), count));
+            std::copy(received.constData(), received.constData() + got, bytes);
+            received.remove(0, got);
             return got;
         }
         if (CheckConnection())
@@ -258,14 +248,29 @@ int TRfc2217Port::Receive(char* bytes, int count, int timeoutMs) {
 }
 
 void TRfc2217Port::TakeIn(int timeoutMs) {
-    if (!Socket)
+    if (!Socket || !Session)
         return;
     if (Socket->bytesAvailable() == 0 && Socket->state() == QAbstractSocket::ConnectedState) {
         AcknowledgePromptly(Socket->socketDescriptor());
         Socket->waitForReadyRead(std::max(timeoutMs, 0));
     }
-    if (Socket->bytesAvailable() > 0)
-        Decode(Socket->readAll());
+    if (Socket->bytesAvailable() > 0) {
+        Session->Telnet.Decode(Socket->readAll());
+        Answer();
+    }
+    // A server that stopped answering purges: what it sent counts as received after all.
+    TComPortClient& client = Session->Client;
+    if (client.PurgeOwed() &&
+        Clock.nsecsElapsed() / 1000 - PurgeSentUs > int64_t{PurgeReplyTimeoutMs} * 1000) {
+        client.GiveUpOnPurge();
+        PurgesAnswered = false;
+    }
+}
+
+void TRfc2217Port::Answer() {
+    const QByteArray answers = Session->Telnet.TakeOutput();
+    if (!answers.isEmpty())
+        Socket->write(answers);
 }
 
 bool TRfc2217Port::Drain(int timeoutMs, const THook& waitHook) {
@@ -273,12 +278,31 @@ bool TRfc2217Port::Drain(int timeoutMs, const THook& waitHook) {
 }
 
 bool TRfc2217Port::Send(const char* data, unsigned count, int timeoutMs, const THook& waitHook) {
-    if (CheckConnection())
+    if (CheckConnection() || !AwaitResume(timeoutMs, waitHook))
         return false;
     Socket->write(Escaped(data, count));
     const int64_t now = Clock.nsecsElapsed() / 1000;
     LineFreeUs = std::max(LineFreeUs, now) + LineMicroseconds(count, BaudRate);
     return HandOver(timeoutMs, waitHook);
+}
+
+bool TRfc2217Port::AwaitResume(int timeoutMs, const THook& waitHook) {
+    QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    TakeIn(0);
+    while (Session->Client.Suspended()) {
+        if (CheckConnection())
+            return false;
+        if (deadline.hasExpired()) {
+            ErrorText = QStringLiteral("%1: the server asked to stop sending and did not let go "
+                                       "within %2 s.")
+                            .arg(Name, QString::number(timeoutMs / 1000));
+            return false;
+        }
+        if (waitHook)
+            waitHook();
+        TakeIn(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, SliceMs)));
+    }
+    return true;
 }
 
 bool TRfc2217Port::WaitSent(int timeoutMs, const THook& waitHook) {
@@ -318,11 +342,25 @@ int TRfc2217Port::Purge() {
     if (CheckConnection())
         return 0;
     TakeIn(0);
-    const int found = static_cast<int>(Decoded.size());
-    Decoded.clear();
-    // Goes out with the frame that follows: the server purges, then passes the frame on.
-    SendSubnegotiation(PurgeData, QByteArray(1, static_cast<char>(PurgeReceived)));
+    QByteArray& received = Session->Client.Received();
+    const int found = static_cast<int>(received.size());
+    received.clear();
+    // Goes out with the frame that follows: the server purges, answers, then passes the frame
+    // on, so whatever comes before its answer left the far port before the purge. A clean line
+    // waits for nothing.
+    Socket->write(Session->Client.PurgeRequest(PurgesAnswered));
+    PurgeSentUs = Clock.nsecsElapsed() / 1000;
     return found;
+}
+
+bool TRfc2217Port::TakeDisturbed() {
+    if (!Session)
+        return false;
+    TComPortClient& client = Session->Client;
+    const bool disturbed =
+        client.TakeStaleDropped() > 0 || client.Disturbances() != DisturbancesSeen;
+    DisturbancesSeen = client.Disturbances();
+    return disturbed;
 }
 
 qint64 TRfc2217Port::PendingOutput() const {
@@ -342,102 +380,6 @@ bool TRfc2217Port::CheckConnection() {
     return true;
 }
 
-// ---- Telnet -------------------------------------------------------------------------------------
-
-void TRfc2217Port::Decode(const QByteArray& raw) {
-    for (const char c : raw) {
-        const auto byte = static_cast<uint8_t>(c);
-        switch (State) {
-        case TTelnet::Data:
-            if (byte == Iac)
-                State = TTelnet::Command;
-            else
-                Decoded.append(c);
-            break;
-        case TTelnet::Command:
-            State = TTelnet::Data;
-            if (byte == Iac) {
-                Decoded.append(c);
-            } else if (byte >= Will && byte <= Dont) {
-                Verb = byte;
-                State = TTelnet::Option;
-            } else if (byte == Sb) {
-                Sub.clear();
-                State = TTelnet::Sub;
-            } // NOP, GA, data mark and the like carry nothing here
-            break;
-        case TTelnet::Option:
-            Negotiate(Verb, byte);
-            State = TTelnet::Data;
-            break;
-        case TTelnet::Sub:
-            if (byte == Iac)
-                State = TTelnet::SubCommand;
-            else if (Sub.size() < MaxSubnegotiation)
-                Sub.append(c);
-            break;
-        case TTelnet::SubCommand:
-            if (byte == Se) {
-                Subnegotiated();
-                State = TTelnet::Data;
-            } else {
-                if (byte == Iac && Sub.size() < MaxSubnegotiation)
-                    Sub.append(c);
-                State = TTelnet::Sub;
-            }
-            break;
-        }
-    }
-}
-
-// Agrees to what this side asked for and refuses the rest, answering a change only once, so
-// that the two sides cannot keep answering each other (RFC 1143).
-void TRfc2217Port::Negotiate(uint8_t verb, uint8_t option) {
-    switch (verb) {
-    case Do:
-        if (Local[option] == TOption::On)
-            break;
-        if (!WantedHere(option)) {
-            SendCommand(Wont, option);
-            break;
-        }
-        if (Local[option] == TOption::Off)
-            SendCommand(Will, option);
-        Local[option] = TOption::On;
-        break;
-    case Dont:
-        if (Local[option] == TOption::On)
-            SendCommand(Wont, option);
-        Local[option] = TOption::Off;
-        Refused |= option == ComPortOption;
-        break;
-    case Will:
-        if (Remote[option] == TOption::On)
-            break;
-        if (!WantedThere(option)) {
-            SendCommand(Dont, option);
-            break;
-        }
-        if (Remote[option] == TOption::Off)
-            SendCommand(Do, option);
-        Remote[option] = TOption::On;
-        break;
-    default: // Wont
-        if (Remote[option] == TOption::On)
-            SendCommand(Dont, option);
-        Remote[option] = TOption::Off;
-    }
-}
-
-void TRfc2217Port::Subnegotiated() {
-    if (Sub.size() < 2 || static_cast<uint8_t>(Sub[0]) != ComPortOption)
-        return;
-    const int command = static_cast<uint8_t>(Sub[1]) - ServerReply;
-    // Notifications of line and modem state, flow control and purge answers are not awaited.
-    if (command >= SetBaudrate && command <= SetStopsize)
-        Confirmed[command] = Sub.mid(2);
-}
-
 bool TRfc2217Port::AwaitReply(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
@@ -450,26 +392,11 @@ bool TRfc2217Port::AwaitReply(const std::function<bool()>& done, int timeoutMs) 
     return true;
 }
 
-void TRfc2217Port::SendCommand(uint8_t verb, uint8_t option) {
-    const char command[] = {static_cast<char>(Iac), static_cast<char>(verb),
-                            static_cast<char>(option)};
-    Socket->write(command, sizeof command);
-}
-
-void TRfc2217Port::SendSubnegotiation(uint8_t command, const QByteArray& value) {
-    QByteArray frame;
-    frame.append(static_cast<char>(Iac)).append(static_cast<char>(Sb));
-    frame.append(static_cast<char>(ComPortOption)).append(static_cast<char>(command));
-    frame.append(Escaped(value.constData(), value.size()));
-    frame.append(static_cast<char>(Iac)).append(static_cast<char>(Se));
-    Socket->write(frame);
-}
-
 // A server that will not serve the port says why before it closes ("Port already in use"):
 // passed on in plain text.
 void TRfc2217Port::NoteClosedByServer() {
     QString said;
-    for (const char c : Decoded.left(120))
+    for (const char c : Session->Client.Received().left(120))
         said += c >= ' ' && c < 0x7F ? QChar::fromLatin1(c) : QChar(' ');
     said = said.simplified();
     ErrorText = QStringLiteral("%1: the server closed the connection%2.")

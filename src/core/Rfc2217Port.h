@@ -1,18 +1,20 @@
 // A serial port on another machine, served over TCP with the Telnet COM-PORT-OPTION of RFC 2217
-// (as ser2net serves one) and named "rfc2217://HOST:PORT". The client side of the option: the far
-// port's line is set on opening, the server's input is purged before each frame, 0xFF is doubled
-// in the data both ways and Telnet commands never reach the caller. Blocking calls with short
-// waits, so it serves on any thread without an event loop.
+// (as ser2net serves one) and named "rfc2217://HOST:PORT". The client side of the option: binary
+// mode both ways or no port, the far port's line set on opening with flow control off, its line
+// errors noted, its requests to stop sending obeyed; the server's input is purged before each
+// frame and what arrives before the server's purge answer is dropped as stale. Blocking calls
+// with short waits, so it serves on any thread without an event loop.
 #ifndef KORVEX_RFC2217PORT_H
 #define KORVEX_RFC2217PORT_H
 
 #include "ByteLine.h"
+#include "ComPortClient.h"
+#include "TelnetDecoder.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,6 +47,12 @@ public:
     int Purge() override;
     // Bytes not yet handed over, and those the far line is still taken up with.
     qint64 PendingOutput() const override;
+    // Sets the far port to another speed on the open connection; false with Error set when the
+    // server does not confirm it.
+    bool SetSpeed(int baudRate);
+    // Line errors the server reported, subnegotiations that had to be dropped and stale data
+    // found after purges, since the last call: whether there were any.
+    bool TakeDisturbed();
 
     bool CheckLost() override { return CheckConnection(); }
     QString Error() const override { return ErrorText; }
@@ -55,42 +63,48 @@ public:
     // the line settings.
     static constexpr int ConnectTimeoutMs = 3000;
     static constexpr int ReplyTimeoutMs = 3000;
+    // How long the answer to a purge is waited for: at opening, to learn whether the server
+    // gives one; later, before data held back for it counts as received after all.
+    static constexpr int PurgeReplyTimeoutMs = 1000;
 
 private:
-    enum class TOption : uint8_t { Off, Asked, On };
-    enum class TTelnet : uint8_t { Data, Command, Option, Sub, SubCommand };
+    // The Telnet layer and the COM-PORT client above it, for one connection.
+    struct TSession {
+        TComPortClient Client;
+        TTelnetDecoder Telnet{Client};
+    };
 
     void StartAfresh();
     bool Connect();
-    bool AgreeOnOption();
+    bool AgreeOnOptions();
     bool SetLine(const TPortSettings& line);
+    // Sends the requests and waits for the server to confirm each value as asked.
+    bool Confirm(const uint8_t* commands, const QByteArray* values, int count);
+    // Purges the far port at opening and learns whether the server answers purges.
+    void FirstPurge();
     // Takes in what the socket holds, waiting at most timeoutMs when nothing is decoded yet.
     void TakeIn(int timeoutMs);
-    void Decode(const QByteArray& raw);
-    void Negotiate(uint8_t verb, uint8_t option);
-    void Subnegotiated();
+    // Sends what the Telnet layer has to answer.
+    void Answer();
     // Waits until done holds, the connection is lost or timeoutMs passed; whether done holds.
     bool AwaitReply(const std::function<bool()>& done, int timeoutMs);
     bool HandOver(int timeoutMs, const std::function<void()>& waitHook);
-    void SendCommand(uint8_t verb, uint8_t option);
-    void SendSubnegotiation(uint8_t command, const QByteArray& value);
+    // Waits while the server has asked this side to stop sending.
+    bool AwaitResume(int timeoutMs, const THook& waitHook);
     // Notes a connection that is gone; true when it is.
     bool CheckConnection();
     void NoteClosedByServer();
 
     std::unique_ptr<QTcpSocket> Socket;
+    std::unique_ptr<TSession> Session;
     QString Name; // "rfc2217://HOST:PORT", as given
     QString Host;
     quint16 TcpPort = 0;
     int BaudRate = 9600;
-    QByteArray Decoded; // data received, Telnet taken out, not yet read
-    TTelnet State = TTelnet::Data;
-    uint8_t Verb = 0;
-    QByteArray Sub;
-    std::array<TOption, 256> Local{};  // options this side performs
-    std::array<TOption, 256> Remote{}; // options the server performs
-    bool Refused = false;
-    std::array<QByteArray, 16> Confirmed; // the server's answers to SET-... by command
+    // Whether the server answers purges, so that data before the answer can be told stale.
+    bool PurgesAnswered = false;
+    int64_t PurgeSentUs = 0;
+    int DisturbancesSeen = 0;
     QElapsedTimer Clock;
     int64_t LineFreeUs = 0; // when the far line will have carried what was sent
     bool ConnectionLost = false;
