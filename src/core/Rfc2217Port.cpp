@@ -243,8 +243,26 @@ int TRfc2217Port::Receive(char* bytes, int count, int timeoutMs) {
         if (CheckConnection())
             return -1;
         if (deadline.hasExpired())
-            return 0;
+            return timeoutMs >= ProbeAfterMs && !ServerAnswers() ? -1 : 0;
     }
+}
+
+// An answer that never came may be the board's silence or a connection whose other end is gone
+// without a word (the server's machine or the network between): the server is asked for its
+// port's speed, which it answers at once while it is there.
+bool TRfc2217Port::ServerAnswers() {
+    TComPortClient& client = Session->Client;
+    Socket->write(client.Request(SetBaudrate, BaudValue(0)));
+    if (AwaitReply([&] { return client.Confirmed(SetBaudrate); }, ProbeTimeoutMs))
+        return true;
+    if (!ConnectionLost) {
+        ConnectionLost = true;
+        ErrorText = QStringLiteral("%1: the server stopped answering: the connection is "
+                                   "half-open (the server's machine or the network between "
+                                   "went away).")
+                        .arg(Name);
+    }
+    return false;
 }
 
 void TRfc2217Port::TakeIn(int timeoutMs) {

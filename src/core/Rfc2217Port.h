@@ -66,6 +66,10 @@ public:
     // How long the answer to a purge is waited for: at opening, to learn whether the server
     // gives one; later, before data held back for it counts as received after all.
     static constexpr int PurgeReplyTimeoutMs = 1000;
+    // A wait this long that brought nothing has the server asked whether it is still there,
+    // and it has this long to answer.
+    static constexpr int ProbeAfterMs = 400;
+    static constexpr int ProbeTimeoutMs = 1000;
 
 private:
     // The Telnet layer and the COM-PORT client above it, for one connection.
@@ -91,6 +95,8 @@ private:
     bool HandOver(int timeoutMs, const std::function<void()>& waitHook);
     // Waits while the server has asked this side to stop sending.
     bool AwaitResume(int timeoutMs, const THook& waitHook);
+    // Whether the server still answers; when not, the connection is taken as lost.
+    bool ServerAnswers();
     // Notes a connection that is gone; true when it is.
     bool CheckConnection();
     void NoteClosedByServer();

@@ -115,6 +115,10 @@ void TScriptedServer::Serve() {
             decoder.AllowThere(telnet::ComPortOption);
         socket->write(Script.OnConnect);
         while (!Stop && socket->state() == QAbstractSocket::ConnectedState) {
+            if (Silent) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(StepMs));
+                continue;
+            }
             {
                 std::lock_guard<std::mutex> hold(Lock);
                 socket->write(Outbox);

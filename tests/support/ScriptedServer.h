@@ -41,6 +41,9 @@ public:
 
     // Raw bytes to send now to the connected client.
     void Say(const QByteArray& raw);
+    // Stops reading and answering, the connection left open: as a server whose machine went
+    // away without closing it.
+    void GoSilent() { Silent = true; }
 
     // COM-PORT requests received, in order: the command and its value.
     struct TRequest {
@@ -60,6 +63,7 @@ private:
     std::atomic<bool> Stop{false};
     std::atomic<int> Accepted{0};
     std::atomic<bool> Listening{false};
+    std::atomic<bool> Silent{false};
     std::thread Thread;
     mutable std::mutex Lock;
     std::vector<TRequest> Log;

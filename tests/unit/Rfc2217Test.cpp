@@ -208,6 +208,21 @@ TEST(Rfc2217, SendsNothingWhileTheServerSaysToWait) {
     EXPECT_EVENTUALLY(server.DataReceived().contains("ping"));
 }
 
+TEST(Rfc2217, NamesTheServerThatStoppedAnswering) {
+    TScriptedServer server({});
+    ASSERT_TRUE(server.Start());
+    TComms port;
+    ASSERT_EQ(Open(port, server.Url(), "115200"), "");
+    char got[1] = {};
+    EXPECT_EQ(port.ReadAvailable(got, 1, 500), 0) << "a quiet board behind a server that answers";
+    EXPECT_FALSE(port.LineLost());
+    server.GoSilent();
+    EXPECT_EQ(port.ReadAvailable(got, 1, 500), -1);
+    EXPECT_EQ(port.LastError().toStdString(),
+              server.Url() + ": the server stopped answering: the connection is half-open (the "
+                             "server's machine or the network between went away).");
+}
+
 namespace {
 
 const QString CliPath = QStringLiteral(KORVEX_BINARY_DIR "/cli/korvex-cli");
