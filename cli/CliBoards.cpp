@@ -179,7 +179,7 @@ void TBoard::WatchTurnaround(TComms& port) {
         TurnaroundMs = figures.AverageMs;
         if (figures.Slow() && !Hinted) {
             Hinted = true;
-            TCliConsole::Instance().Err(Prefix, SlowAdapterHint(figures.AverageMs, figures.Speed));
+            TCliConsole::Instance().Err(Prefix, SlowAnswersHint(figures));
         }
     };
 }

@@ -327,12 +327,35 @@ std::string LineLostText(const std::string& port, const std::string& reason) {
     return "The line to " + port + " failed: " + reason;
 }
 
-std::string SlowAdapterHint(double turnaroundMs, int speed) {
-    // A data block and its answer on the line, against the same with the answer's delay.
+namespace {
+
+// How many times longer a programming takes than the line needs: a data block and its answer
+// on the line, against the same with the answer's delay.
+double SlowFactor(double turnaroundMs, int speed) {
     const double blockMs = (BlockSize + 2 + 1) * 10.0 * 1000.0 / std::max(speed, 1);
-    const double factor = (blockMs + turnaroundMs) / blockMs;
+    return (blockMs + turnaroundMs) / blockMs;
+}
+
+} // namespace
+
+std::string SlowAdapterHint(double turnaroundMs, int speed) {
+    const double factor = SlowFactor(turnaroundMs, speed);
     return FormatText("Answers arrive %.0f ms late (the USB adapter's latency timer): "
                       "programming will take about %.*f\u00D7 longer than the line needs. "
                       "See README: Slow USB adapters.",
                       turnaroundMs, factor < 2 ? 1 : 0, factor);
+}
+
+std::string SlowServerHint(double turnaroundMs, int speed) {
+    const double factor = SlowFactor(turnaroundMs, speed);
+    return FormatText("Answers arrive %.*f ms late through the server: programming will take "
+                      "about %.*f\u00D7 longer than the line needs. On ser2net, set "
+                      "\"chardelay: false\" in the connection's options and accept with "
+                      "tcp(nodelay). See README: Boards on another machine.",
+                      turnaroundMs < 10 ? 1 : 0, turnaroundMs, factor < 2 ? 1 : 0, factor);
+}
+
+std::string SlowAnswersHint(const TTurnaroundFigures& figures) {
+    return figures.ThroughServer ? SlowServerHint(figures.AverageMs, figures.Speed)
+                                 : SlowAdapterHint(figures.AverageMs, figures.Speed);
 }

@@ -5,6 +5,8 @@
 
 #include "BootMonitor.h"
 
+#include "Turnaround.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -101,6 +103,10 @@ TMonitorMessage SramFailure(const TMonitorResult& result, int64_t length);
 // Said once when a port's answers come late (TTurnaroundFigures::Slow): by how much, what it
 // costs a programming at the speed, and where the cure is told.
 std::string SlowAdapterHint(double turnaroundMs, int speed);
+// The same for answers that pass a server on the network: its settings that hold them back.
+std::string SlowServerHint(double turnaroundMs, int speed);
+// The hint that fits the figures' port.
+std::string SlowAnswersHint(const TTurnaroundFigures& figures);
 
 // The console line of a transfer the user stopped.
 constexpr const char* UserBreakLine = "User break.";

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-void TTurnaroundMeter::Start(int speed) {
+void TTurnaroundMeter::Start(int speed, bool throughServer) {
     Speed = speed;
+    ThroughServer = throughServer;
     Samples = 0;
     Awaiting = Skip = Told = false;
 }
@@ -51,5 +52,6 @@ TTurnaroundFigures TTurnaroundMeter::Figures() const {
         total += sorted[i];
     figures.AverageMs = kept > 0 ? total / kept : 0;
     figures.Speed = Speed;
+    figures.ThroughServer = ThroughServer;
     return figures;
 }

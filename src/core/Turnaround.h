@@ -15,9 +15,14 @@ struct TTurnaroundFigures {
     int Samples = 0;
     double AverageMs = 0; // beyond the line time
     int Speed = 0;        // the line speed they were taken at
+    // The answers pass a server on the network, whose settings may hold them back.
+    bool ThroughServer = false;
 
-    // Answers late enough to cost a programming a good share of its time.
-    bool Slow() const { return Samples >= SamplesToJudge && AverageMs > 3.0; }
+    // Answers late enough to cost a programming a good share of its time. A server's delay
+    // is told sooner: it is a setting, where an adapter's timer may not be.
+    bool Slow() const {
+        return Samples >= SamplesToJudge && AverageMs > (ThroughServer ? 1.0 : 3.0);
+    }
 };
 
 class TTurnaroundMeter {
@@ -28,7 +33,7 @@ public:
     static constexpr int MinSamples = 2;
 
     // The port opened at a speed: the figures start anew.
-    void Start(int speed);
+    void Start(int speed, bool throughServer = false);
     // A frame of bytes was handed to the driver at atUs (a steady clock, microseconds).
     void Sent(int64_t atUs, unsigned bytes);
     // The next answer carries the board's own work (an erase, a sum over the flash): it is not
@@ -50,6 +55,7 @@ private:
     void Tell();
 
     int Speed = 0;
+    bool ThroughServer = false;
     int Samples = 0;
     std::array<double, WindowSamples> TakenMs{};
     bool Awaiting = false; // a frame went out and no byte came since

@@ -91,7 +91,7 @@ TBootMonitor TMainForm::Monitor(TComms& port) {
     port.Turnaround().Measured = [this](const TTurnaroundFigures& figures) {
         if (figures.Slow() && !SlowAdapterHinted) {
             SlowAdapterHinted = true;
-            ConsoleAdd(SlowAdapterHint(figures.AverageMs, figures.Speed).c_str());
+            ConsoleAdd(SlowAnswersHint(figures).c_str());
         }
     };
     return TBootMonitor(port, MonitorTiming, [sinceEvents] {
