@@ -1,6 +1,7 @@
 // Programming 64 KiB at 115200 on the line-rate simulated board, straight through its
 // pseudo-terminal and through ser2net on the loopback address (RFC 2217): each as a share of
-// what the line allows, and the network port's share of the direct one.
+// what the line allows, and the network port's share of the direct one. Before it, the
+// synchronisation's walk down the speeds, through ser2net against straight.
 #include "BoardSim.h"
 #include "BootMonitor.h"
 #include "Comm.h"
@@ -80,7 +81,52 @@ void ProgramFlash(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * Length);
 }
 
+double DirectSyncSeconds = 0;
+
+// The synchronisation's walk down to a board that answers only at 19200: four speeds tried.
+void SynchroniseWalk(benchmark::State& state) {
+    const auto route = static_cast<TRoute>(state.range(0));
+    TBoardConfig config;
+    BuiltInBoardType("EB40A", config.Type);
+    config.AcceptedSpeeds = {19200};
+    TBoardSim board(config);
+    board.Start();
+    std::unique_ptr<TSer2net> server;
+    std::string port = board.PortPath();
+    if (route != TRoute::Direct) {
+        server = std::make_unique<TSer2net>(port, route == TRoute::Ser2netCharDelay);
+        std::string error;
+        if (!server->Start(&error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        port = server->Url();
+    }
+    for (auto _ : state) {
+        TComms link;
+        TBootMonitor monitor(link);
+        const double start = WallSeconds();
+        const bool synced = monitor.Synchronize({port, true, 0}).Ok();
+        const double wall = WallSeconds() - start;
+        if (!synced)
+            state.SkipWithError("no synchronisation");
+        state.SetIterationTime(wall);
+        if (route == TRoute::Direct)
+            DirectSyncSeconds = wall;
+        else if (DirectSyncSeconds > 0)
+            state.counters["of_direct"] = wall / DirectSyncSeconds;
+    }
+}
+
 } // namespace
+
+BENCHMARK(SynchroniseWalk)
+    ->ArgName("route")
+    ->Arg(static_cast<int>(TRoute::Direct))
+    ->Arg(static_cast<int>(TRoute::Ser2net))
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(ProgramFlash)
     ->ArgName("route")
