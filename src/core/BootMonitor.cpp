@@ -98,7 +98,7 @@ bool TBootMonitor::ClearLine() {
     const bool owed = AnswerOwed;
     AnswerOwed = true;
     const int found = Port.Purge();
-    if (lateCame || found > 0)
+    if (lateCame || found > 0 || Port.TakeDisturbed())
         Disturbed = true;
     return !lateCame && (found == 0 || owed);
 }
@@ -234,7 +234,10 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
         AnswerOwed = true;
         OwedBytes = 0;
         Disturbed = false;
-        if (!Port.Open(sync.Settings.c_str())) {
+        // A line that can change speed while open keeps it: a network port keeps its one
+        // connection, and with it the far port's lines, between speeds.
+        if (!(index > 0 && Port.ChangeSpeed(sync.Settings.c_str())) &&
+            !Port.Open(sync.Settings.c_str())) {
             sync.Status = TSyncStatus::PortFailed;
             sync.LineError = Port.LastError().toStdString();
             return sync;
@@ -260,9 +263,9 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
                 sync.Status = TSyncStatus::NoResponse;
                 return sync;
             }
-            Port.Close();
         }
     }
+    Port.Close();
     sync.Status = TSyncStatus::NoSpeed;
     return sync;
 }
@@ -425,6 +428,8 @@ TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, 
     // A byte that left the board long ago could pass for the answer, and the board takes a
     // while to sum a long range: on a link that has misbehaved, the line must go quiet first,
     // and an acknowledge counts only when the board gives it again. A clean link pays nothing.
+    if (Port.TakeDisturbed())
+        Disturbed = true;
     if (Disturbed && (!ClearLine() || !AwaitQuiet()))
         return LineLost() ? LostResult(address) : OutOfStepResult(address);
     Port.Turnaround().SkipNext(); // the answer waits for the board's sum

@@ -21,6 +21,10 @@ struct TPortSettings {
 struct TLineAbilities {
     bool SetsLowLatency = false; // its driver is asked to pass each byte on at once
     int LatencyTimerMs = -1;     // the USB adapter's receive latency timer; -1 when not known
+    // The answers pass a server on the network, whose settings may hold them back.
+    bool ThroughServer = false;
+    // ChangeSpeed works: another speed costs no closing and opening again.
+    bool ChangesSpeedOpen = false;
 };
 
 class TByteLine {
@@ -51,6 +55,14 @@ public:
     virtual bool CheckLost() = 0;
     virtual QString Error() const = 0;
     virtual TLineAbilities Abilities() const = 0;
+    // Sets another speed on the open line (where Abilities say it can); false with Error set.
+    virtual bool ChangeSpeed(int baudRate) {
+        (void)baudRate;
+        return false;
+    }
+    // Whether the line reported errors of its own (an overrun, a framing error, a break) or
+    // carried bytes that had to be dropped since the last call.
+    virtual bool TakeDisturbed() { return false; }
 };
 
 #endif

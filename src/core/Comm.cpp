@@ -152,7 +152,7 @@ bool TComms::Open(const char* settings) {
     Line = std::move(opened);
     Abilities = Line->Abilities();
     BaudRate = line.BaudRate;
-    Meter.Start(line.BaudRate);
+    Meter.Start(line.BaudRate, Abilities.ThroughServer);
     // A real port starts empty when it is opened; a line whose other end stays open (a
     // pseudo-terminal, a driver that keeps its queue, a server's port) may still hold a late
     // answer to an earlier operation, which must not pass for the answer to this one.
@@ -268,6 +268,27 @@ int TComms::Purge() {
     if (!Line || Lost)
         return 0;
     return Line->Purge();
+}
+
+bool TComms::TakeDisturbed() {
+    return Line && !Lost && Line->TakeDisturbed();
+}
+
+bool TComms::ChangeSpeed(const char* settings) {
+    TPortSettings open, wanted;
+    if (!Line || Lost || !Abilities.ChangesSpeedOpen || !settings ||
+        !ParsePortSettings(Settings.c_str(), open) || !ParsePortSettings(settings, wanted) ||
+        wanted.Device != open.Device || wanted.Parity != open.Parity ||
+        wanted.DataBits != open.DataBits || wanted.StopBits != open.StopBits)
+        return false;
+    if (!Line->ChangeSpeed(wanted.BaudRate)) {
+        CheckLine();
+        return false;
+    }
+    Settings = settings;
+    BaudRate = wanted.BaudRate;
+    Meter.Start(wanted.BaudRate, Abilities.ThroughServer);
+    return true;
 }
 
 int64_t TComms::ClockMs() const {

@@ -56,6 +56,12 @@ public:
     // sending is not read to its end). Meant for just before a frame that wants an answer of
     // its own.
     virtual int Purge();
+    // Whether the line itself reported trouble since the last call: errors on the far line of a
+    // network port, or bytes it had to drop. A byte sent long ago may then still be on its way.
+    virtual bool TakeDisturbed();
+    // Moves the open port to the speed of a settings text that differs from the open one in
+    // the speed alone, where the line can without closing; false, the port as it was, otherwise.
+    bool ChangeSpeed(const char* settings);
     // The port failed while open: the adapter was unplugged or the line hung up. LastError
     // then gives the system's reason.
     virtual bool LineLost() const { return Lost; }

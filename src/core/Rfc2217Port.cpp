@@ -173,7 +173,7 @@ bool TRfc2217Port::SetLine(const TPortSettings& line) {
     return Confirm(commands, values, 4);
 }
 
-bool TRfc2217Port::SetSpeed(int baudRate) {
+bool TRfc2217Port::ChangeSpeed(int baudRate) {
     if (CheckConnection())
         return false;
     const uint8_t command = SetBaudrate;
@@ -369,6 +369,14 @@ int TRfc2217Port::Purge() {
     Socket->write(Session->Client.PurgeRequest(PurgesAnswered));
     PurgeSentUs = Clock.nsecsElapsed() / 1000;
     return found;
+}
+
+// The far port's adapter is the server's business.
+TLineAbilities TRfc2217Port::Abilities() const {
+    TLineAbilities abilities;
+    abilities.ThroughServer = true;
+    abilities.ChangesSpeedOpen = true;
+    return abilities;
 }
 
 bool TRfc2217Port::TakeDisturbed() {

@@ -49,15 +49,14 @@ public:
     qint64 PendingOutput() const override;
     // Sets the far port to another speed on the open connection; false with Error set when the
     // server does not confirm it.
-    bool SetSpeed(int baudRate);
+    bool ChangeSpeed(int baudRate) override;
     // Line errors the server reported, subnegotiations that had to be dropped and stale data
     // found after purges, since the last call: whether there were any.
-    bool TakeDisturbed();
+    bool TakeDisturbed() override;
 
     bool CheckLost() override { return CheckConnection(); }
     QString Error() const override { return ErrorText; }
-    // The far port's adapter is the server's business.
-    TLineAbilities Abilities() const override { return {}; }
+    TLineAbilities Abilities() const override;
 
     // How long the server may take: to accept the connection, to agree on the option, to confirm
     // the line settings.

@@ -1,6 +1,7 @@
 // The network port through ser2net: its own side in front of a pseudo-terminal, and korvex-cli
 // in front of a simulated board.
 #include "BoardTestKit.h"
+#include "BootMonitor.h"
 #include "Comm.h"
 #include "Eventually.h"
 #include "ImageFileTestKit.h"
@@ -11,6 +12,7 @@
 
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QtEndian>
 
 using namespace boardtest;
 using imagetest::Q;
@@ -188,7 +190,7 @@ TEST(Rfc2217, HoldsAServerToTheRulesOfALocalPort) {
         char got[4] = {};
         EXPECT_TRUE(port.Read(got, 4, 2000));
         EXPECT_EQ(std::string(got, 4), "ping");
-        EXPECT_EQ(server.Requested(12), 2) << "purged on opening and before the frame";
+        EXPECT_EQ(server.Requested(12), 3) << "purged on opening, once open and before the frame";
     }
 }
 
@@ -223,6 +225,59 @@ TEST(Rfc2217, NamesTheServerThatStoppedAnswering) {
                              "server's machine or the network between went away).");
 }
 
+TEST(Rfc2217, CountsTheFarLinesTroubleAsADisturbedLine) {
+    const QByteArray brokenOff("\xFF\xFA\x2C\x6A\x02\xFF\xF1", 7);
+    struct TCase {
+        const char* Name;
+        TServerScript Server;
+        QByteArray Said; // by the server, before a data byte
+        bool Disturbed;
+    } cases[] = {
+        {"a clean line", {}, "", false},
+        {"an overrun", {}, ComPortAnswer(6, "\x02"), true},
+        {"a line state without errors", {}, ComPortAnswer(6, "\x60"), false},
+        {"a break", {}, ComPortAnswer(6, "\x10"), true},
+        {"a subnegotiation broken off", {}, brokenOff, true},
+        {"stale data before a purge's answer", Script([](TServerScript& s) { s.Before[12] = "Z"; }),
+         "", true},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TScriptedServer server(test.Server);
+        ASSERT_TRUE(server.Start());
+        TComms port;
+        ASSERT_EQ(Open(port, server.Url(), "115200"), "");
+        char got[2] = {};
+        // An answered frame first: the purges of opening are settled, and what they dropped
+        // is not asked about.
+        ASSERT_TRUE(port.Write("o", 1));
+        ASSERT_TRUE(port.Read(got, 1, 2000));
+        port.TakeDisturbed();
+        server.Say(test.Said + "d");
+        ASSERT_TRUE(port.Read(got, 1, 2000));
+        EXPECT_EQ(got[0], 'd') << "data resumes";
+        port.Purge();
+        ASSERT_TRUE(port.Write("p", 1));
+        ASSERT_TRUE(port.Read(got, 1, 2000));
+        EXPECT_EQ(got[0], 'p');
+        EXPECT_EQ(port.TakeDisturbed(), test.Disturbed);
+    }
+}
+
+TEST(Rfc2217, WalksTheSpeedsOnOneConnection) {
+    TScriptedServer server(Script([](TServerScript& s) { s.Echo = false; }));
+    ASSERT_TRUE(server.Start());
+    TComms port;
+    TBootMonitor monitor(port);
+    EXPECT_EQ(monitor.Synchronize({server.Url(), true, 0}).Status, TSyncStatus::NoSpeed);
+    EXPECT_EQ(server.Connections(), 1);
+    std::vector<int> speeds;
+    for (const auto& request : server.Requests())
+        if (request.Command == 1 && request.Value.size() == 4 && request.Value != QByteArray(4, 0))
+            speeds.push_back(qFromBigEndian<qint32>(request.Value.constData()));
+    EXPECT_EQ(speeds, std::vector<int>({115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200}));
+}
+
 namespace {
 
 const QString CliPath = QStringLiteral(KORVEX_BINARY_DIR "/cli/korvex-cli");
@@ -247,7 +302,7 @@ TRun RunCli(const QStringList& arguments, const std::function<void()>& meanwhile
 }
 
 // How the board behind ser2net is set up for a case.
-enum class TFar { Board, Only19200, Loaded, DroppedWhileProgramming };
+enum class TFar { Slow, Only19200, Loaded, DroppedWhileProgramming };
 
 TBoardConfig Eb40a(TFar far) {
     TBoardConfig config;
@@ -258,6 +313,8 @@ TBoardConfig Eb40a(TFar far) {
     // server is killed a few blocks in.
     if (far == TFar::DroppedWhileProgramming)
         config.TurnaroundMs = 50;
+    if (far == TFar::Slow) // as a USB adapter's default latency timer at the far end
+        config.TurnaroundMs = 16;
     return config;
 }
 
@@ -281,7 +338,7 @@ TEST(Rfc2217, KorvexCliWorksThroughSer2net) {
          {"sync"},
          0,
          "(19200 baud)\nBase address: 0x01000000\nLink speed: 19200\n"},
-        {TFar::Board, {"program", file, "-a", free, "--readback", "--json"}, 0, "\"port\":\"%s\""},
+        {TFar::Slow, {"program", file, "-a", free, "--readback", "--json"}, 0, "\"port\":\"%s\""},
         {TFar::Loaded,
          {"verify", file, "-a", free, "--readback"},
          0,
@@ -319,6 +376,11 @@ TEST(Rfc2217, KorvexCliWorksThroughSer2net) {
         EXPECT_NE(shown.find(expected), std::string::npos) << shown;
         if (test.Far == TFar::Only19200) {
             EXPECT_EQ(board.SyncedSpeed(), 19200);
+        }
+        if (test.Far == TFar::Slow) {
+            EXPECT_NE(run.Err.find("ms late through the server"), std::string::npos) << run.Err;
+            EXPECT_NE(run.Out.find("\"turnaround_ms\":"), std::string::npos);
+            EXPECT_EQ(run.Out.find("\"turnaround_ms\":null"), std::string::npos);
         }
         if (test.Arguments[0] == "read") {
             EXPECT_EQ(TScratch::ReadBytes(out.toStdString()), image);
