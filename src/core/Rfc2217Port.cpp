@@ -218,10 +218,14 @@ bool TRfc2217Port::Confirm(const uint8_t* commands, const QByteArray* values, in
 void TRfc2217Port::FirstPurge() {
     TComPortClient& client = Session->Client;
     client.Received().clear();
+    PurgesAnswered = true; // until TakeIn finds the answer too late
     Socket->write(client.PurgeRequest(true));
-    PurgesAnswered = AwaitReply([&] { return !client.PurgeOwed(); }, PurgeReplyTimeoutMs);
-    if (!PurgesAnswered)
+    PurgeSentUs = Clock.nsecsElapsed() / 1000;
+    AwaitReply([&] { return !client.PurgeOwed(); }, PurgeReplyTimeoutMs + SliceMs);
+    if (client.PurgeOwed()) {
         client.GiveUpOnPurge();
+        PurgesAnswered = false;
+    }
     client.Received().clear();
     client.TakeStaleDropped();
 }
