@@ -81,6 +81,8 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner) {
     Refreshing = false;
 
     SelectType(TString());
+    // Not the port box: its editor would take the short-cut keys of editing (Ctrl+X) for itself.
+    Memo->setFocus();
     Timer->start();
 }
 

@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -40,6 +41,23 @@ public:
 
 private:
     std::function<void()> FBeforeOpening;
+};
+
+// The box's editor cuts only what is selected: with nothing selected the cut key is the window's
+// short-cut, as it is everywhere else (Ctrl+X exits).
+class TPortEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ShortcutOverride && !hasSelectedText() &&
+            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cut)) {
+            event->ignore();
+            return true;
+        }
+        return QLineEdit::event(event);
+    }
 };
 
 // The box's own tooltip follows the chosen port, so the adapter can be told apart without
@@ -105,7 +123,7 @@ QString PortDisplayName(const TPortCandidate& port) {
 
 void TMainForm::CreatePortBox() {
     PortCB = new TPortBox(ToolBar, [this] { FillPortList(ChosenPort()); });
-    PortCB->setEditable(true);
+    PortCB->setLineEdit(new TPortEdit(PortCB));
     PortCB->setInsertPolicy(QComboBox::NoInsert);
     // A typed port name is taken as typed, not completed into a listed one.
     PortCB->setCompleter(nullptr);

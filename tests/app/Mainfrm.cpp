@@ -6,9 +6,11 @@
 #include "Settings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -223,14 +225,43 @@ TEST(MainFormShutDown, ExitAsksAndSavesOnlyAfterYes) {
     EXPECT_EQ(harness.Boxes().Last().Flags, MB_YESNO | MB_ICONQUESTION);
     EXPECT_TRUE(harness->isVisible());
     EXPECT_STREQ(StoredText("FormSize")(), "<missing>");
+}
 
-    // The short-cut key reaches the command even from the console, where Ctrl+X means cut.
-    harness->Memo->setFocus();
-    harness.Boxes().QueueAnswer(IDYES);
-    QTest::keyClick(harness->Memo, Qt::Key_X, Qt::ControlModifier);
-    EXPECT_EQ(harness.Boxes().Count(), 2);
-    EXPECT_FALSE(harness->isVisible());
-    EXPECT_STRNE(StoredText("FormSize")(), "<missing>");
+TEST(MainFormShutDown, CtrlXExitsUnlessItCutsTextSelectedInThePortBox) {
+    const struct {
+        const char* Name;
+        bool InPortBox;  // else the focus stays where the window put it at start
+        bool Selected;   // the typed port name is selected
+        const char* Cut; // what the port box keeps; null: Exit asked and was answered Yes
+    } rows[] = {
+        {"at start", false, false, nullptr},
+        {"port box, nothing selected", true, false, nullptr},
+        {"port box, text selected", true, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TSettingsKey::ClearAll();
+        TMainFormHarness harness;
+        ASSERT_TRUE(harness.ShowForm());
+        QLineEdit* edit = harness->PortCB->lineEdit();
+        if (!row.InPortBox) {
+            EXPECT_EQ(QApplication::focusWidget(), harness->Memo);
+        }
+        if (row.InPortBox) {
+            edit->setFocus();
+            QTest::keyClicks(edit, "rfc2217://host:4000");
+            if (row.Selected)
+                edit->selectAll();
+        }
+        harness.Boxes().QueueAnswer(IDYES);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::ControlModifier);
+        EXPECT_EQ(harness.Boxes().Count(), row.Cut ? 0 : 1) << harness.Boxes().AllTexts();
+        EXPECT_EQ(harness->isVisible(), row.Cut != nullptr);
+        EXPECT_EQ(StoredText("FormSize") == TString("<missing>"), row.Cut != nullptr);
+        if (row.Cut) {
+            EXPECT_EQ(edit->text().toStdString(), row.Cut);
+        }
+    }
 }
 
 TEST(MainFormShutDown, CloseBoxWaitsWhileATransferRuns) {
