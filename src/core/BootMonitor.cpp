@@ -567,6 +567,7 @@ TBootMonitor::TProgramResult TBootMonitor::ProgramFlashRuns(
         const TProgressHook runProgress = [&observer, written, total](int64_t done, int64_t) {
             return observer.Progress(written + done, total);
         };
+        observer.RunStarting(written);
         program = WriteImage(address + static_cast<uint32_t>(run.Offset), data + run.Offset,
                              run.Length, runProgress);
         program.Result.BytesDone += written;

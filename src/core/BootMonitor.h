@@ -262,6 +262,8 @@ public:
     // whose bytes all went.
     virtual void SectorStarted(int sector) { (void)sector; }
     virtual void SectorDone(int sector) { (void)sector; }
+    // As a run of adjacent sectors is about to be written: the bytes of the runs before it.
+    virtual void RunStarting(int64_t done) { (void)done; }
     // After each whole block written: the bytes written so far of those to write. False stops
     // the programming there (Cancelled).
     virtual bool Progress(int64_t done, int64_t total) {

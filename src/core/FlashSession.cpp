@@ -9,11 +9,7 @@ namespace {
 class TSectorWatch : public TFlashObserver {
 public:
     TSectorWatch(TFlashObserver& observer, const TProgramPlan& plan)
-        : Observer(observer), Plan(plan), Current(plan.SectorWrittenAt(0)),
-          Writes(plan.Count(TSectorAction::Write) > 0) {
-        if (Current >= 0)
-            Observer.SectorStarted(Current);
-    }
+        : Observer(observer), Plan(plan), Writes(plan.Count(TSectorAction::Write) > 0) {}
     void Phase(TBootMonitor::TPhase phase) override {
         const bool verifying = phase == TBootMonitor::TPhase::Verifying;
         // The shorter last block is not counted in the progress: the verify says it went.
@@ -23,6 +19,11 @@ public:
             Observer.Phase(phase);
     }
     bool KeepErasing() override { return Observer.KeepErasing(); }
+    // A run shorter than a block reports no progress: its sector is marked as it starts.
+    void RunStarting(int64_t done) override {
+        MoveTo(Plan.SectorWrittenAt(done));
+        Observer.RunStarting(done);
+    }
     bool Progress(int64_t done, int64_t total) override {
         MoveTo(Plan.SectorWrittenAt(done));
         return Observer.Progress(done, total);
@@ -41,7 +42,7 @@ private:
 
     TFlashObserver& Observer;
     const TProgramPlan& Plan;
-    int Current;
+    int Current = -1;
     const bool Writes;
 };
 

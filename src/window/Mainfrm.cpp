@@ -4,6 +4,7 @@
 #include "Mainfrm.h"
 
 #include "BoardOutputPane.h"
+#include "FlashMap.h"
 #include "Mainfrm_Application.h"
 #include "Mainfrm_Placement.h"
 #include "Misc.h"
@@ -215,6 +216,9 @@ void TMainForm::PortCBChange() {
     EnableFlashCommands(false);
     if (BoardOutput)
         BoardOutput->PortChanged();
+    // What the map showed was another board's.
+    if (FlashMap)
+        FlashMap->Clear();
 }
 
 void TMainForm::ExitTBClick() {

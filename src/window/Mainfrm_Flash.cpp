@@ -27,15 +27,6 @@ namespace {
 // Between two batches of dump lines during a read.
 constexpr int DumpIntervalMs = 250;
 
-// The flash map shows the board type's sectors, whatever a programming planned before.
-void ShowTypeInMap(TFlashMap& map, const TEBData& type) {
-    const std::vector<TSectorPlan>& shown = map.Plan().Sectors;
-    if (!shown.empty() && static_cast<int>(shown.size()) == type.GetSectorCount() &&
-        shown.front().Start == static_cast<uint32_t>(type.GetSector(0).Start))
-        return;
-    map.SetPlan(BuildProgramPlan(type, static_cast<uint32_t>(type.GetFlashStart()), nullptr, 0));
-}
-
 // The ledger of the board last synchronised on port; none when it was not.
 std::optional<TLedgerKey> SynchronisedLedgerKey(const std::string& port, const TEBData& type) {
     TMonitorIdentity identity;
@@ -149,20 +140,23 @@ void TMainForm::EraseSectorTBClick() {
 
     TBootMonitor monitor = Monitor(port);
     const TMonitorResult erased = monitor.EraseSector(static_cast<uint32_t>(address));
+    FlashMap->ShowSectorsOf(*CurrentType);
+    const int mapped = FlashMap->Plan().SectorAt(static_cast<uint32_t>(address));
     if (!erased.Ok()) {
+        FlashMap->MarkEraseFailed(mapped);
         ShowFailure(WithNoAnswerLine(EraseFailure(erased), erased));
         return;
     }
     ConsoleAdd(" ");
     ConsoleAdd(SectorErasedLine(static_cast<uint32_t>(address)).c_str());
-    ShowTypeInMap(*FlashMap, *CurrentType);
-    FlashMap->MarkErased(FlashMap->Plan().SectorAt(static_cast<uint32_t>(address)));
+    FlashMap->MarkErased(mapped);
 }
 
 // ---- Programming ------------------------------------------------------------------------------
 
 void TMainForm::FlashTBClick() {
     TOperationScope operation(*this, "programming");
+    TFlashMapPlanScope planShown(*FlashMap);
     if (!HasSectors() || !HaveImage())
         return;
     int address = 0;
@@ -212,6 +206,10 @@ public:
             Bar->RestartClock();
         }
         Form.ConsoleAdd(ProgramPhaseLine(phase));
+    }
+    bool KeepErasing() override {
+        Map.MarkNextErased();
+        return true;
     }
     void SectorStarted(int sector) override { Map.SetCurrent(sector); }
     void SectorDone(int sector) override {
@@ -276,7 +274,7 @@ void TMainForm::RunProgramming(TFlashSession& session, TFlashView& view, uint32_
     view.Start(progress, cursor);
     const TBootMonitor::TProgramResult program = session.Program();
     view.Stop();
-    FlashMap->FinishProgramming(program.Result.Ok());
+    FlashMap->FinishProgramming(program);
     ShowProgrammed(program, start, sectors);
 }
 

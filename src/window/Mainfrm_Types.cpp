@@ -2,6 +2,7 @@
 // current type.
 
 #include "Ebdata.h"
+#include "FlashMap.h"
 #include "Mainfrm.h"
 #include "Misc.h"
 #include "Settings.h"
@@ -38,6 +39,8 @@ void TMainForm::SelectType(const TString& name) {
     }
 
     EnableFlashCommands(false);
+    if (FlashMap)
+        FlashMap->Clear(); // its sectors were another type's
     const bool hasSram = CurrentType && CurrentType->GetSramSize() != 0;
     const bool hasSectors = CurrentType && CurrentType->GetSectorCount() != 0;
     SramTB->setEnabled(hasSram);

@@ -5,10 +5,16 @@
 #include "FlashMap.h"
 #include "Settings.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QDockWidget>
 #include <QImage>
+#include <QPlainTextEdit>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
 
 using namespace boardtest;
 
@@ -21,6 +27,24 @@ std::vector<uint32_t> Erased(const TBoardSim& board) {
     for (const TFrameRecord& frame : FramesOf(board.Frames(), TFrameKind::Erase))
         addresses.push_back(FrameAddress(frame));
     return addresses;
+}
+
+// The map's sectors as letters: '.' untouched, 't' to write, 's' skipped, 'W' written,
+// 'e' erased, 'n' not written, 'F' erase failed.
+std::string MapStates(const TFlashMap& map) {
+    using S = TFlashMap::TState;
+    std::string letters;
+    for (int i = 0; i < static_cast<int>(map.Plan().Sectors.size()); ++i) {
+        const S state = map.State(i);
+        letters += state == S::ToWrite       ? 't'
+                   : state == S::Skipped     ? 's'
+                   : state == S::Written     ? 'W'
+                   : state == S::Erased      ? 'e'
+                   : state == S::NotWritten  ? 'n'
+                   : state == S::EraseFailed ? 'F'
+                                             : '.';
+    }
+    return letters;
 }
 
 } // namespace
@@ -73,40 +97,114 @@ TEST(MainfrmFlashMap, SkipsUnchangedSectorsOnlyWhenThePreferenceSaysSo) {
     }
 }
 
-TEST(MainfrmFlashMap, ADockOfTheWindowShowsWhatWasWrittenOrErased) {
-    using S = TFlashMap::TState;
-    const QString sector4 = "Sector 4: 0x01008000 to 0x0100FFFF, "; // its tool tip, then state
+TEST(MainfrmFlashMap, ADockOfTheWindowShowsWhatWasDoneOrNotDone) {
+    void (TMainForm::*const flash)() = &TMainForm::FlashTBClick;
+    void (TMainForm::*const erase)() = &TMainForm::EraseSectorTBClick;
+    const std::string verifyFailed = TFlashMap::VerifyFailedNote;
+    const std::string nothingChanged = TFlashMap::NothingChangedNote;
     const struct {
         const char* Name;
         const char* Fault; // on the board; null: none
         void (TMainForm::*Command)();
         const char* Typed;
-        S Sector3;
-        const char* Sector4;
+        int Answer; // to the protected-sector question; 0: not asked
+        const char* States;
+        const std::string& Note;
     } rows[] = {
-        {"programmed", nullptr, &TMainForm::FlashTBClick, "0100 6000", S::Written, "written"},
-        {"refused in sector 4", "D#103=flash:02", &TMainForm::FlashTBClick, "0100 6000", S::Written,
-         "not written: the programming failed"},
-        {"sector 4 erased", nullptr, &TMainForm::EraseSectorTBClick, "0100 8000", S::Untouched,
-         "erased"},
+        {"programmed", nullptr, flash, "0100 6000", 0, "...WW.", ""},
+        {"refused in sector 4", "D#103=flash:02", flash, "0100 6000", 0, "...Wn.", ""},
+        {"first erase fails", "E#0=byte:4E", flash, "0100 6000", 0, "...F..", ""},
+        {"second erase fails", "E#1=byte:4E", flash, "0100 6000", 0, "...nF.", ""},
+        {"verify refused", "V=byte:4E", flash, "0100 6000", 0, "...WW.", verifyFailed},
+        {"protected declined", nullptr, flash, "0100 2000", IDNO, "......", nothingChanged},
+        {"sector 4 erased", nullptr, erase, "0100 8000", 0, "....e.", ""},
+        {"sector 4 erase fails", "E#0=byte:4E", erase, "0100 8000", 0, "....F.", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
         TBoardConfig config = KitBoard();
         if (row.Fault)
             config.Faults = Faults({row.Fault});
-        TBoardWindow w(config);
-        w.Load(Pattern(0x2000 + 100, 4)); // sector 3 whole, sector 4 in part
+        TBoardWindow w(config, ShortPauses());
+        w.Load(Pattern(0x2000 + 100, 4)); // one sector whole, the next in part
         ASSERT_TRUE(w.Synchronise());
+        if (row.Answer)
+            w.Boxes().QueueAnswer(row.Answer);
         w.RunWithDialog(row.Command, {row.Typed, ""});
         const TFlashMap& map = *w.Form().FlashMap;
-        EXPECT_EQ(map.State(3), row.Sector3);
-        EXPECT_EQ(map.CellText(4), sector4 + row.Sector4) << w.Report().join('\n').toStdString();
-        EXPECT_EQ(map.State(5), S::Untouched);
+        EXPECT_EQ(MapStates(map), row.States) << w.Report().join('\n').toStdString();
+        EXPECT_EQ(map.Note().toStdString(), row.Note);
+        EXPECT_EQ(map.Current(), -1);
         EXPECT_EQ(map.CellText(0), "Sector 0: 0x01000000 to 0x01001FFF, untouched, protected");
         EXPECT_EQ(map.parentWidget(), w.Form().FlashMapDock);
         EXPECT_FALSE(w.Form().FlashMapDock->isFloating());
         ExpectIdle(w.Form());
+    }
+}
+
+TEST(MainfrmFlashMap, SaysThereIsNothingYetUntilAPlanAndAfterAChangeOfPortOrType) {
+    const struct {
+        const char* Name;
+        std::function<void(TMainForm&)> Change;
+    } rows[] = {
+        {"another port",
+         [](TMainForm& form) {
+             form.PortCB->addItem("rfc2217://localhost:1", "rfc2217://localhost:1");
+             form.PortCB->setCurrentIndex(form.PortCB->count() - 1);
+         }},
+        {"another type",
+         [](TMainForm& form) {
+             TSettingsKey key;
+             const TString types = key.ReadString("TypeDefs");
+             ASSERT_TRUE(
+                 key.WriteString("TypeDefs", (types + "|Big;2x64K;0;0000 1000;0100 0000")()));
+             form.SelectType("Big");
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TBoardWindow w;
+        const TFlashMap& map = *w.Form().FlashMap;
+        const auto expectNothingYet = [&] {
+            EXPECT_TRUE(map.Plan().Sectors.empty());
+            EXPECT_EQ(map.Note(), TFlashMap::NothingYetNote);
+        };
+        expectNothingYet();
+        w.Load(Pattern(100));
+        ASSERT_TRUE(w.Synchronise());
+        w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 6000", ""});
+        EXPECT_EQ(MapStates(map), "...W..");
+        row.Change(w.Form());
+        expectNothingYet();
+    }
+}
+
+TEST(MainfrmFlashMap, TakesTheWidthOfItsLegendAndNeverMoreThanAThirdOfTheWindow) {
+    for (const int width : {788, 600}) {
+        SCOPED_TRACE(width);
+        TBoardWindow w;
+        TMainForm& form = w.Form();
+        form.resize(width, 550);
+        ASSERT_TRUE(w.Window->ShowForm());
+        form.FlashMapMenu->trigger(); // before any plan
+        QApplication::processEvents();
+        ASSERT_TRUE(form.FlashMapDock->isVisible());
+        const TFlashMap& map = *form.FlashMap;
+        const int console = form.Memo->width();
+        const auto expectModest = [&] {
+            EXPECT_LE(form.FlashMapDock->width(), width / 3);
+            // The legend's widest entry and all its rows are inside the map.
+            EXPECT_GE(map.width(), map.minimumSizeHint().width());
+            EXPECT_GE(map.height(), map.heightForWidth(map.width()));
+            EXPECT_EQ(form.Memo->width(), console);
+        };
+        expectModest();
+        w.Load(Pattern(0x2000 + 100));
+        ASSERT_TRUE(w.Synchronise());
+        w.RunWithDialog(&TMainForm::FlashTBClick, {"0100 6000", ""});
+        QApplication::processEvents();
+        EXPECT_EQ(MapStates(map), "...WW.");
+        expectModest();
     }
 }
 
@@ -117,7 +215,7 @@ TEST(MainfrmFlashMap, DrawsWithThePalettesRolesAndScalesWithItsSize) {
     plan.Sectors[0].Action = TSectorAction::Write;
     plan.Sectors[1].Action = TSectorAction::Skip;
     map.SetPlan(plan);
-    map.FinishProgramming(true);
+    map.FinishProgramming(TBootMonitor::TProgramResult());
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark);
         QPalette palette;
