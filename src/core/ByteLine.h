@@ -27,14 +27,22 @@ struct TLineAbilities {
     bool ChangesSpeedOpen = false;
 };
 
+// What the caller does while a line takes its time to open (a network port waits for its
+// server): Hook is called every few tens of milliseconds, and GiveUp, asked as often, ends the
+// attempt when it says so. Either may be empty.
+struct TOpenWait {
+    std::function<void()> Hook;
+    std::function<bool()> GiveUp;
+};
+
 class TByteLine {
 public:
     using THook = std::function<void()>;
 
     virtual ~TByteLine() = default;
 
-    // Opens the line with its settings; false with Error set.
-    virtual bool Open(const TPortSettings& line) = 0;
+    // Opens the line with its settings, serving wait while it waits; false with Error set.
+    virtual bool Open(const TPortSettings& line, const TOpenWait& wait) = 0;
     // What has arrived, up to count bytes, waiting at most timeoutMs for the first: the number
     // of bytes, or -1 once the line is gone.
     virtual int Receive(char* bytes, int count, int timeoutMs) = 0;

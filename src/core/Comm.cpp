@@ -145,7 +145,7 @@ bool TComms::Open(const char* settings) {
         return false;
     }
     std::unique_ptr<TByteLine> opened = NewLine(line.Device);
-    if (!opened->Open(line)) {
+    if (!opened->Open(line, OpenWait)) {
         LastErrorText = opened->Error();
         return false;
     }

@@ -37,6 +37,9 @@ public:
 
     virtual bool Open(const char* settings = nullptr);
     virtual void Close();
+    // Served by every Open while the line waits (a network port's server): the window paints
+    // and may give the opening up; none, as on the command line, just waits.
+    TOpenWait OpenWait;
     bool IsOpen() const;
 
     bool Read(void* buffer, int count, int timeoutMs);

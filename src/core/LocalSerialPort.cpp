@@ -150,7 +150,7 @@ TLocalSerialPort::~TLocalSerialPort() {
     Port->close();
 }
 
-bool TLocalSerialPort::Open(const TPortSettings& line) {
+bool TLocalSerialPort::Open(const TPortSettings& line, const TOpenWait&) {
 #ifndef _WIN32
     // The line discipline has no 1.5 stop bits; the port would quietly send one.
     if (line.StopBits == 15) {

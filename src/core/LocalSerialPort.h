@@ -20,7 +20,8 @@ public:
 
     // Resolves a by-id name or USB selector now (the adapter may have moved since), opens the
     // device and sets its line.
-    bool Open(const TPortSettings& line) override;
+    // Opens at once or not at all: nothing to wait for.
+    bool Open(const TPortSettings& line, const TOpenWait& wait) override;
     int Receive(char* bytes, int count, int timeoutMs) override;
     bool Drain(int timeoutMs, const THook& waitHook) override;
     bool Send(const char* data, unsigned count, int timeoutMs, const THook& waitHook) override;

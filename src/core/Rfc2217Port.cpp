@@ -1,9 +1,11 @@
 #include "Rfc2217Port.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -51,7 +53,19 @@ TRfc2217Port::TRfc2217Port() {
 
 TRfc2217Port::~TRfc2217Port() = default;
 
-bool TRfc2217Port::Open(const TPortSettings& line) {
+QString OpeningGivenUpText(const QString& port) {
+    return QStringLiteral("%1: the opening was cancelled.").arg(port);
+}
+
+bool TRfc2217Port::Open(const TPortSettings& line, const TOpenWait& wait) {
+    Opening = wait.Hook || wait.GiveUp ? &wait : nullptr;
+    GaveUp = false;
+    const bool opened = Establish(line);
+    Opening = nullptr;
+    return opened;
+}
+
+bool TRfc2217Port::Establish(const TPortSettings& line) {
     Name = line.Device;
     BaudRate = line.BaudRate;
     const QUrl url(Name, QUrl::StrictMode);
@@ -73,7 +87,7 @@ bool TRfc2217Port::Open(const TPortSettings& line) {
             return false;
         if (AgreeOnOptions() && SetLine(line))
             break;
-        if (!ConnectionLost || busy.hasExpired())
+        if (!ConnectionLost || busy.hasExpired() || !StillWaiting())
             return false;
         QThread::msleep(RetryPauseMs);
     }
@@ -95,12 +109,51 @@ bool TRfc2217Port::Connect() {
     Socket = std::make_unique<QTcpSocket>();
     Socket->setProxy(QNetworkProxy::NoProxy);
     Socket->connectToHost(Host, TcpPort);
-    if (Socket->waitForConnected(ConnectTimeoutMs)) {
+    if (Opening ? ConnectServed() : Socket->waitForConnected(ConnectTimeoutMs)) {
         // Frames are small and each waits for its answer: no coalescing.
         Socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         return true;
     }
-    switch (Socket->error()) {
+    if (!GaveUp)
+        NoteConnectFailure(Socket->state() == QAbstractSocket::UnconnectedState
+                               ? Socket->error()
+                               : QAbstractSocket::SocketTimeoutError);
+    Socket.reset();
+    return false;
+}
+
+bool TRfc2217Port::ConnectServed() {
+    // A blocking wait would keep the caller from its wait, and one cut short abandons the
+    // attempt: the connection makes its way through an event loop woken every slice instead.
+    QEventLoop loop;
+    QTimer slice;
+    QObject::connect(&slice, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(Socket.get(), &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
+    slice.start(SliceMs);
+    const QDeadlineTimer deadline(ConnectTimeoutMs);
+    while (Socket->state() != QAbstractSocket::ConnectedState &&
+           Socket->state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired()) {
+        if (!StillWaiting())
+            return false;
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return Socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool TRfc2217Port::StillWaiting() {
+    if (!Opening)
+        return true;
+    if (Opening->Hook)
+        Opening->Hook();
+    if (!GaveUp && Opening->GiveUp && Opening->GiveUp()) {
+        GaveUp = true;
+        ErrorText = OpeningGivenUpText(Name);
+    }
+    return !GaveUp;
+}
+
+void TRfc2217Port::NoteConnectFailure(int socketError) {
+    switch (socketError) {
     case QAbstractSocket::ConnectionRefusedError:
         ErrorText = QStringLiteral("%1: the connection was refused: nothing serves port %2 on %3.")
                         .arg(Name, QString::number(TcpPort), Host);
@@ -116,8 +169,6 @@ bool TRfc2217Port::Connect() {
     default:
         ErrorText = QStringLiteral("%1: %2").arg(Name, Socket->errorString());
     }
-    Socket.reset();
-    return false;
 }
 
 bool TRfc2217Port::AgreeOnOptions() {
@@ -142,6 +193,8 @@ bool TRfc2217Port::AgreeOnOptions() {
     if (portControl && telnet.Here(BinaryOption) == TAgreement::On &&
         telnet.There(BinaryOption) == TAgreement::On)
         return true;
+    if (GaveUp)
+        return false;
     if (telnet.Here(ComPortOption) == TAgreement::Refused)
         ErrorText = QStringLiteral("%1: the server refuses serial port control (RFC 2217): it "
                                    "serves the port without it.")
@@ -194,6 +247,8 @@ bool TRfc2217Port::Confirm(const uint8_t* commands, const QByteArray* values, in
                                [&](uint8_t command) { return client.Confirmed(command); });
         },
         ReplyTimeoutMs);
+    if (GaveUp)
+        return false;
     if (ConnectionLost) {
         NoteClosedByServer();
         return false;
@@ -413,7 +468,7 @@ bool TRfc2217Port::CheckConnection() {
 bool TRfc2217Port::AwaitReply(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
-        if (CheckConnection() || deadline.hasExpired())
+        if (CheckConnection() || deadline.hasExpired() || !StillWaiting())
             return false;
         if (Socket->bytesToWrite() > 0)
             Socket->waitForBytesWritten(SliceMs);

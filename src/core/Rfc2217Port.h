@@ -23,6 +23,8 @@ class QTcpSocket;
 
 // Whether a port name names a network port rather than a device.
 bool IsNetworkPortName(const QString& name);
+// Why the opening of the network port ended when its caller gave it up.
+QString OpeningGivenUpText(const QString& port);
 
 class TRfc2217Port final : public TByteLine {
 public:
@@ -32,8 +34,9 @@ public:
     TRfc2217Port& operator=(const TRfc2217Port&) = delete;
 
     // Connects to the server line.Device names, agrees on the option with it and sets the far
-    // port's line; false with Error set (it names the host and port).
-    bool Open(const TPortSettings& line) override;
+    // port's line; false with Error set (it names the host and port). Each slice of waiting
+    // for the server serves wait, which may give the opening up.
+    bool Open(const TPortSettings& line, const TOpenWait& wait) override;
 
     int Receive(char* bytes, int count, int timeoutMs) override;
     // Waits for earlier output to be handed to the network.
@@ -77,8 +80,14 @@ private:
         TTelnetDecoder Telnet{Client};
     };
 
+    bool Establish(const TPortSettings& line);
     void StartAfresh();
     bool Connect();
+    // Connecting while the opening's wait is served, through an event loop of this thread.
+    bool ConnectServed();
+    void NoteConnectFailure(int socketError);
+    // Serves the opening's wait for one slice; false once the caller gave up (Error says so).
+    bool StillWaiting();
     bool AgreeOnOptions();
     bool SetLine(const TPortSettings& line);
     // Sends the requests and waits for the server to confirm each value as asked.
@@ -101,6 +110,8 @@ private:
     void NoteClosedByServer();
 
     std::unique_ptr<QTcpSocket> Socket;
+    const TOpenWait* Opening = nullptr; // while Open runs
+    bool GaveUp = false;
     std::unique_ptr<TSession> Session;
     QString Name; // "rfc2217://HOST:PORT", as given
     QString Host;

@@ -20,6 +20,38 @@ namespace {
 // Between two rounds of event handling while the board is awaited.
 constexpr int WaitEventsIntervalMs = 20;
 
+// A port that waits for its server as it opens (a network port), seconds long when the server
+// does not answer: the window then paints and takes its messages with only Cancel offered, and
+// Cancel gives the opening up. A port that opens at once changes nothing.
+class TServedOpening {
+public:
+    TServedOpening(TMainForm& form, TComms& port) : Form(form), Port(port) {
+        Form.UserBreak = false;
+        Port.OpenWait.Hook = [this] { Wait(); };
+        Port.OpenWait.GiveUp = [this] { return Form.UserBreak; };
+    }
+    ~TServedOpening() {
+        Port.OpenWait = TOpenWait();
+        if (MadeBusy)
+            Form.SetBusy(false);
+    }
+    TServedOpening(const TServedOpening&) = delete;
+    TServedOpening& operator=(const TServedOpening&) = delete;
+
+private:
+    void Wait() {
+        if (!Form.IsBusy()) {
+            Form.SetBusy(true);
+            MadeBusy = true;
+        }
+        QCoreApplication::processEvents();
+    }
+
+    TMainForm& Form;
+    TComms& Port;
+    bool MadeBusy = false;
+};
+
 } // namespace
 
 int ShowMessage(const TMonitorMessage& message) {
@@ -54,6 +86,7 @@ TString TMainForm::BuildPortSettings(int mode) {
 }
 
 bool TMainForm::OpenBoardPort(TComms& port, int mode) {
+    TServedOpening served(*this, port);
     if (mode == FlashSpeedSetting && SyncAgainReason)
         return SynchroniseAgain(port);
     const TString settings = BuildPortSettings(mode);
@@ -139,7 +172,11 @@ void TMainForm::SynchTBClick() {
         TransferL->show();
     };
     TWaitCursor cursor;
-    const TSyncResult sync = monitor.Synchronize(request);
+    TSyncResult sync;
+    {
+        TServedOpening served(*this, comms);
+        sync = monitor.Synchronize(request);
+    }
     cursor.Restore();
     TransferL->hide();
     if (!sync.Ok()) {

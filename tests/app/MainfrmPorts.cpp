@@ -4,15 +4,20 @@
 #include "Eventually.h"
 #include "LinkSpeed.h"
 #include "MainFormHarness.h"
+#include "MonitorMessages.h"
 #include "PortList.h"
 #include "PseudoTerminal.h"
+#include "Rfc2217Port.h"
 #include "Ser2net.h"
 #include "Settings.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -254,4 +259,47 @@ TEST(MainfrmNetworkPort, ATypedNetworkPortIsUsedAndKept) {
     EXPECT_TRUE(form.ReadTB->isEnabled()) << "the same port again is no change of port";
     w.Window->CloseForm();
     EXPECT_EQ(std::string(TSettingsKey().ReadString("SerialPort")()), server.Url());
+}
+
+// A server that takes the connection and never answers keeps the opening waiting for seconds:
+// meanwhile the window paints and takes its messages, offers only Cancel, and Cancel ends the
+// opening with a message that names the port.
+TEST(MainfrmNetworkPort, AServerThatNeverAnswersKeepsTheWindowAliveUntilCancel) {
+    const struct {
+        const char* Name;
+        void (TMainForm::*Command)();
+    } rows[] = {
+        {"synchronise", &TMainForm::SynchTBClick},
+        {"SRAM upload", &TMainForm::SramTBClick},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        QTcpServer silent; // the system takes the connection; nobody ever reads or answers
+        ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+        boardtest::TBoardWindow w;
+        TMainForm& form = w.Form();
+        w.Load(boardtest::Pattern(100));
+        const QString url = QString("rfc2217://127.0.0.1:%1").arg(silent.serverPort());
+        form.PortCB->setEditText(url);
+        // A timer of the window's: its third tick comes while the port opens and chooses Cancel.
+        int ticks = 0;
+        bool onlyCancelOffered = false;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (++ticks != 3)
+                return;
+            onlyCancelOffered = form.CancelMenu->isVisible() && !form.ToolBar->isEnabled();
+            form.CancelMenu->trigger();
+        });
+        tick.start(10);
+        w.Boxes().QueueAnswers({IDOK, IDYES}); // go ahead; abort the running operation
+        (form.*row.Command)();
+        tick.stop();
+        EXPECT_TRUE(onlyCancelOffered);
+        const std::string settings = PortSettingsText(url.toStdString(), 115200);
+        boardtest::ExpectLastBox(
+            w, PortOpenFailure(settings, OpeningGivenUpText(url).toStdString()).Text,
+            MB_ICONEXCLAMATION);
+        boardtest::ExpectIdle(form);
+    }
 }

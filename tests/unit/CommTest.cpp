@@ -57,7 +57,7 @@ class TMemoryLine final : public TByteLine {
 public:
     TMemoryLine(std::string held, std::string answer, int latencyTimerMs)
         : Input(std::move(held)), Answer(std::move(answer)), TimerMs(latencyTimerMs) {}
-    bool Open(const TPortSettings&) override { return true; }
+    bool Open(const TPortSettings&, const TOpenWait&) override { return true; }
     int Receive(char* bytes, int count, int) override {
         const int got = static_cast<int>(Input.copy(bytes, static_cast<size_t>(count)));
         Input.erase(0, static_cast<size_t>(got));
