@@ -29,21 +29,12 @@ std::vector<uint32_t> Erased(const TBoardSim& board) {
     return addresses;
 }
 
-// The map's sectors as letters: '.' untouched, 't' to write, 's' skipped, 'W' written,
-// 'e' erased, 'n' not written, 'F' erase failed.
+// The map's sectors as letters, in the order of TFlashMap::TState: '.' untouched, 't' to write,
+// 's' skipped, 'W' written, 'e' erased, 'n' not written, 'F' erase failed.
 std::string MapStates(const TFlashMap& map) {
-    using S = TFlashMap::TState;
     std::string letters;
-    for (int i = 0; i < static_cast<int>(map.Plan().Sectors.size()); ++i) {
-        const S state = map.State(i);
-        letters += state == S::ToWrite       ? 't'
-                   : state == S::Skipped     ? 's'
-                   : state == S::Written     ? 'W'
-                   : state == S::Erased      ? 'e'
-                   : state == S::NotWritten  ? 'n'
-                   : state == S::EraseFailed ? 'F'
-                                             : '.';
-    }
+    for (int i = 0; i < static_cast<int>(map.Plan().Sectors.size()); ++i)
+        letters += ".tsWenF"[static_cast<int>(map.State(i))];
     return letters;
 }
 
