@@ -97,28 +97,31 @@ int RunPorts(bool all, bool json) {
     return CliExitOk;
 }
 
-// --watch: each port as it appears ("+") and goes away ("-"), the ports already there first,
-// until Ctrl+C.
+// --watch: each port as it goes away ("-"), shows other details ("~") and appears ("+"), the
+// ports already there first, until Ctrl+C.
+void PrintWatchEvent(const TPortCandidate& port, const char* event, bool json) {
+    if (json) {
+        PrintPortJson(port, false, event);
+    } else if (event[0] == 'g') {
+        std::printf("- %s\n",
+                    EscapeControlCharacters(port.Name.toLocal8Bit().toStdString()).c_str());
+    } else {
+        std::printf("%s ", event[0] == 'c' ? "~" : "+");
+        PrintPortText(port, QString());
+    }
+}
+
 int WatchPorts(bool json) {
     InstallInterruptHandler();
     TPortWatcher watcher;
     while (!InterruptRequested()) {
         const TPortChanges changes = watcher.Update(PortCandidates());
-        for (const TPortCandidate& port : changes.Appeared) {
-            if (json) {
-                PrintPortJson(port, false, "appeared");
-            } else {
-                std::printf("+ ");
-                PrintPortText(port, QString());
-            }
-        }
-        for (const TPortCandidate& port : changes.Gone) {
-            if (json)
-                PrintPortJson(port, false, "gone");
-            else
-                std::printf("- %s\n",
-                            EscapeControlCharacters(port.Name.toLocal8Bit().toStdString()).c_str());
-        }
+        for (const TPortCandidate& port : changes.Gone)
+            PrintWatchEvent(port, "gone", json);
+        for (const TPortCandidate& port : changes.Changed)
+            PrintWatchEvent(port, "changed", json);
+        for (const TPortCandidate& port : changes.Appeared)
+            PrintWatchEvent(port, "appeared", json);
         if (std::fflush(stdout) != 0)
             return CliExitFailure;
         WaitForPortChange();
@@ -134,20 +137,22 @@ void AddPortsCommand(TCliCommands& commands) {
     auto watch = std::make_shared<bool>(false);
     CLI::App* command = commands.Add(
         {"ports", "[--all] [--json] [--watch]", "list the serial ports a board can be reached on",
-         "Lists the serial ports that can be opened now, one a line: the name to give as the\n"
-         "port, then what is known of the adapter, and its /dev/serial/by-id name on a line of\n"
-         "its own; a port another program holds is marked (busy). Any of these names a port\n"
+         "Lists the serial ports that can be opened now, and those another program holds,\n"
+         "marked (busy), one a line: the name to give as the port, then what is known of the\n"
+         "adapter, and its /dev/serial/by-id name on a line of its own. Any of these names a port\n"
          "for --port, as does usb:SERIAL or usb:VID:PID[:SERIAL] (ids in hex): such a name\n"
          "finds the adapter again after it was plugged in elsewhere. Simulated boards started with "
          "korvex-boardsim are listed\n"
          "after the real ports. Fails when there is none.\n"},
         [all, json, watch] { return *watch ? WatchPorts(*json) : RunPorts(*all, *json); });
     command->add_flag("-a,--all", *all,
-                      "also list the ports that cannot be opened now (busy or missing)");
+                      "also list the ports that cannot be opened for another reason (no access, "
+                      "missing)");
     command->add_flag("--json", *json,
                       "one JSON object per port: device, by_id, vendor_id, product_id, "
                       "serial_number, manufacturer, description, busy (null when unknown)");
     command->add_flag("-w,--watch", *watch,
-                      "print each port as it appears (+) and goes away (-), until Ctrl+C; with "
-                      "--json an \"event\" of \"appeared\" or \"gone\"");
+                      "print each port as it goes away (-), appears (+) or shows other details "
+                      "such as a by-id link made after it (~), until Ctrl+C; with --json an "
+                      "\"event\" of \"gone\", \"appeared\" or \"changed\"");
 }

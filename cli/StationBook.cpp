@@ -3,7 +3,14 @@
 #include "CliConsole.h"
 #include "MonitorMessages.h"
 
+#include "PortSelector.h"
+
+#include <QFile>
 #include <QJsonObject>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -101,23 +108,51 @@ bool PortMatches(const std::string& pattern, const TPortCandidate& port) {
                        [&](const std::string& name) { return GlobMatch(pattern, name); });
 }
 
+uint64_t DeviceNodeIdentity(const TPortCandidate& port) {
+#ifdef _WIN32
+    (void)port;
+    return 0;
+#else
+    struct stat node {};
+    const QByteArray path = QFile::encodeName(DevicePath(port.Name));
+    return ::stat(path.constData(), &node) == 0 ? static_cast<uint64_t>(node.st_ino) : 0;
+#endif
+}
+
 TPortChanges TPortWatcher::Update(const std::vector<TPortCandidate>& ports) {
-    const auto same = [](const TPortCandidate& a, const TPortCandidate& b) {
-        return a.Name == b.Name && a.Board == b.Board && a.Description == b.Description &&
-               a.SerialNumber == b.SerialNumber && a.ById == b.ById;
+    const auto sameDetails = [](const TPortCandidate& a, const TPortCandidate& b) {
+        return a.Board == b.Board && a.Description == b.Description &&
+               a.SerialNumber == b.SerialNumber && a.ById == b.ById && a.VendorId == b.VendorId &&
+               a.ProductId == b.ProductId && a.Manufacturer == b.Manufacturer &&
+               a.Product == b.Product;
     };
-    const auto listed = [&](const std::vector<TPortCandidate>& list, const TPortCandidate& port) {
-        return std::any_of(list.begin(), list.end(),
-                           [&](const TPortCandidate& other) { return same(port, other); });
+    std::vector<TKnownPort> now;
+    for (const TPortCandidate& port : ports)
+        now.push_back({port, Identity ? Identity(port) : 0});
+    // The same node: the same name, and no other node behind it where both are known.
+    const auto sameNode = [](const TKnownPort& a, const TKnownPort& b) {
+        return a.Port.Name == b.Port.Name && (a.Node == 0 || b.Node == 0 || a.Node == b.Node);
+    };
+    const auto find = [&](const std::vector<TKnownPort>& list, const TKnownPort& port) {
+        return std::find_if(list.begin(), list.end(),
+                            [&](const TKnownPort& other) { return sameNode(port, other); });
     };
     TPortChanges changes;
-    for (const TPortCandidate& port : ports)
-        if (!listed(Known, port))
-            changes.Appeared.push_back(port);
-    for (const TPortCandidate& port : Known)
-        if (!listed(ports, port))
-            changes.Gone.push_back(port);
-    Known = ports;
+    for (const TKnownPort& old : Known)
+        if (find(now, old) == now.end())
+            changes.Gone.push_back(old.Port);
+    for (TKnownPort& port : now) {
+        const auto old = find(Known, port);
+        if (old == Known.end()) {
+            changes.Appeared.push_back(port.Port);
+            continue;
+        }
+        if (!sameDetails(old->Port, port.Port))
+            changes.Changed.push_back(port.Port);
+        if (port.Node == 0) // a look that could not tell keeps what the last one knew
+            port.Node = old->Node;
+    }
+    Known = std::move(now);
     return changes;
 }
 

@@ -7,6 +7,8 @@
 #include "CliBoards.h"
 #include "PortList.h"
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -22,21 +24,36 @@ std::vector<std::string> PortNamesOf(const TPortCandidate& port);
 bool PortMatches(const std::string& pattern, const TPortCandidate& port);
 
 struct TPortChanges {
-    std::vector<TPortCandidate> Appeared;
     std::vector<TPortCandidate> Gone;
+    // Still the same device node, with other details: a by-id link udev made a moment after the
+    // node, a renamed announcement, a serial number read late.
+    std::vector<TPortCandidate> Changed;
+    std::vector<TPortCandidate> Appeared;
 };
 
-// Two looks at the port list compared by device name and what the port says of itself: another
-// adapter or simulated board on the name of one that went away between two looks is a port gone
-// and one appeared.
+// Which device node a port's name stands for now: two different values for one name mean the
+// node was made anew (the adapter was unplugged and plugged in again); 0 when unknown.
+using TNodeIdentity = std::function<uint64_t(const TPortCandidate&)>;
+// The inode of the port's device file: the system makes a new one for each device node.
+uint64_t DeviceNodeIdentity(const TPortCandidate& port);
+
+// Two looks at the port list compared by device node: a port stays the same port while its node
+// exists, whatever its details do meanwhile. A node gone and made again is a port gone and one
+// appeared.
 class TPortWatcher {
 public:
-    // The ports that appeared and went away since the last list; on the first call every port
-    // appeared.
+    explicit TPortWatcher(TNodeIdentity identity = DeviceNodeIdentity)
+        : Identity(std::move(identity)) {}
+    // What changed since the last list; on the first call every port appeared.
     TPortChanges Update(const std::vector<TPortCandidate>& ports);
 
 private:
-    std::vector<TPortCandidate> Known;
+    struct TKnownPort {
+        TPortCandidate Port;
+        uint64_t Node = 0;
+    };
+    TNodeIdentity Identity;
+    std::vector<TKnownPort> Known;
 };
 
 class TStationBook {

@@ -43,6 +43,9 @@ private:
         return Options.Ports.empty() || PortMatches(Options.Ports, port);
     }
     void Look();
+    // A port that appeared, or whose details changed: its board is programmed when the port is
+    // wanted and new to the book.
+    void Take(const TPortCandidate& port);
     void Start(const TPortCandidate& port);
     // Reports the boards that finished; waits for all of them when wait is set.
     void Collect(bool wait);
@@ -88,9 +91,21 @@ void TStation::Look() {
     const TPortChanges changes = Watcher.Update(PortCandidates());
     for (const TPortCandidate& port : changes.Gone)
         Book.Gone(port.Name.toLocal8Bit().toStdString());
+    for (const TPortCandidate& port : changes.Changed) {
+        // Details that came late, as a by-id link: the finished line shows them; and a port
+        // --ports takes only by them is taken now. One already taken stays one board.
+        for (TRunningBoard& running : Running)
+            if (running.Port.Name == port.Name)
+                running.Port = port;
+        Take(port);
+    }
     for (const TPortCandidate& port : changes.Appeared)
-        if (Wanted(port) && Book.Appeared(port.Name.toLocal8Bit().toStdString()))
-            Start(port);
+        Take(port);
+}
+
+void TStation::Take(const TPortCandidate& port) {
+    if (Wanted(port) && Book.Appeared(port.Name.toLocal8Bit().toStdString()))
+        Start(port);
 }
 
 void TStation::Report(const TRunningBoard& running) {
@@ -139,11 +154,10 @@ int TStation::Run() {
     const auto started = std::chrono::steady_clock::now();
     // Without a pattern the ports there now belong to the bench, not to boards to program.
     for (const TPortCandidate& port : Watcher.Update(PortCandidates()).Appeared) {
-        const std::string name = port.Name.toLocal8Bit().toStdString();
-        if (Wanted(port) && !Options.Ports.empty() && Book.Appeared(name))
-            Start(port);
+        if (Options.Ports.empty())
+            Book.AlreadyThere(port.Name.toLocal8Bit().toStdString());
         else
-            Book.AlreadyThere(name);
+            Take(port);
     }
     StatusSlot = console.AddProgress("Station:");
     while (!InterruptRequested() && !Book.AllDone()) {

@@ -5,9 +5,11 @@
 #include "Eventually.h"
 #include "ImageFileTestKit.h"
 #include "PortAnnouncement.h"
+#include "PseudoTerminal.h"
 #include "Settings.h"
 #include "StationBook.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
@@ -88,23 +90,39 @@ protected:
     // Steps, separated by spaces: "+a" a board appears ("+a!" one whose erase fails, "+a~"
     // a slow one), "=a" wait until it finished, "~a" until it is being written, "-a" it goes
     // away, "." half a second passes, "^C" Ctrl+C; at the end the station must have ended.
+    // Steps before a "|" come before the station starts, which then runs without --ports.
     void Play(const QStringList& extra, const std::string& steps) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_CONFIG_HOME",
                            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
         environment.insert("XDG_DATA_HOME", Q(Scratch.Path("data")));
         Station.setProcessEnvironment(environment);
-        // The pattern takes the boards announced before the station had its first look too.
-        Station.start(CliPath, QStringList{"station", Q(File), "--address", QString::number(Free),
-                                           "--type", "EB40A", "--json", "--ports", "/dev/pts/*"} +
-                                   extra);
-        ASSERT_TRUE(Station.waitForStarted(10000));
         std::istringstream words(steps);
+        const bool bench = steps.find('|') != std::string::npos;
+        for (std::string step; bench && words >> step && step != "|";)
+            Step(step);
+        // The pattern takes the boards announced before the station had its first look too.
+        const QStringList pattern{"--ports", "/dev/pts/*"};
+        Station.start(CliPath, QStringList{"station", Q(File), "--address", QString::number(Free),
+                                           "--type", "EB40A", "--json"} +
+                                   (bench ? QStringList() : pattern) + extra);
+        ASSERT_TRUE(Station.waitForStarted(10000));
+        if (bench) // its first look is over once it watches the announcements
+            EXPECT_EVENTUALLY(WatchesAnnouncements(Station.processId()));
         for (std::string step; words >> step;)
             Step(step);
         EXPECT_TRUE(Station.state() == QProcess::NotRunning || Station.waitForFinished(60000))
             << "the station did not end";
         Output.Take(Station.readAllStandardOutput());
+    }
+
+    static bool WatchesAnnouncements(qint64 pid) {
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+        for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System))
+            if (fd.symLinkTarget().contains("inotify") ||
+                QFile::symLinkTarget(fd.filePath()).contains("inotify"))
+                return true;
+        return false;
     }
 
     void Step(const std::string& step) {
@@ -114,6 +132,7 @@ protected:
             Boards[letter] =
                 std::make_unique<TAnnouncedBoard>(letter, step.size() > 2 ? step[2] : 0);
             Output.Letters[Boards[letter]->Sim->PortPath()] = letter;
+            Held.clear();
         } else if (step[0] == '=') {
             EXPECT_EVENTUALLY_TIMEOUT(
                 (Output.Take(Station.readAllStandardOutput()), Output.Results.count(letter)),
@@ -121,11 +140,28 @@ protected:
         } else if (step[0] == '~') {
             EXPECT_EVENTUALLY(!FramesOf(Boards[letter]->Sim->Frames(), TFrameKind::Data).empty());
         } else if (step[0] == '-') {
+            const std::string port = Boards[letter]->Sim->PortPath();
             Boards[letter].reset();
+            HoldPortNumber(port);
         } else if (step[0] == '.') {
             QTest::qWait(500);
         } else if (step == "^C") {
             ::kill(static_cast<pid_t>(Station.processId()), SIGINT);
+        }
+    }
+
+    // A board that comes right after one went could get its pseudo-terminal before the station
+    // looked: the same device node, one board to the station. The gone board's number stays
+    // taken until the next board has its own.
+    void HoldPortNumber(const std::string& port) {
+        for (int tries = 0; tries < 16; ++tries) {
+            auto spare = std::make_unique<TPseudoTerminal>();
+            if (!spare->Open())
+                return;
+            const bool got = spare->SlavePath() == port;
+            Held.push_back(std::move(spare));
+            if (got)
+                return;
         }
     }
 
@@ -135,6 +171,7 @@ protected:
     QProcess Station;
     TStationOutput Output;
     std::map<char, std::unique_ptr<TAnnouncedBoard>> Boards;
+    std::vector<std::unique_ptr<TPseudoTerminal>> Held;
 };
 
 } // namespace
@@ -154,6 +191,7 @@ TEST_F(CliStation, ProgramsEachBoardAsItAppearsAndTalliesThem) {
         {"gone mid-way", {}, "+a~ ~a -a =a +b =b ^C", "a:failed b:ok", 1, 1, 0, 1},
         {"--count", {"--count", "2"}, "+a =a +b =b +c . .", "a:ok b:ok", 2, 0, 0, 0},
         {"Ctrl+C in progress", {}, "+a =a +b~ ~b ^C", "a:ok b:interrupted", 1, 0, 1, 130},
+        {"no --ports: attached at the start", {"--count", "1"}, "+a | +b =b", "b:ok", 1, 0, 0, 0},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
@@ -220,6 +258,52 @@ TEST(StationBook, ProgramsABoardOnceWhileItStaysAttached) {
         }
         EXPECT_EQ(started, test.Started);
         EXPECT_EQ(book.StatusText(), test.Status);
+    }
+}
+
+// Looks at the port list, separated by "|": each port as NAME/NODE[/BY-ID LINK]. Events: what
+// the looks after the first reported, in order.
+TEST(StationPorts, WatcherFollowsAPortByItsDeviceNode) {
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"ttyUSB0/5 | ttyUSB0/5/usb-FTDI_A64B3X", "~ttyUSB0"}, // udev's link, a moment later
+        {"ttyUSB0/5/usb-FTDI_A64B3X | ttyUSB0/5/usb-FTDI_B7", "~ttyUSB0"},
+        {"ttyUSB0/5 | ttyUSB0/9", "-ttyUSB0 +ttyUSB0"}, // plugged in again between two looks
+        {"ttyUSB0/5 | | ttyUSB0/5", "-ttyUSB0 +ttyUSB0"},
+        {"ttyUSB0/5 | ttyUSB1/6", "-ttyUSB0 +ttyUSB1"},
+        {"ttyUSB0/5 | ttyUSB0/0 | ttyUSB0/5", ""}, // a look that could not tell the node
+        {"ttyUSB0/5 ttyUSB1/6 | ttyUSB1/6 ttyUSB0/5", ""},
+    };
+    for (const auto& [looks, expected] : cases) {
+        SCOPED_TRACE(looks);
+        std::map<std::string, uint64_t> nodes;
+        TPortWatcher watcher(
+            [&](const TPortCandidate& port) { return nodes[port.Name.toStdString()]; });
+        std::string events;
+        std::istringstream text(std::string(looks) + " |");
+        std::vector<TPortCandidate> ports;
+        bool first = true;
+        for (std::string word; text >> word;) {
+            if (word != "|") {
+                const QStringList parts = Q(word).split('/');
+                TPortCandidate port;
+                port.Name = parts[0];
+                port.ById = parts.size() > 2 ? "/dev/serial/by-id/" + parts[2] : QString();
+                nodes[port.Name.toStdString()] = parts[1].toULongLong();
+                ports.push_back(port);
+                continue;
+            }
+            const TPortChanges changes = watcher.Update(ports);
+            for (const auto& [mark, list] :
+                 {std::make_pair('-', &changes.Gone), std::make_pair('~', &changes.Changed),
+                  std::make_pair('+', &changes.Appeared)})
+                for (const TPortCandidate& port : *list)
+                    if (!first)
+                        events += (events.empty() ? "" : " ") + std::string(1, mark) +
+                                  port.Name.toStdString();
+            first = false;
+            ports.clear();
+        }
+        EXPECT_EQ(events, expected);
     }
 }
 
