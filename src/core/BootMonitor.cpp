@@ -193,11 +193,22 @@ TMonitorResult TBootMonitor::Command(const uint8_t* frame, int count, uint32_t a
     const bool came = Receive(&answer, 1, Timing.AnswerTimeoutMs) == 1;
     if (LineLost())
         return LostResult(address);
-    Answered(came ? 0 : 1);
     TMonitorResult result =
         ResultOf(answer == Ack ? TMonitorStatus::Ok : TMonitorStatus::Refused, address);
     result.Response = answer;
+    bool whole = came;
+    if (came && answer == FlashErrorByte && !FlashErrorCode(result, whole))
+        return LostResult(address);
+    Answered(whole ? 0 : 1);
     return result;
+}
+
+bool TBootMonitor::FlashErrorCode(TMonitorResult& result, bool& whole) {
+    // The board names its flash error in the byte after the 'F'.
+    result.Status = TMonitorStatus::FlashError;
+    whole = Receive(&result.ErrorCode, 1, Timing.AnswerTimeoutMs) == 1;
+    result.NoErrorCode = !whole;
+    return !LineLost();
 }
 
 // ---- Synchronisation --------------------------------------------------------------------------
@@ -216,8 +227,10 @@ TMonitorResult TBootMonitor::Identify(TMonitorIdentity& identity) {
     TMonitorResult result = Command(&Ack, 1, 0);
     if (result.Status == TMonitorStatus::Ok)
         return Settled(result);
-    if (result.Status == TMonitorStatus::Refused)
+    if (result.Status == TMonitorStatus::Refused || result.Status == TMonitorStatus::FlashError) {
+        result.Status = TMonitorStatus::Refused; // no flash is at work in a handshake
         result.Address = 0;
+    }
     return result;
 }
 
@@ -409,32 +422,34 @@ TMonitorResult TBootMonitor::SendBlock(const uint8_t* frame, int count, uint32_t
     TMonitorResult result = ResultOf(TMonitorStatus::Refused, address);
     result.Response = answer;
     bool whole = came;
-    if (came && answer == FlashErrorByte) {
-        result.Status = TMonitorStatus::FlashError;
-        whole = Receive(&result.ErrorCode, 1, Timing.AnswerTimeoutMs) == 1;
-        if (LineLost())
-            return LostResult(address);
-        result.NoErrorCode = !whole;
-    }
+    if (came && answer == FlashErrorByte && !FlashErrorCode(result, whole))
+        return LostResult(address);
     Answered(whole ? 0 : 1);
     return result;
 }
 
 TMonitorResult TBootMonitor::VerifyRange(uint32_t address, const uint8_t* data, int64_t length) {
+    return Verify(address, data, length, false);
+}
+
+TMonitorResult TBootMonitor::Verify(uint32_t address, const uint8_t* data, int64_t length,
+                                    bool confirm) {
     uint8_t frame[13] = {'V'};
     PutLe32(frame + 1, address);
     PutLe32(frame + 5, static_cast<uint32_t>(length));
     PutLe32(frame + 9, RangeSum(data, length));
     // A byte that left the board long ago could pass for the answer, and the board takes a
-    // while to sum a long range: on a link that has misbehaved, the line must go quiet first,
-    // and an acknowledge counts only when the board gives it again. A clean link pays nothing.
+    // while to sum a long range: on a link that has misbehaved, the line must go quiet first.
     if (Port.TakeDisturbed())
         Disturbed = true;
     if (Disturbed && (!ClearLine() || !AwaitQuiet()))
         return LineLost() ? LostResult(address) : OutOfStepResult(address);
+    // Confirmed, an acknowledge counts only when the board gives it again: a stray 'A' ahead
+    // of a slow refusal would otherwise pass for the board's word. The second asking finds the
+    // refusal on the line, or gets it as its answer.
     Port.Turnaround().SkipNext(); // the answer waits for the board's sum
     TMonitorResult result = Command(frame, sizeof frame, address);
-    if (result.Ok() && Disturbed) {
+    if (result.Ok() && (confirm || Disturbed)) {
         Port.Turnaround().SkipNext();
         result = Command(frame, sizeof frame, address);
     }
@@ -505,7 +520,8 @@ TBootMonitor::TProgramResult TBootMonitor::WriteImage(uint32_t address, const ui
 
 TBootMonitor::TProgramResult TBootMonitor::VerifyImage(uint32_t address, const uint8_t* data,
                                                        int64_t length) {
-    TMonitorResult verified = VerifyRange(address, data, length);
+    // The last word on a programming: always confirmed, on a clean line too.
+    TMonitorResult verified = Verify(address, data, length, true);
     if (!verified.Ok())
         return EndAt(TStep::Verify, verified, length);
     verified.Address = address;

@@ -54,7 +54,7 @@ enum class TMonitorStatus {
     Ok,
     NoAnswer,    // nothing, too little, or not the expected first byte, within the time-out
     Refused,     // an answer other than the acknowledge; Response holds it
-    FlashError,  // a data block answered 'F'; ErrorCode holds the board's code
+    FlashError,  // an 'F' answered a flash command; ErrorCode holds the board's code
     BadChecksum, // a read reply whose sum does not match its data
     Cancelled,   // the progress hook asked to stop
     LineLost,    // the port failed under way (adapter unplugged, line hung up)
@@ -191,6 +191,7 @@ public:
                                 const std::function<bool()>& keepErasing = {});
     TProgramResult WriteImage(uint32_t address, const uint8_t* data, int64_t length,
                               const TProgressHook& progress);
+    // The final verify: the board answers 'A' twice, on a clean link too.
     TProgramResult VerifyImage(uint32_t address, const uint8_t* data, int64_t length);
 
     // The same with only some stretches of the image written: erases eraseAddresses, writes
@@ -223,14 +224,20 @@ private:
     // Waits until no byte came for QuietMs; false when the line does not go quiet.
     bool AwaitQuiet();
     TMonitorResult ReadOne(uint32_t address, int count, uint8_t* data);
+    // After an 'F': reads the error code into a FlashError result; whole tells whether it
+    // came. False when the line was lost meanwhile.
+    bool FlashErrorCode(TMonitorResult& result, bool& whole);
     // One attempt at a data block; Ok only for the acknowledge.
     TMonitorResult SendBlock(const uint8_t* frame, int count, uint32_t address);
     TMonitorResult EraseOnce(uint32_t address);
+    // VerifyRange; confirm: the board answers 'A' twice however clean the link was.
+    TMonitorResult Verify(uint32_t address, const uint8_t* data, int64_t length, bool confirm);
     // A result that is Ok only when the line stayed quiet after it.
     TMonitorResult Settled(TMonitorResult result);
     // Reads count bytes within timeoutMs, calling the wait hook meanwhile; the bytes received.
     int Receive(uint8_t* buffer, int count, int timeoutMs);
-    // Sends a command and awaits its one-byte answer: Ok for the acknowledge, else Refused.
+    // Sends a command and awaits its one-byte answer: Ok for the acknowledge, FlashError for an
+    // 'F' and the code after it, else Refused.
     TMonitorResult Command(const uint8_t* frame, int count, uint32_t address);
     void Pause(int ms);
     bool LineLost() const;

@@ -31,10 +31,22 @@ TMonitorMessage Exclamation(std::string text, const std::string& reason = std::s
 }
 
 // What goes on the line after a failed step's message: the system's reason for a lost line,
-// or why the answers cannot be trusted.
+// why the answers cannot be trusted, or the flash error the board named.
 std::string Reason(const TMonitorResult& result) {
+    if (result.Status == TMonitorStatus::FlashError)
+        return FlashErrorLine(result);
     return result.Status == TMonitorStatus::OutOfStep ? OutOfStepLine : result.LineError;
 }
+
+} // namespace
+
+std::string FlashErrorLine(const TMonitorResult& result) {
+    if (result.NoErrorCode)
+        return FormatText("Flash error at %s; no error code came.", Hex(result.Address).c_str());
+    return FormatText("Flash error 0x%02X at %s.", result.ErrorCode, Hex(result.Address).c_str());
+}
+
+namespace {
 
 TMonitorMessage Confirmation(const std::string& port, const char* mode) {
     return {

@@ -33,14 +33,18 @@ TMonitorMessage SramConfirmation(const std::string& port);
 TMonitorMessage PortOpenFailure(const std::string& settings, const std::string& reason);
 
 // What to do when the board stopped answering as its boot monitor does: a board reset, or one
-// that runs its own program, no longer knows the link.
-#define KORVEX_SYNC_AGAIN_ADVICE                                                                   \
-    "Synchronise again (F3) if the board was reset or runs its program."
+// that runs its own program, no longer knows the link. Said in words: the command line and the
+// station have no window keys.
+#define KORVEX_SYNC_AGAIN_ADVICE "Synchronise again if the board was reset or runs its program."
 
 // The line after a step's message when the board's answers no longer matched the frames sent.
 constexpr const char* OutOfStepLine =
     "The board's answers are out of step with the frames sent (a late, repeated or longer "
     "answer). " KORVEX_SYNC_AGAIN_ADVICE;
+
+// The line after a step's message when the board answered a flash command with 'F': "Flash
+// error 0x02 at 0x01040000." (the address the command was about).
+std::string FlashErrorLine(const TMonitorResult& result);
 
 // The line after a step's message when nothing came back from the board.
 constexpr const char* NoAnswerText =

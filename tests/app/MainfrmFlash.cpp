@@ -295,7 +295,8 @@ TEST(MainfrmFlash, ErasesTheSectorHoldingTheAddressAfterItsChecks) {
 TEST(MainfrmFlash, ProgramsInBlocksOf80AndHasTheBoardVerify) {
     struct TCase {
         int Size;
-        std::vector<TFrameSummary> Frames; // erase, write starts, blocks, verify
+        std::vector<TFrameSummary>
+            Frames; // erase, write starts, blocks, verify and its confirmation
         std::vector<int> Positions;
     } cases[] = {
         {200,
@@ -305,10 +306,15 @@ TEST(MainfrmFlash, ProgramsInBlocksOf80AndHasTheBoardVerify) {
           {0, 80},
           {Sector2 + 160, 40},
           {0, 40},
+          {Sector2, 200},
           {Sector2, 200}},
          {0, 80, 160}},
-        {50, {{Sector2, 0}, {Sector2, 80}, {Sector2, 50}, {0, 50}, {Sector2, 50}}, {0}},
-        {160, {{Sector2, 0}, {Sector2, 80}, {0, 80}, {0, 80}, {Sector2, 160}}, {0, 80, 160}},
+        {50,
+         {{Sector2, 0}, {Sector2, 80}, {Sector2, 50}, {0, 50}, {Sector2, 50}, {Sector2, 50}},
+         {0}},
+        {160,
+         {{Sector2, 0}, {Sector2, 80}, {0, 80}, {0, 80}, {Sector2, 160}, {Sector2, 160}},
+         {0, 80, 160}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Size);

@@ -131,14 +131,17 @@ TEST_F(CliSkipUnchanged, SkipsOnlyWhatTheLedgerAndTheBoardsSumBothVouchFor) {
         uint32_t At; // where another tool puts Poke behind Korvex's back, between the two runs
         TBytes Poke;
         std::vector<uint32_t> WriteStarts; // the first one's sector erased, the others skipped
-        std::vector<uint32_t> Verifies;    // the sums asked for the skip, then the image's
+        std::vector<uint32_t> Verifies;    // the sums asked for the skip, then the image's twice
         bool Hidden;                       // the board keeps a difference only a read-back finds
         bool ReadBack;                     // a read-back found it before the second run
     };
     const std::vector<uint32_t> ninth = {Sector9, Sector9 + 8160};
-    const std::vector<uint32_t> both = {Sector8, Sector9, Sector8}, nine = {Sector9, Sector8};
-    const std::vector<uint32_t> eight = {Sector8, Sector8}, rewritten = {Sector8, Sector8 + 32720};
-    const std::vector<uint32_t> fromInside = {Inside, 0x01047FE0}, nineInside = {Sector9, Inside};
+    const std::vector<uint32_t> both = {Sector8, Sector9, Sector8, Sector8};
+    const std::vector<uint32_t> nine = {Sector9, Sector8, Sector8};
+    const std::vector<uint32_t> eight = {Sector8, Sector8, Sector8},
+                                rewritten = {Sector8, Sector8 + 32720};
+    const std::vector<uint32_t> fromInside = {Inside, 0x01047FE0};
+    const std::vector<uint32_t> nineInside = {Sector9, Inside, Inside};
     const std::vector<TCase> cases = {
         {"same image", Sector8, first, 0, {}, {}, both, false, false},
         {"one block changed", Sector8, changed, 0, {}, ninth, eight, false, false},

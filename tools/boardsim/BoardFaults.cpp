@@ -56,6 +56,19 @@ bool ExtraBytes(const std::string& hex, TFaultRule& rule) {
     return true;
 }
 
+// "XX" or "XX:MS": the stray byte, and how late the real answer follows it.
+bool StrayByte(const std::string& argument, TFaultRule& rule) {
+    const size_t colon = argument.find(':');
+    long value = 0, delay = 100;
+    if (!Number(argument.substr(0, colon), 16, 255, value) ||
+        (colon != std::string::npos && !Number(argument.substr(colon + 1), 10, 600000L, delay)))
+        return false;
+    rule.Action = TFaultAction::Stray;
+    rule.Value = static_cast<uint8_t>(value);
+    rule.DelayMs = static_cast<int>(delay);
+    return true;
+}
+
 bool ActionOf(const std::string& text, TFaultRule& rule) {
     const std::string lower = Lower(text);
     const size_t colon = lower.find(':');
@@ -83,9 +96,11 @@ bool ActionOf(const std::string& text, TFaultRule& rule) {
         rule.Action = TFaultAction::Late;
         rule.DelayMs = static_cast<int>(value);
         value = 0;
-    } else if (name == "extra")
+    } else if (name == "extra") {
         return ExtraBytes(argument, rule);
-    else
+    } else if (name == "stray") {
+        return StrayByte(argument, rule);
+    } else
         return false;
     rule.Value = static_cast<uint8_t>(value);
     return true;
@@ -183,7 +198,8 @@ const char* FrameKindName(TFrameKind kind) {
 
 bool TFaultRule::KeepsEffect() const {
     return Action == TFaultAction::Late || Action == TFaultAction::Extra ||
-           Action == TFaultAction::Flood || Action == TFaultAction::Lost;
+           Action == TFaultAction::Flood || Action == TFaultAction::Lost ||
+           Action == TFaultAction::Stray;
 }
 
 bool TFaultRule::Matches(TFrameKind kind, int occurrence, int attempt) const {
@@ -216,7 +232,7 @@ bool ParseFault(const std::string& text, TFaultPlan& plan, std::string& error) {
     if (!ActionOf(text.substr(equals + 1), rule)) {
         error = "unknown action \"" + text.substr(equals + 1) +
                 "\" (silent, byte:XX, flash:XX, flash, badsum, short:N, late:MS, extra:XX, "
-                "flood:XX or lost)";
+                "flood:XX, stray:XX[:MS] or lost)";
         return false;
     }
     plan.Rules.push_back(rule);

@@ -33,6 +33,7 @@ enum class TFaultAction {
     Extra, // Extra follows the answer
     Flood, // after the answer, Value is sent over and over, without end
     Lost,  // the answer never arrives, as if the line lost it
+    Stray, // Value goes out at once, ahead of the answer, which comes DelayMs late
 };
 
 // A rule for frames of one kind. Occurrence counts frames of that kind from 0 since the link
@@ -66,7 +67,8 @@ struct TFaultPlan {
 
 // Adds one fault written as "KIND[#OCCURRENCE][@ATTEMPT[-ATTEMPT]]=ACTION", where KIND is
 // sync, ack, R, E, W, D or V and ACTION is silent, byte:XX, flash:XX, flash (an 'F' without a
-// code), badsum, short:N, late:MS, extra:XX[XX...], flood:XX or lost; or "silent-after:N" or
+// code), badsum, short:N, late:MS, extra:XX[XX...], flood:XX, stray:XX[:MS] (MS defaults to
+// 100) or lost; or "silent-after:N" or
 // "hangup-after:N". False with a reason when the text is malformed.
 bool ParseFault(const std::string& text, TFaultPlan& plan, std::string& error);
 

@@ -255,6 +255,9 @@ void TBoardMonitor::Complete(int64_t nowMs, std::vector<uint8_t>& reply) {
 void TBoardMonitor::Deliver(const TFaultRule& fault, int64_t nowMs, std::vector<uint8_t>& answer,
                             std::vector<uint8_t>& reply) {
     switch (fault.Action) {
+    case TFaultAction::Stray:
+        reply.push_back(fault.Value);
+        [[fallthrough]];
     case TFaultAction::Late: {
         const int64_t due = nowMs + fault.DelayMs;
         auto later = std::find_if(Late.begin(), Late.end(),

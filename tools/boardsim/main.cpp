@@ -63,6 +63,7 @@ Faults (repeatable):
               late:MS      the answer MS milliseconds late
               extra:XX..   the answer followed by the bytes XX..
               flood:XX     the answer followed by XX without end
+              stray:XX[:MS]  XX at once, then the answer MS (100) milliseconds late
               flash        answer 'F' with no error code after it
               lost         carried out, but the answer never arrives: a data block is
                            written and the pointer moves on; the resend is an attempt
