@@ -79,8 +79,13 @@ void TCliConsole::Write(bool toStderr, const std::string& prefix, const std::str
     toStderr = toStderr || StatusOnStderr;
     EraseDrawn(!toStderr);
     std::string block;
-    for (const std::string& line : SplitLines(text))
+    for (const std::string& line : SplitLines(text)) {
+        // Among the lines of several boards a blank one, as between a message's paragraphs,
+        // would only show the port's name.
+        if (line.empty() && !prefix.empty())
+            continue;
         block += prefix + line + "\n";
+    }
     Put(toStderr, block);
     Draw(true);
 }
@@ -133,7 +138,8 @@ void TCliConsole::EraseDrawn(bool beforeStdout) {
     // Text for a stdout that is not the terminal does not disturb the lines drawn there.
     if (Drawn == 0 || (beforeStdout && !StdoutIsTerminal))
         return;
-    std::fprintf(stderr, "\x1b[%dA\x1b[J", Drawn);
+    // From the first column: the terminal's echo of ^C may have moved the cursor on.
+    std::fprintf(stderr, "\r\x1b[%dA\x1b[J", Drawn);
     std::fflush(stderr);
     Drawn = 0;
 }
