@@ -93,6 +93,7 @@ public:
     // The bytes a transfer that ended early had moved.
     void SetBytes(int64_t bytes) { Bytes = bytes; }
     TJsonFields& Json() { return Extra; }
+    const TJsonFields& Json() const { return Extra; }
     // --progress json: the phases and the progress as events, and the result event at the end.
     void SendEvents();
     void SendResultEvent(const char* operation) const;

@@ -191,7 +191,7 @@ bool TStationBook::Finished(const std::string& port, TBoardOutcome outcome, int6
         Served.insert(port);
     ++Tally[static_cast<int>(outcome)];
     if (outcome == TBoardOutcome::Done && seconds > 0)
-        LastRate = static_cast<double>(bytes) / 1024.0 / seconds;
+        LastRate = bytes > 0 ? static_cast<double>(bytes) / 1024.0 / seconds : 0;
     return Deferred.erase(port) > 0 && Attached.count(port) && Start(port);
 }
 
@@ -204,8 +204,10 @@ int TStationBook::Waiting() const {
 std::string TStationBook::StatusText() const {
     std::string text = FormatText("%d waiting, %d in progress, %d passed, %d failed", Waiting(),
                                   InProgress(), Passed(), Failed());
-    if (LastRate >= 0)
+    if (LastRate > 0)
         text += FormatText("; last board %.1f KB/s", LastRate);
+    else if (LastRate == 0) // every sector already held the image
+        text += "; last board unchanged";
     return text;
 }
 

@@ -67,8 +67,8 @@ public:
     // once that board finished (see Finished).
     bool Appeared(const std::string& port);
     void Gone(const std::string& port);
-    // A board finished; true when the port came back meanwhile and its new board is to be
-    // programmed now.
+    // A board finished, having written bytes (0 when it found every sector unchanged); true
+    // when the port came back meanwhile and its new board is to be programmed now.
     bool Finished(const std::string& port, TBoardOutcome outcome, int64_t bytes, double seconds);
 
     int InProgress() const { return static_cast<int>(Busy.size()); }
@@ -95,7 +95,7 @@ private:
     int Limit;
     int Started = 0;
     int Tally[3] = {0, 0, 0};
-    double LastRate = -1; // KB/s of the last board that passed
+    double LastRate = -1; // KB/s of the last board that passed; 0: it wrote nothing
     std::set<std::string> Attached;
     std::set<std::string> Busy;
     std::set<std::string> Deferred; // came back while its last board was still in progress

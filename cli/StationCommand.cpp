@@ -22,6 +22,12 @@ struct TStationOptions {
     bool OncePerBoard = true;
 };
 
+// The bytes a board had written: none when it skipped every sector.
+int64_t WrittenBytes(const TBoard& board) {
+    const QJsonValue sectors = board.Json().Object().value("sectors_written");
+    return sectors.isDouble() && sectors.toInt() == 0 ? 0 : board.BytesMoved();
+}
+
 // One board in progress on its own thread.
 struct TRunningBoard {
     TPortCandidate Port;
@@ -134,7 +140,7 @@ void TStation::Collect(bool wait) {
         running.Thread->wait();
         Report(running);
         const TBoard& board = *running.Board;
-        const bool again = Book.Finished(board.Port(), board.Outcome(), board.BytesMoved(),
+        const bool again = Book.Finished(board.Port(), board.Outcome(), WrittenBytes(board),
                                          board.ElapsedSeconds());
         const TPortCandidate port = running.Port;
         Running.erase(Running.begin() + static_cast<std::ptrdiff_t>(i));

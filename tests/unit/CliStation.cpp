@@ -213,7 +213,8 @@ TEST_F(CliStation, ProgramsEachBoardAsItAppearsAndTalliesThem) {
 }
 
 // Events: "+x" port x appears, "-x" goes away, "<x" was there before the start, "px" / "fx" its
-// board passed / failed (a made-up 10 KiB in 2 s). Started: the boards programmed, in order.
+// board passed / failed (a made-up 10 KiB in 2 s), "ux" passed without writing a byte. Started:
+// the boards programmed, in order.
 TEST(StationBook, ProgramsABoardOnceWhileItStaysAttached) {
     struct TCase {
         int Count;
@@ -232,6 +233,8 @@ TEST(StationBook, ProgramsABoardOnceWhileItStaysAttached) {
         {0, "+a -a +a -a fa", "a", "0 waiting, 0 in progress, 0 passed, 1 failed"},
         {2, "+a +b +c pa -a +a", "a b",
          "0 waiting, 1 in progress, 1 passed, 0 failed; last board 5.0 KB/s"},
+        {0, "+a +b pa ub", "a b",
+         "2 waiting, 0 in progress, 2 passed, 0 failed; last board unchanged"},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Events);
@@ -252,8 +255,8 @@ TEST(StationBook, ProgramsABoardOnceWhileItStaysAttached) {
                 book.AlreadyThere(port);
             else
                 note(book.Finished(port,
-                                   event[0] == 'p' ? TBoardOutcome::Done : TBoardOutcome::Failed,
-                                   10240, 2.0),
+                                   event[0] == 'f' ? TBoardOutcome::Failed : TBoardOutcome::Done,
+                                   event[0] == 'u' ? 0 : 10240, 2.0),
                      event[1]);
         }
         EXPECT_EQ(started, test.Started);
