@@ -161,6 +161,26 @@ TEST(SerialMonitorBoard, TypedLinesLeaveWithTheChosenLineEnd) {
     }
 }
 
+// A board restarts when a host opens its port: what it printed before stays out of the monitor.
+TEST(SerialMonitorBoard, OpeningShowsTheRestartedProgramFromItsBanner) {
+    TProgramConfig program;
+    program.Banner = {"Started"};
+    program.TickMs = 50;
+    TBoardSim board(KitBoard());
+    board.SetProgram(program, true, 0);
+    ASSERT_TRUE(board.Start());
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        TComms port;
+        TSerialMonitor monitor(port);
+        std::string error, shown;
+        ASSERT_TRUE(monitor.Open(board.PortPath(), 115200, error)) << error;
+        EXPECT_EVENTUALLY(
+            (monitor.Poll(20, 4096, shown, error), shown.find("tick") != std::string::npos));
+        EXPECT_EQ(shown.rfind("Started", 0), 0u) << shown;
+    }
+}
+
 // The loop a user goes through: program, read the program's output, program again.
 TEST(SerialMonitorBoard, AProgrammedBoardRunsItsProgramUntilTheNextSynchronisation) {
     TProgramConfig program;

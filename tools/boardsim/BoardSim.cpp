@@ -264,6 +264,9 @@ bool TBoardSim::ProgramStep(const uint8_t* bytes, int got) {
         ReturnToBootMonitor();
         return false;
     }
+    // A board held in reset runs nothing: the run that is over prints no more ticks.
+    if (RestartAtMs > 0)
+        return true;
     std::string out =
         Program->Receive(reinterpret_cast<const char*>(bytes), static_cast<size_t>(got));
     out += Program->Tick(now, 4096);
