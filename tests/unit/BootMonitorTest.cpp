@@ -8,6 +8,8 @@
 #include "FlashPlan.h"
 #include "Misc.h"
 #include "MonitorMessages.h"
+#include "ProgramPlan.h"
+#include "ProgrammedSectors.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -758,4 +760,66 @@ TEST(FlashPlanning, ChecksTheRangeAndFindsEverySectorTouched) {
               "Flash end: 0x0122FFFF\nData start: 0x0122FFF6, Data end: 0x01230000");
     EXPECT_EQ(ProgramCheckFailure(PlanFlashProgramming(type, 0, 1), 0).Text,
               "Programming address must be within 0x01000000 and 0x0122FFFF");
+}
+
+// A programming of 64000 bytes at 0x01040000 (sectors 8 and 9 of 32 KiB) that ended at a step:
+// what the record may claim of it.
+TEST(FlashPlanning, ARecordClaimsOnlyTheSectorsErasedAndWrittenInFull) {
+    TEBData type("EB40A");
+    ASSERT_TRUE(type.SetSectors("8x32K,2x32K,30x64K"));
+    ASSERT_TRUE(type.SetFlashStart("0100 0000"));
+    const TBytes image = Pattern(64000, 3);
+    using S = TBootMonitor::TStep;
+    using M = TMonitorStatus;
+    struct TCase {
+        const char* Name;
+        bool SkipFirst; // sector 8 held the content already
+        S Step;
+        M Status;
+        uint32_t Address;
+        int64_t Bytes;
+        std::vector<int> Erased, Written;
+        uint32_t StoppedAt; // 0: none
+    };
+    const std::vector<TCase> cases = {
+        {"first erase failed", false, S::Erase, M::Refused, 0x01040000, 0, {}, {}, 0},
+        {"stopped after the first erase", false, S::Erase, M::Cancelled, 0x01040000, 0, {8}, {}, 0},
+        {"stopped inside sector 9",
+         false,
+         S::Write,
+         M::Cancelled,
+         0x0104F410,
+         62560,
+         {8, 9},
+         {8},
+         0x0104F460},
+        {"stopped between sectors", false, S::Write, M::Refused, 0x01048000, 32768, {8, 9}, {8}, 0},
+        {"write start refused",
+         false,
+         S::FirstWriteStart,
+         M::Refused,
+         0x01040000,
+         0,
+         {8, 9},
+         {},
+         0},
+        {"verify refused", false, S::Verify, M::Refused, 0x01040000, 64000, {8, 9}, {8, 9}, 0},
+        {"after a skip", true, S::Write, M::Refused, 0x01048050, 100, {9}, {}, 0x01048064},
+        {"done after a skip", true, S::Done, M::Ok, 0x01040000, 31232, {9}, {9}, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TProgramPlan plan = BuildProgramPlan(type, 0x01040000, image.data(), 64000);
+        if (c.SkipFirst)
+            plan.Sectors[8].Action = TSectorAction::Skip;
+        TBootMonitor::TProgramResult program;
+        program.Step = c.Step;
+        program.Result.Status = c.Status;
+        program.Result.Address = c.Address;
+        program.Result.BytesDone = c.Bytes;
+        const TProgrammedSectors done = ProgrammedSectors(plan, program);
+        EXPECT_EQ(done.Erased, c.Erased);
+        EXPECT_EQ(done.Written, c.Written);
+        EXPECT_EQ(done.StoppedAt.value_or(0), c.StoppedAt);
+    }
 }
