@@ -1,19 +1,26 @@
 // The serial port over real pseudo-terminals.
 #include "Comm.h"
 #include "LocalSerialPort.h"
+#include "PortClaim.h"
 #include "PseudoTerminal.h"
 #include "Rfc2217Port.h"
+#include "ScratchDir.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -399,5 +406,59 @@ TEST(ByteLine, TheTimingAndTheCleanStartHoldForAnyLine) {
         ASSERT_EQ(told.size(), 1u) << c.Name;
         EXPECT_EQ(told[0].Samples, Frames) << c.Name;
         EXPECT_EQ(told[0].Speed, 9600) << c.Name;
+
+// Another program's hold on the device, made here through a descriptor of its own or a lock file
+// in the test's lock folder; the claim must keep out, for root too.
+TEST_F(CommTest, AClaimKeepsOutOfAPortAnotherProgramHolds) {
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    const std::string device = Line.SlavePath();
+    const std::string name = device.substr(device.rfind('/') + 1);
+    const std::string qtName = "pts_" + name;
+    const auto live = [](pid_t pid) { return std::to_string(pid); };
+    struct TCase {
+        const char* Name;
+        int Hold;             // 0 none, 1 exclusive mode, 2 flock
+        std::string LockFile; // name after "LCK.."
+        std::string LockText; // its content
+        const char* Refusal;  // the reason's start; empty: the claim is granted
+    };
+    const int32_t binaryPid = getppid();
+    const std::vector<TCase> cases = {
+        {"free", 0, "", "", ""},
+        {"exclusive mode", 1, "", "", "another program has it open in exclusive mode"},
+        {"advisory lock", 2, "", "", "another program holds a lock on it"},
+        {"UUCP lock", 0, name, "      " + live(getppid()) + "\n", "process "},
+        {"library's lock", 0, qtName, live(getppid()) + "\nterm\nhost\n", "process "},
+        {"binary lock", 0, name, std::string(reinterpret_cast<const char*>(&binaryPid), 4),
+         "process "},
+        {"stale lock", 0, name, "      " + live(gone) + "\n", ""},
+        {"own lock", 0, name, "      " + live(getpid()) + "\n", ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TScratchDir locks;
+        if (!c.LockFile.empty())
+            std::ofstream(locks.Path() + "/LCK.." + c.LockFile, std::ios::binary) << c.LockText;
+        const int other = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(other, 0);
+        if (c.Hold == 1) {
+            ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+        } else if (c.Hold == 2) {
+            ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+        }
+        TPortClaim claim;
+        std::string reason;
+        EXPECT_EQ(claim.Claim(device, reason, {locks.Path()}), !*c.Refusal) << reason;
+        EXPECT_EQ(reason.rfind(c.Refusal, 0), 0u) << reason;
+        if (!*c.Refusal) { // held now: a second claim, as of another Korvex, keeps out
+            TPortClaim second;
+            EXPECT_FALSE(second.Claim(device, reason, {locks.Path()}));
+        }
+        ::ioctl(other, TIOCNXCL);
+        ::close(other);
     }
 }
