@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -41,6 +42,10 @@ long UucpLockOwner(const std::string& content) {
 }
 
 #ifdef _WIN32
+
+bool IsTerminalDevice(const std::string&) {
+    return true;
+}
 
 TPortClaim::~TPortClaim() = default;
 bool TPortClaim::Claim(const std::string&, std::string&, const std::vector<std::string>&) {
@@ -103,6 +108,18 @@ std::string ForeignHold(int fd, const std::string& path, const std::vector<std::
 }
 
 } // namespace
+
+bool IsTerminalDevice(const std::string& path) {
+    struct stat node {};
+    if (::stat(path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+        return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool terminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return terminal;
+}
 
 TPortClaim::~TPortClaim() {
     Release();

@@ -17,6 +17,10 @@ std::vector<std::string> UucpLockFolders();
 // or "1234\nprogram\nhost\n"), or a binary int of four bytes; 0 when there is none.
 long UucpLockOwner(const std::string& content);
 
+// Whether path names a terminal device: a serial port or a pseudo-terminal, not /dev/null or a
+// file. Looked at without becoming the device's controlling terminal.
+bool IsTerminalDevice(const std::string& path);
+
 class TPortClaim {
 public:
     TPortClaim() = default;
