@@ -119,8 +119,7 @@ protected:
     static bool WatchesAnnouncements(qint64 pid) {
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
         for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System))
-            if (fd.symLinkTarget().contains("inotify") ||
-                QFile::symLinkTarget(fd.filePath()).contains("inotify"))
+            if (fd.symLinkTarget().contains("inotify"))
                 return true;
         return false;
     }
