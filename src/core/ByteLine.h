@@ -4,6 +4,7 @@
 #ifndef KORVEX_BYTELINE_H
 #define KORVEX_BYTELINE_H
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -11,6 +12,7 @@
 // The line parameters of a settings text: "device:baud,parity,data,stop".
 struct TPortSettings {
     QString Device;
+    QByteArray DeviceBytes; // the device as the text gave it: a name need not be UTF-8
     int BaudRate = 9600;
     char Parity = 'N'; // N, E, O, M or S
     int DataBits = 8;  // 5 to 8

@@ -21,12 +21,16 @@ namespace {
 // bytes take on the line, for its own to be handed over.
 constexpr int DrainTimeoutMs = 2000;
 
-QString Trimmed(const char* begin, const char* end) {
+QByteArray TrimmedBytes(const char* begin, const char* end) {
     while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
         ++begin;
     while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
         --end;
-    return QString::fromLocal8Bit(begin, static_cast<int>(end - begin));
+    return QByteArray(begin, static_cast<int>(end - begin));
+}
+
+QString Trimmed(const char* begin, const char* end) {
+    return QString::fromLocal8Bit(TrimmedBytes(begin, end));
 }
 
 // A positive decimal number of at most maxValue; false for anything else.
@@ -67,7 +71,8 @@ bool ParsePortSettings(const char* text, TPortSettings& settings) {
     if (!colon)
         return false;
     TPortSettings parsed;
-    parsed.Device = Trimmed(text, colon);
+    parsed.DeviceBytes = TrimmedBytes(text, colon);
+    parsed.Device = QString::fromLocal8Bit(parsed.DeviceBytes);
     if (parsed.Device.isEmpty())
         return false;
 

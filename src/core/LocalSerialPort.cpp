@@ -164,16 +164,21 @@ bool TLocalSerialPort::Open(const TPortSettings& line, const TOpenWait&) {
         ErrorText = device.Error;
         return false;
     }
+    QString portName = device.Device;
+    if (!ClaimDevice(line, device.Device, portName))
+        return false;
     auto port = std::make_unique<QSerialPort>();
-    port->setPortName(device.Device);
+    port->setPortName(portName);
     if (!port->open(QIODevice::ReadWrite)) {
         ErrorText = DescribeOpenFailure(*port);
+        Claim.Release();
         return false;
     }
     if (!ApplyLineSettings(*port, line)) {
         ErrorText = QStringLiteral("%1 does not accept these line settings: %2")
                         .arg(DevicePath(line.Device), port->errorString());
         port->close();
+        Claim.Release();
         return false;
     }
 #ifndef _WIN32
@@ -182,6 +187,44 @@ bool TLocalSerialPort::Open(const TPortSettings& line, const TOpenWait&) {
     LatencyTimer = AdapterLatencyTimerMs(device.Device);
     Port = std::move(port);
     return true;
+}
+
+bool TLocalSerialPort::ClaimDevice(const TPortSettings& line, const QString& resolved,
+                                   QString& portName) {
+#ifdef _WIN32
+    (void)line;
+    (void)resolved;
+    (void)portName;
+    return true;
+#else
+    // A name that is no text in this system's encoding is opened by its bytes; the library
+    // then opens the same device through the claim's descriptor.
+    const bool odd = !line.DeviceBytes.isEmpty() &&
+                     QString::fromLocal8Bit(line.DeviceBytes).toLocal8Bit() != line.DeviceBytes;
+    QByteArray path = odd ? line.DeviceBytes : DevicePath(resolved).toLocal8Bit();
+    if (odd && !path.startsWith('/'))
+        path.prepend("/dev/");
+    std::string reason;
+    switch (Claim.Claim(path.toStdString(), reason)) {
+    case TClaim::Held:
+        ErrorText = QStringLiteral("%1 is busy: %2. Close that program and try again.")
+                        .arg(DevicePath(resolved), QString::fromLocal8Bit(reason.c_str()));
+        return false;
+    case TClaim::CannotOpen:
+        // The library's own attempt says why, in its words.
+        if (odd) {
+            ErrorText = QStringLiteral("%1: %2").arg(DevicePath(resolved),
+                                                     QString::fromLocal8Bit(reason.c_str()));
+            return false;
+        }
+        return true;
+    case TClaim::Granted:
+        break;
+    }
+    if (odd)
+        portName = QStringLiteral("/proc/self/fd/%1").arg(Claim.Handle());
+    return true;
+#endif
 }
 
 TLineAbilities TLocalSerialPort::Abilities() const {

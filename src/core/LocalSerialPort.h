@@ -5,6 +5,7 @@
 #define KORVEX_LOCALSERIALPORT_H
 
 #include "ByteLine.h"
+#include "PortClaim.h"
 #include "SerialLatency.h"
 
 #include <memory>
@@ -19,8 +20,9 @@ public:
     TLocalSerialPort& operator=(const TLocalSerialPort&) = delete;
 
     // Resolves a by-id name or USB selector now (the adapter may have moved since), opens the
-    // device and sets its line.
-    // Opens at once or not at all: nothing to wait for.
+    // device and sets its line. A device another program holds is refused as busy, for root
+    // too; while open, the port holds the same locks against others. Opens at once or not at
+    // all: nothing to wait for.
     bool Open(const TPortSettings& line, const TOpenWait& wait) override;
     int Receive(char* bytes, int count, int timeoutMs) override;
     bool Drain(int timeoutMs, const THook& waitHook) override;
@@ -33,6 +35,11 @@ public:
     TLineAbilities Abilities() const override;
 
 private:
+    // Claims the device and names it for the serial port library; false with ErrorText set
+    // when another program holds it.
+    bool ClaimDevice(const TPortSettings& line, const QString& resolved, QString& portName);
+
+    TPortClaim Claim;                  // released after the port closed
     std::unique_ptr<QSerialPort> Port; // null until opened
     QString ErrorText;
     bool Gone = false;

@@ -48,8 +48,8 @@ bool IsTerminalDevice(const std::string&) {
 }
 
 TPortClaim::~TPortClaim() = default;
-bool TPortClaim::Claim(const std::string&, std::string&, const std::vector<std::string>&) {
-    return true; // Windows opens a port for one program only
+TClaim TPortClaim::Claim(const std::string&, std::string&, const std::vector<std::string>&) {
+    return TClaim::Granted; // Windows opens a port for one program only
 }
 void TPortClaim::Release() {}
 
@@ -125,21 +125,22 @@ TPortClaim::~TPortClaim() {
     Release();
 }
 
-bool TPortClaim::Claim(const std::string& path, std::string& reason,
-                       const std::vector<std::string>& lockFolders) {
+TClaim TPortClaim::Claim(const std::string& path, std::string& reason,
+                         const std::vector<std::string>& lockFolders) {
     Release();
+    reason.clear();
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         reason = std::strerror(errno);
-        return false;
+        return TClaim::CannotOpen;
     }
     reason = ForeignHold(fd, path, lockFolders);
     if (!reason.empty()) {
         ::close(fd);
-        return false;
+        return TClaim::Held;
     }
     Fd = fd;
-    return true;
+    return TClaim::Granted;
 }
 
 void TPortClaim::Release() {

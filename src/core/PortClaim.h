@@ -21,6 +21,12 @@ long UucpLockOwner(const std::string& content);
 // file. Looked at without becoming the device's controlling terminal.
 bool IsTerminalDevice(const std::string& path);
 
+enum class TClaim {
+    Granted,
+    CannotOpen, // the device does not open at all; the reason is the system's
+    Held,       // another program holds it; the reason says how
+};
+
 class TPortClaim {
 public:
     TPortClaim() = default;
@@ -28,10 +34,9 @@ public:
     TPortClaim(const TPortClaim&) = delete;
     TPortClaim& operator=(const TPortClaim&) = delete;
 
-    // Opens the device at path, its bytes as they are, and claims it. False with the reason
-    // when it cannot be opened or another program holds it.
-    bool Claim(const std::string& path, std::string& reason,
-               const std::vector<std::string>& lockFolders = UucpLockFolders());
+    // Opens the device at path, its bytes as they are, and claims it; the reason says why not.
+    TClaim Claim(const std::string& path, std::string& reason,
+                 const std::vector<std::string>& lockFolders = UucpLockFolders());
     void Release();
     // The claim's own descriptor of the device while it is held, else -1: "/proc/self/fd/N"
     // opens the same device whatever bytes its name is made of.

@@ -1,6 +1,9 @@
 #include "PortList.h"
 
+#include "PortClaim.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -79,8 +82,9 @@ std::vector<TPortCandidate> AnnouncedPorts() {
     for (const QFileInfo& link : links) {
         if (!link.isSymLink())
             continue;
+        // A link to anything but a terminal (/dev/null, a file) is no board.
         const QString target = link.symLinkTarget();
-        if (target.isEmpty() || !QFileInfo::exists(target) ||
+        if (target.isEmpty() || !IsTerminalDevice(QFile::encodeName(target).toStdString()) ||
             !AnnouncementIsLive(link.fileName(), target))
             continue;
         const QString name = link.fileName();
@@ -205,6 +209,11 @@ void SetPortCandidateSource(TPortCandidateSource source) {
 
 bool SerialDeviceOpens(const QString& device) {
     if (device.isEmpty())
+        return false;
+    // Root would open a device another program holds: that one does not open for Korvex.
+    TPortClaim claim;
+    std::string reason;
+    if (claim.Claim(DevicePath(device).toLocal8Bit().toStdString(), reason) == TClaim::Held)
         return false;
     QSerialPort port;
     port.setPortName(device);

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <functional>
@@ -685,8 +686,15 @@ TEST(BoardAnnouncement, ListsTheRunningBoardAndIgnoresStaleLinks) {
         const std::string reused = AnnouncedPortsFolder().toStdString() + "/EB55-boardsim-" +
                                    std::to_string(other.processId());
         ASSERT_EQ(symlink(line.SlavePath().c_str(), reused.c_str()), 0);
+        // A link of a running process to something it holds open that is no terminal.
+        const int null = ::open("/dev/null", O_RDONLY);
+        const std::string notTerminal =
+            AnnouncedPortsFolder().toStdString() + "/EB63-boardsim-" + std::to_string(getpid());
+        ASSERT_EQ(symlink("/dev/null", notTerminal.c_str()), 0);
 
         const std::vector<TPortCandidate> ports = AnnouncedPorts();
+        ::unlink(notTerminal.c_str());
+        ::close(null);
         ASSERT_EQ(ports.size(), 1u);
         EXPECT_EQ(ports[0].Name.toStdString(), line.SlavePath());
         EXPECT_TRUE(ports[0].Simulated);

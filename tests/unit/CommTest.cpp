@@ -406,6 +406,30 @@ TEST(ByteLine, TheTimingAndTheCleanStartHoldForAnyLine) {
         ASSERT_EQ(told.size(), 1u) << c.Name;
         EXPECT_EQ(told[0].Samples, Frames) << c.Name;
         EXPECT_EQ(told[0].Speed, 9600) << c.Name;
+    }
+}
+
+// A name that is no UTF-8 opens the device all the same; one another program holds in exclusive
+// mode does not, for root too, and the port list does not offer it.
+TEST_F(CommTest, ADeviceOpensByItsBytesUnlessAnotherProgramHoldsIt) {
+    TScratchDir folder;
+    const std::string odd = folder.Path() + "/port-\xFF\xFE";
+    ASSERT_EQ(::symlink(Line.SlavePath().c_str(), odd.c_str()), 0);
+    {
+        TComms port((odd + ":9600,N,8,1").c_str());
+        ASSERT_TRUE(port.IsOpen()) << port.LastError().toStdString();
+        ASSERT_TRUE(port.Write("X", 1));
+        EXPECT_EQ(Receive(Line, 1), "X");
+    }
+    const int other = ::open(Line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+    TComms port(Settings(Line, 9600).c_str());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(port.LastError().contains("busy")) << port.LastError().toStdString();
+    EXPECT_FALSE(TComms::PortExists(Line.SlavePath().c_str()));
+    ::ioctl(other, TIOCNXCL);
+    ::close(other);
+}
 
 // Another program's hold on the device, made here through a descriptor of its own or a lock file
 // in the test's lock folder; the claim must keep out, for root too.
@@ -452,11 +476,13 @@ TEST_F(CommTest, AClaimKeepsOutOfAPortAnotherProgramHolds) {
         }
         TPortClaim claim;
         std::string reason;
-        EXPECT_EQ(claim.Claim(device, reason, {locks.Path()}), !*c.Refusal) << reason;
+        EXPECT_EQ(claim.Claim(device, reason, {locks.Path()}),
+                  *c.Refusal ? TClaim::Held : TClaim::Granted)
+            << reason;
         EXPECT_EQ(reason.rfind(c.Refusal, 0), 0u) << reason;
         if (!*c.Refusal) { // held now: a second claim, as of another Korvex, keeps out
             TPortClaim second;
-            EXPECT_FALSE(second.Claim(device, reason, {locks.Path()}));
+            EXPECT_EQ(second.Claim(device, reason, {locks.Path()}), TClaim::Held);
         }
         ::ioctl(other, TIOCNXCL);
         ::close(other);
