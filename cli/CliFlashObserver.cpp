@@ -4,6 +4,7 @@
 #include "FlashCheck.h"
 #include "HexText.h"
 #include "MonitorMessages.h"
+#include "ProgrammedSectors.h"
 #include "SilentBoard.h"
 
 #include <CLI/CLI.hpp>
@@ -74,10 +75,15 @@ void ShowPlan(TBoard& board, const TProgramPlan& plan, bool protectedAllowed) {
 
 bool RunPlan(TBoard& board, TFlashSession& session, const TProgramPlan& plan, uint32_t start,
              int64_t length) {
-    board.Json().AddNumber("sectors_written", plan.Count(TSectorAction::Write));
-    board.Json().AddNumber("sectors_skipped", plan.Count(TSectorAction::Skip));
     const TBootMonitor::TProgramResult program = session.Program();
     board.SetBytes(program.Result.BytesDone);
+    // The record claims what happened, not what was planned.
+    const TProgrammedSectors done = ProgrammedSectors(plan, program);
+    board.Json().AddNumber("sectors_written", static_cast<int64_t>(done.Written.size()));
+    board.Json().AddNumber("sectors_erased", static_cast<int64_t>(done.Erased.size()));
+    board.Json().AddNumber("sectors_skipped", plan.Count(TSectorAction::Skip));
+    if (done.StoppedAt)
+        board.Json().AddString("stopped_at", AddrToHex(*done.StoppedAt)());
     const TProgramOutcome outcome = ProgramOutcome(program, plan, start, length);
     for (const std::string& line : outcome.Before)
         board.Line(line);

@@ -271,6 +271,8 @@ public:
     virtual void SectorDone(int sector) { (void)sector; }
     // As a run of adjacent sectors is about to be written: the bytes of the runs before it.
     virtual void RunStarting(int64_t done) { (void)done; }
+    // The sector the board has just erased; its content is gone until it is written.
+    virtual void SectorErased(int sector) { (void)sector; }
     // After each whole block written: the bytes written so far of those to write. False stops
     // the programming there (Cancelled).
     virtual bool Progress(int64_t done, int64_t total) {

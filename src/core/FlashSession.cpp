@@ -18,7 +18,13 @@ public:
         if (Writes || verifying)
             Observer.Phase(phase);
     }
-    bool KeepErasing() override { return Observer.KeepErasing(); }
+    bool KeepErasing() override {
+        // Asked after each sector the board erased, in the plan's order.
+        const std::vector<int> toErase = Plan.SectorsOf(TSectorAction::Write);
+        if (Erased < toErase.size())
+            Observer.SectorErased(toErase[Erased++]);
+        return Observer.KeepErasing();
+    }
     // A run shorter than a block reports no progress: its sector is marked as it starts.
     void RunStarting(int64_t done) override {
         MoveTo(Plan.SectorWrittenAt(done));
@@ -44,6 +50,7 @@ private:
     const TProgramPlan& Plan;
     int Current = -1;
     const bool Writes;
+    size_t Erased = 0; // sectors erased so far
 };
 
 // The whole sectors that the plan erases (written) or covers at all.

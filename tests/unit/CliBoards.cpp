@@ -952,3 +952,27 @@ TEST_F(CliBoards, LateAnswersAreMeasuredAndTheAdapterNamedOnce) {
             EXPECT_TRUE(hinted) << run.Err;
     }
 }
+
+// A programming of sectors 8 and 9 that ended early: its record claims only what happened.
+TEST_F(CliBoards, TheRecordClaimsOnlySectorsErasedAndWrittenInFull) {
+    const std::string file = Scratch.Write("image.bin", RandomBytes(64000, 11));
+    const struct {
+        const char* Fault;
+        int Erased, Written;
+        const char* StoppedAt; // "": writing did not stop inside a sector
+    } cases[] = {{"E#0=flash:02", 0, 0, ""},
+                 {"D#500=byte:15", 2, 1, "0x01049C40"},
+                 {"V#1=byte:4E", 2, 2, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Fault);
+        TSimBoard board(WithFaults({c.Fault}));
+        const TRun run =
+            RunCli({"program", Q(file), "--address", "0x01040000", "-p", board.Port(), "--json"});
+        EXPECT_EQ(run.ExitCode, 1);
+        const QJsonObject json =
+            QJsonDocument::fromJson(QByteArray::fromStdString(run.Out)).object();
+        EXPECT_EQ(json["sectors_erased"].toInt(-1), c.Erased) << run.Out;
+        EXPECT_EQ(json["sectors_written"].toInt(-1), c.Written);
+        EXPECT_EQ(json["stopped_at"].toString().toStdString(), c.StoppedAt);
+    }
+}
