@@ -6,6 +6,7 @@
 #include "LinkSpeed.h"
 #include "MonitorMessages.h"
 #include "PortSelector.h"
+#include "SilentBoard.h"
 
 #include <CLI/CLI.hpp>
 #include <QJsonArray>
@@ -206,7 +207,7 @@ bool TBoard::Connect(TComms& port, TBootMonitor& monitor, int linked, const TSyn
         own.Port = PortName;
         const TSyncResult sync = monitor.Synchronize(own);
         if (!sync.Ok()) {
-            Fail(SyncFailure(sync).Text);
+            Fail(WithServerLine(SyncFailure(sync), sync).Text);
             return false;
         }
         LinkSpeed = sync.Speed;

@@ -56,7 +56,7 @@ bool SkipUnchanged(TBoard& board, TFlashSession& session) {
     }
     const TMonitorResult checked = session.SkipUnchanged();
     if (!checked.Ok()) {
-        board.Fail(WithNoAnswerLine(VerifyFailure(checked), checked).Text);
+        board.Fail(WithAnswerLines(VerifyFailure(checked), checked).Text);
         return false;
     }
     return true;
@@ -133,7 +133,7 @@ void ReadBackOnBoard(TBoard& board, TBootMonitor& monitor, uint32_t address, con
         return;
     }
     if (!readBack.Read.Ok()) {
-        board.Fail(ReadFailure(readBack.Read).Text);
+        board.Fail(WithServerLine(ReadFailure(readBack.Read), readBack.Read).Text);
         return;
     }
     board.Separator();

@@ -48,7 +48,7 @@ int RunErase(const TEraseOptions& options) {
         board.Phase("Erasing");
         const TMonitorResult result = monitor.EraseSector(address);
         if (!result.Ok()) {
-            board.Fail(WithNoAnswerLine(EraseFailure(result), result).Text);
+            board.Fail(WithAnswerLines(EraseFailure(result), result).Text);
             return;
         }
         board.Separator();

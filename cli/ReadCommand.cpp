@@ -6,6 +6,7 @@
 #include "ImageFile.h"
 #include "ImageOutput.h"
 #include "MonitorMessages.h"
+#include "SilentBoard.h"
 
 #include <CLI/CLI.hpp>
 
@@ -78,7 +79,7 @@ bool ReadFromBoard(TBoard& board, TBootMonitor& monitor, uint32_t start, int64_t
         return false;
     }
     if (!result.Ok()) {
-        board.Fail(ReadFailure(result).Text);
+        board.Fail(WithServerLine(ReadFailure(result), result).Text);
         return false;
     }
     return true;

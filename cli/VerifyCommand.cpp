@@ -59,7 +59,7 @@ int RunVerify(const TVerifyOptions& options) {
             board.Separator();
             board.SetResult(VerifiedLine(length, address), length);
         } else {
-            board.Fail(WithNoAnswerLine(VerifyFailure(result), result).Text);
+            board.Fail(WithAnswerLines(VerifyFailure(result), result).Text);
             // A board that answered can still show where its memory differs.
             if (result.Status != TMonitorStatus::Refused)
                 return;

@@ -28,13 +28,6 @@ uint32_t Le32(const uint8_t* at) {
            static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-TMonitorResult ResultOf(TMonitorStatus status, uint32_t address) {
-    TMonitorResult result;
-    result.Status = status;
-    result.Address = address;
-    return result;
-}
-
 } // namespace
 
 bool ParseIdentity(const uint8_t (&reply)[IdentityReplyLength], TMonitorIdentity& identity) {
@@ -126,6 +119,14 @@ bool TBootMonitor::AwaitQuiet() {
 bool TBootMonitor::LineQuiet() {
     uint8_t extra = 0;
     return Receive(&extra, 1, Timing.SettleMs) == 0;
+}
+
+TMonitorResult TBootMonitor::ResultOf(TMonitorStatus status, uint32_t address) const {
+    TMonitorResult result;
+    result.Status = status;
+    result.Address = address;
+    result.ServerPort = Port.ServerPort();
+    return result;
 }
 
 TMonitorResult TBootMonitor::OutOfStepResult(uint32_t address) const {
@@ -255,6 +256,7 @@ TSyncResult TBootMonitor::Synchronize(const TSyncRequest& request) {
             sync.LineError = Port.LastError().toStdString();
             return sync;
         }
+        sync.ServerPort = Port.ServerPort();
         const TMonitorResult result = Identify(sync.Identity);
         switch (result.Status) {
         case TMonitorStatus::Ok:

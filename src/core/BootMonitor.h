@@ -85,6 +85,8 @@ struct TMonitorResult {
     uint8_t CalculatedSum = 0; // BadChecksum
     int64_t BytesDone = 0;     // of a transfer, when it ended
     std::string LineError;     // LineLost: the system's reason
+    // The network port the answers came through (TComms::ServerPort); empty on a local line.
+    std::string ServerPort;
 
     bool Ok() const { return Status == TMonitorStatus::Ok; }
 };
@@ -118,6 +120,7 @@ struct TSyncResult {
     int Speed = 0;        // Ok: the speed the board answered at
     TMonitorIdentity Identity;
     std::string LineError;
+    std::string ServerPort; // as in TMonitorResult, once the port opened
 
     bool Ok() const { return Status == TSyncStatus::Ok; }
 };
@@ -220,6 +223,8 @@ private:
     void Answered(int missing);
     // After the last answer of an operation: false when more bytes come.
     bool LineQuiet();
+    // A result about address, marked with the network port the answers came through.
+    TMonitorResult ResultOf(TMonitorStatus status, uint32_t address) const;
     TMonitorResult OutOfStepResult(uint32_t address) const;
     // Waits until no byte came for QuietMs; false when the line does not go quiet.
     bool AwaitQuiet();

@@ -141,6 +141,7 @@ bool TComms::Open(const char* settings) {
     LastErrorText.clear();
     Lost = false;
     Abilities = TLineAbilities();
+    ServerDevice.clear();
 
     TPortSettings line;
     if (!ParsePortSettings(Settings.c_str(), line)) {
@@ -156,6 +157,8 @@ bool TComms::Open(const char* settings) {
     }
     Line = std::move(opened);
     Abilities = Line->Abilities();
+    if (Abilities.ThroughServer)
+        ServerDevice = line.Device.toStdString();
     BaudRate = line.BaudRate;
     Meter.Start(line.BaudRate, Abilities.ThroughServer);
     // A real port starts empty when it is opened; a line whose other end stays open (a

@@ -88,6 +88,9 @@ public:
     // The USB adapter's receive latency timer as read after the last Open, in milliseconds;
     // -1 when the system does not tell (no USB adapter).
     int LatencyTimerMs() const { return Abilities.LatencyTimerMs; }
+    // The port of the line last opened when its answers pass a server on the network, which
+    // may hold back, drop or repeat them; empty for a serial port on this computer.
+    const std::string& ServerPort() const { return ServerDevice; }
     // How late the answers come on this opening; the faces set its Measured to hear of it.
     TTurnaroundMeter& Turnaround() { return Meter; }
 
@@ -108,6 +111,7 @@ private:
     std::string Settings;
     std::unique_ptr<TByteLine> Line; // null while closed
     TLineAbilities Abilities;        // of the line last opened
+    std::string ServerDevice;        // its device, when Abilities say it passes a server
     int BaudRate;                    // of the open port, for the time a write takes on the line
     QString LastErrorText;
     bool Lost;

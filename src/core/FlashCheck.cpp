@@ -82,6 +82,6 @@ std::string ReadBackDifferLine(const TReadBack& readBack) {
 
 TMonitorMessage ReadBackFailure(const TReadBack& readBack) {
     if (!readBack.Read.Ok())
-        return WithNoAnswerLine(ReadFailure(readBack.Read), readBack.Read);
+        return WithAnswerLines(ReadFailure(readBack.Read), readBack.Read);
     return {"Data verification failed.\n" + ReadBackDifferLine(readBack), MB_ICONEXCLAMATION};
 }

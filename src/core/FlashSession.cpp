@@ -126,7 +126,7 @@ TProgramOutcome ProgramOutcome(const TBootMonitor::TProgramResult& program,
     outcome.Cancelled = program.Result.Status == TMonitorStatus::Cancelled;
     // A cancel is shown as each face shows one; what follows is what the flash then holds.
     if (!outcome.Cancelled) {
-        outcome.Failure = WithNoAnswerLine(ProgramFailure(program, start), program.Result);
+        outcome.Failure = WithAnswerLines(ProgramFailure(program, start), program.Result);
         add(outcome.After, ProgramClosingLine(program));
     }
     add(outcome.After, PartlyProgrammedLine(program));

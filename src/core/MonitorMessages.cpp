@@ -71,6 +71,13 @@ TMonitorMessage PortOpenFailure(const std::string& settings, const std::string& 
                        reason);
 }
 
+std::string ServerAnswersLine(const std::string& port) {
+    return FormatText("The answers came through the network port %s, whose server may have "
+                      "lost, held back or repeated bytes: check the server and the settings of "
+                      "its serial port on that machine (see README: Boards on another machine).",
+                      port.c_str());
+}
+
 std::vector<std::string> IdentityLines(const TMonitorIdentity& identity, int speed) {
     return {
         FormatText("Chip type:    0x%s", WordToHex(identity.ChipType)()),

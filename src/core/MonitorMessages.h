@@ -50,6 +50,10 @@ std::string FlashErrorLine(const TMonitorResult& result);
 constexpr const char* NoAnswerText =
     "The board did not answer within the time-out. " KORVEX_SYNC_AGAIN_ADVICE;
 
+// The line after a failed step's message when its answers passed a server on the network, which
+// can lose, hold back or repeat them as a board can: the user is told to look at the server too.
+std::string ServerAnswersLine(const std::string& port);
+
 // Why a board command synchronises first: who opened the port meanwhile, which restarts a board
 // on a USB adapter (one of the two reasons below).
 constexpr const char* SyncAgainPaneReason = "The board output pane";

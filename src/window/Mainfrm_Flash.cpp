@@ -113,7 +113,7 @@ void TMainForm::ReadTBClick() {
         return;
     }
     if (!result.Ok())
-        ShowFailure(ReadFailure(result), false);
+        ShowFailure(WithServerLine(ReadFailure(result), result), false);
 }
 
 // ---- Sector erase -----------------------------------------------------------------------------
@@ -144,7 +144,7 @@ void TMainForm::EraseSectorTBClick() {
     const int mapped = FlashMap->Plan().SectorAt(static_cast<uint32_t>(address));
     if (!erased.Ok()) {
         FlashMap->MarkEraseFailed(mapped);
-        ShowFailure(WithNoAnswerLine(EraseFailure(erased), erased));
+        ShowFailure(WithAnswerLines(EraseFailure(erased), erased));
         return;
     }
     ConsoleAdd(" ");
@@ -254,7 +254,7 @@ void TMainForm::ProgramImage(TComms& port, uint32_t start, TProgramPlan& sectors
     if (session.Keyed() && ReadSkipUnchanged()) {
         const TMonitorResult checked = session.SkipUnchanged();
         if (!checked.Ok()) {
-            ShowFailure(WithNoAnswerLine(VerifyFailure(checked), checked));
+            ShowFailure(WithAnswerLines(VerifyFailure(checked), checked));
             return;
         }
         FlashMap->SetPlan(sectors);
@@ -331,7 +331,7 @@ void TMainForm::VerifyTBClick() {
     if (!warning.empty())
         ConsoleAdd(warning.c_str());
     if (!verified.Ok()) {
-        ShowFailure(WithNoAnswerLine(VerifyFailure(verified), verified));
+        ShowFailure(WithAnswerLines(VerifyFailure(verified), verified));
         return;
     }
     ConsoleAdd(" ");

@@ -8,6 +8,7 @@
 #include "Mainfrm.h"
 #include "Misc.h"
 #include "MonitorMessages.h"
+#include "SilentBoard.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -106,7 +107,7 @@ bool TMainForm::SynchroniseAgain(TComms& port) {
     request.FixedSpeed = LinkBaud;
     const TSyncResult sync = monitor.Synchronize(request);
     if (!sync.Ok()) {
-        ShowFailure(SyncFailure(sync), false);
+        ShowFailure(WithServerLine(SyncFailure(sync), sync), false);
         return false;
     }
     SyncAgainReason = nullptr;
@@ -180,7 +181,7 @@ void TMainForm::SynchTBClick() {
     cursor.Restore();
     TransferL->hide();
     if (!sync.Ok()) {
-        ShowFailure(SyncFailure(sync));
+        ShowFailure(WithServerLine(SyncFailure(sync), sync));
         return;
     }
 

@@ -19,6 +19,7 @@
 
 #include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -94,6 +95,13 @@ public:
     TComms Port;
     int HookCalls = 0;
     TBootMonitor Monitor;
+};
+
+// A port whose line reports trouble of its own when told to: a network port's far line.
+class TTroubledPort : public TComms {
+public:
+    bool TakeDisturbed() override { return std::exchange(Troubled, false); }
+    bool Troubled = false;
 };
 
 std::vector<uint32_t> SectorsFrom(uint32_t address, int count) {
@@ -624,6 +632,23 @@ TEST(MonitorVerify, ComparesTheBoardsSum) {
     stray.Sim.LoadMemory(FlashStart + 0x100, image);
     EXPECT_EQ(stray.Monitor.VerifyImage(FlashStart, image.data(), 200).Step,
               TBootMonitor::TStep::Verify);
+
+    // Trouble the line itself reports counts as much: the board must confirm its sum.
+    TBoardSim board(Board());
+    ASSERT_TRUE(board.Start());
+    board.LoadMemory(FlashStart, image);
+    TTroubledPort port;
+    TBootMonitor monitor(port, AnswersTiming());
+    ASSERT_TRUE(monitor.Synchronize({board.PortPath(), false, 115200}).Ok());
+    for (const bool troubled : {false, true}) {
+        board.ClearFrames();
+        port.Troubled = troubled;
+        EXPECT_TRUE(monitor.VerifyRange(FlashStart, image.data(), 200).Ok());
+        int verifies = 0;
+        for (const TFrameRecord& frame : board.Frames())
+            verifies += frame.Kind == TFrameKind::Verify;
+        EXPECT_EQ(verifies, troubled ? 2 : 1) << "troubled: " << troubled;
+    }
 }
 
 TEST(MonitorSram, SendsTheImageRawInChunks) {

@@ -5,9 +5,11 @@
 #include "Comm.h"
 #include "Eventually.h"
 #include "ImageFileTestKit.h"
+#include "MonitorMessages.h"
 #include "PseudoTerminal.h"
 #include "ScriptedServer.h"
 #include "Ser2net.h"
+#include "SilentBoard.h"
 #include "TelnetDecoder.h"
 
 #include <QHostAddress>
@@ -319,6 +321,59 @@ TBoardConfig Eb40a(TFar far) {
 }
 
 } // namespace
+
+TEST(Rfc2217, FailedAnswersNameTheNetworkPort) {
+    // Answers repeated or withheld look the same whether the board or the server did it: through
+    // a server the message says so and names the port; a board on this computer's port does not.
+    const std::string check = "\nCheck that the board is powered and in its boot-monitor mode, "
+                              "that the cable is plugged in at both ends, and that %s is the port "
+                              "the board is on.";
+    const std::string server = "\nThe answers came through the network port %s, whose server may "
+                               "have lost, held back or repeated bytes: check the server and the "
+                               "settings of its serial port on that machine (see README: Boards "
+                               "on another machine).";
+    const std::string verifyFailed = "Data verification failed.\n";
+    struct TCase {
+        const char* Name;
+        bool ThroughServer;
+        const char* Fault;
+        std::string Message; // %s: the port
+    } cases[] = {
+        {"the verify answered twice", true, "V=extra:41", verifyFailed + OutOfStepLine + server},
+        {"a far side that stays silent", true, "V=silent", verifyFailed + NoAnswerText + server},
+        {"no identity", true, "sync=silent",
+         "No response from target or unable to synchronize on:\n%s:115200,N,8,1" + check + server},
+        {"a local board answering twice", false, "V=extra:41", verifyFailed + OutOfStepLine},
+    };
+    TMonitorTiming timing = ShortPauses();
+    timing.IdentityTimeoutMs = timing.AnswerTimeoutMs = 500;
+    const TBytes image = Pattern(200, 3);
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TBoardConfig config = Eb40a(TFar::Loaded);
+        std::string error;
+        ASSERT_TRUE(ParseFault(test.Fault, config.Faults, error)) << error;
+        TBoardSim board(config);
+        ASSERT_TRUE(board.Start());
+        board.LoadMemory(Free, image);
+        TSer2net ser2net(board.PortPath());
+        std::string port = board.PortPath();
+        if (test.ThroughServer)
+            port = Started(ser2net);
+        TComms comms;
+        TBootMonitor monitor(comms, timing);
+        const TSyncResult sync = monitor.Synchronize({port, false, 115200});
+        std::string shown = WithServerLine(SyncFailure(sync), sync).Text;
+        if (sync.Ok()) {
+            const TMonitorResult verified = monitor.VerifyRange(Free, image.data(), 200);
+            shown = WithAnswerLines(VerifyFailure(verified), verified).Text;
+        }
+        std::string expected = test.Message;
+        for (size_t at = expected.find("%s"); at != std::string::npos; at = expected.find("%s"))
+            expected.replace(at, 2, port);
+        EXPECT_EQ(shown, expected);
+    }
+}
 
 TEST(Rfc2217, KorvexCliWorksThroughSer2net) {
     TScratch scratch;
