@@ -358,8 +358,10 @@ TEST(Rfc2217, FailedAnswersNameTheNetworkPort) {
         board.LoadMemory(Free, image);
         TSer2net ser2net(board.PortPath());
         std::string port = board.PortPath();
-        if (test.ThroughServer)
-            port = Started(ser2net);
+        if (test.ThroughServer) {
+            ASSERT_TRUE(ser2net.Start(&error)) << error;
+            port = ser2net.Url();
+        }
         TComms comms;
         TBootMonitor monitor(comms, timing);
         const TSyncResult sync = monitor.Synchronize({port, false, 115200});
