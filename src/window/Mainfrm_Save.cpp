@@ -1,8 +1,8 @@
 // Saving from the main window: the console's text, and the bytes of the last read in one of the
 // file formats korvex-cli writes.
 
-#include "ImageOutput.h"
 #include "HexText.h"
+#include "ImageOutput.h"
 #include "Mainfrm.h"
 #include "Misc.h"
 #include "MonitorMessages.h"
