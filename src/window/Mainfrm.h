@@ -291,9 +291,10 @@ private:
                         const TProgramPlan& sectors);
     void ShowProgrammed(const TBootMonitor::TProgramResult& program, uint32_t start,
                         const TProgramPlan& sectors);
-    // Asks for the range to compare with the loaded image's first bytes; false when the user
-    // gave up or the length is more than the image holds (said).
-    bool AskVerifyRange(const char* title, uint32_t& address, int64_t& length);
+    // Asks for the range to compare with the loaded image's first bytes and opens the board's
+    // port; false when the user gave up, the length is more than the image holds or the port
+    // did not open (each said).
+    bool AskVerifyRange(const char* title, uint32_t& address, int64_t& length, TComms& port);
     // The differing bytes of a read-back, or why it could not read, in the console and a box.
     void ShowReadBackFailure(const TReadBack& readBack);
     // Shows a failure's box and then keeps its text in the console, below the earlier results:

@@ -295,7 +295,8 @@ void TMainForm::ShowProgrammed(const TBootMonitor::TProgramResult& program, uint
 
 // ---- Verify and cancel ------------------------------------------------------------------------
 
-bool TMainForm::AskVerifyRange(const char* title, uint32_t& address, int64_t& length) {
+bool TMainForm::AskVerifyRange(const char* title, uint32_t& address, int64_t& length,
+                               TComms& port) {
     if (!HaveImage())
         return false;
     TAddressForm form(this);
@@ -310,17 +311,15 @@ bool TMainForm::AskVerifyRange(const char* title, uint32_t& address, int64_t& le
         ShowFailure(VerifyLengthTooLong(length, FileImage.Length()));
         return false;
     }
-    return true;
+    return OpenBoardPort(port, FlashSpeedSetting);
 }
 
 void TMainForm::VerifyTBClick() {
     TOperationScope operation(*this, "verifying");
     uint32_t address = 0;
     int64_t length = 0;
-    if (!AskVerifyRange("Verify Data Block", address, length))
-        return;
     TComms port;
-    if (!OpenBoardPort(port, FlashSpeedSetting))
+    if (!AskVerifyRange("Verify Data Block", address, length, port))
         return;
 
     TBootMonitor monitor = Monitor(port);
@@ -342,10 +341,8 @@ void TMainForm::VerifyReadBackClick() {
     TOperationScope operation(*this, "verifying by reading back");
     uint32_t address = 0;
     int64_t length = 0;
-    if (!AskVerifyRange("Verify by Reading Back", address, length))
-        return;
     TComms port;
-    if (!OpenBoardPort(port, FlashSpeedSetting))
+    if (!AskVerifyRange("Verify by Reading Back", address, length, port))
         return;
 
     ConsoleAdd(" ");
