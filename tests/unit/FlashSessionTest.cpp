@@ -35,12 +35,31 @@ private:
     void Add(const std::string& event) { Events += Events.empty() ? event : " " + event; }
 };
 
+bool SetUpKitType(TEBData& type) {
+    return type.SetSectors("4x8K,2x32K") && type.SetProtected("") &&
+           type.SetFlashStart("01000000") && type.SetSramSize("1000");
+}
+
+// An empty ledger and a started board with a monitor synchronised to it; a fault shortens waits.
+struct TSyncedKit {
+    explicit TSyncedKit(const char* fault) : Monitor(Port, fault ? ShortWaits() : ShortPauses()) {}
+    bool Start() {
+        if (!QDir(LedgerFolder()).removeRecursively() || !Board.Start())
+            return false;
+        Sync = Monitor.Synchronize({Board.PortPath(), false, 115200});
+        return Sync.Ok();
+    }
+    TBoardSim Board{KitBoard()};
+    TComms Port;
+    TBootMonitor Monitor;
+    TSyncResult Sync;
+};
+
 } // namespace
 
 TEST(FlashSession, ReportsEachStepAndLetsTheNextProgrammingSkipOnlyWhatItRecorded) {
     TEBData type("Kit");
-    ASSERT_TRUE(type.SetSectors("4x8K,2x32K") && type.SetProtected("") &&
-                type.SetFlashStart("01000000") && type.SetSramSize("1000"));
+    ASSERT_TRUE(SetUpKitType(type));
     // Sectors 2 and 3 whole, sector 4 in part: less than a block, which no progress report covers.
     const TBytes image = Pattern(0x4000 + 60);
     TBytes ends = image; // sectors 2 and 4 changed, 3 between them not
@@ -77,13 +96,11 @@ TEST(FlashSession, ReportsEachStepAndLetsTheNextProgrammingSkipOnlyWhatItRecorde
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.Name);
-        ASSERT_TRUE(QDir(LedgerFolder()).removeRecursively());
-        TBoardSim board(KitBoard());
-        ASSERT_TRUE(board.Start());
-        TComms port;
-        TBootMonitor monitor(port, test.Fault ? ShortWaits() : ShortPauses());
-        const TSyncResult sync = monitor.Synchronize({board.PortPath(), false, 115200});
-        ASSERT_TRUE(sync.Ok());
+        TSyncedKit kit(test.Fault);
+        ASSERT_TRUE(kit.Start());
+        TBoardSim& board = kit.Board;
+        TBootMonitor& monitor = kit.Monitor;
+        const TSyncResult& sync = kit.Sync;
 
         // The status of the check when it failed, else the programming's.
         const auto program = [&](const TBytes& bytes, bool known, bool stop, const char* events) {
@@ -117,11 +134,13 @@ TEST(FlashSession, ReportsEachStepAndLetsTheNextProgrammingSkipOnlyWhatItRecorde
 
 TEST(FlashSession, ChecksLeaveTheLedgerVouchingOnlyForWhatTheyConfirmed) {
     TEBData type("Kit");
-    ASSERT_TRUE(type.SetSectors("4x8K,2x32K") && type.SetProtected("") &&
-                type.SetFlashStart("01000000") && type.SetSramSize("1000"));
+    ASSERT_TRUE(SetUpKitType(type));
     const TBytes image = Pattern(0x4000 + 100); // sectors 2 and 3 whole, sector 4 in part
-    constexpr uint32_t Sector3 = Sector2 + 0x2000, Sector4 = Sector2 + 0x4000;
+    constexpr uint32_t S2 = Sector2, S3 = S2 + 0x2000, S4 = S2 + 0x4000;
     enum class TCheck { Sum, SumThenReadBack, ReadBack };
+    using C = TCheck;
+    using M = TMonitorStatus;
+    const int64_t all = static_cast<int64_t>(image.size());
     const struct {
         const char* Name;
         TCheck Check;
@@ -132,65 +151,22 @@ TEST(FlashSession, ChecksLeaveTheLedgerVouchingOnlyForWhatTheyConfirmed) {
         TFlashRange Forgotten; // by the read-back
         std::vector<uint32_t> Vouched;
     } cases[] = {
-        {"sum agrees",
-         TCheck::Sum,
-         {},
-         nullptr,
-         TMonitorStatus::Ok,
-         0,
-         {},
-         {Sector2, Sector3, Sector4}},
-        {"sum refused", TCheck::Sum, {Sector4 + 7}, nullptr, TMonitorStatus::Refused, 0, {}, {}},
-        {"read-back narrows the refused sum",
-         TCheck::SumThenReadBack,
-         {Sector4 + 7},
-         nullptr,
-         TMonitorStatus::Ok,
-         1,
-         {Sector4 + 7, 1},
-         {Sector2, Sector3}},
-        {"read back the same",
-         TCheck::ReadBack,
-         {},
-         nullptr,
-         TMonitorStatus::Ok,
-         0,
-         {},
-         {Sector2, Sector3, Sector4}},
-        {"one byte",
-         TCheck::ReadBack,
-         {Sector3 + 5},
-         nullptr,
-         TMonitorStatus::Ok,
-         1,
-         {Sector3 + 5, 1},
-         {Sector2, Sector4}},
-        {"span ends on a sector's first byte",
-         TCheck::ReadBack,
-         {Sector3 - 16, Sector3},
-         nullptr,
-         TMonitorStatus::Ok,
-         2,
-         {Sector3 - 16, 17},
-         {Sector4}},
-        {"read fails",
-         TCheck::ReadBack,
-         {},
-         "R#3=silent",
-         TMonitorStatus::NoAnswer,
-         0,
-         {Sector2, static_cast<int64_t>(image.size())},
-         {}},
+        {"sum agrees", C::Sum, {}, nullptr, M::Ok, 0, {}, {S2, S3, S4}},
+        {"sum refused", C::Sum, {S4 + 7}, nullptr, M::Refused, 0, {}, {}},
+        {"narrowed", C::SumThenReadBack, {S4 + 7}, nullptr, M::Ok, 1, {S4 + 7, 1}, {S2, S3}},
+        {"read back the same", C::ReadBack, {}, nullptr, M::Ok, 0, {}, {S2, S3, S4}},
+        {"one byte", C::ReadBack, {S3 + 5}, nullptr, M::Ok, 1, {S3 + 5, 1}, {S2, S4}},
+        // A differing span that ends on the first byte of sector 3.
+        {"onto S3", C::ReadBack, {S3 - 16, S3}, nullptr, M::Ok, 2, {S3 - 16, 17}, {S4}},
+        {"read fails", C::ReadBack, {}, "R#3=silent", M::NoAnswer, 0, {S2, all}, {}},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.Name);
-        ASSERT_TRUE(QDir(LedgerFolder()).removeRecursively());
-        TBoardSim board(KitBoard());
-        ASSERT_TRUE(board.Start());
-        TComms port;
-        TBootMonitor monitor(port, test.Fault ? ShortWaits() : ShortPauses());
-        const TSyncResult sync = monitor.Synchronize({board.PortPath(), false, 115200});
-        ASSERT_TRUE(sync.Ok());
+        TSyncedKit kit(test.Fault);
+        ASSERT_TRUE(kit.Start());
+        TBoardSim& board = kit.Board;
+        TBootMonitor& monitor = kit.Monitor;
+        const TSyncResult& sync = kit.Sync;
         const TLedgerKey key = MakeLedgerKey(board.PortPath(), sync.Identity, type);
         TBytes onBoard = image;
         for (uint32_t at : test.Changed)

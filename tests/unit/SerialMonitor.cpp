@@ -28,6 +28,15 @@ std::string ShownLines(TSerialMonitor& monitor, size_t lines) {
     return shown;
 }
 
+// A board whose program prints its banner, then a tick every tickMs (0: none).
+bool StartWithProgram(TBoardSim& board, const char* banner, int tickMs, bool running, int bootMs) {
+    TProgramConfig program;
+    program.Banner = {banner};
+    program.TickMs = tickMs;
+    board.SetProgram(program, running, bootMs);
+    return board.Start();
+}
+
 } // namespace
 
 TEST(SerialMonitorText, LineEndsControlCharactersAndSplitReadsShowAsText) {
@@ -163,12 +172,8 @@ TEST(SerialMonitorBoard, TypedLinesLeaveWithTheChosenLineEnd) {
 
 // A board restarts when a host opens its port: what it printed before stays out of the monitor.
 TEST(SerialMonitorBoard, OpeningShowsTheRestartedProgramFromItsBanner) {
-    TProgramConfig program;
-    program.Banner = {"Started"};
-    program.TickMs = 50;
     TBoardSim board(KitBoard());
-    board.SetProgram(program, true, 0);
-    ASSERT_TRUE(board.Start());
+    ASSERT_TRUE(StartWithProgram(board, "Started", 50, true, 0));
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         TComms port;
@@ -183,12 +188,8 @@ TEST(SerialMonitorBoard, OpeningShowsTheRestartedProgramFromItsBanner) {
 
 // The loop a user goes through: program, read the program's output, program again.
 TEST(SerialMonitorBoard, AProgrammedBoardRunsItsProgramUntilTheNextSynchronisation) {
-    TProgramConfig program;
-    program.Banner = {"New firmware"};
-    program.TickMs = 0;
     TBoardSim board(KitBoard());
-    board.SetProgram(program, false, 1000);
-    ASSERT_TRUE(board.Start());
+    ASSERT_TRUE(StartWithProgram(board, "New firmware", 0, false, 1000));
     const TBytes image = Pattern(160, 7);
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);

@@ -37,7 +37,8 @@ std::vector<std::vector<std::string>> Splits(const std::string& bytes) {
 
 // Runs check on a fresh decoder fed each split of the bytes.
 template <typename TSink>
-void ForEachSplit(const std::string& bytes, const std::function<void(TTelnetDecoder&)>& prepare,
+void ForEachSplit(const std::string& bytes,
+                  const std::function<void(TSink&, TTelnetDecoder&)>& prepare,
                   const std::function<void(TSink&, TTelnetDecoder&)>& check) {
     for (const std::vector<std::string>& pieces : Splits(bytes)) {
         SCOPED_TRACE(testing::Message()
@@ -45,7 +46,7 @@ void ForEachSplit(const std::string& bytes, const std::function<void(TTelnetDeco
         TSink sink;
         TTelnetDecoder decoder(sink);
         if (prepare)
-            prepare(decoder);
+            prepare(sink, decoder);
         decoder.TakeOutput();
         for (const std::string& piece : pieces)
             decoder.Decode(piece.data(), static_cast<qsizetype>(piece.size()));
@@ -113,7 +114,7 @@ TEST(TelnetDecoder, PassesDataAndWholeSubnegotiationsInOrder) {
 }
 
 TEST(TelnetDecoder, AgreesToWhatItAskedAndRefusesTheRest) {
-    const auto askForPort = [](TTelnetDecoder& decoder) {
+    const auto askForPort = [](TTranscript&, TTelnetDecoder& decoder) {
         for (uint8_t option : {telnet::ComPortOption, telnet::BinaryOption})
             decoder.AskHere(option);
         decoder.AskThere(telnet::BinaryOption);
@@ -200,20 +201,18 @@ TEST(ComPortClient, ReadsTheServersAnswersAndNotifications) {
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
-        for (const std::vector<std::string>& pieces : Splits(test.Bytes)) {
-            TClient sink;
+        const auto purge = [&](TClient& sink, TTelnetDecoder&) {
             for (int i = 0; i < test.Purges; ++i)
                 sink.Client.PurgeRequest();
-            TTelnetDecoder decoder(sink);
-            for (const std::string& piece : pieces)
-                decoder.Decode(piece.data(), static_cast<qsizetype>(piece.size()));
+        };
+        ForEachSplit<TClient>(test.Bytes, purge, [&](TClient& sink, TTelnetDecoder&) {
             if (test.GiveUp)
                 sink.Client.GiveUpOnPurge();
             EXPECT_EQ(sink.Client.Received().toStdString(), test.Received);
             EXPECT_EQ(sink.Client.TakeStaleDropped(), test.Stale);
             EXPECT_EQ(sink.Client.Disturbances(), test.Disturbances);
             EXPECT_EQ(sink.Client.Suspended(), test.Suspended);
-        }
+        });
     }
 }
 
